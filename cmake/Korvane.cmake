@@ -1,0 +1,25 @@
+# Settings shared by every target of the project.
+
+# Warnings are errors in every build, the shipping i686 one included.
+set(KORVANE_WARNINGS -Wall -Wextra -Werror)
+
+# Programs carry their runtime: no mingw DLL travels with them.
+set(KORVANE_STATIC_LINK -static -static-libgcc -static-libstdc++)
+
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+
+function(korvane_target target)
+  target_compile_options(${target} PRIVATE ${KORVANE_WARNINGS})
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE" OR type STREQUAL "SHARED_LIBRARY" OR type STREQUAL "MODULE_LIBRARY")
+    target_link_options(${target} PRIVATE ${KORVANE_STATIC_LINK})
+  endif()
+endfunction()
+
+# Places a built file into dist/<arch>/ beside the other deliverables.
+set(KORVANE_ARCH ${CMAKE_SYSTEM_PROCESSOR})
+if(KORVANE_ARCH STREQUAL "x86")
+  set(KORVANE_DIST_NAME i686)
+else()
+  set(KORVANE_DIST_NAME x86_64)
+endif()

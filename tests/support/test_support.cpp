@@ -1,0 +1,171 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "win/scoped_handle.h"
+
+namespace korvane::test {
+
+using win::UniqueHandle;
+
+std::wstring WindowsPathOf(std::string_view unixPath) {
+  std::wstring path = L"Z:" + Widen(unixPath, CP_UTF8);
+  for (auto& c : path)
+    if (c == L'/') c = L'\\';
+  return path;
+}
+
+std::wstring BuildFile(std::wstring_view relative) {
+  std::wstring path = WindowsPathOf(KORVANE_BUILD_DIR) + L"\\" + std::wstring(relative);
+  for (auto& c : path)
+    if (c == L'/') c = L'\\';
+  return path;
+}
+
+TempDir::TempDir(std::wstring_view hint) {
+  static std::atomic<unsigned> counter{0};
+  wchar_t temp[MAX_PATH];
+  DWORD n = ::GetTempPathW(MAX_PATH, temp);
+  std::wstring base(temp, n);
+  for (;;) {
+    std::wstring candidate = base + std::wstring(hint) + L"-" +
+                             std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(counter++);
+    if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
+      path_ = candidate;
+      return;
+    }
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+      ADD_FAILURE() << "cannot create a temporary folder, error " << ::GetLastError();
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  if (!path_.empty()) DeleteTree(path_);
+}
+
+std::wstring TempDir::operator/(std::wstring_view name) const {
+  return path_ + L"\\" + std::wstring(name);
+}
+
+void DeleteTree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = path + L"\\" + name;
+      ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        DeleteTree(child);
+      else
+        ::DeleteFileW(child.c_str());
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryW(path.c_str());
+}
+
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) return {};
+  std::string bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    bytes.append(buffer, got);
+  return bytes;
+}
+
+void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.valid()) << "cannot create file, error " << ::GetLastError();
+  DWORD written = 0;
+  ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                          nullptr));
+  ASSERT_EQ(written, bytes.size());
+}
+
+void CopyFileOrFail(const std::wstring& from, const std::wstring& to) {
+  ASSERT_TRUE(::CopyFileW(from.c_str(), to.c_str(), FALSE))
+      << "copy failed, error " << ::GetLastError() << ": " << Narrow(from);
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cwd,
+                         DWORD timeoutMs) {
+  ProcessResult result;
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  UniqueHandle readEnd, writeEnd;
+  if (!::CreatePipe(readEnd.put(), writeEnd.put(), &sa, 0)) {
+    result.startError = ::GetLastError();
+    return result;
+  }
+  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  si.hStdOutput = writeEnd.get();
+  si.hStdError = writeEnd.get();
+  PROCESS_INFORMATION pi{};
+  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+  line.push_back(L'\0');
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+    result.startError = ::GetLastError();
+    return result;
+  }
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  writeEnd.reset();
+  result.started = true;
+
+  std::thread reader([&] {
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr))
+      result.output.append(buffer, got);
+  });
+  if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process.get(), 0xDEAD);
+    ADD_FAILURE() << "child timed out: " << Narrow(commandLine);
+  }
+  reader.join();
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.get(), &code);
+  result.exitCode = code;
+  return result;
+}
+
+std::wstring Widen(std::string_view text, UINT codePage) {
+  if (text.empty()) return {};
+  int n = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(n, L'\0');
+  ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string Narrow(std::wstring_view text, UINT codePage) {
+  if (text.empty()) return {};
+  int n = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+  std::string out(n, '\0');
+  ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+  return out;
+}
+
+}  // namespace korvane::test

@@ -1,0 +1,54 @@
+// Helpers for tests that run under Wine: temporary folders, files and child programs.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace korvane::test {
+
+// A Windows path for a file of the Linux build tree (Wine maps / to drive Z:).
+std::wstring WindowsPathOf(std::string_view unixPath);
+
+// A file produced by the build, by its path below the build folder ("cli/quandrelcmd.exe").
+std::wstring BuildFile(std::wstring_view relative);
+
+// A fresh, empty folder below %TEMP% that is deleted with everything in it when the object dies.
+class TempDir {
+ public:
+  explicit TempDir(std::wstring_view hint = L"kt");
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir();
+  const std::wstring& path() const { return path_; }
+  // The path of a name inside the folder.
+  std::wstring operator/(std::wstring_view name) const;
+
+ private:
+  std::wstring path_;
+};
+
+void DeleteTree(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, std::string_view bytes);
+void CopyFileOrFail(const std::wstring& from, const std::wstring& to);
+
+struct ProcessResult {
+  bool started = false;
+  DWORD startError = 0;
+  uint32_t exitCode = 0;   // the full 32-bit Windows exit code
+  std::string output;      // standard output and error, as bytes
+};
+
+// Runs a command line hidden, with output captured, in `cwd` (or the current folder) and waits
+// at most `timeoutMs` (the child is killed and the test fails past it).
+ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cwd = L"",
+                         DWORD timeoutMs = 60000);
+
+std::wstring Widen(std::string_view text, UINT codePage = CP_ACP);
+std::string Narrow(std::wstring_view text, UINT codePage = CP_ACP);
+
+}  // namespace korvane::test
