@@ -1,0 +1,77 @@
+// A copy of QuandrelCom.exe in a folder of its own, registered machine-wide in the test prefix,
+// and the clients that talk to it: early binding, IDispatch and Wine's script host.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quandrelcom.h"
+#include "test_support.h"
+#include "win/com_ptr.h"
+#include "win/scoped_bstr.h"
+
+namespace korvane::test {
+
+// The built server executable (Windows path).
+std::wstring BuiltServerExe();
+
+// Ends every QuandrelCom.exe process of the test prefix (they are all ours) and waits for them.
+void EndAllServerProcesses();
+
+// Process ids of the running QuandrelCom.exe processes.
+std::vector<DWORD> ServerProcessIds();
+
+class ServerInstall {
+ public:
+  // `folderName` may hold spaces; the folder is created below a fresh temporary folder.
+  explicit ServerInstall(std::wstring_view folderName = L"server");
+  ServerInstall(const ServerInstall&) = delete;
+  ServerInstall& operator=(const ServerInstall&) = delete;
+  // Ends the server processes and unregisters the copy.
+  ~ServerInstall();
+
+  const std::wstring& folder() const { return folder_; }
+  std::wstring exe() const { return folder_ + L"\\QuandrelCom.exe"; }
+  std::wstring file(std::wstring_view name) const { return folder_ + L"\\" + std::wstring(name); }
+  std::wstring logPath() const { return file(L"_debug.log"); }
+  std::string ReadLog() const { return ReadFileBytes(logPath()); }
+
+  // Runs the copy with a registration switch and returns its exit code.
+  uint32_t RunSwitch(std::wstring_view option) const;
+
+  // Registers this copy machine-wide (ending any server that still runs from another copy).
+  void Register();
+
+  // Creates an object in the (started if need be) server process.
+  win::ComPtr<_QuandrelCom> Create() const;
+  win::ComPtr<IDispatch> CreateDispatch() const;
+
+ private:
+  TempDir root_;
+  std::wstring folder_;
+  bool registered_ = false;
+};
+
+// Runs a script file's text with Wine's cscript.exe (//nologo); `extension` is L"vbs" or L"js".
+ProcessResult RunScript(const ServerInstall& server, std::wstring_view extension,
+                        std::string_view scriptText);
+
+// Late-bound call by name with positional arguments (given in natural order).
+struct DispatchResult {
+  HRESULT hr = E_FAIL;
+  VARIANT value{};
+  EXCEPINFO excep{};
+  ~DispatchResult();
+  std::wstring Text() const;  // value as a string (VT_BSTR)
+};
+void CallByName(IDispatch* object, std::wstring_view name, std::vector<VARIANT> args,
+                DispatchResult* out, WORD flags = DISPATCH_METHOD);
+
+VARIANT VariantText(std::wstring_view text);  // caller's VARIANT owns a new BSTR
+VARIANT VariantLong(LONG value);
+VARIANT VariantBool(bool value);
+
+}  // namespace korvane::test
