@@ -2,8 +2,8 @@
 // error number, with error information carrying a description.
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
+#include <oaidl.h>
 
 #include <string>
 

@@ -8,8 +8,8 @@
 //      success) or the error information is published (on failure).
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
+#include <oaidl.h>
 
 #include <tuple>
 #include <type_traits>

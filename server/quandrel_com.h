@@ -3,8 +3,8 @@
 // their own (run_cmd.cpp, run_cmd2.cpp, quandrel_run_cmd.cpp, quandrel.cpp).
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
+#include <oaidl.h>
 
 #include <atomic>
 #include <string_view>

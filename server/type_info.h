@@ -2,6 +2,7 @@
 // executable (resource TYPELIB 1) and kept for the life of the process.
 #pragma once
 
+#include <windows.h>
 #include <oaidl.h>
 
 namespace korvane::server {

@@ -1,8 +1,8 @@
 // Owning wrapper for an automation string (BSTR).
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+#include <oleauto.h>
 
 #include <string>
 #include <string_view>

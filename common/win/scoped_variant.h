@@ -1,6 +1,7 @@
 // Owning wrapper for a VARIANT.
 #pragma once
 
+#include <windows.h>
 #include <oleauto.h>
 
 namespace korvane::win {

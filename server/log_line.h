@@ -1,0 +1,28 @@
+// The text of one debug-log line and where the log file lives.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+#include <string_view>
+
+namespace korvane::server {
+
+inline constexpr wchar_t kLogLinePrefix[] = L"KorvaneCom: Run Time: ";
+inline constexpr wchar_t kLogFileName[] = L"_debug.log";
+
+// The automation run time's conversion of a date to text in the user's default locale: short
+// date, a space, long time; at exactly midnight the date alone.
+std::wstring LogTimestampText(DATE when);
+
+// The current local date and time, to the second.
+DATE CurrentLocalDate();
+
+// prefix, time stamp, "; ", message (unchanged). The line end is added when writing.
+std::wstring FormatLogLine(std::wstring_view timestamp, std::wstring_view message);
+
+// The log file in the server folder.
+std::wstring LogFilePath(std::wstring_view serverFolder);
+
+}  // namespace korvane::server
