@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <new>
 #include <optional>
 
@@ -12,8 +13,7 @@
 
 namespace korvane::engine {
 
-const char kUsage[] =
-    "usage: [-to html|text] [-eol crlf|lf] [--] <in-file> [<out-file>]";
+const char kUsage[] = "usage: [-to html|text] [-eol crlf|lf] [--] <in-file> [<out-file>]";
 
 namespace {
 
@@ -32,19 +32,26 @@ std::string_view FileNameOf(std::string_view path) {
 // The charset name of the ANSI code page, as the HTML page declares it.
 std::string CharsetOf(UINT codePage) {
   switch (codePage) {
-    case 65001: return "utf-8";
-    case 932: return "shift_jis";
-    case 936: return "gbk";
-    case 949: return "euc-kr";
-    case 950: return "big5";
-    default: return "windows-" + std::to_string(codePage);
+    case 65001:
+      return "utf-8";
+    case 932:
+      return "shift_jis";
+    case 936:
+      return "gbk";
+    case 949:
+      return "euc-kr";
+    case 950:
+      return "big5";
+    default:
+      return "windows-" + std::to_string(codePage);
   }
 }
 
 Outcome ReadInput(const std::string& path, std::string& bytes) {
   UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return Fail(kInputUnreadable, "cannot open '" + path + "'" + SystemError(::GetLastError()));
+  if (!file)
+    return Fail(kInputUnreadable, "cannot open '" + path + "'" + SystemError(::GetLastError()));
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file.get(), &size))
     return Fail(kInputUnreadable, "cannot read '" + path + "'" + SystemError(::GetLastError()));

@@ -1,0 +1,22 @@
+// The least a program can do to reach the engine: join its arguments as quandrelcmd does, bind
+// quandrelsdk.dll beside itself, call the export once. The baseline for bench_cli.
+#include <windows.h>
+
+#include <string>
+
+#include "win/scoped_handle.h"
+
+int main(int argc, char** argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) (line += '"').append(argv[i]) += "\" ";
+  char self[MAX_PATH];
+  DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return 1;
+  std::string path(self, n);
+  path = path.substr(0, path.find_last_of("\\/") + 1) + "quandrelsdk.dll";
+  korvane::win::UniqueModule library(::LoadLibraryA(path.c_str()));
+  if (!library) return 2;
+  FARPROC proc = ::GetProcAddress(library.get(), "KorvaneQuandrelConverter");
+  if (proc == nullptr) return 3;
+  return reinterpret_cast<int(__stdcall*)(char*)>(reinterpret_cast<void (*)()>(proc))(line.data());
+}

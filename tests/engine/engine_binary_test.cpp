@@ -1,0 +1,167 @@
+// The built engine: quandrelsdk.dll loaded in this process, and the quandrel.dll program.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "test_support.h"
+#include "win/scoped_handle.h"
+
+namespace korvane::test {
+namespace {
+
+using Converter = int(__stdcall*)(char*);
+
+const std::string kSampleHtml =
+    "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta charset=\"windows-1252\">\r\n"
+    "<title>sample.txt</title>\r\n</head>\r\n<body>\r\n<pre>\r\n"
+    "Quarterly notes\r\n"
+    "Revenue grew 5% &amp; costs fell: profit &gt; forecast.\r\n"
+    "Formula: if a &lt; b then &quot;a&quot; wins\r\n"
+    "Caf\xe9 budget: \x80"
+    "20 per head\r\n"
+    "\r\n"
+    "End of notes.\r\n"
+    "</pre>\r\n</body>\r\n</html>\r\n";
+
+std::wstring SamplePath() { return WindowsPathOf(KORVANE_SAMPLE); }
+
+class EngineLibrary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    library_.reset(::LoadLibraryW(WindowsPathOf(KORVANE_ENGINE_SDK).c_str()));
+    ASSERT_TRUE(library_) << "error " << ::GetLastError();
+    FARPROC proc = ::GetProcAddress(library_.get(), "KorvaneQuandrelConverter");
+    ASSERT_NE(proc, nullptr);
+    convert_ = reinterpret_cast<Converter>(reinterpret_cast<void (*)()>(proc));
+  }
+
+  int Call(std::string commandLine) { return convert_(commandLine.data()); }
+
+  win::UniqueModule library_;
+  Converter convert_ = nullptr;
+  TempDir dir_{L"engine lib"};  // a space in the folder: every path below needs its quotes
+};
+
+TEST_F(EngineLibrary, ConvertsTheSampleToHtml) {
+  std::string in = Narrow(dir_ / L"sample.txt");
+  CopyFileOrFail(SamplePath(), dir_ / L"sample.txt");
+  EXPECT_EQ(Call("\"" + in + "\" "), 0);
+  EXPECT_EQ(ReadFileBytes(dir_ / L"sample.html"), kSampleHtml);
+}
+
+TEST_F(EngineLibrary, KeepsNoStateBetweenCalls) {
+  std::string in = Narrow(dir_ / L"in.txt");
+  WriteFileBytes(dir_ / L"in.txt", "a\r\nb");
+  EXPECT_EQ(
+      Call("\"-to\" \"text\" \"-eol\" \"lf\" \"" + in + "\" \"" + Narrow(dir_ / L"1.txt") + "\" "),
+      0);
+  EXPECT_EQ(ReadFileBytes(dir_ / L"1.txt"), "a\nb");
+  // The options of the first call do not carry over: defaults are HTML with CR LF.
+  EXPECT_EQ(Call("\"" + in + "\" \"" + Narrow(dir_ / L"2.html") + "\" "), 0);
+  std::string page = ReadFileBytes(dir_ / L"2.html");
+  EXPECT_EQ(page.rfind("<!DOCTYPE html>\r\n", 0), 0u) << page;
+}
+
+TEST_F(EngineLibrary, ReportsFailuresByDistinctCodes) {
+  EXPECT_EQ(convert_(nullptr), -1);
+  EXPECT_EQ(Call(""), -1);
+  EXPECT_EQ(Call("\"-to\" \"pdf\" \"x.txt\" "), -1);
+  EXPECT_EQ(Call("\"unclosed.txt "), -1);
+  EXPECT_EQ(Call("\"" + Narrow(dir_ / L"missing.txt") + "\" "), -2);
+  WriteFileBytes(dir_ / L"in.txt", "x");
+  EXPECT_EQ(Call("\"" + Narrow(dir_ / L"in.txt") + "\" \"" + Narrow(dir_ / L"no\\such\\out.html") +
+                 "\" "),
+            -3);
+  EXPECT_FALSE(FileExists(dir_ / L"no"));
+}
+
+TEST_F(EngineLibrary, RefusesAnInputTooLargeWithoutReadingIt) {
+  std::wstring big = dir_ / L"big.txt";
+  {
+    win::UniqueHandle file(::CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    LARGE_INTEGER size;
+    size.QuadPart = (64ll << 20) + 1;
+    ASSERT_TRUE(::SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(::SetEndOfFile(file.get()));
+  }
+  EXPECT_EQ(Call("\"" + Narrow(big) + "\" \"" + Narrow(dir_ / L"big.html") + "\" "), -4);
+  EXPECT_FALSE(FileExists(dir_ / L"big.html"));
+}
+
+// The argument sits read-only at the very end of a page followed by an inaccessible page: a
+// write into it or a read past its terminator would fault.
+TEST_F(EngineLibrary, NeitherWritesIntoNorReadsPastItsArgument) {
+  SYSTEM_INFO info;
+  ::GetSystemInfo(&info);
+  const size_t page = info.dwPageSize;
+  char* block = static_cast<char*>(
+      ::VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(block, nullptr);
+  WriteFileBytes(dir_ / L"in.txt", "<x>");
+  std::string text = "\"" + Narrow(dir_ / L"in.txt") + "\" \"" + Narrow(dir_ / L"out.html") + "\" ";
+  char* argument = block + page - (text.size() + 1);
+  memcpy(argument, text.c_str(), text.size() + 1);
+  DWORD old = 0;
+  ASSERT_TRUE(::VirtualProtect(block, page, PAGE_READONLY, &old));
+  ASSERT_TRUE(::VirtualProtect(block + page, page, PAGE_NOACCESS, &old));
+
+  EXPECT_EQ(convert_(argument), 0);
+  EXPECT_EQ(std::string(argument), text);
+  EXPECT_NE(ReadFileBytes(dir_ / L"out.html").find("&lt;x&gt;"), std::string::npos);
+  ::VirtualFree(block, 0, MEM_RELEASE);
+}
+
+class EngineProgram : public ::testing::Test {
+ protected:
+  ProcessResult Run(const std::wstring& args) {
+    return RunProcess(L"\"" + WindowsPathOf(KORVANE_ENGINE_EXE) + L"\" " + args, dir_.path());
+  }
+  TempDir dir_{L"engine exe"};
+};
+
+TEST_F(EngineProgram, ConvertsAndReportsOnStdout) {
+  CopyFileOrFail(SamplePath(), dir_ / L"sample.txt");
+  ProcessResult run = Run(L"sample.txt");
+  ASSERT_TRUE(run.started) << run.startError;
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "converted sample.txt -> sample.html (6 lines)\r\n");
+  EXPECT_EQ(ReadFileBytes(dir_ / L"sample.html"), kSampleHtml);
+
+  run = Run(L"-to text -eol lf \"sample.txt\" \"lf copy.txt\"");
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_EQ(ReadFileBytes(dir_ / L"lf copy.txt"),
+            "Quarterly notes\nRevenue grew 5% & costs fell: profit > forecast.\n"
+            "Formula: if a < b then \"a\" wins\nCaf\xe9 budget: \x80"
+            "20 per head\n\nEnd of notes.\n");
+}
+
+TEST_F(EngineProgram, ExitsWithTheNegativeCodeAndExplainsOnStderr) {
+  ProcessResult run = Run(L"");
+  EXPECT_EQ(run.exitCode, 0xFFFFFFFFu);
+  EXPECT_NE(run.output.find("quandrel: error -1: no input file given"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("usage: "), std::string::npos);
+
+  run = Run(L"missing.txt");
+  EXPECT_EQ(run.exitCode, 0xFFFFFFFEu);
+  EXPECT_EQ(run.output.rfind("quandrel: error -2: cannot open 'missing.txt'", 0), 0u) << run.output;
+
+  WriteFileBytes(dir_ / L"in.txt", "x");
+  run = Run(L"in.txt nowhere\\out.html");
+  EXPECT_EQ(run.exitCode, 0xFFFFFFFDu);
+  EXPECT_NE(run.output.find("cannot create 'nowhere\\out.html'"), std::string::npos) << run.output;
+}
+
+TEST_F(EngineProgram, AQuotedPathMayEndInABackslash) {
+  // Under backslash-escape rules this would be one argument; here the quote after the backslash
+  // closes it, so the folder itself is the input, which cannot be opened as a file.
+  std::string folder = Narrow(dir_.path()) + "\\";
+  ProcessResult run = Run(Widen("\"" + folder + "\" \"out.html\""));
+  EXPECT_EQ(run.exitCode, 0xFFFFFFFEu);
+  EXPECT_NE(run.output.find("cannot open '" + folder + "'"), std::string::npos) << run.output;
+}
+
+}  // namespace
+}  // namespace korvane::test
