@@ -1,0 +1,392 @@
+// Figures for the command runners, printed, not judged: RunCmd2's capture speed against a bare
+// program draining the same child, the server's CPU time and a second client's call latency
+// while RunCmd2 waits on a silent child, and the server's handle count across many calls.
+//   bench_runners.exe [calls per method for the handle count, default 1000] [capture]
+// ("capture" alone runs only the capture figures).
+#include <objbase.h>
+#include <tlhelp32.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quandrel_com.h"
+#include "quandrelcom.h"
+#include "system_handles.h"
+#include "win/com_ptr.h"
+#include "win/scoped_bstr.h"
+#include "win/scoped_handle.h"
+
+namespace {
+
+using korvane::win::ComPtr;
+using korvane::win::UniqueBstr;
+using korvane::win::UniqueHandle;
+
+constexpr unsigned long long kCaptureBytes = 64ull << 20;
+constexpr DWORD kReadSize = 10000;  // the size RunCmd2 reads with
+
+std::wstring WindowsPathOf(const char* unixPath) {
+  std::wstring path = L"Z:";
+  for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+  return path;
+}
+
+std::wstring ChildCommand(const std::wstring& steps) {
+  return L"\"" + WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" " + steps;
+}
+
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+DWORD RunAndWait(std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+    return ::GetLastError();
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  ::WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
+// A registered copy of the server in a folder of its own.
+class BenchServer {
+ public:
+  BenchServer() {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"bench-runners-" + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(folder_.c_str(), nullptr);
+    exe_ = folder_ + L"\\QuandrelCom.exe";
+    ok_ = ::CopyFileW(WindowsPathOf(KORVANE_SERVER_EXE).c_str(), exe_.c_str(), FALSE) &&
+          RunAndWait(L"\"" + exe_ + L"\" /RegServer") == 0;
+  }
+  ~BenchServer() {
+    RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
+    ::DeleteFileW(exe_.c_str());
+    ::DeleteFileW((folder_ + L"\\_debug.log").c_str());
+    ::RemoveDirectoryW(folder_.c_str());
+  }
+  bool ok() const { return ok_; }
+  const std::wstring& exe() const { return exe_; }
+
+  // The Windows process id of the running server started from this copy.
+  DWORD ProcessId() const {
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+      if (::lstrcmpiW(entry.szExeFile, L"QuandrelCom.exe") != 0) continue;
+      UniqueHandle process(
+          ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+      wchar_t path[MAX_PATH];
+      DWORD size = MAX_PATH;
+      if (process && ::QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+          ::lstrcmpiW(path, exe_.c_str()) == 0)
+        return entry.th32ProcessID;
+    }
+    return 0;
+  }
+
+ private:
+  std::wstring folder_;
+  std::wstring exe_;
+  bool ok_ = false;
+};
+
+std::string ReadWholeFile(const std::wstring& path) {
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  std::string bytes;
+  if (!file) return bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    bytes.append(buffer, got);
+  return bytes;
+}
+
+// Wine reports no CPU time through GetProcessTimes for other processes, so the server's time is
+// also read from the host's /proc entry of its process (found by its command line).
+class HostCpuClock {
+ public:
+  explicit HostCpuClock(const std::wstring& serverExe) {
+    std::string wanted(serverExe.begin(), serverExe.end());
+    std::transform(wanted.begin(), wanted.end(), wanted.begin(), ::tolower);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = ::FindFirstFileW(L"Z:\\proc\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+      std::wstring name = entry.cFileName;
+      if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+      std::string line = ReadWholeFile(L"Z:\\proc\\" + name + L"\\cmdline");
+      std::transform(line.begin(), line.end(), line.begin(), ::tolower);
+      if (line.find(wanted) != std::string::npos) {
+        stat_ = L"Z:\\proc\\" + name + L"\\stat";
+        break;
+      }
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+  }
+  bool found() const { return !stat_.empty(); }
+  // User plus system time in seconds (clock ticks of 1/100 s).
+  double Seconds() const {
+    std::string stat = ReadWholeFile(stat_);
+    size_t at = stat.rfind(')');
+    if (at == std::string::npos) return 0;
+    std::vector<std::string> fields;
+    for (size_t i = at + 2; i < stat.size();) {
+      size_t end = stat.find(' ', i);
+      if (end == std::string::npos) end = stat.size();
+      fields.push_back(stat.substr(i, end - i));
+      i = end + 1;
+    }
+    // After the name: state is field 3, utime 14, stime 15.
+    if (fields.size() < 13) return 0;
+    return (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) / 100.0;
+  }
+
+ private:
+  std::wstring stat_;
+};
+
+double ProcessCpuSeconds(HANDLE process) {
+  FILETIME created, ended, kernel, user;
+  if (!::GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
+  auto value = [](const FILETIME& t) {
+    return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return static_cast<double>(value(kernel) + value(user)) / 1e7;
+}
+
+// The bare program: the same child drained through a pipe of its own with the same read size.
+double BareDrainSeconds(const std::wstring& commandLine, size_t* got) {
+  double start = Now();
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  UniqueHandle readEnd, writeEnd;
+  ::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0);
+  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.hStdOutput = startup.hStdError = writeEnd.get();
+  std::string line(commandLine.begin(), commandLine.end());
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &info))
+    return 0;
+  UniqueHandle process(info.hProcess), thread(info.hThread);
+  writeEnd.reset();
+  std::string bytes;
+  std::vector<char> buffer(kReadSize);
+  DWORD read = 0;
+  while (::ReadFile(readEnd.get(), buffer.data(), kReadSize, &read, nullptr))
+    bytes.append(buffer.data(), read);
+  ::WaitForSingleObject(process.get(), INFINITE);
+  *got = bytes.size();
+  return Now() - start;
+}
+
+double RunCmd2Seconds(_QuandrelCom* object, const std::wstring& commandLine, size_t* chars) {
+  UniqueBstr line(commandLine);
+  UniqueBstr text;
+  double start = Now();
+  HRESULT hr = object->RunCmd2(line.get(), 0, text.put());
+  double seconds = Now() - start;
+  *chars = SUCCEEDED(hr) ? text.length() : 0;
+  return seconds;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  size_t index = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+  return values[index];
+}
+
+void CaptureFigures(_QuandrelCom* remote) {
+  std::wstring line = ChildCommand(L"bytes " + std::to_wstring(kCaptureBytes));
+  ComPtr<_QuandrelCom> local;
+  korvane::server::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
+  double bare = 1e9, viaCom = 1e9, inProcess = 1e9;
+  size_t bareBytes = 0, comChars = 0, localChars = 0;
+  // Interleaved, best of seven (of two through COM, which is slow): other work on the machine
+  // shows as noise.
+  for (int run = 0; run < 7; ++run) {
+    bare = std::min(bare, BareDrainSeconds(line, &bareBytes));
+    inProcess = std::min(inProcess, RunCmd2Seconds(local.get(), line, &localChars));
+    if (run < 2) viaCom = std::min(viaCom, RunCmd2Seconds(remote, line, &comChars));
+  }
+  const double mib = static_cast<double>(kCaptureBytes) / (1 << 20);
+  std::printf("capture of 64 MiB (read size %lu):\n", kReadSize);
+  std::printf("  bare program draining the child:  %6.3f s  %7.1f MiB/s  (%zu bytes)\n", bare,
+              mib / bare, bareBytes);
+  std::printf("  RunCmd2 in-process:               %6.3f s  %7.1f MiB/s  (%zu chars) ratio %.2f\n",
+              inProcess, mib / inProcess, localChars, bare / inProcess);
+  std::printf("  RunCmd2 through COM (server):     %6.3f s  %7.1f MiB/s  (%zu chars) ratio %.2f\n",
+              viaCom, mib / viaCom, comChars, bare / viaCom);
+}
+
+void IdleWaitFigures(_QuandrelCom* remote, const BenchServer& server, DWORD serverPid) {
+  UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverPid));
+  HostCpuClock host(server.exe());
+  std::wstring line = ChildCommand(L"sleep 5000");
+  double cpu0 = ProcessCpuSeconds(process.get());
+  double host0 = host.Seconds();
+  size_t chars = 0;
+  double wall = RunCmd2Seconds(remote, line, &chars);
+  double cpu = ProcessCpuSeconds(process.get()) - cpu0;
+  double hostCpu = host.Seconds() - host0;
+  std::printf("server CPU while RunCmd2 waits on a child silent for 5 s (wall %.2f s):\n", wall);
+  std::printf("  GetProcessTimes on the server:   %7.1f ms  (%.2f %% of wall)\n", cpu * 1000,
+              100 * cpu / wall);
+  if (host.found())
+    std::printf("  host /proc time of the server:   %7.1f ms  (%.2f %% of wall)\n", hostCpu * 1000,
+                100 * hostCpu / wall);
+  else
+    std::printf("  host /proc time of the server:   not found\n");
+
+  ComPtr<_QuandrelCom> local;
+  korvane::server::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
+  double self0 = ProcessCpuSeconds(::GetCurrentProcess());
+  wall = RunCmd2Seconds(local.get(), line, &chars);
+  double self = ProcessCpuSeconds(::GetCurrentProcess()) - self0;
+  std::printf("  same wait in-process (own times): %6.1f ms  (%.2f %% of wall)\n", self * 1000,
+              100 * self / wall);
+}
+
+void LatencyFigures(_QuandrelCom* remote) {
+  // The second client: a thread of its own apartment, with an object of its own and a proxy to
+  // the object whose RunCmd2 waits.
+  ComPtr<IStream> handOver;
+  ::CoMarshalInterThreadInterfaceInStream(IID__QuandrelCom, remote, handOver.put());
+  std::atomic<bool> stop{false};
+  std::vector<double> other, same, idle;
+  auto client = [&](bool duringWait) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+      ComPtr<_QuandrelCom> own, waiting;
+      ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
+                         own.put_void());
+      if (duringWait)
+        ::CoGetInterfaceAndReleaseStream(handOver.release(), IID__QuandrelCom, waiting.put_void());
+      for (int i = 0; duringWait ? !stop.load() : i < 200; ++i) {
+        VARIANT_BOOL value = 0;
+        double start = Now();
+        own->get_g_isDebug(&value);
+        (duringWait ? other : idle).push_back((Now() - start) * 1000);
+        if (waiting) {
+          start = Now();
+          waiting->EnableDebugLog(VARIANT_FALSE);
+          same.push_back((Now() - start) * 1000);
+        }
+        ::Sleep(5);
+      }
+    }
+    ::CoUninitialize();
+  };
+  std::thread(client, false).join();
+  std::thread second(client, true);
+  size_t chars = 0;
+  RunCmd2Seconds(remote, ChildCommand(L"sleep 3000"), &chars);
+  stop = true;
+  second.join();
+  std::printf("second client's call latency, ms (p50 / p99 / max, calls):\n");
+  auto row = [](const char* label, const std::vector<double>& ms) {
+    std::printf("  %-40s %6.2f / %6.2f / %6.2f  (%zu)\n", label, Percentile(ms, 0.5),
+                Percentile(ms, 0.99), ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()),
+                ms.size());
+  };
+  row("server idle, own object:", idle);
+  row("during RunCmd2 wait, own object:", other);
+  row("during RunCmd2 wait, the waiting object:", same);
+}
+
+// Every path of both methods, in proportions that keep the run short: a child started from the
+// server needs a console of its own and takes over 100 ms under Wine.
+void HandleFigures(_QuandrelCom* remote, DWORD serverPid, int calls) {
+  UniqueBstr output(ChildCommand(L"out x"));
+  UniqueBstr quiet(ChildCommand(L"exit 0"));
+  UniqueBstr missing(std::wstring_view(L"C:\\no such folder\\missing.exe"));
+  auto run2 = [&](BSTR line, LONG show) {
+    UniqueBstr text;
+    remote->RunCmd2(line, show, text.put());
+  };
+  auto run = [&](BSTR line, LONG show, VARIANT_BOOL wait) {
+    VARIANT_BOOL ok = 0;
+    remote->RunCmd(line, show, wait, &ok);
+  };
+  // Per ten calls of each method.
+  auto tenEach = [&] {
+    for (int i = 0; i < 4; ++i) run2(output.get(), 0);
+    for (int i = 0; i < 3; ++i) run2(missing.get(), 0);
+    for (int i = 0; i < 3; ++i) run2(output.get(), 65536);
+    for (int i = 0; i < 2; ++i) run(quiet.get(), 0, VARIANT_TRUE);
+    for (int i = 0; i < 4; ++i) run(quiet.get(), 0, VARIANT_FALSE);
+    for (int i = 0; i < 2; ++i) run(missing.get(), 0, VARIANT_TRUE);
+    for (int i = 0; i < 2; ++i) run(quiet.get(), 65536, VARIANT_TRUE);
+  };
+  tenEach();  // settles what the server keeps for good
+  ::Sleep(1000);
+  size_t before = korvane::test::HandleCountOf(serverPid);
+  double start = Now();
+  for (int i = 0; i < calls / 10; ++i) tenEach();
+  double seconds = Now() - start;
+  ::Sleep(1000);  // children started without waiting end on their own
+  size_t after = korvane::test::HandleCountOf(serverPid);
+  std::printf("server handles (system handle list) around %d RunCmd2 and %d RunCmd calls:\n",
+              calls / 10 * 10, calls / 10 * 10);
+  std::printf("  RunCmd2: 40 %% with output, 30 %% missing program, 30 %% overflow\n");
+  std::printf(
+      "  RunCmd:  20 %% waiting, 40 %% not waiting, 20 %% missing program, 20 %% overflow\n");
+  std::printf("  before %zu, after %zu, growth %lld  (%.1f s)\n", before, after,
+              static_cast<long long>(after) - static_cast<long long>(before), seconds);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int calls = argc > 1 ? std::atoi(argv[1]) : 1000;
+  bool captureOnly = argc > 2 && std::string(argv[2]) == "capture";
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  int status = 0;
+  {
+    BenchServer server;
+    ComPtr<_QuandrelCom> remote;
+    HRESULT hr = server.ok() ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
+                                                  IID__QuandrelCom, remote.put_void())
+                             : E_FAIL;
+    DWORD serverPid = server.ProcessId();
+    if (FAILED(hr) || serverPid == 0) {
+      std::printf("cannot reach a registered server (0x%08lX)\n", static_cast<unsigned long>(hr));
+      status = 1;
+    } else {
+      CaptureFigures(remote.get());
+      if (!captureOnly) {
+        IdleWaitFigures(remote.get(), server, serverPid);
+        LatencyFigures(remote.get());
+        HandleFigures(remote.get(), serverPid, calls);
+      }
+    }
+  }
+  ::CoUninitialize();
+  return status;
+}

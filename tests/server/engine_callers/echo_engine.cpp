@@ -1,0 +1,28 @@
+// Stands in for the engine executable: prints the command line it was started with, so a test
+// sees exactly what the server handed over.
+//   --silent          print nothing
+//   --wait-for <file> wait (at most 30 s) until the file exists, then print "seen" or "timeout"
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--silent") == 0) return 0;
+    if (std::strcmp(argv[i], "--wait-for") == 0 && i + 1 < argc) {
+      for (int waited = 0; waited < 30000; waited += 50) {
+        if (::GetFileAttributesA(argv[i + 1]) != INVALID_FILE_ATTRIBUTES) {
+          std::fputs("seen", stdout);
+          return 0;
+        }
+        ::Sleep(50);
+      }
+      std::fputs("timeout", stdout);
+      return 1;
+    }
+  }
+  std::fputs(::GetCommandLineA(), stdout);
+  return 0;
+}

@@ -1,0 +1,134 @@
+// Quandrel: the engine library called inside the server process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "sdk_fixtures.h"
+#include "server_install.h"
+
+namespace korvane::test {
+namespace {
+
+class QuandrelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.Register();
+    object_ = server_.Create();
+    ASSERT_TRUE(object_);
+  }
+  void PutLibrary(const char* builtFile) {
+    CopyFileOrFail(WindowsPathOf(builtFile), server_.file(L"quandrelsdk.dll"));
+  }
+  void SetEngineResult(int code) {
+    WriteFileBytes(server_.file(fixture::kResult), std::to_string(code));
+  }
+  HRESULT Call(BSTR argument, LONG* code) { return object_->Quandrel(argument, code); }
+  LONG CallOk(std::wstring_view argument) {
+    win::UniqueBstr in{argument};
+    LONG code = 12345;
+    EXPECT_EQ(Call(in.get(), &code), S_OK);
+    return code;
+  }
+  std::string Received() { return ReadFileBytes(server_.file(fixture::kReceived)); }
+  int Loads() {
+    std::string loads = ReadFileBytes(server_.file(fixture::kLoads));
+    return static_cast<int>(std::count(loads.begin(), loads.end(), '\n'));
+  }
+
+  ServerInstall server_;
+  win::ComPtr<_QuandrelCom> object_;
+};
+
+TEST_F(QuandrelTest, MissingLibraryFailsWithFileNotFoundUntilItIsPutInPlace) {
+  win::ComPtr<IDispatch> late;
+  ASSERT_EQ(object_.As(&late), S_OK);
+  DispatchResult first;
+  CallByName(late.get(), L"Quandrel", {VariantText(L"in.txt")}, &first);
+  EXPECT_EQ(first.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(first.excep.scode, static_cast<SCODE>(0x800A0035));
+  ASSERT_NE(first.excep.bstrDescription, nullptr);
+  EXPECT_EQ(std::wstring(first.excep.bstrDescription), L"File not found: quandrelsdk.dll");
+
+  // The failed binding is not kept: the same server process binds on the next call.
+  PutLibrary(KORVANE_RECORDING_SDK);
+  SetEngineResult(7);
+  EXPECT_EQ(CallOk(L"in.txt"), 7);
+  EXPECT_EQ(Received(), "in.txt");
+}
+
+TEST_F(QuandrelTest, LibraryWithoutTheExportFailsOnEveryCall) {
+  PutLibrary(KORVANE_NOEXPORT_SDK);
+  win::UniqueBstr in{std::wstring_view(L"x")};
+  LONG code = 0;
+  EXPECT_EQ(Call(in.get(), &code), static_cast<HRESULT>(0x800A01C5));
+  EXPECT_EQ(Call(in.get(), &code), static_cast<HRESULT>(0x800A01C5));
+}
+
+TEST_F(QuandrelTest, FileThatIsNotALibraryFailsToLoad) {
+  WriteFileBytes(server_.file(L"quandrelsdk.dll"), "this is not a program");
+  win::UniqueBstr in{std::wstring_view(L"x")};
+  LONG code = 0;
+  EXPECT_EQ(Call(in.get(), &code), static_cast<HRESULT>(0x800A0030));
+}
+
+TEST_F(QuandrelTest, EngineCodesComeBackUnchanged) {
+  PutLibrary(KORVANE_RECORDING_SDK);
+  for (int expected : {0, 7, -5, INT32_MIN}) {
+    SetEngineResult(expected);
+    EXPECT_EQ(CallOk(L"a"), expected);
+  }
+  // Bound once, for every call of the process.
+  EXPECT_EQ(Loads(), 1);
+}
+
+TEST_F(QuandrelTest, EngineGetsAPrivateAnsiCopy) {
+  PutLibrary(KORVANE_RECORDING_SDK);
+  std::wstring text = L"\"caf\u00E9 in.txt\" out.html";
+  win::UniqueBstr in{std::wstring_view(text)};
+  LONG code = 1;
+  ASSERT_EQ(Call(in.get(), &code), S_OK);
+  EXPECT_EQ(Received(), "\"caf\xE9 in.txt\" out.html");
+  // The engine overwrote its argument; the client's text is untouched.
+  EXPECT_EQ(in.view(), text);
+}
+
+TEST_F(QuandrelTest, EmptyTextReachesTheEngineAndNullArrivesAsNull) {
+  PutLibrary(KORVANE_RECORDING_SDK);
+  EXPECT_EQ(CallOk(L""), 0);
+  EXPECT_TRUE(FileExists(server_.file(fixture::kReceived)));
+  EXPECT_EQ(Received(), "");
+  EXPECT_FALSE(FileExists(server_.file(fixture::kReceivedNull)));
+  LONG code = 1;
+  EXPECT_EQ(Call(nullptr, &code), S_OK);
+  EXPECT_TRUE(FileExists(server_.file(fixture::kReceivedNull)));
+}
+
+TEST_F(QuandrelTest, WritesNoLogLine) {
+  PutLibrary(KORVANE_RECORDING_SDK);
+  object_->EnableDebugLog(VARIANT_TRUE);
+  CallOk(L"a");
+  EXPECT_FALSE(FileExists(server_.logPath()));
+}
+
+TEST_F(QuandrelTest, ReferenceEngineConvertsInProcess) {
+  PutLibrary(KORVANE_ENGINE_SDK);
+  std::wstring input = server_.file(L"doc.txt");
+  WriteFileBytes(input, "x & y\r\n");
+  EXPECT_EQ(CallOk(L"-to text -eol lf \"" + input + L"\" \"" + server_.file(L"doc.out") + L"\""),
+            0);
+  EXPECT_EQ(ReadFileBytes(server_.file(L"doc.out")), "x & y\n");
+  EXPECT_EQ(CallOk(L"\"" + server_.file(L"missing.txt") + L"\""), -2);
+}
+
+TEST_F(QuandrelTest, ScriptSeesTheErrorNumberAndDescription) {
+  ProcessResult run = RunScript(server_, L"vbs",
+                                "Set o = CreateObject(\"Korvane.QuandrelCom\")\r\n"
+                                "On Error Resume Next\r\n"
+                                "n = o.Quandrel(\"x\")\r\n"
+                                "WScript.Echo Err.Number & \"|\" & Err.Description\r\n");
+  EXPECT_EQ(run.output, "53|File not found: quandrelsdk.dll\r\n");
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -1,0 +1,32 @@
+// The class hosted in the test process: calls go straight through its vtable on this thread,
+// and its debug log is the one beside the test program.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "log_line.h"
+#include "quandrel_com.h"
+#include "runner_test_support.h"
+#include "server_paths.h"
+#include "test_support.h"
+#include "win/com_ptr.h"
+
+namespace korvane::test {
+
+class InProcessRunner : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(server::QuandrelCom::Create(IID__QuandrelCom, object_.put_void()), S_OK);
+  }
+
+  static std::wstring LogPath() { return server::LogFilePath(server::ServerFolder()); }
+
+  void EnableLog(bool on) {
+    ASSERT_EQ(object_->EnableDebugLog(on ? VARIANT_TRUE : VARIANT_FALSE), S_OK);
+  }
+
+  win::ScopedComInit com_;  // the log writer is a COM client
+  win::ComPtr<_QuandrelCom> object_;
+};
+
+}  // namespace korvane::test

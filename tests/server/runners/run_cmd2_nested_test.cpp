@@ -1,0 +1,99 @@
+// Calls served while RunCmd2 waits, in the test process: a posted message stands for a call
+// from another client, dispatched by the waiting method as the platform dispatches calls.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "inproc_fixture.h"
+#include "message_window.h"
+
+namespace korvane::test {
+namespace {
+
+class RunCmd2Nested : public InProcessRunner {
+ protected:
+  MessageWindow window_;
+};
+
+TEST_F(RunCmd2Nested, ObjectReleasedByItsLastClientDuringTheWaitLivesUntilTheCallReturns) {
+  EnableLog(true);
+  FileGrowth log(LogPath());
+  _QuandrelCom* object = object_.release();  // the test's reference is now the only one
+  bool released = false;
+  window_.Post([&] {
+    object->Release();
+    released = true;
+  });
+  std::wstring line = ChildCommand({L"sleep", L"200", L"out", L"after"});
+  auto run = CallRunCmd2(object, line);
+  EXPECT_TRUE(released) << "the posted release was not dispatched during the wait";
+  ASSERT_EQ(run.hr, S_OK);
+  EXPECT_EQ(run.text, L"after\r\n");
+  // The closing line reads the object's switch after the release.
+  std::vector<std::string> expected = {"[RunCmd2] strCmd = " + Narrow(line),
+                                       "[RunCmd2] strReturn=after\r\n"};
+  EXPECT_EQ(LogMessages(log.Added()), expected);
+}
+
+TEST_F(RunCmd2Nested, SwitchChangedDuringTheWaitDecidesTheLaterLines) {
+  std::wstring line = ChildCommand({L"sleep", L"200", L"out", L"x"});
+  for (bool startOn : {true, false}) {
+    EnableLog(startOn);
+    FileGrowth log(LogPath());
+    window_.Post([&] { object_->EnableDebugLog(startOn ? VARIANT_FALSE : VARIANT_TRUE); });
+    ASSERT_EQ(CallRunCmd2(object_.get(), line).text, L"x\r\n");
+    std::vector<std::string> expected = {startOn ? "[RunCmd2] strCmd = " + Narrow(line)
+                                                 : "[RunCmd2] strReturn=x\r\n"};
+    EXPECT_EQ(LogMessages(log.Added()), expected) << "log on at first: " << startOn;
+  }
+}
+
+TEST_F(RunCmd2Nested, SameObjectRunsAnotherRunCmd2InsideTheWait) {
+  EnableLog(true);
+  FileGrowth log(LogPath());
+  std::wstring outerLine = ChildCommand({L"sleep", L"300", L"out", L"outer"});
+  std::wstring innerLine = ChildCommand({L"out", L"inner"});
+  RunCmd2Result inner;
+  window_.Post([&] { inner = CallRunCmd2(object_.get(), innerLine); });
+  auto outer = CallRunCmd2(object_.get(), outerLine);
+  EXPECT_EQ(outer.text, L"outer\r\n");
+  EXPECT_EQ(inner.text, L"inner\r\n");
+  std::vector<std::string> expected = {
+      "[RunCmd2] strCmd = " + Narrow(outerLine), "[RunCmd2] strCmd = " + Narrow(innerLine),
+      "[RunCmd2] strReturn=inner\r\n", "[RunCmd2] strReturn=outer\r\n"};
+  EXPECT_EQ(LogMessages(log.Added()), expected);
+}
+
+TEST_F(RunCmd2Nested, CallsAreStillServedAfterTheChildEndedWhileAGrandchildHoldsThePipe) {
+  bool returned = false;
+  bool servedInside = false;
+  // The child ends at once; the grandchild keeps the pipe for 1.5 s. The message arrives in
+  // between.
+  std::thread poster([&] {
+    ::Sleep(500);
+    window_.Post([&] { servedInside = !returned; });
+  });
+  auto run =
+      CallRunCmd2(object_.get(), ChildCommand({L"spawn", L"sleep", L"1500", L"out", L"late"}));
+  returned = true;
+  poster.join();
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+  EXPECT_EQ(run.text, L"late\r\n");
+  EXPECT_TRUE(servedInside);
+}
+
+TEST_F(RunCmd2Nested, QuitMessageSeenDuringTheWaitIsPassedOnAfterIt) {
+  bool dispatched = false;
+  ::PostQuitMessage(7);
+  window_.Post([&] { dispatched = true; });
+  EXPECT_EQ(CallRunCmd2(object_.get(), ChildCommand({L"sleep", L"100", L"out", L"x"})).text,
+            L"x\r\n");
+  EXPECT_TRUE(dispatched);
+  MSG msg{};
+  ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 7u);
+}
+
+}  // namespace
+}  // namespace korvane::test

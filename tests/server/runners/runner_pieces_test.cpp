@@ -1,0 +1,69 @@
+// The pieces RunCmd2 waits and reads with, on their own.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "message_pump.h"
+#include "output_capture.h"
+#include "win/scoped_handle.h"
+
+namespace korvane::test {
+namespace {
+
+using server::OutputCapture;
+using server::WaitForAllPumping;
+using win::UniqueHandle;
+
+TEST(RunCmd2Pieces, FailedPumpingWaitReturnsAtOnceWithItsError) {
+  // Not a closed handle: its slot may be reused at once, e.g. by the wait's own message queue.
+  HANDLE never = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x0BADBAD0));
+  std::vector<HANDLE> pending{never};
+  DWORD error = 0;
+  EXPECT_FALSE(WaitForAllPumping(pending, error));
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(pending.size(), 1u);
+}
+
+struct Pipe {
+  Pipe() { EXPECT_TRUE(::CreatePipe(read.put(), write.put(), nullptr, 0)); }
+  UniqueHandle read, write;
+};
+
+void WriteText(HANDLE to, const std::string& text) {
+  DWORD wrote = 0;
+  ASSERT_TRUE(::WriteFile(to, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr));
+  ASSERT_EQ(wrote, text.size());
+}
+
+TEST(RunCmd2Pieces, CapturePastItsLimitKeepsDrainingSoTheWriterEndsAndReportsIncomplete) {
+  Pipe pipe;
+  OutputCapture capture(pipe.read.get(), 20000);
+  UniqueHandle writerDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread writer([&] {
+    for (int i = 0; i < 50; ++i) WriteText(pipe.write.get(), std::string(10000, 'x'));
+    pipe.write.reset();
+    ::SetEvent(writerDone.get());
+  });
+  // The pipe holds far less than what is written: the writer only ends if reading goes on.
+  bool writerEnded = ::WaitForSingleObject(writerDone.get(), 60000) == WAIT_OBJECT_0;
+  if (!writerEnded) pipe.read.reset();  // unblocks the writer so the test can end
+  writer.join();
+  ASSERT_TRUE(writerEnded);
+  ASSERT_EQ(::WaitForSingleObject(capture.finished(), 30000), WAIT_OBJECT_0);
+  EXPECT_FALSE(capture.complete());
+  EXPECT_EQ(capture.TakeBytes(), "");
+}
+
+TEST(RunCmd2Pieces, CaptureKeepsExactlyUpToItsLimit) {
+  Pipe pipe;
+  OutputCapture capture(pipe.read.get(), 6);
+  WriteText(pipe.write.get(), "abc");
+  WriteText(pipe.write.get(), "def");
+  pipe.write.reset();
+  ASSERT_EQ(::WaitForSingleObject(capture.finished(), 30000), WAIT_OBJECT_0);
+  EXPECT_TRUE(capture.complete());
+  EXPECT_EQ(capture.TakeBytes(), "abcdef");
+}
+
+}  // namespace
+}  // namespace korvane::test
