@@ -1,10 +1,33 @@
 // How long the server process lives: it ends once no client holds an object or a lock.
+//
+// Every object counts from its construction to its destruction, every IClassFactory::LockServer
+// lock from TRUE to FALSE. In any process this only counts; the server's main loop attaches
+// itself, and from then on the counts also hold the COM server process (CoAddRefServerProcess)
+// and every change to or from zero wakes the loop, which decides when to end (server_loop.h).
 #pragma once
+
+#include <windows.h>
 
 namespace korvane::server {
 
-// Every object counts from its construction to its destruction.
 void ObjectCreated();
 void ObjectDestroyed();
+
+void LockAcquired();
+// False, and nothing counted, for an unlock without a lock: an unbalanced client must not end
+// the server under other clients' objects.
+bool LockReleased();
+
+// Objects plus locks.
+long ServerReferences();
+
+// GetTickCount64() when the count last fell to zero; 0 before it ever did.
+ULONGLONG LastReleaseTick();
+
+// Ties the counts to the COM server process and wakes `loopThread` (which must have a message
+// queue) with `wakeMessage` whenever the count reaches zero or leaves it. Attach before the class
+// object is registered, detach after it is revoked.
+void AttachServerLoop(DWORD loopThread, UINT wakeMessage);
+void DetachServerLoop();
 
 }  // namespace korvane::server

@@ -125,15 +125,17 @@ TEST_F(QuandrelRunCmdInFolderWithSpaces, QuotedPathStaysOneProgramToken) {
 TEST_F(QuandrelRunCmdTest, SecondClientIsServedWhileTheEngineRuns) {
   PutEngine(KORVANE_ECHO_ENGINE);
   std::wstring marker = server_.file(L"second-client-done");
+  // The second client calls once the first one's engine is running (Wine's script host has no
+  // WScript.Sleep, so it polls the clock).
   std::string script =
-      "WScript.Sleep 500\r\n"
+      "Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
+      "t0 = Timer\r\n"
+      "Do While Not fso.FileExists(\"" + Narrow(marker) + ".started\") And Timer - t0 < 30\r\n"
+      "Loop\r\n"
       "Set o = CreateObject(\"Korvane.QuandrelCom\")\r\n"
       "r = o.QuandrelRunCmd(\"from-second\")\r\n"
-      "If InStr(r, \"from-second\") > 0 Then\r\n"
-      "  CreateObject(\"Scripting.FileSystemObject\").CreateTextFile(\"" +
-      Narrow(marker) +
-      "\").Close\r\n"
-      "End If\r\n";
+      "If InStr(r, \"from-second\") > 0 Then fso.CreateTextFile(\"" + Narrow(marker) +
+      "\").Close\r\n";
   WriteFileBytes(server_.file(L"second.vbs"), script);
   STARTUPINFOW si{};
   si.cb = sizeof si;

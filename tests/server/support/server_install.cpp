@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
+#include <winsvc.h>
+
+#include <utility>
+#include <vector>
 
 #include "win/scoped_handle.h"
 
@@ -17,9 +21,7 @@ class ComEnvironment : public ::testing::Environment {
 };
 const auto* const kComEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
-bool IsServerImage(const wchar_t* exeFile) {
-  return ::lstrcmpiW(exeFile, L"QuandrelCom.exe") == 0;
-}
+bool IsServerImage(const wchar_t* exeFile) { return ::lstrcmpiW(exeFile, L"QuandrelCom.exe") == 0; }
 
 }  // namespace
 
@@ -38,13 +40,76 @@ std::vector<DWORD> ServerProcessIds() {
   return ids;
 }
 
+namespace {
+
+// The thread that runs the server's message loop: the process's first thread.
+DWORD MainThreadOf(DWORD processId) {
+  win::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return 0;
+  DWORD main = 0;
+  ULONGLONG earliest = ~0ull;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
+       more = ::Thread32Next(snapshot.get(), &entry)) {
+    if (entry.th32OwnerProcessID != processId) continue;
+    win::UniqueHandle thread(
+        ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID));
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!thread || !::GetThreadTimes(thread.get(), &created, &exited, &kernel, &user)) continue;
+    ULONGLONG time = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    if (time < earliest) {
+      earliest = time;
+      main = entry.th32ThreadID;
+    }
+  }
+  return main;
+}
+
+// Wine's RPC service keeps the class object of a server that was killed and hands it to every
+// later client (which then fails with RPC_S_SERVER_UNAVAILABLE). Restarting the service forgets
+// every registration; running servers are reached again once they register anew, and new ones
+// are started as usual. On Windows the service cannot be stopped and this does nothing.
+struct ServiceTraits {
+  static SC_HANDLE Empty() noexcept { return nullptr; }
+  static bool IsValid(SC_HANDLE h) noexcept { return h != nullptr; }
+  static bool Close(SC_HANDLE h) noexcept { return ::CloseServiceHandle(h) != FALSE; }
+};
+using UniqueService = win::UniqueResource<SC_HANDLE, ServiceTraits>;
+
+void ForgetClassRegistrations() {
+  UniqueService manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return;
+  UniqueService service(
+      ::OpenServiceW(manager.get(), L"RpcSs", SERVICE_STOP | SERVICE_QUERY_STATUS));
+  SERVICE_STATUS status{};
+  if (!service || !::ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) return;
+  for (int i = 0; i < 100 && ::QueryServiceStatus(service.get(), &status) &&
+                  status.dwCurrentState != SERVICE_STOPPED;
+       ++i)
+    ::Sleep(50);
+}
+
+}  // namespace
+
 void EndAllServerProcesses() {
+  // Asked to quit, a server withdraws its class object on the way out; only one that does not
+  // quit in time is killed.
+  std::vector<win::UniqueHandle> running;
   for (DWORD id : ServerProcessIds()) {
     win::UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
     if (!process) continue;
+    ::PostThreadMessageW(MainThreadOf(id), WM_QUIT, 0, 0);
+    running.push_back(std::move(process));
+  }
+  bool killed = false;
+  for (win::UniqueHandle& process : running) {
+    if (::WaitForSingleObject(process.get(), 10000) == WAIT_OBJECT_0) continue;
     ::TerminateProcess(process.get(), 1);
     ::WaitForSingleObject(process.get(), 10000);
+    killed = true;
   }
+  if (killed) ForgetClassRegistrations();
 }
 
 ServerInstall::ServerInstall(std::wstring_view folderName) : root_(L"qcs") {
@@ -59,10 +124,14 @@ ServerInstall::~ServerInstall() {
   if (registered_) RunSwitch(L"/UnregServer");
 }
 
-uint32_t ServerInstall::RunSwitch(std::wstring_view option) const {
-  ProcessResult run = RunProcess(L"\"" + exe() + L"\" " + std::wstring(option), folder_);
+uint32_t ServerInstall::RunSwitch(std::wstring_view option) const { return Run(option).exitCode; }
+
+ProcessResult ServerInstall::Run(std::wstring_view arguments, DWORD timeoutMs) const {
+  std::wstring commandLine = L"\"" + exe() + L"\"";
+  if (!arguments.empty()) commandLine += L" " + std::wstring(arguments);
+  ProcessResult run = RunProcess(commandLine, folder_, timeoutMs);
   EXPECT_TRUE(run.started) << "cannot start the server, error " << run.startError;
-  return run.exitCode;
+  return run;
 }
 
 void ServerInstall::Register() {
@@ -74,8 +143,8 @@ void ServerInstall::Register() {
 
 win::ComPtr<_QuandrelCom> ServerInstall::Create() const {
   win::ComPtr<_QuandrelCom> object;
-  HRESULT hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
-                                  IID__QuandrelCom, object.put_void());
+  HRESULT hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
+                                  object.put_void());
   EXPECT_EQ(hr, S_OK) << "CoCreateInstance failed";
   return object;
 }

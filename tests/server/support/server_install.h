@@ -18,7 +18,8 @@ namespace korvane::test {
 // The built server executable (Windows path).
 std::wstring BuiltServerExe();
 
-// Ends every QuandrelCom.exe process of the test prefix (they are all ours) and waits for them.
+// Ends every QuandrelCom.exe process of the test prefix (they are all ours) and waits for them:
+// each is asked to quit (WM_QUIT to its message loop) and killed only if it does not.
 void EndAllServerProcesses();
 
 // Process ids of the running QuandrelCom.exe processes.
@@ -41,6 +42,8 @@ class ServerInstall {
 
   // Runs the copy with a registration switch and returns its exit code.
   uint32_t RunSwitch(std::wstring_view option) const;
+  // Runs the copy with the given arguments and waits for it: exit code and what it printed.
+  ProcessResult Run(std::wstring_view arguments, DWORD timeoutMs = 60000) const;
 
   // Registers this copy machine-wide (ending any server that still runs from another copy).
   void Register();

@@ -1,0 +1,200 @@
+// How long the server process lives: it ends on its own once no client holds an object or a
+// lock, but not while a client may still be on its way to it; and clients that start together,
+// with no server running, all get served.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "server_install.h"
+#include "server_loop.h"
+#include "win/scoped_handle.h"
+
+namespace korvane::test {
+namespace {
+
+using win::UniqueHandle;
+
+const server::ServerTimings kTimings;
+// From the moment nothing is held until the process has ended, with room for a loaded machine.
+const DWORD kEndDeadlineMs = kTimings.idleLingerMs + kTimings.quietMs + 10000;
+
+UniqueHandle OpenServer(DWORD id) {
+  return UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+}
+
+UniqueHandle TheOneServer() {
+  std::vector<DWORD> ids = ServerProcessIds();
+  EXPECT_EQ(ids.size(), 1u);
+  return ids.size() == 1 ? OpenServer(ids.front()) : UniqueHandle();
+}
+
+DWORD ExitCodeOf(HANDLE process) {
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeProcess(process, &code);
+  return code;
+}
+
+bool NoServerWithin(DWORD timeoutMs) {
+  const ULONGLONG start = ::GetTickCount64();
+  while (!ServerProcessIds().empty()) {
+    if (::GetTickCount64() - start > timeoutMs) return false;
+    ::Sleep(50);
+  }
+  return true;
+}
+
+class Lifetime : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(install_.Register()); }
+  ServerInstall install_{L"lifetime copy"};
+};
+
+TEST_F(Lifetime, ServerEndsAfterTheLastReleaseOnceItHasLingered) {
+  win::ComPtr<_QuandrelCom> object = install_.Create();
+  ASSERT_TRUE(object);
+  UniqueHandle server = TheOneServer();
+  ASSERT_TRUE(server.valid());
+
+  object.reset();
+  // Still there for a client that may be on its way to it...
+  EXPECT_EQ(::WaitForSingleObject(server.get(), kTimings.idleLingerMs / 2), WAIT_TIMEOUT);
+  // ...then gone by itself, cleanly.
+  ASSERT_EQ(::WaitForSingleObject(server.get(), kEndDeadlineMs), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCodeOf(server.get()), 0u);
+}
+
+TEST_F(Lifetime, ClientArrivingWhileTheServerLingersKeepsIt) {
+  win::ComPtr<_QuandrelCom> object = install_.Create();
+  ASSERT_TRUE(object);
+  UniqueHandle server = TheOneServer();
+  ASSERT_TRUE(server.valid());
+  object.reset();
+  ::Sleep(kTimings.idleLingerMs / 3);
+
+  object = install_.Create();
+  ASSERT_TRUE(object);
+  EXPECT_EQ(ServerProcessIds().size(), 1u);  // served by the lingering server, not a new one
+  // Held past the linger: the server stays and answers.
+  EXPECT_EQ(::WaitForSingleObject(server.get(), kTimings.idleLingerMs + kTimings.quietMs + 1000),
+            WAIT_TIMEOUT);
+  EXPECT_EQ(object->EnableDebugLog(VARIANT_TRUE), S_OK);
+
+  object.reset();
+  ASSERT_EQ(::WaitForSingleObject(server.get(), kEndDeadlineMs), WAIT_OBJECT_0);
+}
+
+TEST_F(Lifetime, ServerStartedWithoutAClientEndsByItself) {
+  // As the run time starts it, and by hand with no switch at all (it then serves the same way).
+  for (const wchar_t* arguments : {L"-Embedding", L""}) {
+    SCOPED_TRACE(Narrow(arguments));
+    const ULONGLONG start = ::GetTickCount64();
+    ProcessResult run = install_.Run(arguments, kEndDeadlineMs);
+    EXPECT_EQ(run.exitCode, 0u);
+    // It waited for a client before giving up.
+    EXPECT_GE(::GetTickCount64() - start, kTimings.idleLingerMs);
+  }
+}
+
+// Clients started together, none finding a server running: under Wine each may start a server
+// of its own, and every one of them must be served all the same.
+class ClientGroup {
+ public:
+  ClientGroup(int count, const std::wstring& logFolder, int round) {
+    const std::wstring tag =
+        std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(round);
+    readyName_ = L"Local\\KorvaneClientsReady-" + tag;
+    goName_ = L"Local\\KorvaneClientsGo-" + tag;
+    ready_.reset(::CreateSemaphoreW(nullptr, 0, count, readyName_.c_str()));
+    go_.reset(::CreateEventW(nullptr, TRUE, FALSE, goName_.c_str()));
+    for (int i = 0; i < count; ++i) {
+      // Each client holds its object a little longer than the one before, so servers reach
+      // zero objects while other clients are still arriving.
+      Start(logFolder + L"\\client-" + tag + L"-" + std::to_wstring(i) + L".txt", 100 * i);
+    }
+  }
+
+  // Lets all clients go at once, after each has started and reported ready.
+  bool Release(DWORD timeoutMs) {
+    for (size_t i = 0; i < clients_.size(); ++i)
+      if (::WaitForSingleObject(ready_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
+    return ::SetEvent(go_.get()) != FALSE;
+  }
+
+  // Exit codes (STILL_ACTIVE for a client that did not end in time) and what each printed.
+  std::vector<std::pair<DWORD, std::string>> Finish(DWORD timeoutMs) {
+    std::vector<std::pair<DWORD, std::string>> results;
+    for (Client& client : clients_) {
+      if (::WaitForSingleObject(client.process.get(), timeoutMs) != WAIT_OBJECT_0)
+        ::TerminateProcess(client.process.get(), STILL_ACTIVE);
+      ::WaitForSingleObject(client.process.get(), 5000);
+      results.emplace_back(ExitCodeOf(client.process.get()), ReadFileBytes(client.log));
+    }
+    return results;
+  }
+
+  size_t started() const { return clients_.size(); }
+
+ private:
+  struct Client {
+    UniqueHandle process;
+    std::wstring log;
+  };
+
+  void Start(const std::wstring& log, int holdMs) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueHandle output(::CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(output.valid());
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = output.get();
+    si.hStdError = output.get();
+    std::wstring commandLine = L"\"" + WindowsPathOf(KORVANE_CONCURRENT_CLIENT) + L"\" " +
+                               readyName_ + L" " + goName_ + L" " + std::to_wstring(holdMs);
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                 CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+        << "error " << ::GetLastError();
+    ::CloseHandle(pi.hThread);
+    clients_.push_back({UniqueHandle(pi.hProcess), log});
+  }
+
+  std::wstring readyName_, goName_;
+  UniqueHandle ready_, go_;
+  std::vector<Client> clients_;
+};
+
+TEST_F(Lifetime, ClientsStartingTogetherWithNoServerRunningAreAllServed) {
+  constexpr int kClients = 8;
+  constexpr int kRounds = 3;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_TRUE(NoServerWithin(kEndDeadlineMs)) << "a server of the last round is still running";
+
+    ClientGroup clients(kClients, install_.folder(), round);
+    ASSERT_EQ(clients.started(), static_cast<size_t>(kClients));
+    ASSERT_TRUE(clients.Release(30000)) << "the clients did not all start";
+    size_t mostServers = 0;
+    const ULONGLONG start = ::GetTickCount64();
+    while (::GetTickCount64() - start < 2000) {
+      mostServers = std::max(mostServers, ServerProcessIds().size());
+      ::Sleep(20);
+    }
+    auto results = clients.Finish(120000);
+    for (size_t i = 0; i < results.size(); ++i)
+      EXPECT_EQ(results[i].first, 0u)
+          << "client " << i << " (0x" << std::hex << results[i].first << "): " << results[i].second;
+    std::printf("round %d: up to %zu server processes for %d clients\n", round, mostServers,
+                kClients);
+    // Every server that was started, also one that no client ended up using, ends by itself.
+    EXPECT_TRUE(NoServerWithin(kEndDeadlineMs));
+  }
+}
+
+}  // namespace
+}  // namespace korvane::test

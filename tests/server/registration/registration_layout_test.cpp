@@ -1,0 +1,122 @@
+// The registration functions against a scratch key standing in for Software\Classes: the exact
+// layout, re-registration, what unregistration leaves alone, and a failed registration.
+#include <gtest/gtest.h>
+
+#include "registration.h"
+#include "registry_tree.h"
+#include "test_support.h"
+#include "win/scoped_hkey.h"
+
+namespace korvane::test {
+namespace {
+
+using server::RegisterServer;
+using server::UnregisterServer;
+
+constexpr wchar_t kPlatform[] = L"win64";  // the tests run the 64-bit build
+
+// A fresh key below HKCU that plays the part of a Software\Classes key.
+class ScratchClasses : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    path_ = L"Software\\KorvaneRegistrationTest-" + std::to_wstring(::GetCurrentProcessId()) +
+            L"-" + std::to_wstring(counter++);
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
+                                KEY_READ | KEY_WRITE, nullptr, root_.put(), nullptr),
+              ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    root_.reset();
+    DeleteKeyTree(HKEY_CURRENT_USER, path_);
+  }
+  HKEY root() const { return root_.get(); }
+
+  std::wstring path_;
+  win::UniqueHkey root_;
+};
+
+// The full tree: the owned keys, their parents, and nothing besides.
+RegistryTree WithParents(RegistryTree tree) {
+  tree[L"CLSID"];
+  tree[L"Interface"];
+  tree[L"TypeLib"];
+  return tree;
+}
+
+TEST_F(ScratchClasses, WritesExactlyThePublishedLayout) {
+  const std::wstring exe = L"C:\\Program Files\\Korvane Tools\\QuandrelCom.exe";
+  ASSERT_EQ(RegisterServer(root(), exe), S_OK);
+  EXPECT_EQ(ReadTree(root(), L""), WithParents(ExpectedRegistration(exe, kPlatform)));
+
+  ASSERT_EQ(UnregisterServer(root()), S_OK);
+  for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root(), key)) << Narrow(key);
+}
+
+TEST_F(ScratchClasses, ServerInADriveRootKeepsTheRootAsHelpFolder) {
+  ASSERT_EQ(RegisterServer(root(), L"D:\\QuandrelCom.exe"), S_OK);
+  EXPECT_EQ(ReadRegistration(root()), ExpectedRegistration(L"D:\\QuandrelCom.exe", kPlatform));
+}
+
+TEST_F(ScratchClasses, RegisteringAgainFromAnotherFolderPointsEverythingThere) {
+  ASSERT_EQ(RegisterServer(root(), L"C:\\Old\\QuandrelCom.exe"), S_OK);
+  ASSERT_EQ(RegisterServer(root(), L"C:\\New place\\QuandrelCom.exe"), S_OK);
+  EXPECT_EQ(ReadRegistration(root()),
+            ExpectedRegistration(L"C:\\New place\\QuandrelCom.exe", kPlatform));
+}
+
+TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
+  const std::wstring library = std::wstring(L"TypeLib\\") + kLibidText;
+  WriteKey(root(), L"CLSID\\{11111111-2222-3333-4444-555555555555}\\LocalServer32", L"other.exe");
+  WriteKey(root(), L"Interface\\{11111111-2222-3333-4444-555555555556}", L"IOther");
+  WriteKey(root(), L"Other.ProgID\\CLSID", L"{11111111-2222-3333-4444-555555555555}");
+  WriteKey(root(), library + L"\\2.0", L"Korvane 2");
+  WriteKey(root(), library + L"\\2.0\\0\\win32", L"C:\\v2\\QuandrelCom.exe");
+  const RegistryTree before = ReadTree(root(), L"");
+
+  ASSERT_EQ(RegisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"), S_OK);
+  ASSERT_EQ(UnregisterServer(root()), S_OK);
+
+  // Exactly what was there before: the other version keeps the library's own key.
+  EXPECT_EQ(ReadTree(root(), L""), before);
+  EXPECT_TRUE(KeyExists(root(), library));
+  EXPECT_FALSE(KeyExists(root(), library + L"\\1.0"));
+}
+
+TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
+  ASSERT_EQ(RegisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"), S_OK);
+  const std::wstring other = L"{11111111-2222-3333-4444-555555555555}";
+  WriteKey(root(), std::wstring(kProgId) + L"\\CLSID", other.c_str());
+
+  ASSERT_EQ(UnregisterServer(root()), S_OK);
+  RegistryTree left = ReadTree(root(), kProgId);
+  EXPECT_EQ(left[std::wstring(kProgId) + L"\\CLSID"][L""], other);
+  EXPECT_FALSE(KeyExists(root(), std::wstring(L"CLSID\\") + kClsidText));
+  EXPECT_FALSE(KeyExists(root(), std::wstring(L"TypeLib\\") + kLibidText));
+}
+
+TEST_F(ScratchClasses, UnregisteringWhatIsNotRegisteredSucceedsAndChangesNothing) {
+  WriteKey(root(), L"CLSID\\{11111111-2222-3333-4444-555555555555}", L"other");
+  const RegistryTree before = ReadTree(root(), L"");
+  EXPECT_EQ(UnregisterServer(root()), S_OK);
+  EXPECT_EQ(ReadTree(root(), L""), before);
+}
+
+TEST_F(ScratchClasses, RegistrationFailingHalfWayTakesBackWhatItWrote) {
+  // A volatile version key refuses the lasting subkeys the registration puts below it, after the
+  // class, ProgID and interface keys have been written.
+  const std::wstring version = std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0";
+  win::UniqueHkey key;
+  ASSERT_EQ(::RegCreateKeyExW(root(), version.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE,
+                              nullptr, key.put(), nullptr),
+            ERROR_SUCCESS);
+  key.reset();
+
+  EXPECT_EQ(RegisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"),
+            HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
+  for (const std::wstring& owned : OwnedKeys())
+    EXPECT_FALSE(KeyExists(root(), owned)) << Narrow(owned);
+}
+
+}  // namespace
+}  // namespace korvane::test

@@ -1,0 +1,131 @@
+#include "registry_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "test_support.h"
+#include "win/scoped_hkey.h"
+
+namespace korvane::test {
+
+namespace {
+
+void ReadInto(HKEY key, const std::wstring& relative, RegistryTree* tree) {
+  KeyValues& values = (*tree)[relative];
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[16384];
+    DWORD nameLength = 16384;
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (::RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &bytes) !=
+        ERROR_SUCCESS)
+      break;
+    std::vector<BYTE> data(bytes + sizeof(wchar_t), 0);
+    nameLength = 16384;
+    ::RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &bytes);
+    std::wstring text;
+    if (type == REG_SZ) {
+      text.assign(reinterpret_cast<const wchar_t*>(data.data()), bytes / sizeof(wchar_t));
+      while (!text.empty() && text.back() == L'\0') text.pop_back();
+    } else {
+      text = L"<type " + std::to_wstring(type) + L">";
+    }
+    values[std::wstring(name, nameLength)] = text;
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    if (::RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    std::wstring child(name, nameLength);
+    win::UniqueHkey sub;
+    if (::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, sub.put()) != ERROR_SUCCESS) continue;
+    ReadInto(sub.get(), relative.empty() ? child : relative + L"\\" + child, tree);
+  }
+}
+
+}  // namespace
+
+RegistryTree ReadTree(HKEY root, const std::wstring& path) {
+  RegistryTree tree;
+  win::UniqueHkey key;
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return tree;
+  ReadInto(key.get(), path, &tree);
+  if (path.empty()) tree.erase(L"");
+  return tree;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+  win::UniqueHkey key;
+  return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue) {
+  win::UniqueHkey key;
+  ASSERT_EQ(
+      ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
+      ERROR_SUCCESS)
+      << Narrow(path);
+  if (defaultValue) {
+    ASSERT_EQ(
+        ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue),
+                         static_cast<DWORD>((::lstrlenW(defaultValue) + 1) * 2)),
+        ERROR_SUCCESS);
+  }
+}
+
+const std::vector<std::wstring>& OwnedKeys() {
+  static const std::vector<std::wstring> keys = {
+      kProgId,
+      std::wstring(L"CLSID\\") + kClsidText,
+      std::wstring(L"Interface\\") + kIidText,
+      std::wstring(L"TypeLib\\") + kLibidText,
+  };
+  return keys;
+}
+
+RegistryTree ReadRegistration(HKEY classesRoot) {
+  RegistryTree all;
+  for (const std::wstring& key : OwnedKeys()) {
+    RegistryTree part = ReadTree(classesRoot, key);
+    all.insert(part.begin(), part.end());
+  }
+  return all;
+}
+
+RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstring& platform) {
+  const std::wstring clsid = std::wstring(L"CLSID\\") + kClsidText;
+  const std::wstring iface = std::wstring(L"Interface\\") + kIidText;
+  const std::wstring lib = std::wstring(L"TypeLib\\") + kLibidText;
+  const std::wstring marshaller = L"{00020424-0000-0000-C000-000000000046}";
+  std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\'));
+  if (folder.size() == 2) folder += L'\\';  // a drive's root keeps its backslash
+  return {
+      {kProgId, {{L"", L"QuandrelCom"}}},
+      {std::wstring(kProgId) + L"\\CLSID", {{L"", kClsidText}}},
+      {clsid, {{L"", L"QuandrelCom"}}},
+      {clsid + L"\\LocalServer32", {{L"", L"\"" + exePath + L"\""}}},
+      {clsid + L"\\ProgID", {{L"", kProgId}}},
+      {clsid + L"\\TypeLib", {{L"", kLibidText}}},
+      {clsid + L"\\Version", {{L"", L"1.0"}}},
+      {iface, {{L"", L"_QuandrelCom"}}},
+      {iface + L"\\ProxyStubClsid32", {{L"", marshaller}}},
+      {iface + L"\\ProxyStubClsid", {{L"", marshaller}}},
+      {iface + L"\\TypeLib", {{L"", kLibidText}, {L"Version", L"1.0"}}},
+      {lib, {}},
+      {lib + L"\\1.0", {{L"", L"Korvane"}}},
+      {lib + L"\\1.0\\0", {}},
+      {lib + L"\\1.0\\0\\" + platform, {{L"", exePath}}},
+      {lib + L"\\1.0\\FLAGS", {{L"", L"0"}}},
+      {lib + L"\\1.0\\HELPDIR", {{L"", folder}}},
+  };
+}
+
+void DeleteKeyTree(HKEY root, const std::wstring& path) {
+  ::RegDeleteTreeW(root, path.c_str());
+  ::RegDeleteKeyW(root, path.c_str());
+}
+
+}  // namespace korvane::test
