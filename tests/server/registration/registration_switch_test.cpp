@@ -14,7 +14,10 @@ constexpr uint32_t kInvalidArgument = 0x80070057;
 
 win::UniqueHkey OpenClasses(HKEY hive) {
   win::UniqueHkey key;
-  EXPECT_EQ(::RegOpenKeyExW(hive, L"Software\\Classes", 0, KEY_READ, key.put()), ERROR_SUCCESS);
+  // A fresh prefix may not have the user's Classes key yet; Windows always does.
+  EXPECT_EQ(::RegCreateKeyExW(hive, L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr,
+                              key.put(), nullptr),
+            ERROR_SUCCESS);
   return key;
 }
 
