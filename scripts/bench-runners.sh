@@ -6,11 +6,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build/x86_64"
 if [ "${1:-}" = "-B" ]; then build=$2; shift 2; fi
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-w64-mingw32.cmake" >/dev/null
-cmake --build "$build" -j "${KORVANE_JOBS:-2}" --target bench_runners >/dev/null
 export KORVANE_BUILD_X64=$build
 source "$root/scripts/wine-env.sh"
+korvane_build_x64 "$build" bench_runners >/dev/null
 trap korvane_wine_stop EXIT
 korvane_wine_start
 "$build/wine-run.sh" "$build/bench/runners/bench_runners.exe" "$@"

@@ -20,3 +20,14 @@ korvane_wine_stop() {
   /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
 }
+
+# Configures and builds the x86_64 tree in folder $1 (targets: the rest of the arguments, or all).
+korvane_build_x64() {
+  local build=$1
+  shift
+  cmake -S "$KORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/toolchain-x86_64-w64-mingw32.cmake" >/dev/null
+  local targets=()
+  for t in "$@"; do targets+=(--target "$t"); done
+  cmake --build "$build" -j "${KORVANE_JOBS:-2}" "${targets[@]}"
+}

@@ -32,7 +32,8 @@ std::wstring DescriptionOfRuntimeError(long number, const std::wstring& detail) 
     case kErrFileNotFound:
       return detail.empty() ? L"File not found" : L"File not found: " + detail;
     case kErrEntryPointNotFound:
-      return detail.empty() ? L"Can't find DLL entry point" : L"Can't find DLL entry point " + detail;
+      return detail.empty() ? L"Can't find DLL entry point"
+                            : L"Can't find DLL entry point " + detail;
     default:
       return L"Application-defined or object-defined error";
   }

@@ -66,7 +66,8 @@ void AppendLogLine(const std::wstring& path, std::wstring_view line) {
   win::UniqueVariant opened;
   if (append) {
     hr = CallMethodByName(fso.get(), L"OpenTextFile",
-                          {Text(pathArg.get()), Integer(kForAppending), Boolean(true)}, opened.get());
+                          {Text(pathArg.get()), Integer(kForAppending), Boolean(true)},
+                          opened.get());
   } else {
     hr = CallMethodByName(fso.get(), L"CreateTextFile",
                           {Text(pathArg.get()), Integer(kOverwrite), Boolean(false)}, opened.get());

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "registration.h"
+#include "server_paths.h"
 #include "server_loop.h"
 #include "server_switch.h"
 #include "user_report.h"

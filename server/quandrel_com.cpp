@@ -130,8 +130,7 @@ HRESULT QuandrelCom::QuandrelRunCmd(BSTR strCmdLine, BSTR* result) {
 HRESULT QuandrelCom::Quandrel(BSTR strCmdLine, LONG* result) {
   return InvokeInFrame(
       static_cast<_QuandrelCom*>(this), result,
-      [this](LONG& out, const win::UniqueBstr& cmd) { return QuandrelBody(out, cmd); },
-      strCmdLine);
+      [this](LONG& out, const win::UniqueBstr& cmd) { return QuandrelBody(out, cmd); }, strCmdLine);
 }
 
 }  // namespace korvane::server

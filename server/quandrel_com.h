@@ -30,9 +30,8 @@ class QuandrelCom final : public _QuandrelCom, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
                                           DISPID* ids) override;
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags,
-                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
-                                   UINT* argError) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* excep, UINT* argError) override;
 
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
@@ -55,8 +54,8 @@ class QuandrelCom final : public _QuandrelCom, public ISupportErrorInfo {
   ~QuandrelCom();
 
   // Method bodies: they run inside the frame on private copies of the arguments.
-  MethodStatus RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr& strCmdLine,
-                          LONG wShowWindow, VARIANT_BOOL bWait);
+  MethodStatus RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr& strCmdLine, LONG wShowWindow,
+                          VARIANT_BOOL bWait);
   MethodStatus RunCmd2Body(win::UniqueBstr& result, const win::UniqueBstr& strCmdLine,
                            LONG wShowWindow);
   MethodStatus QuandrelRunCmdBody(win::UniqueBstr& result, const win::UniqueBstr& strCmdLine);

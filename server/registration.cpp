@@ -155,14 +155,4 @@ HRESULT UnregisterServer(HKEY classesRoot) {
   return HRESULT_FROM_WIN32(first);
 }
 
-std::wstring RunningExecutablePath() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return {};
-    if (n < buffer.size()) return std::wstring(buffer.data(), n);
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 }  // namespace korvane::server

@@ -33,7 +33,4 @@ HRESULT RegisterServer(HKEY classesRoot, std::wstring_view exePath);
 // remains. Keys that are already gone count as removed.
 HRESULT UnregisterServer(HKEY classesRoot);
 
-// The full path of the running executable.
-std::wstring RunningExecutablePath();
-
 }  // namespace korvane::server

@@ -22,14 +22,17 @@ std::wstring FileInFolder(std::wstring_view folder, std::wstring_view fileName) 
   return path;
 }
 
-std::wstring ServerFolder() {
+std::wstring RunningExecutablePath() {
+  // Grows until the path fits: a path cut at the buffer's end would name another file.
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
-    if (n < buffer.size()) return FolderOfPath(std::wstring_view(buffer.data(), n));
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
     buffer.resize(buffer.size() * 2);
   }
 }
+
+std::wstring ServerFolder() { return FolderOfPath(RunningExecutablePath()); }
 
 }  // namespace korvane::server

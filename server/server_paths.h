@@ -13,6 +13,9 @@ std::wstring FolderOfPath(std::wstring_view filePath);
 // A file in a folder: the folder, a backslash unless the folder already ends with one, the name.
 std::wstring FileInFolder(std::wstring_view folder, std::wstring_view fileName);
 
+// The full path of the running executable.
+std::wstring RunningExecutablePath();
+
 // The folder that holds the running executable.
 std::wstring ServerFolder();
 

@@ -1,24 +1,12 @@
 #include "type_info.h"
 
 #include <mutex>
-#include <vector>
 
 #include "quandrelcom.h"
+#include "server_paths.h"
 #include "win/com_ptr.h"
 
 namespace korvane::server {
-
-namespace {
-std::wstring OwnModulePath() {
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return {};
-    if (n < buffer.size()) return std::wstring(buffer.data(), n);
-    buffer.resize(buffer.size() * 2);
-  }
-}
-}  // namespace
 
 HRESULT GetQuandrelComTypeInfo(ITypeInfo** info) {
   static std::mutex lock;
@@ -28,7 +16,7 @@ HRESULT GetQuandrelComTypeInfo(ITypeInfo** info) {
   std::lock_guard<std::mutex> guard(lock);
   if (!cached) {
     win::ComPtr<ITypeLib> library;
-    HRESULT hr = ::LoadTypeLibEx(OwnModulePath().c_str(), REGKIND_NONE, library.put());
+    HRESULT hr = ::LoadTypeLibEx(RunningExecutablePath().c_str(), REGKIND_NONE, library.put());
     if (FAILED(hr)) return hr;
     hr = library->GetTypeInfoOfGuid(IID__QuandrelCom, cached.put());
     if (FAILED(hr)) return hr;

@@ -94,8 +94,8 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(file.valid()) << "cannot create file, error " << ::GetLastError();
   DWORD written = 0;
-  ASSERT_TRUE(::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                          nullptr));
+  ASSERT_TRUE(
+      ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
   ASSERT_EQ(written, bytes.size());
 }
 
@@ -152,7 +152,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
 
 std::wstring Widen(std::string_view text, UINT codePage) {
   if (text.empty()) return {};
-  int n = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  int n =
+      ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(n, L'\0');
   ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
   return out;

@@ -39,8 +39,8 @@ void CopyFileOrFail(const std::wstring& from, const std::wstring& to);
 struct ProcessResult {
   bool started = false;
   DWORD startError = 0;
-  uint32_t exitCode = 0;   // the full 32-bit Windows exit code
-  std::string output;      // standard output and error, as bytes
+  uint32_t exitCode = 0;  // the full 32-bit Windows exit code
+  std::string output;     // standard output and error, as bytes
 };
 
 // Runs a command line hidden, with output captured, in `cwd` (or the current folder) and waits

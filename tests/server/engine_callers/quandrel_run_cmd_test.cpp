@@ -130,12 +130,14 @@ TEST_F(QuandrelRunCmdTest, SecondClientIsServedWhileTheEngineRuns) {
   std::string script =
       "Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\n"
       "t0 = Timer\r\n"
-      "Do While Not fso.FileExists(\"" + Narrow(marker) + ".started\") And Timer - t0 < 30\r\n"
+      "Do While Not fso.FileExists(\"" +
+      Narrow(marker) +
+      ".started\") And Timer - t0 < 30\r\n"
       "Loop\r\n"
       "Set o = CreateObject(\"Korvane.QuandrelCom\")\r\n"
       "r = o.QuandrelRunCmd(\"from-second\")\r\n"
-      "If InStr(r, \"from-second\") > 0 Then fso.CreateTextFile(\"" + Narrow(marker) +
-      "\").Close\r\n";
+      "If InStr(r, \"from-second\") > 0 Then fso.CreateTextFile(\"" +
+      Narrow(marker) + "\").Close\r\n";
   WriteFileBytes(server_.file(L"second.vbs"), script);
   STARTUPINFOW si{};
   si.cb = sizeof si;

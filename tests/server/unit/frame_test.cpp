@@ -65,8 +65,8 @@ TEST_F(InProcessObject, LateBoundFailureArrivesAsAnException) {
   ::VariantInit(&result);
   EXCEPINFO excep{};
   UINT argError = 0;
-  EXPECT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                             &result, &excep, &argError),
+  EXPECT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                             &excep, &argError),
             DISP_E_EXCEPTION);
   EXPECT_EQ(excep.scode, static_cast<SCODE>(0x800A0035));
   ASSERT_NE(excep.bstrDescription, nullptr);

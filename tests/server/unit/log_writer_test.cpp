@@ -38,8 +38,8 @@ TEST_F(LogWriter, KeepsWhatAnEarlierFileHeld) {
 TEST_F(LogWriter, SwallowsAFileHeldByAnotherProgram) {
   test::WriteFileBytes(path_, "kept\r\n");
   {
-    win::UniqueHandle held(::CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                         0, nullptr));
+    win::UniqueHandle held(
+        ::CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.valid());
     AppendLogLine(path_, L"lost");
   }
