@@ -13,6 +13,8 @@ function(korvane_target target)
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE" OR type STREQUAL "SHARED_LIBRARY" OR type STREQUAL "MODULE_LIBRARY")
     target_link_options(${target} PRIVATE ${KORVANE_STATIC_LINK})
+    # What ships carries no symbol tables.
+    target_link_options(${target} PRIVATE $<$<CONFIG:Release>:-s>)
   endif()
 endfunction()
 
