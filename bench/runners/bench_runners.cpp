@@ -20,11 +20,13 @@
 #include "system_handles.h"
 #include "win/com_ptr.h"
 #include "win/scoped_bstr.h"
+#include "win/file_bytes.h"
 #include "win/scoped_handle.h"
 
 namespace {
 
 using korvane::win::ComPtr;
+using korvane::win::ReadWholeFile;
 using korvane::win::UniqueBstr;
 using korvane::win::UniqueHandle;
 
@@ -111,18 +113,6 @@ class BenchServer {
   std::wstring exe_;
   bool ok_ = false;
 };
-
-std::string ReadWholeFile(const std::wstring& path) {
-  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
-  std::string bytes;
-  if (!file) return bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-    bytes.append(buffer, got);
-  return bytes;
-}
 
 // Wine reports no CPU time through GetProcessTimes for other processes, so the server's time is
 // also read from the host's /proc entry of its process (found by its command line).

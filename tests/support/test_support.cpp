@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "win/file_bytes.h"
 #include "win/scoped_handle.h"
 
 namespace korvane::test {
@@ -77,17 +78,7 @@ bool FileExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
-  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return {};
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-    bytes.append(buffer, got);
-  return bytes;
-}
+std::string ReadFileBytes(const std::wstring& path) { return win::ReadWholeFile(path); }
 
 void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
   UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

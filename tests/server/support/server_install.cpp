@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "win/scoped_handle.h"
+#include "win/variant_args.h"
 
 namespace korvane::test {
 
@@ -209,20 +210,8 @@ VARIANT VariantText(std::wstring_view text) {
   return v;
 }
 
-VARIANT VariantLong(LONG value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  return v;
-}
+VARIANT VariantLong(LONG value) { return win::LongArg(value); }
 
-VARIANT VariantBool(bool value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
+VARIANT VariantBool(bool value) { return win::BoolArg(value); }
 
 }  // namespace korvane::test
