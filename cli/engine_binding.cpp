@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include "library_path.h"
-#include "win/scoped_handle.h"
+#include "quandrelsdk.h"
+#include "win/unique_module.h"
 
 namespace korvane::cli {
 
@@ -11,8 +12,6 @@ namespace {
 
 // The program path is asked for with this limit; a longer one comes back cut at it.
 constexpr DWORD kProgramPathLimit = 256;
-
-using ConverterFn = int(__stdcall*)(char*);
 
 }  // namespace
 
@@ -26,15 +25,13 @@ std::optional<std::string> LibraryPathBesideProgram(const char* fileName) {
 
 int RunEngine(char* commandLine) {
   if (commandLine == nullptr || commandLine[0] == '\0') return 0;
-  std::optional<std::string> path = LibraryPathBesideProgram("quandrelsdk.dll");
+  std::optional<std::string> path = LibraryPathBesideProgram(engine_api::kLibraryFileName);
   if (!path) return 0;
   win::UniqueModule library(::LoadLibraryA(path->c_str()));
   if (!library) return 0;
   // The entry point lives only as long as the library: it is kept in this call, not beyond.
-  FARPROC export_ = ::GetProcAddress(library.get(), "KorvaneQuandrelConverter");
-  if (export_ == nullptr) return 0;
-  // Through void(*)(), the generic function pointer type, to the export's real signature.
-  auto converter = reinterpret_cast<ConverterFn>(reinterpret_cast<void (*)()>(export_));
+  engine_api::ConverterFn converter = engine_api::FindConverter(library.get());
+  if (converter == nullptr) return 0;
   int result = converter(commandLine);
   library.reset();
   return result;

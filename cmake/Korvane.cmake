@@ -25,3 +25,11 @@ if(KORVANE_ARCH STREQUAL "x86")
 else()
   set(KORVANE_DIST_NAME x86_64)
 endif()
+
+# A DLL whose .def file names __stdcall exports plainly: on 32-bit Windows the compiler decorates
+# them (F@4); this links the plain name to the decorated symbol without a warning.
+function(korvane_plain_stdcall_exports target)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
+  endif()
+endfunction()

@@ -1,13 +1,4 @@
-# 32-bit Windows: the shipping build. Nothing of it runs on this machine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows: the shipping build.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(KORVANE_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KORVANE_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KORVANE_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${KORVANE_TRIPLE}-windres)
-set(KORVANE_WIDL ${KORVANE_TRIPLE}-widl)
-set(KORVANE_OBJDUMP ${KORVANE_TRIPLE}-objdump)
-set(CMAKE_FIND_ROOT_PATH /usr/${KORVANE_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

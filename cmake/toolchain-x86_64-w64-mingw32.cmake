@@ -1,16 +1,4 @@
-# 64-bit Windows build of the same sources: the one the tests run under wine64.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows build of the same sources.
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(KORVANE_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${KORVANE_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KORVANE_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${KORVANE_TRIPLE}-windres)
-set(KORVANE_WIDL ${KORVANE_TRIPLE}-widl)
-set(KORVANE_OBJDUMP ${KORVANE_TRIPLE}-objdump)
-set(CMAKE_FIND_ROOT_PATH /usr/${KORVANE_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Test programs run under Wine, in the build folder's own prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
-set(KORVANE_RUNS_TESTS ON)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

@@ -9,7 +9,7 @@
 #include "command_line.h"
 #include "convert.h"
 #include "request.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::engine {
 

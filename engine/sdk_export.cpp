@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine.h"
+#include "quandrelsdk.h"
 
 // The argument is read up to its terminating zero and never written, though the established
 // signature declares it writable.

@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
-# Builds the 32-bit (shipping) and the 64-bit (tested under Wine) Windows programs and lays out
+# Builds the 32-bit (shipping) and the 64-bit Windows programs, each with its tests, and lays out
 # what a user copies to a Windows machine in dist/i686/ and dist/x86_64/.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-jobs=${KORVANE_JOBS:-$(nproc)}
+source "$root/scripts/wine-env.sh"
 
 for arch in i686 x86_64; do
   build="$root/build/$arch"
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
-    -DCMAKE_INSTALL_PREFIX="$root/dist/$arch" >/dev/null
-  cmake --build "$build" -j "$jobs"
+  korvane_build "$arch" "$build"
   rm -rf "$root/dist/$arch"
-  cmake --install "$build" >/dev/null
+  cmake --install "$build" --prefix "$root/dist/$arch" >/dev/null
   echo "build: dist/$arch: $(cd "$root/dist/$arch" && ls | tr '\n' ' ')"
 done

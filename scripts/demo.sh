@@ -7,9 +7,10 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
 source "$root/scripts/wine-env.sh"
+korvane_wine_env "$root/build/x86_64" x86_64
 trap korvane_wine_stop EXIT
 korvane_wine_start
-wine="$KORVANE_BUILD_X64/wine-run.sh"
+wine="$root/build/x86_64/wine-run.sh"
 
 demo="$root/build/demo"
 rm -rf "$demo"

@@ -1,14 +1,27 @@
 #!/usr/bin/env bash
-# Developer loop: builds the x86_64 tree in a build folder of your choice (default build/x86_64)
-# and runs CTest there under Wine, passing further arguments to ctest (-R, -L, ...).
-#   scripts/dev-test.sh [-B <build-folder>] [ctest args...]
+# Developer loop: builds one tree in a build folder of your choice and runs CTest there under
+# Wine, passing further arguments to ctest (-R, -L, ...).
+#   scripts/dev-test.sh [--arch x86_64|i686] [-B <build folder>] [ctest args...]
+# The default is the x86_64 tree in build/x86_64. The i686 tree runs under the private 32-bit
+# Wine (scripts/wine32.sh), where this machine can execute 32-bit code.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="$root/build/x86_64"
-if [ "${1:-}" = "-B" ]; then build=$2; shift 2; fi
-export KORVANE_BUILD_X64=$build
+arch=x86_64
+build=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --arch) arch=$2; shift 2 ;;
+    -B) build=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+build=${build:-$root/build/$arch}
 source "$root/scripts/wine-env.sh"
-korvane_build_x64 "$build"
+if [ "$arch" = i686 ]; then
+  bash "$root/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" || exit $?
+fi
+korvane_build "$arch" "$build"
+korvane_wine_env "$build" "$arch"
 trap korvane_wine_stop EXIT
 korvane_wine_start
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"

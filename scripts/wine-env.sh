@@ -1,33 +1,83 @@
-# Sourced by the scripts: the private Wine prefix of the x86_64 build, and starting/stopping its
-# wineserver. Nothing here touches the user's own prefix.
+# Sourced by the scripts and by each build folder's wine-run.sh: the one definition of the Wine
+# environment a build's programs run in. Each build folder has its own private prefix
+# (<build>/wineprefix); nothing here touches the user's own prefix or the system's Wine set-up.
+#
+#   korvane_wine_env <build folder> <x86_64|i686>   exports the environment for that build
+#   korvane_wine_prefix_ready                       creates the prefix once (locked)
+#   korvane_wine_start / korvane_wine_stop          the prefix's persistent wineserver
+#   korvane_build <x86_64|i686> <build folder> [targets...]   configures (tests on) and builds
 KORVANE_ROOT=${KORVANE_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-# The x86_64 build folder whose prefix is used (a developer may keep several build folders).
-KORVANE_BUILD_X64=${KORVANE_BUILD_X64:-$KORVANE_ROOT/build/x86_64}
-export WINEPREFIX="$KORVANE_BUILD_X64/wineprefix"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml='
+# The private 32-bit Wine that scripts/wine32.sh unpacks (never the system's wine32).
+KORVANE_WINE32_ROOT=${KORVANE_WINE32_ROOT:-$KORVANE_ROOT/build/wine32}
+
+korvane_wine_env() {
+  KORVANE_BUILD=$1
+  KORVANE_ARCH=$2
+  export WINEPREFIX="$KORVANE_BUILD/wineprefix"
+  export WINEDEBUG=-all
+  # No Mono or Gecko: nothing here needs them, and their installers would stall a headless start.
+  export WINEDLLOVERRIDES='mscoree,mshtml='
+  export LC_ALL=C.UTF-8
+  # The native wineserver serves 32- and 64-bit clients of the same Wine version alike.
+  export WINESERVER=/usr/lib/wine/wineserver64
+  case "$KORVANE_ARCH" in
+    x86_64)
+      export WINEARCH=win64
+      KORVANE_WINE=/usr/lib/wine/wine64
+      ;;
+    i686)
+      export WINEARCH=win32
+      KORVANE_WINE="$KORVANE_WINE32_ROOT/root/usr/lib/wine/wine"
+      ;;
+    *)
+      echo "wine-env: unknown architecture '$KORVANE_ARCH'" >&2
+      return 2
+      ;;
+  esac
+}
+
+# Creates the prefix on first use. The marker is written once the prefix is fully set up.
+korvane_wine_prefix_ready() {
+  [ -f "$WINEPREFIX/.korvane-ready" ] && return 0
+  mkdir -p "$WINEPREFIX"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.korvane-ready" ]; then
+      "$KORVANE_WINE" wineboot -i >/dev/null 2>&1 </dev/null
+      if [ "$WINEARCH" = win32 ]; then
+        # The 32-bit user32.dll imports zlib1.dll, which Debian leaves to an install step.
+        cp "$KORVANE_WINE32_ROOT/zlib1.dll" "$WINEPREFIX/drive_c/windows/system32/zlib1.dll"
+      fi
+      # The services wineboot leaves running do not answer COM activations reliably (a local
+      # server's class object is never found): start this prefix's wineserver afresh, persistent
+      # and detached from every pipe.
+      "$WINESERVER" -k >/dev/null 2>&1
+      "$WINESERVER" -w >/dev/null 2>&1
+      "$WINESERVER" -p >/dev/null 2>&1 </dev/null
+      touch "$WINEPREFIX/.korvane-ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+}
 
 # A persistent wineserver detached from every pipe: otherwise each Wine start would wait for a
 # fresh wineserver to let go of the caller's output.
 korvane_wine_start() {
-  mkdir -p "$WINEPREFIX"
-  /usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null || true
-  "$KORVANE_BUILD_X64/wine-run.sh" cmd /c exit >/dev/null 2>&1 </dev/null || true
+  korvane_wine_prefix_ready
+  "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
+  "$KORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 
 korvane_wine_stop() {
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w >/dev/null 2>&1 || true
 }
 
-# Configures and builds the x86_64 tree in folder $1 (targets: the rest of the arguments, or all).
-korvane_build_x64() {
-  local build=$1
-  shift
-  cmake -S "$KORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/toolchain-x86_64-w64-mingw32.cmake" >/dev/null
+korvane_build() {
+  local arch=$1 build=$2
+  shift 2
   local targets=()
   for t in "$@"; do targets+=(--target "$t"); done
-  cmake --build "$build" -j "${KORVANE_JOBS:-2}" "${targets[@]}"
+  cmake -S "$KORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=ON \
+    -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/toolchain-$arch-w64-mingw32.cmake" >/dev/null
+  cmake --build "$build" -j "${KORVANE_JOBS:-$(nproc)}" "${targets[@]}"
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace {
 

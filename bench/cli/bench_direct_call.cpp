@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "win/scoped_handle.h"
+#include "quandrelsdk.h"
+#include "win/unique_module.h"
 
 int main(int argc, char** argv) {
   std::string line;
@@ -13,10 +14,10 @@ int main(int argc, char** argv) {
   DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return 1;
   std::string path(self, n);
-  path = path.substr(0, path.find_last_of("\\/") + 1) + "quandrelsdk.dll";
+  path = path.substr(0, path.find_last_of("\\/") + 1) + korvane::engine_api::kLibraryFileName;
   korvane::win::UniqueModule library(::LoadLibraryA(path.c_str()));
   if (!library) return 2;
-  FARPROC proc = ::GetProcAddress(library.get(), "KorvaneQuandrelConverter");
-  if (proc == nullptr) return 3;
-  return reinterpret_cast<int(__stdcall*)(char*)>(reinterpret_cast<void (*)()>(proc))(line.data());
+  korvane::engine_api::ConverterFn convert = korvane::engine_api::FindConverter(library.get());
+  if (convert == nullptr) return 3;
+  return convert(line.data());
 }

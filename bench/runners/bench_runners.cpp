@@ -19,9 +19,9 @@
 #include "quandrelcom.h"
 #include "system_handles.h"
 #include "win/com_ptr.h"
-#include "win/scoped_bstr.h"
+#include "win/unique_bstr.h"
 #include "win/file_bytes.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -277,7 +277,7 @@ void LatencyFigures(_QuandrelCom* remote) {
       ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
                          own.put_void());
       if (duringWait)
-        ::CoGetInterfaceAndReleaseStream(handOver.release(), IID__QuandrelCom, waiting.put_void());
+        ::CoGetInterfaceAndReleaseStream(handOver.Detach(), IID__QuandrelCom, waiting.put_void());
       for (int i = 0; duringWait ? !stop.load() : i < 200; ++i) {
         VARIANT_BOOL value = 0;
         double start = Now();

@@ -1,4 +1,5 @@
-// Owning pointer to a COM interface, and the apartment a thread joins.
+// Owning pointer to a COM interface, with the semantics of WRL's and WIL's: built or assigned from
+// a raw pointer it adds a reference; Attach takes over one the caller owns, Detach gives it up.
 #pragma once
 
 #include <objbase.h>
@@ -12,21 +13,19 @@ template <typename T>
 class ComPtr {
  public:
   ComPtr() noexcept = default;
-  // Takes over a reference the caller owns.
-  explicit ComPtr(T* owned) noexcept : ptr_(owned) {}
-  ComPtr(const ComPtr& other) noexcept : ptr_(other.ptr_) {
-    if (ptr_) ptr_->AddRef();
-  }
-  ComPtr& operator=(const ComPtr& other) noexcept {
-    if (this != &other) {
-      if (other.ptr_) other.ptr_->AddRef();
-      reset(other.ptr_);
-    }
+  ComPtr(std::nullptr_t) noexcept {}
+  // Shares the pointer: adds a reference of its own.
+  ComPtr(T* other) noexcept : ptr_(other) { AddRefIfAny(); }
+  ComPtr(const ComPtr& other) noexcept : ComPtr(other.ptr_) {}
+  ComPtr(ComPtr&& other) noexcept : ptr_(other.Detach()) {}
+  ComPtr& operator=(T* other) noexcept {
+    if (other) other->AddRef();
+    Attach(other);
     return *this;
   }
-  ComPtr(ComPtr&& other) noexcept : ptr_(other.release()) {}
+  ComPtr& operator=(const ComPtr& other) noexcept { return *this = other.ptr_; }
   ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) reset(other.release());
+    if (this != &other) Attach(other.Detach());
     return *this;
   }
   ~ComPtr() { reset(); }
@@ -34,11 +33,25 @@ class ComPtr {
   T* get() const noexcept { return ptr_; }
   T* operator->() const noexcept { return ptr_; }
   explicit operator bool() const noexcept { return ptr_ != nullptr; }
-  T* release() noexcept { return std::exchange(ptr_, nullptr); }
-  void reset(T* owned = nullptr) noexcept {
+
+  // Takes over a reference the caller owns, releasing the current one.
+  void Attach(T* owned) noexcept {
     T* old = std::exchange(ptr_, owned);
     if (old) old->Release();
   }
+  // Hands the reference to the caller, who must release it.
+  T* Detach() noexcept { return std::exchange(ptr_, nullptr); }
+  void reset() noexcept { Attach(nullptr); }
+
+  // A new reference for an out-parameter (null stays null).
+  HRESULT CopyTo(T** out) const noexcept {
+    if (out == nullptr) return E_POINTER;
+    *out = ptr_;
+    if (ptr_) ptr_->AddRef();
+    return S_OK;
+  }
+
+  // For out-parameters: releases the current pointer and hands out the slot.
   T** put() noexcept {
     reset();
     return &ptr_;
@@ -47,28 +60,20 @@ class ComPtr {
 
   template <typename U>
   HRESULT As(ComPtr<U>* out) const noexcept {
-    return ptr_ ? ptr_->QueryInterface(__uuidof(U), out->put_void()) : E_POINTER;
+    if (out == nullptr) return E_POINTER;
+    if (ptr_ == nullptr) {
+      out->reset();
+      return E_POINTER;
+    }
+    return ptr_->QueryInterface(__uuidof(U), out->put_void());
   }
 
  private:
+  void AddRefIfAny() noexcept {
+    if (ptr_) ptr_->AddRef();
+  }
+
   T* ptr_ = nullptr;
-};
-
-// Joins the calling thread to a COM apartment for the wrapper's lifetime.
-class ScopedComInit {
- public:
-  explicit ScopedComInit(DWORD model = COINIT_APARTMENTTHREADED) noexcept
-      : hr_(::CoInitializeEx(nullptr, model)) {}
-  ScopedComInit(const ScopedComInit&) = delete;
-  ScopedComInit& operator=(const ScopedComInit&) = delete;
-  ~ScopedComInit() {
-    if (SUCCEEDED(hr_)) ::CoUninitialize();
-  }
-  HRESULT status() const noexcept { return hr_; }
-  bool ok() const noexcept { return SUCCEEDED(hr_); }
-
- private:
-  HRESULT hr_;
 };
 
 }  // namespace korvane::win

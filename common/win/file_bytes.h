@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::win {
 

@@ -58,6 +58,8 @@ TEST_F(Quandrelcmd, HandsTheQuotedLineOnceAndReleasesTheLibrary) {
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(Received(), "\"in.pdf\" \"out.txt\" ");
   EXPECT_EQ(ReadFileBytes(dir_ / fx::kCalls), "call 19\n");
+  // The engine got the zero-filled 2048 bytes engines expect, and writing all of them was safe.
+  EXPECT_EQ(ReadFileBytes(dir_ / fx::kTail), "zero");
   EXPECT_EQ(Loads(), 1);
   // Released right after the call, not left to the end of the process.
   EXPECT_EQ(CountLines(ReadFileBytes(dir_ / fx::kUnloads), "free "), 1);

@@ -3,13 +3,15 @@
 
 #include <windows.h>
 
+#include "quandrelsdk.h"
 #include "test_support.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
+#include "win/unique_module.h"
 
 namespace korvane::test {
 namespace {
 
-using Converter = int(__stdcall*)(char*);
+using Converter = engine_api::ConverterFn;
 
 const std::string kSampleHtml =
     "<!DOCTYPE html>\r\n<html>\r\n<head>\r\n<meta charset=\"windows-1252\">\r\n"
@@ -30,9 +32,8 @@ class EngineLibrary : public ::testing::Test {
   void SetUp() override {
     library_.reset(::LoadLibraryW(WindowsPathOf(KORVANE_ENGINE_SDK).c_str()));
     ASSERT_TRUE(library_) << "error " << ::GetLastError();
-    FARPROC proc = ::GetProcAddress(library_.get(), "KorvaneQuandrelConverter");
-    ASSERT_NE(proc, nullptr);
-    convert_ = reinterpret_cast<Converter>(reinterpret_cast<void (*)()>(proc));
+    convert_ = engine_api::FindConverter(library_.get());
+    ASSERT_NE(convert_, nullptr);
   }
 
   int Call(std::string commandLine) { return convert_(commandLine.data()); }

@@ -6,8 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "win/ansi_text.h"
 #include "win/file_bytes.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 
@@ -139,25 +140,6 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
   ::GetExitCodeProcess(process.get(), &code);
   result.exitCode = code;
   return result;
-}
-
-std::wstring Widen(std::string_view text, UINT codePage) {
-  if (text.empty()) return {};
-  int n =
-      ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(n, L'\0');
-  ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-std::string Narrow(std::wstring_view text, UINT codePage) {
-  if (text.empty()) return {};
-  int n = ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-  std::string out(n, '\0');
-  ::WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-  return out;
 }
 
 }  // namespace korvane::test

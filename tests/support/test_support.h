@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "win/ansi_text.h"
+
 namespace korvane::test {
 
 // A Windows path for a file of the Linux build tree (Wine maps / to drive Z:).
@@ -48,7 +50,12 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cwd = L"",
                          DWORD timeoutMs = 60000);
 
-std::wstring Widen(std::string_view text, UINT codePage = CP_ACP);
-std::string Narrow(std::wstring_view text, UINT codePage = CP_ACP);
+// Text conversions of the product's own helpers (win/ansi_text.h), under the tests' short names.
+inline std::wstring Widen(std::string_view text, UINT codePage = CP_ACP) {
+  return win::FromAnsi(text, codePage);
+}
+inline std::string Narrow(std::wstring_view text, UINT codePage = CP_ACP) {
+  return win::ToAnsi(text, codePage);
+}
 
 }  // namespace korvane::test

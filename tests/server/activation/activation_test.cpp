@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "server_install.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 namespace {
@@ -69,8 +69,8 @@ TEST_F(Activation, LateBoundSwitchThroughIDispatch) {
     DispatchResult get;
     CallByName(object.get(), L"g_isDebug", {}, &get, DISPATCH_PROPERTYGET);
     ASSERT_EQ(get.hr, S_OK);
-    ASSERT_EQ(get.value.vt, VT_BOOL);
-    EXPECT_EQ(get.value.boolVal, VARIANT_FALSE);
+    ASSERT_EQ(get.value().vt, VT_BOOL);
+    EXPECT_EQ(get.value().boolVal, VARIANT_FALSE);
   }
   {
     DispatchResult call;
@@ -78,7 +78,7 @@ TEST_F(Activation, LateBoundSwitchThroughIDispatch) {
     ASSERT_EQ(call.hr, S_OK);
     DispatchResult get;
     CallByName(object.get(), L"g_isDebug", {}, &get, DISPATCH_PROPERTYGET);
-    EXPECT_EQ(get.value.boolVal, VARIANT_TRUE);
+    EXPECT_EQ(get.value().boolVal, VARIANT_TRUE);
   }
   {
     // Arguments are coerced as the type library says: a number becomes the Boolean false.
@@ -87,7 +87,7 @@ TEST_F(Activation, LateBoundSwitchThroughIDispatch) {
     ASSERT_EQ(put.hr, S_OK);
     DispatchResult get;
     CallByName(object.get(), L"g_isDebug", {}, &get, DISPATCH_PROPERTYGET);
-    EXPECT_EQ(get.value.boolVal, VARIANT_FALSE);
+    EXPECT_EQ(get.value().boolVal, VARIANT_FALSE);
   }
 }
 
@@ -111,7 +111,7 @@ void CallWithNames(IDispatch* object, const wchar_t* member,
     DISPPARAMS params{values.data(), ids.data() + 1, static_cast<UINT>(values.size()),
                       static_cast<UINT>(values.size())};
     out->hr = object->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                             &out->result.value, &out->result.excep, &out->argError);
+                             out->result.result.put(), out->result.excep.put(), &out->argError);
   }
   for (auto& arg : args) ::VariantClear(&arg.second);
 }
@@ -181,8 +181,8 @@ TEST_F(Activation, NamedArgumentsInAnyOrderReachRunCmd) {
                                   VariantLong(SW_HIDE), VariantBool(true)),
                   &call);
     ASSERT_EQ(call.hr, S_OK);
-    ASSERT_EQ(call.result.value.vt, VT_BOOL);
-    EXPECT_EQ(call.result.value.boolVal, VARIANT_TRUE);
+    ASSERT_EQ(call.result.value().vt, VT_BOOL);
+    EXPECT_EQ(call.result.value().boolVal, VARIANT_TRUE);
     EXPECT_TRUE(FileExists(file));
   }
 }
@@ -198,8 +198,8 @@ TEST_F(Activation, FailingCallReachesTheLateBoundClientAsAnException) {
                  {L"strCmdLine", VariantText(L"cmd /c exit 0")}},
                 &call);
   ASSERT_EQ(call.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(static_cast<uint32_t>(call.result.excep.scode), 0x800A0006u);
-  EXPECT_NE(call.result.excep.bstrDescription, nullptr);
+  EXPECT_EQ(static_cast<uint32_t>(call.result.excep->scode), 0x800A0006u);
+  EXPECT_NE(call.result.excep->bstrDescription, nullptr);
 }
 
 }  // namespace

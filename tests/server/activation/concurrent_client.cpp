@@ -12,7 +12,8 @@
 
 #include "quandrelcom.h"
 #include "win/com_ptr.h"
-#include "win/scoped_handle.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_handle.h"
 
 namespace {
 

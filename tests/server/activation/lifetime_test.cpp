@@ -11,7 +11,7 @@
 
 #include "server_install.h"
 #include "server_loop.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 namespace {

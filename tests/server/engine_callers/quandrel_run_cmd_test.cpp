@@ -3,7 +3,7 @@
 
 #include "log_messages.h"
 #include "server_install.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 namespace {

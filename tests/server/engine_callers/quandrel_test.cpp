@@ -46,15 +46,20 @@ TEST_F(QuandrelTest, MissingLibraryFailsWithFileNotFoundUntilItIsPutInPlace) {
   DispatchResult first;
   CallByName(late.get(), L"Quandrel", {VariantText(L"in.txt")}, &first);
   EXPECT_EQ(first.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(first.excep.scode, static_cast<SCODE>(0x800A0035));
-  ASSERT_NE(first.excep.bstrDescription, nullptr);
-  EXPECT_EQ(std::wstring(first.excep.bstrDescription), L"File not found: quandrelsdk.dll");
+  EXPECT_EQ(first.excep->scode, static_cast<SCODE>(0x800A0035));
+  ASSERT_NE(first.excep->bstrDescription, nullptr);
+  EXPECT_EQ(std::wstring(first.excep->bstrDescription), L"File not found: quandrelsdk.dll");
 
   // The failed binding is not kept: the same server process binds on the next call.
   PutLibrary(KORVANE_RECORDING_SDK);
   SetEngineResult(7);
   EXPECT_EQ(CallOk(L"in.txt"), 7);
   EXPECT_EQ(Received(), "in.txt");
+  // A zero-filled buffer of the 2048 bytes engines expect: the engine wrote all of it, and the
+  // server still serves.
+  EXPECT_EQ(ReadFileBytes(server_.file(fixture::kTail)), "zero");
+  EXPECT_EQ(CallOk(L"again.txt"), 7);
+  EXPECT_EQ(ReadFileBytes(server_.file(fixture::kTail)), "zero");
 }
 
 TEST_F(QuandrelTest, LibraryWithoutTheExportFailsOnEveryCall) {

@@ -5,7 +5,7 @@
 
 #include "registry_tree.h"
 #include "server_install.h"
-#include "win/scoped_hkey.h"
+#include "win/unique_hkey.h"
 
 namespace korvane::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "win/scoped_hkey.h"
+#include "win/unique_hkey.h"
 
 namespace korvane::test {
 

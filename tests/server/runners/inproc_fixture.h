@@ -7,9 +7,10 @@
 #include "log_line.h"
 #include "quandrel_com.h"
 #include "runner_test_support.h"
-#include "server_paths.h"
+#include "win/module_path.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
+#include "win/scoped_com_init.h"
 
 namespace korvane::test {
 
@@ -19,7 +20,7 @@ class InProcessRunner : public ::testing::Test {
     ASSERT_EQ(server::QuandrelCom::Create(IID__QuandrelCom, object_.put_void()), S_OK);
   }
 
-  static std::wstring LogPath() { return server::LogFilePath(server::ServerFolder()); }
+  static std::wstring LogPath() { return server::LogFilePath(win::RunningExecutableFolder()); }
 
   void EnableLog(bool on) {
     ASSERT_EQ(object_->EnableDebugLog(on ? VARIANT_TRUE : VARIANT_FALSE), S_OK);

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "inproc_fixture.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "message_pump.h"
 #include "output_capture.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 namespace {
@@ -18,9 +18,7 @@ TEST(RunCmd2Pieces, FailedPumpingWaitReturnsAtOnceWithItsError) {
   // Not a closed handle: its slot may be reused at once, e.g. by the wait's own message queue.
   HANDLE never = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x0BADBAD0));
   std::vector<HANDLE> pending{never};
-  DWORD error = 0;
-  EXPECT_FALSE(WaitForAllPumping(pending, error));
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForAllPumping(pending), HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
   EXPECT_EQ(pending.size(), 1u);
 }
 

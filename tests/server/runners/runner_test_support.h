@@ -14,7 +14,7 @@
 #include "quandrelcom.h"
 #include "system_handles.h"
 #include "win/com_ptr.h"
-#include "win/scoped_bstr.h"
+#include "win/unique_bstr.h"
 
 namespace korvane::test {
 

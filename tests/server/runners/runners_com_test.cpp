@@ -6,7 +6,7 @@
 #include "runner_test_support.h"
 #include "server_install.h"
 #include "test_support.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 namespace {
@@ -104,15 +104,15 @@ TEST_F(RunCmdCom, OverflowReachesLateBoundClientsAsRunTimeError6) {
   CallByName(object.get(), L"RunCmd2",
              {VariantText(ChildCommand({L"exit", L"0"})), VariantLong(65536)}, &run2);
   EXPECT_EQ(run2.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(run2.excep.scode, kOverflow);
-  EXPECT_NE(run2.excep.bstrDescription, nullptr);
+  EXPECT_EQ(run2.excep->scode, kOverflow);
+  EXPECT_NE(run2.excep->bstrDescription, nullptr);
 
   DispatchResult run;
   CallByName(object.get(), L"RunCmd",
              {VariantText(ChildCommand({L"exit", L"0"})), VariantLong(-32769), VariantBool(true)},
              &run);
   EXPECT_EQ(run.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(run.excep.scode, kOverflow);
+  EXPECT_EQ(run.excep->scode, kOverflow);
 }
 
 TEST_F(RunCmdCom, ScriptClientGetsOutputBooleansAndTheOverflowError) {

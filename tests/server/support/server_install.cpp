@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 #include "win/variant_args.h"
 
 namespace korvane::test {
@@ -169,36 +169,9 @@ ProcessResult RunScript(const ServerInstall& server, std::wstring_view extension
   return RunProcess(L"cscript.exe //nologo \"" + path + L"\"", server.folder(), 120000);
 }
 
-DispatchResult::~DispatchResult() {
-  ::VariantClear(&value);
-  ::SysFreeString(excep.bstrSource);
-  ::SysFreeString(excep.bstrDescription);
-  ::SysFreeString(excep.bstrHelpFile);
-}
-
-std::wstring DispatchResult::Text() const {
-  if (value.vt != VT_BSTR) return L"<not a string>";
-  return value.bstrVal ? std::wstring(value.bstrVal, ::SysStringLen(value.bstrVal)) : L"";
-}
-
 void CallByName(IDispatch* object, std::wstring_view name, std::vector<VARIANT> args,
                 DispatchResult* out, WORD flags) {
-  std::wstring member(name);
-  LPOLESTR names[] = {member.data()};
-  DISPID id = 0;
-  out->hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(out->hr)) return;
-  // IDispatch takes the arguments last to first.
-  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  DISPID put = DISPID_PROPERTYPUT;
-  if (flags & DISPATCH_PROPERTYPUT) {
-    params.rgdispidNamedArgs = &put;
-    params.cNamedArgs = 1;
-  }
-  UINT argError = 0;
-  out->hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &out->value,
-                           &out->excep, &argError);
+  *out = win::InvokeByName(object, name, args, flags);
   for (auto& arg : args) ::VariantClear(&arg);
 }
 

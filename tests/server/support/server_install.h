@@ -11,7 +11,8 @@
 #include "quandrelcom.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
-#include "win/scoped_bstr.h"
+#include "win/late_binding.h"
+#include "win/unique_bstr.h"
 
 namespace korvane::test {
 
@@ -62,14 +63,8 @@ class ServerInstall {
 ProcessResult RunScript(const ServerInstall& server, std::wstring_view extension,
                         std::string_view scriptText);
 
-// Late-bound call by name with positional arguments (given in natural order).
-struct DispatchResult {
-  HRESULT hr = E_FAIL;
-  VARIANT value{};
-  EXCEPINFO excep{};
-  ~DispatchResult();
-  std::wstring Text() const;  // value as a string (VT_BSTR)
-};
+// Late-bound call by name with positional arguments (given in natural order), which it clears.
+using DispatchResult = win::DispatchOutcome;
 void CallByName(IDispatch* object, std::wstring_view name, std::vector<VARIANT> args,
                 DispatchResult* out, WORD flags = DISPATCH_METHOD);
 

@@ -11,6 +11,7 @@
 
 #include "built_servers.h"
 #include "win/com_ptr.h"
+#include "win/guid_text.h"
 
 namespace korvane::test {
 namespace {
@@ -23,11 +24,7 @@ GUID GuidOf(const wchar_t* text) {
   return guid;
 }
 
-std::string Text(const GUID& guid) {
-  wchar_t text[40] = {};
-  ::StringFromGUID2(guid, text, 40);
-  return Narrow(text);
-}
+std::string Text(const GUID& guid) { return Narrow(win::GuidText(guid)); }
 
 const wchar_t kLibid[] = L"{33609DAE-7AF8-4E00-BFF4-E1B69E14EC41}";
 const wchar_t kClsid[] = L"{BDBB0F90-863E-4814-820F-1657390654B0}";

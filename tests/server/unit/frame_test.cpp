@@ -5,7 +5,9 @@
 #include "quandrel_com.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
-#include "win/scoped_bstr.h"
+#include "win/unique_excep_info.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_bstr.h"
 
 namespace korvane::server {
 namespace {
@@ -63,17 +65,13 @@ TEST_F(InProcessObject, LateBoundFailureArrivesAsAnException) {
   DISPPARAMS params{&arg, nullptr, 1, 0};
   VARIANT result;
   ::VariantInit(&result);
-  EXCEPINFO excep{};
+  win::UniqueExcepInfo excep;
   UINT argError = 0;
   EXPECT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                             &excep, &argError),
+                             excep.put(), &argError),
             DISP_E_EXCEPTION);
-  EXPECT_EQ(excep.scode, static_cast<SCODE>(0x800A0035));
-  ASSERT_NE(excep.bstrDescription, nullptr);
-  EXPECT_EQ(std::wstring(excep.bstrDescription), L"File not found: quandrelsdk.dll");
-  ::SysFreeString(excep.bstrSource);
-  ::SysFreeString(excep.bstrDescription);
-  ::SysFreeString(excep.bstrHelpFile);
+  EXPECT_EQ(excep->scode, static_cast<SCODE>(0x800A0035));
+  EXPECT_EQ(excep.description(), L"File not found: quandrelsdk.dll");
   ::VariantClear(&arg);
 }
 

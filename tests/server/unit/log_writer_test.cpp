@@ -4,7 +4,8 @@
 #include "debug_log.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
-#include "win/scoped_handle.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_handle.h"
 
 namespace korvane::server {
 namespace {

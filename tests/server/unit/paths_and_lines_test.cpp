@@ -1,14 +1,18 @@
 // Path rules, log-line text, engine command line, show-window narrowing and text conversion.
 #include <gtest/gtest.h>
 
-#include "ansi_text.h"
 #include "engine_command_line.h"
 #include "log_line.h"
-#include "server_paths.h"
 #include "show_window.h"
+#include "win/ansi_text.h"
+#include "win/module_path.h"
 
 namespace korvane::server {
 namespace {
+
+using win::FolderOfPath;
+using win::FromAnsi;
+using win::ToAnsi;
 
 TEST(ServerPaths, FolderOfProgramKeepsOnlyTheRootBackslash) {
   EXPECT_EQ(FolderOfPath(L"C:\\Tools\\QuandrelCom.exe"), L"C:\\Tools");

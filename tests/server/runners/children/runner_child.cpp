@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "output_pattern.h"
-#include "win/scoped_handle.h"
+#include "win/unique_handle.h"
 
 namespace {
 

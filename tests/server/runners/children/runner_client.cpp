@@ -19,8 +19,8 @@
 
 #include "quandrelcom.h"
 #include "win/com_ptr.h"
-#include "win/scoped_bstr.h"
-#include "win/scoped_handle.h"
+#include "win/unique_bstr.h"
+#include "win/unique_handle.h"
 
 namespace {
 

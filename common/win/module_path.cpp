@@ -1,0 +1,36 @@
+#include "win/module_path.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace korvane::win {
+
+std::wstring FolderOfPath(std::wstring_view filePath) {
+  size_t slash = filePath.find_last_of(L'\\');
+  if (slash == std::wstring_view::npos) return {};
+  std::wstring folder(filePath.substr(0, slash));
+  // "C:" alone would name the drive's current folder, not its root.
+  if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+  return folder;
+}
+
+std::wstring FileInFolder(std::wstring_view folder, std::wstring_view fileName) {
+  std::wstring path(folder);
+  if (path.empty() || path.back() != L'\\') path += L'\\';
+  path += fileName;
+  return path;
+}
+
+std::wstring ModulePath(HMODULE module) {
+  // Grows until the path fits: a path cut at the buffer's end would name another file.
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD n = ::GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) return std::wstring(buffer.data(), n);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace korvane::win

@@ -1,0 +1,26 @@
+// Paths of loaded modules and of files beside them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace korvane::win {
+
+// The folder part of a full file path, as the automation run time reports a program's folder:
+// no trailing backslash, except for a drive's root folder ("C:\"), which keeps it.
+std::wstring FolderOfPath(std::wstring_view filePath);
+
+// A file in a folder: the folder, a backslash unless the folder already ends with one, the name.
+std::wstring FileInFolder(std::wstring_view folder, std::wstring_view fileName);
+
+// The full path of a loaded module (null: the running executable), however long; empty when the
+// platform cannot tell it.
+std::wstring ModulePath(HMODULE module = nullptr);
+
+// The full path of the running executable, and its folder.
+inline std::wstring RunningExecutablePath() { return ModulePath(nullptr); }
+inline std::wstring RunningExecutableFolder() { return FolderOfPath(ModulePath(nullptr)); }
+
+}  // namespace korvane::win

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds and runs one benchmark under Wine, printing its figures. Benchmarks are not tests.
+#   scripts/bench.sh <name> [-B <x86_64 build folder>] [benchmark arguments...]
+#     cli       quandrelcmd start-up against a bare program making the same engine call
+#               (argument: runs; medians printed)
+#     runners   RunCmd and RunCmd2 against a registered copy of the server: capture speed, CPU
+#               while waiting, other clients' latency, handle counts (two to three minutes;
+#               argument: calls per method for the handle count)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+name=${1:-}
+shift || true
+case "$name" in
+  cli) target=bench_cli; exe=bench/cli/bench_cli.exe ;;
+  runners) target=bench_runners; exe=bench/runners/bench_runners.exe ;;
+  *) echo "usage: scripts/bench.sh <cli|runners> [-B <build folder>] [args...]" >&2; exit 2 ;;
+esac
+build="$root/build/x86_64"
+if [ "${1:-}" = "-B" ]; then build=$2; shift 2; fi
+source "$root/scripts/wine-env.sh"
+korvane_build x86_64 "$build" "$target" >/dev/null
+korvane_wine_env "$build" x86_64
+trap korvane_wine_stop EXIT
+korvane_wine_start
+"$build/wine-run.sh" "$build/$exe" "$@"

@@ -1,0 +1,136 @@
+#include "quandrel_com.h"
+
+#include <new>
+
+#include "method_frame.h"
+#include "server_lifetime.h"
+#include "type_info.h"
+#include "win/com_ptr.h"
+
+namespace korvane::server {
+
+HRESULT QuandrelCom::Create(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  auto* object = new (std::nothrow) QuandrelCom();
+  if (object == nullptr) return E_OUTOFMEMORY;
+  HRESULT hr = object->QueryInterface(iid, out);
+  object->Release();
+  return hr;
+}
+
+QuandrelCom::QuandrelCom() { ObjectCreated(); }
+QuandrelCom::~QuandrelCom() { ObjectDestroyed(); }
+
+HRESULT QuandrelCom::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__QuandrelCom) {
+    *out = static_cast<_QuandrelCom*>(this);
+  } else if (iid == IID_ISupportErrorInfo) {
+    *out = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG QuandrelCom::AddRef() { return ++refs_; }
+
+ULONG QuandrelCom::Release() {
+  ULONG left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT QuandrelCom::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+HRESULT QuandrelCom::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  return GetQuandrelComTypeInfo(info);
+}
+
+HRESULT QuandrelCom::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  win::ComPtr<ITypeInfo> info;
+  HRESULT hr = GetQuandrelComTypeInfo(info.put());
+  if (FAILED(hr)) return hr;
+  return ::DispGetIDsOfNames(info.get(), names, count, ids);
+}
+
+HRESULT QuandrelCom::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                            VARIANT* result, EXCEPINFO* excep, UINT* argError) {
+  win::ComPtr<ITypeInfo> info;
+  HRESULT hr = GetQuandrelComTypeInfo(info.put());
+  if (FAILED(hr)) return hr;
+  return ::DispInvoke(static_cast<_QuandrelCom*>(this), info.get(), id, flags, params, result,
+                      excep, argError);
+}
+
+HRESULT QuandrelCom::InterfaceSupportsErrorInfo(REFIID iid) {
+  return iid == IID__QuandrelCom ? S_OK : S_FALSE;
+}
+
+// The property get and put touch only the field: no frame, no copies, no log line.
+HRESULT QuandrelCom::get_g_isDebug(VARIANT_BOOL* value) {
+  if (value == nullptr) return E_POINTER;
+  *value = isDebug_;
+  return S_OK;
+}
+
+HRESULT QuandrelCom::put_g_isDebug(VARIANT_BOOL value) {
+  isDebug_ = value;
+  return S_OK;
+}
+
+HRESULT QuandrelCom::EnableDebugLog(VARIANT_BOOL bEnable) {
+  return InvokeInFrame(
+      static_cast<_QuandrelCom*>(this), NoResult{},
+      [this](VARIANT_BOOL enable) {
+        isDebug_ = enable;
+        return MethodStatus();
+      },
+      bEnable);
+}
+
+HRESULT QuandrelCom::RunCmd(BSTR strCmdLine, LONG wShowWindow, VARIANT_BOOL bWait,
+                            VARIANT_BOOL* result) {
+  return InvokeInFrame(
+      static_cast<_QuandrelCom*>(this), result,
+      [this](VARIANT_BOOL& out, const win::UniqueBstr& cmd, LONG show, VARIANT_BOOL wait) {
+        return RunCmdBody(out, cmd, show, wait);
+      },
+      strCmdLine, wShowWindow, bWait);
+}
+
+HRESULT QuandrelCom::RunCmd2(BSTR strCmdLine, LONG wShowWindow, BSTR* result) {
+  return InvokeInFrame(
+      static_cast<_QuandrelCom*>(this), result,
+      [this](win::UniqueBstr& out, const win::UniqueBstr& cmd, LONG show) {
+        return RunCmd2Body(out, cmd, show);
+      },
+      strCmdLine, wShowWindow);
+}
+
+HRESULT QuandrelCom::QuandrelRunCmd(BSTR strCmdLine, BSTR* result) {
+  return InvokeInFrame(
+      static_cast<_QuandrelCom*>(this), result,
+      [this](win::UniqueBstr& out, const win::UniqueBstr& cmd) {
+        return QuandrelRunCmdBody(out, cmd);
+      },
+      strCmdLine);
+}
+
+HRESULT QuandrelCom::Quandrel(BSTR strCmdLine, LONG* result) {
+  return InvokeInFrame(
+      static_cast<_QuandrelCom*>(this), result,
+      [this](LONG& out, const win::UniqueBstr& cmd) { return QuandrelBody(out, cmd); }, strCmdLine);
+}
+
+}  // namespace korvane::server

@@ -1,0 +1,85 @@
+// Entry point of QuandrelCom.exe: a program of the graphical subsystem that never shows a window.
+// Started by the automation run time (-Embedding) it serves the class; started with a
+// registration switch it registers or unregisters itself and says so on its standard output.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "registration.h"
+#include "win/module_path.h"
+#include "server_loop.h"
+#include "server_switch.h"
+#include "user_report.h"
+
+namespace {
+
+using namespace korvane::server;
+
+std::wstring HexCode(HRESULT hr) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+// The system's wording of an error, without its line end; empty when it has none.
+std::wstring ErrorText(HRESULT hr) {
+  wchar_t text[512] = {};
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(hr), 0, text, 512, nullptr);
+  while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) --n;
+  return std::wstring(text, n);
+}
+
+HRESULT Register(RegistrationScope scope, bool add) {
+  korvane::win::UniqueHkey classes;
+  HRESULT hr = OpenClassesRoot(scope, &classes);
+  if (SUCCEEDED(hr))
+    hr = add ? RegisterServer(classes.get(), korvane::win::RunningExecutablePath())
+             : UnregisterServer(classes.get());
+  std::wstring where = ClassesRootName(scope);
+  if (SUCCEEDED(hr)) {
+    TellUser(add ? L"QuandrelCom: registered in " + where + L"."
+                 : L"QuandrelCom: unregistered from " + where + L".");
+  } else {
+    std::wstring line = std::wstring(L"QuandrelCom: ") +
+                        (add ? L"registration in " : L"unregistration from ") + where +
+                        L" failed, error " + HexCode(hr);
+    std::wstring reason = ErrorText(hr);
+    TellUser(reason.empty() ? line + L"." : line + L": " + reason);
+  }
+  return hr;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // No system dialog (missing disk, file error box) may ever wait for a user.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+
+  HRESULT hr = S_OK;
+  switch (ParseServerAction(ArgumentsOf(::GetCommandLineW()))) {
+    case ServerAction::kServe:
+      hr = RunServer();
+      break;
+    case ServerAction::kRegister:
+      hr = Register(RegistrationScope::kMachine, true);
+      break;
+    case ServerAction::kUnregister:
+      hr = Register(RegistrationScope::kMachine, false);
+      break;
+    case ServerAction::kRegisterPerUser:
+      hr = Register(RegistrationScope::kUser, true);
+      break;
+    case ServerAction::kUnregisterPerUser:
+      hr = Register(RegistrationScope::kUser, false);
+      break;
+    case ServerAction::kInvalid:
+      hr = E_INVALIDARG;
+      TellUser(
+          L"QuandrelCom: unknown switch. Use /RegServer, /UnregServer, /RegServerPerUser or "
+          L"/UnregServerPerUser.");
+      break;
+  }
+  return static_cast<int>(hr);
+}

@@ -1,0 +1,50 @@
+#include "user_report.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "win/unique_handle.h"
+
+namespace korvane::server {
+
+namespace {
+
+bool WriteToConsole(HANDLE console, const std::wstring& text) {
+  DWORD written = 0;
+  return ::WriteConsoleW(console, text.data(), static_cast<DWORD>(text.size()), &written,
+                         nullptr) != FALSE;
+}
+
+// A pipe or a file gets 8-bit text in the ANSI code page, as console programs write it.
+bool WriteAsAnsi(HANDLE file, const std::wstring& text) {
+  int bytes = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
+                                    0, nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), bytes,
+                        nullptr, nullptr);
+  DWORD written = 0;
+  return ::WriteFile(file, ansi.data(), static_cast<DWORD>(ansi.size()), &written, nullptr) !=
+         FALSE;
+}
+
+}  // namespace
+
+void TellUser(std::wstring_view line) {
+  const std::wstring text = std::wstring(line) + L"\r\n";
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE) {
+    DWORD mode = 0;
+    bool written =
+        ::GetConsoleMode(out, &mode) ? WriteToConsole(out, text) : WriteAsAnsi(out, text);
+    if (written) return;
+  }
+  if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return;  // nobody to tell
+  win::UniqueHandle console(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+  if (console) WriteToConsole(console.get(), text);
+  ::FreeConsole();
+}
+
+}  // namespace korvane::server

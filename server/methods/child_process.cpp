@@ -1,0 +1,40 @@
+#include "child_process.h"
+
+#include "show_window.h"
+#include "win/result.h"
+
+namespace korvane::server {
+
+STARTUPINFOA StartupWithShowWindow(int16_t showWindow) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = ShowWindowField(showWindow);
+  return startup;
+}
+
+STARTUPINFOA StartupWithOutputPipe(int16_t showWindow, HANDLE outputWriteEnd) {
+  STARTUPINFOA startup = StartupWithShowWindow(showWindow);
+  startup.dwFlags |= STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = outputWriteEnd;
+  startup.hStdError = outputWriteEnd;
+  return startup;
+}
+
+ChildProcess StartChildProcess(std::string& commandLine, STARTUPINFOA& startup) {
+  ChildProcess child;
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &info)) {
+    child.lastError = ::GetLastError();
+    child.hr = win::HresultFromWin32(child.lastError);
+    return child;
+  }
+  child.hr = S_OK;
+  child.process.reset(info.hProcess);
+  child.thread.reset(info.hThread);
+  return child;
+}
+
+}  // namespace korvane::server

@@ -1,0 +1,66 @@
+#include "debug_log.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "log_line.h"
+#include "quandrel_com.h"
+#include "win/com_ptr.h"
+#include "win/late_binding.h"
+#include "win/module_path.h"
+#include "win/unique_bstr.h"
+#include "win/variant_args.h"
+
+namespace korvane::server {
+
+namespace {
+
+constexpr LONG kForAppending = 8;
+constexpr LONG kOverwrite = 2;  // counts as True
+
+// The stream a call returned, when it returned one.
+win::ComPtr<IDispatch> StreamFrom(const win::DispatchOutcome& call) {
+  const VARIANT& result = call.value();
+  if (FAILED(call.hr) || result.vt != VT_DISPATCH) return {};
+  return win::ComPtr<IDispatch>(result.pdispVal);
+}
+
+}  // namespace
+
+void AppendLogLine(const std::wstring& path, std::wstring_view line) {
+  // Real BSTRs: the callee reads their length prefix.
+  win::UniqueBstr pathArg(path);
+  win::UniqueBstr lineArg(line);
+
+  win::ComPtr<IDispatch> fso;
+  win::CreateObjectByProgId(L"Scripting.FileSystemObject", fso.put());
+
+  win::DispatchOutcome exists =
+      win::InvokeByName(fso.get(), L"FileExists", {win::BorrowedTextArg(pathArg.get())});
+  // A failed existence test falls through to opening for appending.
+  const bool append =
+      FAILED(exists.hr) || (exists.value().vt == VT_BOOL && exists.value().boolVal != 0);
+
+  win::DispatchOutcome opened =
+      append ? win::InvokeByName(fso.get(), L"OpenTextFile",
+                                 {win::BorrowedTextArg(pathArg.get()), win::LongArg(kForAppending),
+                                  win::BoolArg(true)})
+             : win::InvokeByName(fso.get(), L"CreateTextFile",
+                                 {win::BorrowedTextArg(pathArg.get()), win::LongArg(kOverwrite),
+                                  win::BoolArg(false)});
+  win::ComPtr<IDispatch> stream = StreamFrom(opened);
+
+  win::InvokeByName(stream.get(), L"WriteLine", {win::BorrowedTextArg(lineArg.get())});
+  win::InvokeByName(stream.get(), L"Close", {});
+  // The stream, then the file-system object, are released on the way out.
+}
+
+void QuandrelCom::WriteDebugLog(std::wstring_view message) {
+  if (isDebug_ == VARIANT_FALSE) return;
+  std::wstring path = LogFilePath(win::RunningExecutableFolder());
+  DATE now = CurrentLocalDate();
+  std::wstring line = FormatLogLine(LogTimestampText(now), message);
+  AppendLogLine(path, line);
+}
+
+}  // namespace korvane::server

@@ -1,0 +1,34 @@
+#include "engine_command_line.h"
+
+#include <windows.h>
+
+#include "quandrelsdk.h"
+#include "win/module_path.h"
+
+namespace korvane::server {
+
+std::wstring EngineExecutablePath(std::wstring_view serverFolder) {
+  return win::FileInFolder(serverFolder, engine_api::kExecutableFileNameW);
+}
+
+std::wstring EngineCommandLine(std::wstring_view enginePath, std::wstring_view clientText) {
+  std::wstring line;
+  line.reserve(enginePath.size() + clientText.size() + 3);
+  line += L'"';
+  line += enginePath;
+  line += L"\" ";
+  line += clientText;
+  return line;
+}
+
+std::wstring EngineNotFoundMessage(std::wstring_view enginePath) {
+  return std::wstring(enginePath) + L" file is not exist.";
+}
+
+int64_t FileLengthOrMinusOne(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace korvane::server

@@ -1,0 +1,40 @@
+#include "log_line.h"
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include "win/module_path.h"
+#include "win/unique_bstr.h"
+
+namespace korvane::server {
+
+std::wstring LogTimestampText(DATE when) {
+  win::UniqueBstr text;
+  if (FAILED(::VarBstrFromDate(when, LOCALE_USER_DEFAULT, 0, text.put()))) return {};
+  return std::wstring(text.view());
+}
+
+DATE CurrentLocalDate() {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  now.wMilliseconds = 0;
+  DATE when = 0;
+  ::SystemTimeToVariantTime(&now, &when);
+  return when;
+}
+
+std::wstring FormatLogLine(std::wstring_view timestamp, std::wstring_view message) {
+  std::wstring line;
+  line.reserve(std::size(kLogLinePrefix) + timestamp.size() + 2 + message.size());
+  line += kLogLinePrefix;
+  line += timestamp;
+  line += L"; ";
+  line += message;
+  return line;
+}
+
+std::wstring LogFilePath(std::wstring_view serverFolder) {
+  return win::FileInFolder(serverFolder, kLogFileName);
+}
+
+}  // namespace korvane::server

@@ -1,0 +1,50 @@
+// Gathers everything written into a pipe until every write end is closed, on a reader thread of
+// its own: the server's thread only waits for the reader to finish (see message_pump.h), so it
+// never polls, and a child that writes more than the pipe holds is never stalled by it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <limits>
+#include <string>
+
+#include "win/unique_handle.h"
+
+namespace korvane::server {
+
+class OutputCapture {
+ public:
+  // Bytes asked for by one read.
+  static constexpr DWORD kReadSize = 10000;
+
+  // Starts reading `readEnd`, which the caller keeps open until the capture is gone. At most
+  // `limit` bytes are kept; past it (or when memory runs out) the rest is still read, so the
+  // writers are not blocked, but dropped, and complete() turns false.
+  explicit OutputCapture(HANDLE readEnd, size_t limit = std::numeric_limits<size_t>::max());
+  OutputCapture(const OutputCapture&) = delete;
+  OutputCapture& operator=(const OutputCapture&) = delete;
+  // Waits for the reader: it never outlives the capture.
+  ~OutputCapture();
+
+  // Signalled once reading has ended: every write end closed, or a read failed. Null when no
+  // reader thread could be started; the constructor has then read everything itself.
+  HANDLE finished() const { return reader_.get(); }
+
+  // Once reading has ended: the bytes in the order they were read, and whether all were kept.
+  std::string TakeBytes() { return std::move(bytes_); }
+  bool complete() const { return complete_; }
+
+ private:
+  static unsigned __stdcall ReaderMain(void* self);
+  void ReadToEnd();
+  void Keep(const char* data, DWORD size);
+
+  HANDLE readEnd_;
+  size_t limit_;
+  std::string bytes_;
+  bool complete_ = true;
+  win::UniqueHandle reader_;
+};
+
+}  // namespace korvane::server

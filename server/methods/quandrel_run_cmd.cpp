@@ -1,0 +1,40 @@
+// QuandrelRunCmd: the engine executable beside the server, run hidden through RunCmd2.
+#include <string>
+
+#include "engine_command_line.h"
+#include "quandrel_com.h"
+#include "win/module_path.h"
+
+namespace korvane::server {
+
+MethodStatus QuandrelCom::QuandrelRunCmdBody(win::UniqueBstr& result,
+                                             const win::UniqueBstr& strCmdLine) {
+  std::wstring enginePath = EngineExecutablePath(win::RunningExecutableFolder());
+  WriteDebugLog(L"QuandrelRunCmd:strExeName=" + enginePath);
+
+  int64_t length = FileLengthOrMinusOne(enginePath);
+  WriteDebugLog(L"QuandrelRunCmd:lSize=" + std::to_wstring(length));
+
+  if (length < 0) {
+    std::wstring message = EngineNotFoundMessage(enginePath);
+    WriteDebugLog(L"Quandrel: " + message);
+    result = win::UniqueBstr(std::wstring_view(message));
+    return MethodStatus();
+  }
+
+  std::wstring commandLine = EngineCommandLine(enginePath, strCmdLine.view());
+  WriteDebugLog(L"QuandrelRunCmd: " + commandLine);
+
+  // Through the object's own interface, exactly as a client calls it: its frame, its log lines,
+  // and its failure fails this call with the same status.
+  win::UniqueBstr argument{std::wstring_view(commandLine)};
+  win::UniqueBstr output;
+  HRESULT hr = static_cast<_QuandrelCom*>(this)->RunCmd2(argument.get(), 0, output.put());
+  if (FAILED(hr)) return MethodStatus::FromFailedCall(hr);
+
+  result = std::move(output);
+  WriteDebugLog(L"QuandrelRunCmd: " + std::wstring(result.view()));
+  return MethodStatus();
+}
+
+}  // namespace korvane::server

@@ -1,0 +1,127 @@
+// RunCmd2: runs a command line with its standard output and error on one pipe and returns
+// everything written there. While it waits the server's thread keeps serving other calls.
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "child_process.h"
+#include "message_pump.h"
+#include "output_capture.h"
+#include "quandrel_com.h"
+#include "show_window.h"
+#include "win/ansi_text.h"
+
+namespace korvane::server {
+
+namespace {
+
+constexpr wchar_t kFailedToExecute[] = L"failed to execute command";
+constexpr wchar_t kReturnLabel[] = L"[RunCmd2] strReturn=";
+
+std::wstring StepFailedLine(int position, DWORD error) {
+  return L"[RunCmd2] Pos=" + std::to_wstring(position) + L", ErrorCode=" +
+         std::to_wstring(static_cast<LONG>(error));
+}
+
+// Returns once the child has ended and the capture has read to the end of the pipe (which
+// takes every write end being closed, a grandchild's too), serving calls meanwhile.
+void AwaitChildAndOutput(HANDLE process, const OutputCapture& capture) {
+  std::vector<HANDLE> pending{process};
+  if (capture.finished()) pending.push_back(capture.finished());
+  if (SUCCEEDED(WaitForAllPumping(pending))) return;
+  // A failed wait on the child ends the waiting for it, as a failed poll would; the output is
+  // still read to its end. Should even that wait fail, the capture's own end waits for its
+  // reader without serving calls: nothing spins either way.
+  pending.erase(std::remove(pending.begin(), pending.end(), process), pending.end());
+  WaitForAllPumping(pending);
+}
+
+// The captured bytes as text, converted from the ANSI code page once, as a whole (a multi-byte
+// character split between two reads joins up), straight into the one string that is returned.
+win::UniqueBstr TextFromAnsi(std::string_view bytes) {
+  // Past what one conversion call takes, the piecewise conversion of ansi_text.h.
+  if (bytes.size() > static_cast<size_t>(INT_MAX / 2)) return win::UniqueBstr(win::FromAnsi(bytes));
+  const int size = static_cast<int>(bytes.size());
+  const int chars =
+      size == 0 ? 0 : ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
+  win::UniqueBstr text(::SysAllocStringLen(nullptr, static_cast<UINT>(chars)));
+  if (text.get() != nullptr && chars > 0)
+    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, text.get(), chars);
+  return text;
+}
+
+// Output that cannot be held fails the call rather than passing a part off as the whole.
+MethodStatus OutOfMemory() {
+  ::SetErrorInfo(0, nullptr);  // no stale description from a call served during the wait
+  return MethodStatus::FromFailedCall(E_OUTOFMEMORY);
+}
+
+}  // namespace
+
+MethodStatus QuandrelCom::RunCmd2Body(win::UniqueBstr& result, const win::UniqueBstr& strCmdLine,
+                                      LONG wShowWindow) {
+  WriteDebugLog(std::wstring(L"[RunCmd2] strCmd = ").append(strCmdLine.view()));
+  result = win::UniqueBstr(std::wstring_view(kFailedToExecute));
+
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  win::UniqueHandle readEnd;
+  win::UniqueHandle writeEnd;
+  if (!::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
+    WriteDebugLog(StepFailedLine(20000, ::GetLastError()));
+    return MethodStatus();
+  }
+  // Only the write end is meant for the child. The read end stays with the server, also out of
+  // reach of children that calls served during the wait start.
+  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+  // Both pipe ends are closed on this path too, by their owners.
+  std::optional<int16_t> showWindow = NarrowShowWindow(wShowWindow);
+  if (!showWindow) return MethodStatus::RuntimeError(kErrOverflow);
+  STARTUPINFOA startup = StartupWithOutputPipe(*showWindow, writeEnd.get());
+
+  std::string commandLine = win::ToAnsi(strCmdLine.view());
+  ChildProcess child = StartChildProcess(commandLine, startup);
+  if (!child.started()) {
+    WriteDebugLog(StepFailedLine(20001, child.lastError));
+    return MethodStatus();
+  }
+  // From here only the child and what inherits from it hold a write end: the pipe ends when
+  // they all have closed theirs.
+  writeEnd.reset();
+
+  std::string bytes;
+  bool complete = false;
+  {
+    OutputCapture capture(readEnd.get());
+    AwaitChildAndOutput(child.process.get(), capture);
+    complete = capture.complete();
+    bytes = capture.TakeBytes();
+  }
+
+  DWORD exitCode = 0;
+  const bool exitQueried = ::GetExitCodeProcess(child.process.get(), &exitCode) != FALSE;
+  if (exitQueried) {
+    child.process.reset();
+    child.thread.reset();
+    readEnd.reset();
+  }
+
+  if (!complete) return OutOfMemory();
+  try {
+    win::UniqueBstr collected = TextFromAnsi(bytes);
+    if (collected.get() == nullptr) return OutOfMemory();
+    std::string().swap(bytes);
+    result = std::move(collected);
+    // The closing line repeats the whole text, which may be many megabytes: it is composed only
+    // while the switch says it will be written.
+    if (exitQueried && isDebug_ != VARIANT_FALSE)
+      WriteDebugLog(std::wstring(kReturnLabel).append(result.view()));
+  } catch (const std::bad_alloc&) {
+    return OutOfMemory();
+  }
+  return MethodStatus();
+}
+
+}  // namespace korvane::server
