@@ -5,12 +5,15 @@
 //   3. the result starts at its empty value; a text result slot is cleared before the body runs;
 //   4. the body runs and hands back a MethodStatus;
 //   5. copies and temporaries are freed, the reference is dropped, then the result is stored (on
-//      success) or the error information is published (on failure).
+//      success) or the error information is published (on failure);
+//   6. no C++ exception leaves it: memory running out is E_OUTOFMEMORY, anything else
+//      E_UNEXPECTED, with no error information.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
 
+#include <new>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -36,41 +39,73 @@ struct FrameResult<BSTR> {
 // A method that delivers no result.
 struct NoResult {};
 
-// Text arguments become owned copies; everything else is passed by value.
-inline win::UniqueBstr PrivateCopy(BSTR text) { return win::UniqueBstr::CopyOf(text); }
+// Text arguments become owned copies; everything else is passed by value. A text that cannot be
+// copied marks the copies incomplete: the call then fails instead of seeing an empty or null text.
+struct CopyCheck {
+  bool whole = true;
+};
+inline win::UniqueBstr PrivateCopy(BSTR text, CopyCheck& check) {
+  win::UniqueBstr copy = win::UniqueBstr::CopyOf(text);
+  if (text != nullptr && copy.get() == nullptr) check.whole = false;
+  return copy;
+}
 template <typename T>
-T PrivateCopy(T value) {
+T PrivateCopy(T value, CopyCheck&) {
   return value;
+}
+
+// Runs `run` (which returns an HRESULT) so that no C++ exception ever leaves a COM method: one
+// unwinding into the RPC run time would end the server and every client's objects with it.
+// Error information from anything half-done is cleared, so none goes stale to the client.
+template <typename Run>
+HRESULT NoExceptionEscapes(Run&& run) noexcept {
+  try {
+    return run();
+  } catch (const std::bad_alloc&) {
+    ::SetErrorInfo(0, nullptr);
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    ::SetErrorInfo(0, nullptr);
+    return E_UNEXPECTED;
+  }
 }
 
 // Runs `body(result, copies...)` in the frame. `self` is the object (its IUnknown), `slot` the
 // caller's [out, retval] pointer.
 template <typename T, typename Body, typename... Args>
-HRESULT InvokeInFrame(IUnknown* self, T* slot, Body&& body, Args... args) {
+HRESULT InvokeInFrame(IUnknown* self, T* slot, Body&& body, Args... args) noexcept {
   if (slot == nullptr) return E_POINTER;
   if constexpr (std::is_same_v<T, BSTR>) *slot = nullptr;
-  typename FrameResult<T>::Local result{};
-  MethodStatus status;
-  {
-    win::ComPtr<IUnknown> hold(self);  // a reference of the frame's own
-    auto copies = std::make_tuple(PrivateCopy(args)...);
-    status = std::apply([&](auto&... copy) { return body(result, copy...); }, copies);
-  }
-  if (!status.ok()) return status.Report();
-  FrameResult<T>::Store(result, slot);
-  return S_OK;
+  return NoExceptionEscapes([&]() -> HRESULT {
+    typename FrameResult<T>::Local result{};
+    MethodStatus status;
+    {
+      win::ComPtr<IUnknown> hold(self);  // a reference of the frame's own
+      CopyCheck check;
+      auto copies = std::make_tuple(PrivateCopy(args, check)...);
+      if (!check.whole) return E_OUTOFMEMORY;
+      status = std::apply([&](auto&... copy) { return body(result, copy...); }, copies);
+    }
+    if (!status.ok()) return status.Report();
+    FrameResult<T>::Store(result, slot);
+    return S_OK;
+  });
 }
 
 // The same frame for a method without a result.
 template <typename Body, typename... Args>
-HRESULT InvokeInFrame(IUnknown* self, NoResult, Body&& body, Args... args) {
-  MethodStatus status;
-  {
-    win::ComPtr<IUnknown> hold(self);  // a reference of the frame's own
-    auto copies = std::make_tuple(PrivateCopy(args)...);
-    status = std::apply([&](auto&... copy) { return body(copy...); }, copies);
-  }
-  return status.ok() ? S_OK : status.Report();
+HRESULT InvokeInFrame(IUnknown* self, NoResult, Body&& body, Args... args) noexcept {
+  return NoExceptionEscapes([&]() -> HRESULT {
+    MethodStatus status;
+    {
+      win::ComPtr<IUnknown> hold(self);  // a reference of the frame's own
+      CopyCheck check;
+      auto copies = std::make_tuple(PrivateCopy(args, check)...);
+      if (!check.whole) return E_OUTOFMEMORY;
+      status = std::apply([&](auto&... copy) { return body(copy...); }, copies);
+    }
+    return status.ok() ? S_OK : status.Report();
+  });
 }
 
 }  // namespace korvane::server

@@ -13,7 +13,8 @@ namespace {
 using server::RegisterServer;
 using server::UnregisterServer;
 
-constexpr wchar_t kPlatform[] = L"win64";  // the tests run the 64-bit build
+// Each build registers its own type library platform.
+constexpr const wchar_t* kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 
 // A fresh key below HKCU that plays the part of a Software\Classes key.
 class ScratchClasses : public ::testing::Test {

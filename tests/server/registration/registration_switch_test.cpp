@@ -37,7 +37,9 @@ class RegistrationSwitches : public ::testing::Test {
 
   RegistryTree Machine() { return ReadRegistration(machine_.get()); }
   RegistryTree User() { return ReadRegistration(user_.get()); }
-  RegistryTree Expected() { return ExpectedRegistration(install_.exe(), L"win64"); }
+  RegistryTree Expected() {
+    return ExpectedRegistration(install_.exe(), sizeof(void*) == 8 ? L"win64" : L"win32");
+  }
 
   ServerInstall install_{L"registered copy"};
   win::UniqueHkey machine_ = OpenClasses(HKEY_LOCAL_MACHINE);

@@ -100,6 +100,7 @@ std::vector<std::string> NamesOf(ITypeInfo* info, MEMBERID id, UINT maxNames) {
 class TypeLibraryTest : public ::testing::TestWithParam<BuiltServer> {
  protected:
   void SetUp() override {
+    SKIP_IF_OTHER_RUNS_IT(GetParam());
     ASSERT_BUILT(GetParam());
     ASSERT_EQ(::LoadTypeLibEx(GetParam().exe.c_str(), REGKIND_NONE, library_.put()), S_OK)
         << Narrow(GetParam().exe);

@@ -13,6 +13,7 @@ namespace {
 class VersionResourceTest : public ::testing::TestWithParam<BuiltServer> {
  protected:
   void SetUp() override {
+    SKIP_IF_OTHER_RUNS_IT(GetParam());
     ASSERT_BUILT(GetParam());
     DWORD ignored = 0;
     DWORD size = ::GetFileVersionInfoSizeW(GetParam().exe.c_str(), &ignored);

@@ -1,7 +1,10 @@
 // The class hosted in the test process: switch, errors with their information, late binding.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "automation_error.h"
+#include "method_frame.h"
 #include "quandrel_com.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
@@ -34,6 +37,40 @@ TEST_F(InProcessObject, SwitchStartsClearAndStoresAllSixteenBits) {
   ASSERT_EQ(object_->EnableDebugLog(VARIANT_FALSE), S_OK);
   object_->get_g_isDebug(&value);
   EXPECT_EQ(value, VARIANT_FALSE);
+}
+
+TEST_F(InProcessObject, NoExceptionLeavesTheFrameAndNoStaleErrorInformationRemains) {
+  struct Case {
+    void (*raise)();
+    HRESULT expected;
+  } cases[] = {
+      {[] { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+      {[] { throw 42; }, E_UNEXPECTED},
+  };
+  for (const Case& c : cases) {
+    // A description left by an earlier failure must not reach this call's client.
+    win::ComPtr<ICreateErrorInfo> create;
+    ASSERT_EQ(::CreateErrorInfo(create.put()), S_OK);
+    win::ComPtr<IErrorInfo> stale;
+    ASSERT_EQ(create.As(&stale), S_OK);
+    ::SetErrorInfo(0, stale.get());
+
+    LONG code = 5;
+    win::UniqueBstr text{std::wstring_view(L"x")};
+    const HRESULT hr = InvokeInFrame(
+        object_.get(), &code,
+        [&c](LONG&, const win::UniqueBstr&) -> MethodStatus {
+          c.raise();
+          return MethodStatus();
+        },
+        text.get());
+    EXPECT_EQ(hr, c.expected);
+    win::ComPtr<IErrorInfo> info;
+    EXPECT_EQ(::GetErrorInfo(0, info.put()), S_FALSE);
+  }
+  // The frame's own reference was given back on the way out.
+  object_->AddRef();
+  EXPECT_EQ(object_->Release(), 1u);
 }
 
 // No engine library lies beside the test program, so binding fails with "file not found".
