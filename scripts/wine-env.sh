@@ -43,18 +43,21 @@ korvane_wine_prefix_ready() {
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.korvane-ready" ]; then
-      "$KORVANE_WINE" wineboot -i >/dev/null 2>&1 </dev/null
       if [ "$WINEARCH" = win32 ]; then
-        # The 32-bit user32.dll imports zlib1.dll, which Debian leaves to an install step.
-        cp "$KORVANE_WINE32_ROOT/zlib1.dll" "$WINEPREFIX/drive_c/windows/system32/zlib1.dll"
+        # The private 32-bit Wine lays out its own prefixes (zlib1.dll before wineboot, then the
+        # same wineserver restart as below).
+        bash "$KORVANE_ROOT/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" --prefix "$WINEPREFIX" \
+          >/dev/null 9>&-
+      else
+        "$KORVANE_WINE" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+        # The services wineboot leaves running do not answer COM activations reliably (a local
+        # server's class object is never found): start this prefix's wineserver afresh,
+        # persistent and detached from every pipe.
+        "$WINESERVER" -k >/dev/null 2>&1
+        "$WINESERVER" -w >/dev/null 2>&1
+        "$WINESERVER" -p >/dev/null 2>&1 </dev/null 9>&-
+        touch "$WINEPREFIX/.korvane-ready"
       fi
-      # The services wineboot leaves running do not answer COM activations reliably (a local
-      # server's class object is never found): start this prefix's wineserver afresh, persistent
-      # and detached from every pipe.
-      "$WINESERVER" -k >/dev/null 2>&1
-      "$WINESERVER" -w >/dev/null 2>&1
-      "$WINESERVER" -p >/dev/null 2>&1 </dev/null
-      touch "$WINEPREFIX/.korvane-ready"
     fi
   ) 9>"$WINEPREFIX.lock"
 }
@@ -63,8 +66,8 @@ korvane_wine_prefix_ready() {
 # fresh wineserver to let go of the caller's output.
 korvane_wine_start() {
   korvane_wine_prefix_ready
-  "$WINESERVER" -p >/dev/null 2>&1 </dev/null || true
-  "$KORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
+  "$WINESERVER" -p >/dev/null 2>&1 </dev/null 9>&- || true
+  "$KORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
 }
 
 korvane_wine_stop() {

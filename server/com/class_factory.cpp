@@ -23,11 +23,14 @@ HRESULT ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  // The server is ending: activation retries with another server instead.
+  if (IsStopping()) return CO_E_SERVER_STOPPING;
   return QuandrelCom::Create(iid, out);
 }
 
 HRESULT ClassFactory::LockServer(BOOL lock) {
   if (lock) {
+    if (IsStopping()) return CO_E_SERVER_STOPPING;
     LockAcquired();
     return S_OK;
   }

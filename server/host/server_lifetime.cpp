@@ -14,17 +14,15 @@ std::atomic<bool> g_attached{false};
 std::atomic<DWORD> g_loopThread{0};
 std::atomic<UINT> g_wakeMessage{0};
 std::atomic<ULONGLONG> g_lastRelease{0};
+std::atomic<bool> g_stopping{false};
 
 void Wake() { ::PostThreadMessageW(g_loopThread.load(), g_wakeMessage.load(), 0, 0); }
 
 void AddReference() {
-  if (g_attached.load()) ::CoAddRefServerProcess();
   if (++g_references == 1 && g_attached.load()) Wake();
 }
 
 void ReleaseReference() {
-  // The loop, not COM's count, decides when the server ends: it lingers first (server_loop.h).
-  if (g_attached.load()) ::CoReleaseServerProcess();
   if (--g_references != 0) return;
   g_lastRelease = ::GetTickCount64();
   if (g_attached.load()) Wake();
@@ -60,5 +58,8 @@ void AttachServerLoop(DWORD loopThread, UINT wakeMessage) {
 }
 
 void DetachServerLoop() { g_attached = false; }
+
+void BeginStopping() { g_stopping = true; }
+bool IsStopping() { return g_stopping.load(); }
 
 }  // namespace korvane::server

@@ -2,8 +2,8 @@
 //
 // Every object counts from its construction to its destruction, every IClassFactory::LockServer
 // lock from TRUE to FALSE. In any process this only counts; the server's main loop attaches
-// itself, and from then on the counts also hold the COM server process (CoAddRefServerProcess)
-// and every change to or from zero wakes the loop, which decides when to end (server_loop.h).
+// itself, and from then on every change to or from zero wakes the loop, which decides when to
+// end (lifetime_policy.h). The platform's process reference count is deliberately not used.
 #pragma once
 
 #include <windows.h>
@@ -24,10 +24,16 @@ long ServerReferences();
 // GetTickCount64() when the count last fell to zero; 0 before it ever did.
 ULONGLONG LastReleaseTick();
 
-// Ties the counts to the COM server process and wakes `loopThread` (which must have a message
-// queue) with `wakeMessage` whenever the count reaches zero or leaves it. Attach before the class
-// object is registered, detach after it is revoked.
+// Wakes `loopThread` (which must have a message queue) with `wakeMessage` whenever the count
+// reaches zero or leaves it. Attach before the class object is registered, detach after it is
+// revoked.
 void AttachServerLoop(DWORD loopThread, UINT wakeMessage);
 void DetachServerLoop();
+
+// Once the loop has decided to end: the class factory answers CO_E_SERVER_STOPPING from then
+// on (activation tries another server), so no object is handed out and disconnected moments
+// later.
+void BeginStopping();
+bool IsStopping();
 
 }  // namespace korvane::server

@@ -2,12 +2,10 @@
 
 #include <objbase.h>
 
-#include <algorithm>
-
 #include "class_factory.h"
+#include "lifetime_policy.h"
 #include "quandrelcom.h"
 #include "server_lifetime.h"
-#include "win/com_ptr.h"
 #include "win/scope_exit.h"
 #include "win/scoped_com_init.h"
 
@@ -21,59 +19,65 @@ constexpr UINT kLifetimeChanged = WM_APP + 0x51;
 // Outlives the apartment: stubs that clients still hold may release it while COM shuts down.
 ClassFactory g_factory;
 
-// The class object's registration with COM, revoked on destruction.
-class ClassRegistration {
+// The class object's registration with COM.
+class ComClassObjectHost final : public ClassObjectHost {
  public:
-  ClassRegistration() = default;
-  ClassRegistration(const ClassRegistration&) = delete;
-  ClassRegistration& operator=(const ClassRegistration&) = delete;
-  ~ClassRegistration() { Revoke(); }
+  ComClassObjectHost() = default;
+  ComClassObjectHost(const ComClassObjectHost&) = delete;
+  ComClassObjectHost& operator=(const ComClassObjectHost&) = delete;
+  ~ComClassObjectHost() override { Revoke(); }
 
-  HRESULT Register() {
-    if (cookie_ != 0) return S_OK;
-    // Suspended until resumed: the usual order for a server that registers its class objects.
-    HRESULT hr = ::CoRegisterClassObject(CLSID_QuandrelCom, &g_factory, CLSCTX_LOCAL_SERVER,
-                                         REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED, &cookie_);
-    if (FAILED(hr)) {
-      cookie_ = 0;
-      return hr;
+  HRESULT Accept() override {
+    if (cookie_ == 0) {
+      // Suspended until resumed: the usual order for a server that registers its class objects.
+      HRESULT hr = ::CoRegisterClassObject(CLSID_QuandrelCom, &g_factory, CLSCTX_LOCAL_SERVER,
+                                           REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED, &cookie_);
+      if (FAILED(hr)) {
+        cookie_ = 0;
+        return hr;
+      }
     }
-    hr = ::CoResumeClassObjects();
+    // Also when registered: activations may have been suspended meanwhile.
+    HRESULT hr = ::CoResumeClassObjects();
     if (FAILED(hr)) Revoke();
     return hr;
   }
 
-  void Revoke() {
+  void Revoke() override {
     if (cookie_ == 0) return;
+    ::CoSuspendClassObjects();
     ::CoRevokeClassObject(cookie_);
     cookie_ = 0;
   }
-
-  bool registered() const { return cookie_ != 0; }
 
  private:
   DWORD cookie_ = 0;
 };
 
-// Waits at most `timeoutMs` for a message, then dispatches every pending one. False once WM_QUIT
-// arrives. Returns in `gotMessage` whether anything was waiting.
-bool PumpOnce(DWORD timeoutMs, bool* gotMessage) {
+// Waits at most `timeoutMs` for a message, then dispatches every pending one. Says whether
+// anything was waiting and whether WM_QUIT arrived.
+struct Pumped {
+  bool messages = false;
+  bool quit = false;
+};
+Pumped PumpOnce(DWORD timeoutMs) {
+  Pumped pumped;
   DWORD wait =
       ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  *gotMessage = false;
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    *gotMessage = true;
-    if (msg.message == WM_QUIT) return false;
+    pumped.messages = true;
+    if (msg.message == WM_QUIT) {
+      pumped.quit = true;
+      break;
+    }
     if (msg.hwnd == nullptr && msg.message == kLifetimeChanged) continue;  // only a wake-up
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
   if (wait == WAIT_FAILED) ::Sleep(10);  // never spin
-  return true;
+  return pumped;
 }
-
-ULONGLONG Now() { return ::GetTickCount64(); }
 
 }  // namespace
 
@@ -87,54 +91,34 @@ HRESULT RunServer(const ServerTimings& timings) {
   AttachServerLoop(::GetCurrentThreadId(), kLifetimeChanged);
   auto detach = win::MakeScopeExit([] { DetachServerLoop(); });
 
-  // Keeps the class object's stub alive while the server runs, also between a revocation and the
-  // end. A client that fetched the class object's reference just before the revocation can then
-  // still reach it, and its object keeps the server running, instead of failing.
+  // Keeps the class object's stub alive while the server runs, also between a revocation and
+  // the end. A client that fetched the class object's reference just before the revocation can
+  // then still reach it, and its object keeps the server running, instead of failing.
   const HRESULT stubLocked = ::CoLockObjectExternal(&g_factory, TRUE, FALSE);
   auto unlockStub = win::MakeScopeExit([stubLocked] {
     if (SUCCEEDED(stubLocked)) ::CoLockObjectExternal(&g_factory, FALSE, TRUE);
   });
-  ClassRegistration registration;
-  HRESULT hr = registration.Register();
+
+  ComClassObjectHost host;
+  // The first registration failing is the server failing to start.
+  HRESULT hr = host.Accept();
   if (FAILED(hr)) return hr;
 
-  bool wasIdle = true;
-  ULONGLONG idleSince = Now();  // a server nobody asked for lingers as after a last release
-  bool gotMessage = false;
+  LifetimePolicy policy(host, timings, ::GetTickCount64(), /*accepting=*/true);
+  PassFacts facts;
   for (;;) {
-    const bool idle = ServerReferences() == 0;
-    // Also an object created and released between two looks counts as activity.
-    if (idle) idleSince = std::max(wasIdle ? idleSince : Now(), LastReleaseTick());
-    if (!idle && wasIdle) {
-      // Busy again: make sure activations are served (COM may suspend them at a count of zero).
-      if (registration.registered())
-        ::CoResumeClassObjects();
-      else
-        registration.Register();
+    facts.references = ServerReferences();
+    facts.lastRelease = LastReleaseTick();
+    facts.now = ::GetTickCount64();
+    const PassDecision decision = policy.Pass(facts);
+    if (decision.stop) {
+      // From here a create through a class factory a client already holds is refused.
+      BeginStopping();
+      return S_OK;
     }
-    wasIdle = idle;
-
-    DWORD timeout = INFINITE;
-    if (idle) {
-      ULONGLONG waited = Now() - idleSince;
-      if (waited < timings.idleLingerMs) {
-        timeout = static_cast<DWORD>(timings.idleLingerMs - waited);
-      } else {
-        // No new client finds us from now on; serve those already on their way.
-        ::CoSuspendClassObjects();
-        registration.Revoke();
-        const ULONGLONG revokedAt = Now();
-        do {
-          if (!PumpOnce(timings.quietMs, &gotMessage)) return S_OK;
-        } while (gotMessage && ServerReferences() == 0 &&
-                 Now() - revokedAt < 10ull * timings.idleLingerMs);
-        if (ServerReferences() == 0) return S_OK;
-        registration.Register();  // a client came after all: keep serving
-        wasIdle = false;
-        continue;
-      }
-    }
-    if (!PumpOnce(timeout, &gotMessage)) return S_OK;
+    const Pumped pumped = PumpOnce(decision.waitMs);
+    facts.sawMessages = pumped.messages;
+    facts.quitRequested = pumped.quit;
   }
 }
 

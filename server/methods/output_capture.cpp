@@ -2,12 +2,14 @@
 
 #include <process.h>
 
+#include <memory>
 #include <new>
 
 namespace korvane::server {
 
 OutputCapture::OutputCapture(HANDLE readEnd, size_t limit) : readEnd_(readEnd), limit_(limit) {
-  uintptr_t thread = ::_beginthreadex(nullptr, 0, &OutputCapture::ReaderMain, this, 0, nullptr);
+  uintptr_t thread = ::_beginthreadex(nullptr, kReaderStackBytes, &OutputCapture::ReaderMain, this,
+                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread != 0) {
     reader_.reset(reinterpret_cast<HANDLE>(thread));
   } else {
@@ -27,11 +29,14 @@ unsigned __stdcall OutputCapture::ReaderMain(void* self) {
 }
 
 void OutputCapture::ReadToEnd() {
-  char buffer[kReadSize];
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadSize]);
+  char small[512];
+  char* into = buffer ? buffer.get() : small;
+  const DWORD size = buffer ? kReadSize : static_cast<DWORD>(sizeof small);
   DWORD got = 0;
   // A successful read of zero bytes is not the end; the first failed read (normally
   // ERROR_BROKEN_PIPE, once every write end is closed) is.
-  while (::ReadFile(readEnd_, buffer, kReadSize, &got, nullptr)) Keep(buffer, got);
+  while (::ReadFile(readEnd_, into, size, &got, nullptr)) Keep(into, got);
 }
 
 void OutputCapture::Keep(const char* data, DWORD size) {

@@ -15,8 +15,13 @@ namespace korvane::server {
 
 class OutputCapture {
  public:
-  // Bytes asked for by one read.
-  static constexpr DWORD kReadSize = 10000;
+  // Bytes asked for by one read: as much as a pipe hands over at once, since every read is a
+  // round trip to the kernel (to the Wine server under Wine). The text returned is the same
+  // whatever the size.
+  static constexpr DWORD kReadSize = 64 * 1024;
+  // The reader's stack is reserved small: its buffer lives on the heap, and many captures may
+  // be nested in a 32-bit address space.
+  static constexpr unsigned kReaderStackBytes = 64 * 1024;
 
   // Starts reading `readEnd`, which the caller keeps open until the capture is gone. At most
   // `limit` bytes are kept; past it (or when memory runs out) the rest is still read, so the

@@ -33,7 +33,7 @@ TEST_F(RunCmd2Capture, ExitCodeHasNoInfluence) {
 }
 
 TEST_F(RunCmd2Capture, OutputOfSeveralReadsComesBackWholeAndInOrder) {
-  for (uint64_t size : {10000ull, 10001ull, 123457ull}) {
+  for (uint64_t size : {10000ull, 65536ull, 65537ull, 123457ull}) {
     auto run = CallRunCmd2(object_.get(), ChildCommand({L"bytes", std::to_wstring(size)}));
     ASSERT_EQ(run.hr, S_OK);
     EXPECT_TRUE(SameLongText(run.text, PatternText(size))) << size << " bytes";

@@ -97,6 +97,20 @@ TEST_F(RunCmdCom, OutputCrossesTheProcessBoundaryWhole) {
   EXPECT_TRUE(SameLongText(run.text, PatternText(kSize)));
 }
 
+// A 32-bit server cannot hold 1.25 GiB of output together with its text: the call fails with
+// E_OUTOFMEMORY instead of crashing or passing a part off as the whole, and the server serves on.
+TEST_F(RunCmdCom, OutputBeyondThe32BitAddressSpaceFailsCleanly) {
+  if (sizeof(void*) == 8)
+    GTEST_SKIP() << "a 64-bit server holds this much; the i686 run checks the 32-bit limit";
+  constexpr uint64_t kSize = 1280ull << 20;
+  auto run = CallRunCmd2(object_.get(), ChildCommand({L"bytes", std::to_wstring(kSize)}));
+  EXPECT_EQ(run.hr, E_OUTOFMEMORY);
+  EXPECT_TRUE(run.resultIsNull);
+  auto after = CallRunCmd2(object_.get(), ChildCommand({L"out", L"still here"}));
+  ASSERT_EQ(after.hr, S_OK);
+  EXPECT_EQ(after.text, L"still here\r\n");
+}
+
 TEST_F(RunCmdCom, OverflowReachesLateBoundClientsAsRunTimeError6) {
   win::ComPtr<IDispatch> object = server_.CreateDispatch();
   ASSERT_TRUE(object);
