@@ -32,11 +32,12 @@ std::wstring ErrorText(HRESULT hr) {
 }
 
 HRESULT Register(RegistrationScope scope, bool add) {
-  korvane::win::UniqueHkey classes;
-  HRESULT hr = OpenClassesRoot(scope, &classes);
-  if (SUCCEEDED(hr))
-    hr = add ? RegisterServer(classes.get(), korvane::win::RunningExecutablePath())
-             : UnregisterServer(classes.get());
+  OpenedClasses classes;
+  HRESULT hr = OpenClassesViews(scope, IsSixtyFourBitWindows(), &classes);
+  if (SUCCEEDED(hr)) {
+    const std::wstring exe = korvane::win::RunningExecutablePath();
+    hr = add ? RegisterServer(classes.roots, exe) : UnregisterServer(classes.roots, exe);
+  }
   std::wstring where = ClassesRootName(scope);
   if (SUCCEEDED(hr)) {
     TellUser(add ? L"QuandrelCom: registered in " + where + L"."

@@ -7,6 +7,7 @@
 #include "quandrelcom.h"
 #include "win/guid_text.h"
 #include "win/module_path.h"
+#include "win/result.h"
 
 namespace korvane::server {
 
@@ -30,32 +31,44 @@ struct Entry {
   std::wstring value;
 };
 
-std::vector<Entry> RegistrationEntries(std::wstring_view exePath) {
-  const std::wstring clsid = GuidText(CLSID_QuandrelCom);
-  const std::wstring iid = GuidText(IID__QuandrelCom);
-  const std::wstring libid = GuidText(LIBID_Korvane);
-  const std::wstring classKey = L"CLSID\\" + clsid;
-  const std::wstring interfaceKey = L"Interface\\" + iid;
-  const std::wstring libraryKey = L"TypeLib\\" + libid + L"\\" + kVersion;
+struct Keys {
+  std::wstring clsid = GuidText(CLSID_QuandrelCom);
+  std::wstring libid = GuidText(LIBID_Korvane);
+  std::wstring classKey = L"CLSID\\" + clsid;
+  std::wstring interfaceKey = L"Interface\\" + GuidText(IID__QuandrelCom);
+  std::wstring libraryKey = L"TypeLib\\" + libid;
+  std::wstring versionKey = libraryKey + L"\\" + kVersion;
+};
+
+// The keys every registry view of the class needs: ProgID, class and interface.
+std::vector<Entry> ClassEntries(std::wstring_view exePath) {
+  const Keys k;
   const std::wstring exe(exePath);
   return {
       {kProgId, nullptr, kClassName},
-      {std::wstring(kProgId) + L"\\CLSID", nullptr, clsid},
-      {classKey, nullptr, kClassName},
+      {std::wstring(kProgId) + L"\\CLSID", nullptr, k.clsid},
+      {k.classKey, nullptr, kClassName},
       // Quoted: the folder may hold blanks.
-      {classKey + L"\\LocalServer32", nullptr, L"\"" + exe + L"\""},
-      {classKey + L"\\ProgID", nullptr, kProgId},
-      {classKey + L"\\TypeLib", nullptr, libid},
-      {classKey + L"\\Version", nullptr, kVersion},
-      {interfaceKey, nullptr, kInterfaceName},
-      {interfaceKey + L"\\ProxyStubClsid32", nullptr, kAutomationMarshaller},
-      {interfaceKey + L"\\ProxyStubClsid", nullptr, kAutomationMarshaller},
-      {interfaceKey + L"\\TypeLib", nullptr, libid},
-      {interfaceKey + L"\\TypeLib", L"Version", kVersion},
-      {libraryKey, nullptr, kLibraryName},
-      {libraryKey + L"\\0\\" + kTypeLibPlatform, nullptr, exe},
-      {libraryKey + L"\\FLAGS", nullptr, L"0"},
-      {libraryKey + L"\\HELPDIR", nullptr, win::FolderOfPath(exePath)},
+      {k.classKey + L"\\LocalServer32", nullptr, L"\"" + exe + L"\""},
+      {k.classKey + L"\\ProgID", nullptr, kProgId},
+      {k.classKey + L"\\TypeLib", nullptr, k.libid},
+      {k.classKey + L"\\Version", nullptr, kVersion},
+      {k.interfaceKey, nullptr, kInterfaceName},
+      {k.interfaceKey + L"\\ProxyStubClsid32", nullptr, kAutomationMarshaller},
+      {k.interfaceKey + L"\\ProxyStubClsid", nullptr, kAutomationMarshaller},
+      {k.interfaceKey + L"\\TypeLib", nullptr, k.libid},
+      {k.interfaceKey + L"\\TypeLib", L"Version", kVersion},
+  };
+}
+
+// This build's type library entry (the other bitness writes its own beside it).
+std::vector<Entry> TypeLibEntries(std::wstring_view exePath) {
+  const Keys k;
+  return {
+      {k.versionKey, nullptr, kLibraryName},
+      {k.versionKey + L"\\0\\" + kTypeLibPlatform, nullptr, std::wstring(exePath)},
+      {k.versionKey + L"\\FLAGS", nullptr, L"0"},
+      {k.versionKey + L"\\HELPDIR", nullptr, win::FolderOfPath(exePath)},
   };
 }
 
@@ -63,93 +76,213 @@ bool IsGone(LONG status) {
   return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND;
 }
 
-// Deletes a key with everything below it; a missing key counts as deleted.
-LONG DeleteTree(HKEY root, const std::wstring& key) {
-  LONG status = ::RegDeleteTreeW(root, key.c_str());
-  if (status == ERROR_SUCCESS || IsGone(status)) {
-    // Some implementations empty the key but keep it; take the empty key away as well.
-    LONG removed = ::RegDeleteKeyW(root, key.c_str());
-    return IsGone(removed) ? ERROR_SUCCESS : removed;
+HRESULT Status(LONG status) { return win::HresultFromStatus(status); }
+
+// Every call names the view: a handle's own view does not carry over to keys opened below it on
+// every Windows version.
+HRESULT WriteEntries(const ClassesView& at, const std::vector<Entry>& entries) {
+  for (const Entry& entry : entries) {
+    win::UniqueHkey key;
+    LONG status = ::RegCreateKeyExW(at.root, entry.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                    KEY_SET_VALUE | at.view, nullptr, key.put(), nullptr);
+    if (status == ERROR_SUCCESS) {
+      status = ::RegSetValueExW(key.get(), entry.valueName, 0, REG_SZ,
+                                reinterpret_cast<const BYTE*>(entry.value.c_str()),
+                                static_cast<DWORD>((entry.value.size() + 1) * sizeof(wchar_t)));
+    }
+    if (status != ERROR_SUCCESS) return Status(status);
   }
-  return status;
+  return S_OK;
 }
 
-// The default value of a key as text, or an empty text when it has none.
-std::wstring DefaultValue(HKEY root, const std::wstring& key, LONG* status) {
+// Deletes a key with everything below it; a missing key counts as deleted.
+HRESULT DeleteTree(const ClassesView& at, const std::wstring& path) {
+  win::UniqueHkey key;
+  LONG status = ::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_ALL_ACCESS | at.view, key.put());
+  if (IsGone(status)) return S_OK;
+  if (status != ERROR_SUCCESS) return Status(status);
+  status = ::RegDeleteTreeW(key.get(), nullptr);
+  key.reset();
+  if (status != ERROR_SUCCESS && !IsGone(status)) return Status(status);
+  status = ::RegDeleteKeyExW(at.root, path.c_str(), at.view, 0);
+  return IsGone(status) ? S_OK : Status(status);
+}
+
+// The default value of a key as text; `found` says whether there was one.
+std::wstring DefaultValue(const ClassesView& at, const std::wstring& path, bool* found) {
+  *found = false;
+  win::UniqueHkey key;
+  if (::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_QUERY_VALUE | at.view, key.put()) !=
+      ERROR_SUCCESS)
+    return {};
   DWORD bytes = 0;
-  *status = ::RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
-  if (*status != ERROR_SUCCESS) return {};
+  if (::RegGetValueW(key.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+      ERROR_SUCCESS)
+    return {};
   std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
   bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-  *status =
-      ::RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &bytes);
-  if (*status != ERROR_SUCCESS) return {};
+  if (::RegGetValueW(key.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
+      ERROR_SUCCESS)
+    return {};
   value.resize(::lstrlenW(value.c_str()));
+  *found = true;
   return value;
 }
 
+bool KeyExists(const ClassesView& at, const std::wstring& path) {
+  win::UniqueHkey key;
+  return ::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_READ | at.view, key.put()) == ERROR_SUCCESS;
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether a registered server path names `exePath` (quoted or not).
+bool NamesExecutable(std::wstring registered, std::wstring_view exePath) {
+  if (registered.size() >= 2 && registered.front() == L'"' && registered.back() == L'"')
+    registered = registered.substr(1, registered.size() - 2);
+  return SameText(registered, std::wstring(exePath));
+}
+
 // Deletes a key that has neither subkeys nor values left.
-LONG DeleteIfEmpty(HKEY root, const std::wstring& key) {
-  win::UniqueHkey open;
-  LONG status = ::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, open.put());
-  if (IsGone(status)) return ERROR_SUCCESS;
-  if (status != ERROR_SUCCESS) return status;
+HRESULT DeleteIfEmpty(const ClassesView& at, const std::wstring& path) {
+  win::UniqueHkey key;
+  LONG status = ::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_READ | at.view, key.put());
+  if (IsGone(status)) return S_OK;
+  if (status != ERROR_SUCCESS) return Status(status);
   DWORD subkeys = 0, values = 0;
-  status = ::RegQueryInfoKeyW(open.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+  status = ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                               &values, nullptr, nullptr, nullptr, nullptr);
-  if (status != ERROR_SUCCESS) return status;
-  open.reset();
-  if (subkeys != 0 || values != 0) return ERROR_SUCCESS;
-  status = ::RegDeleteKeyW(root, key.c_str());
-  return IsGone(status) ? ERROR_SUCCESS : status;
+  if (status != ERROR_SUCCESS) return Status(status);
+  key.reset();
+  if (subkeys != 0 || values != 0) return S_OK;
+  status = ::RegDeleteKeyExW(at.root, path.c_str(), at.view, 0);
+  return IsGone(status) ? S_OK : Status(status);
+}
+
+// The first failure of several steps that all run.
+class FirstFailure {
+ public:
+  void Note(HRESULT hr) {
+    if (SUCCEEDED(first_)) first_ = hr;
+  }
+  HRESULT result() const { return first_; }
+
+ private:
+  HRESULT first_ = S_OK;
+};
+
+// The class, its ProgID and its interface in one view, while the class there is this server.
+HRESULT UnregisterClass(const ClassesView& at, std::wstring_view exePath) {
+  const Keys k;
+  bool found = false;
+  const std::wstring server = DefaultValue(at, k.classKey + L"\\LocalServer32", &found);
+  // Another installation of the class owns this view's keys: they serve it, not us.
+  if (found && !NamesExecutable(server, exePath)) return S_OK;
+
+  FirstFailure failure;
+  // The ProgID is a shared name: leave it to another class that took it over meanwhile.
+  const std::wstring progIdClass = DefaultValue(at, std::wstring(kProgId) + L"\\CLSID", &found);
+  if (!found || SameText(progIdClass, k.clsid)) failure.Note(DeleteTree(at, kProgId));
+  failure.Note(DeleteTree(at, k.classKey));
+  failure.Note(DeleteTree(at, k.interfaceKey));
+  return failure.result();
+}
+
+// This build's type library entry; the version key only when no other platform's entry is left,
+// the library's key only when no other version is.
+HRESULT UnregisterTypeLib(const ClassesView& at, std::wstring_view exePath) {
+  const Keys k;
+  const std::wstring entry = k.versionKey + L"\\0\\" + kTypeLibPlatform;
+  bool found = false;
+  const std::wstring registered = DefaultValue(at, entry, &found);
+  if (found && !NamesExecutable(registered, exePath)) return S_OK;
+
+  FirstFailure failure;
+  failure.Note(DeleteTree(at, entry));
+  const bool otherPlatform =
+      KeyExists(at, k.versionKey + L"\\0\\win32") || KeyExists(at, k.versionKey + L"\\0\\win64");
+  if (!otherPlatform) {
+    failure.Note(DeleteTree(at, k.versionKey));
+  } else {
+    failure.Note(DeleteIfEmpty(at, k.versionKey + L"\\0"));
+  }
+  failure.Note(DeleteIfEmpty(at, k.libraryKey));
+  return failure.result();
 }
 
 }  // namespace
+
+std::vector<REGSAM> RegistryViews(bool sixtyFourBitWindows) {
+  if (!sixtyFourBitWindows) return {0};
+  return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+}
+
+REGSAM OwnTypeLibView(bool sixtyFourBitWindows) {
+  if (!sixtyFourBitWindows) return 0;
+  return sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+bool IsSixtyFourBitWindows() {
+  if (sizeof(void*) == 8) return true;
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
 
 const wchar_t* ClassesRootName(RegistrationScope scope) {
   return scope == RegistrationScope::kMachine ? L"HKEY_LOCAL_MACHINE\\Software\\Classes"
                                               : L"HKEY_CURRENT_USER\\Software\\Classes";
 }
 
-HRESULT OpenClassesRoot(RegistrationScope scope, win::UniqueHkey* out) {
+HRESULT OpenClassesRoot(RegistrationScope scope, REGSAM view, win::UniqueHkey* out) {
   HKEY hive = scope == RegistrationScope::kMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   LONG status = ::RegCreateKeyExW(hive, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_READ | KEY_WRITE, nullptr, out->put(), nullptr);
-  return HRESULT_FROM_WIN32(status);
+                                  KEY_READ | KEY_WRITE | view, nullptr, out->put(), nullptr);
+  return Status(status);
 }
 
-HRESULT RegisterServer(HKEY classesRoot, std::wstring_view exePath) {
-  for (const Entry& entry : RegistrationEntries(exePath)) {
-    LONG status = ::RegSetKeyValueW(classesRoot, entry.key.c_str(), entry.valueName, REG_SZ,
-                                    entry.value.c_str(),
-                                    static_cast<DWORD>((entry.value.size() + 1) * sizeof(wchar_t)));
-    if (status != ERROR_SUCCESS) {
-      UnregisterServer(classesRoot);
-      return HRESULT_FROM_WIN32(status);
-    }
+HRESULT OpenClassesViews(RegistrationScope scope, bool sixtyFourBitWindows, OpenedClasses* out) {
+  out->keys.clear();
+  out->roots = {};
+  const REGSAM typeLibView = OwnTypeLibView(sixtyFourBitWindows);
+  for (REGSAM view : RegistryViews(sixtyFourBitWindows)) {
+    win::UniqueHkey key;
+    KORVANE_RETURN_IF_FAILED(OpenClassesRoot(scope, view, &key));
+    const ClassesView opened{key.get(), view};
+    out->roots.views.push_back(opened);
+    if (view == typeLibView) out->roots.typeLib = opened;
+    out->keys.push_back(std::move(key));
   }
   return S_OK;
 }
 
-HRESULT UnregisterServer(HKEY classesRoot) {
-  const std::wstring clsid = GuidText(CLSID_QuandrelCom);
-  const std::wstring libraryKey = L"TypeLib\\" + GuidText(LIBID_Korvane);
-  LONG first = ERROR_SUCCESS;
-  auto note = [&first](LONG status) {
-    if (first == ERROR_SUCCESS) first = status;
-  };
+HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath) {
+  HRESULT hr = S_OK;
+  for (const ClassesView& view : roots.views) {
+    hr = WriteEntries(view, ClassEntries(exePath));
+    if (FAILED(hr)) break;
+  }
+  if (SUCCEEDED(hr)) hr = WriteEntries(roots.typeLib, TypeLibEntries(exePath));
+  // A failed registration never leaves a half-registered class behind, in any view.
+  if (FAILED(hr)) UnregisterServer(roots, exePath);
+  return hr;
+}
 
-  // The ProgID is a shared name: leave it to another class that took it over meanwhile.
-  LONG status = ERROR_SUCCESS;
-  std::wstring progIdClass = DefaultValue(classesRoot, std::wstring(kProgId) + L"\\CLSID", &status);
-  bool foreign = status == ERROR_SUCCESS && ::lstrcmpiW(progIdClass.c_str(), clsid.c_str()) != 0;
-  if (!foreign) note(DeleteTree(classesRoot, kProgId));
-  note(DeleteTree(classesRoot, L"CLSID\\" + clsid));
-  note(DeleteTree(classesRoot, L"Interface\\" + GuidText(IID__QuandrelCom)));
-  note(DeleteTree(classesRoot, libraryKey + L"\\" + kVersion));
-  // Other versions of the library may be registered beside ours.
-  note(DeleteIfEmpty(classesRoot, libraryKey));
-  return HRESULT_FROM_WIN32(first);
+HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath) {
+  FirstFailure failure;
+  for (const ClassesView& view : roots.views) failure.Note(UnregisterClass(view, exePath));
+  failure.Note(UnregisterTypeLib(roots.typeLib, exePath));
+  return failure.result();
+}
+
+HRESULT RegisterServer(HKEY classesRoot, std::wstring_view exePath) {
+  return RegisterServer(ClassesRoots::Single(classesRoot), exePath);
+}
+
+HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath) {
+  return UnregisterServer(ClassesRoots::Single(classesRoot), exePath);
 }
 
 }  // namespace korvane::server

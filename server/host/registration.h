@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "win/unique_hkey.h"
 
@@ -17,20 +18,60 @@ enum class RegistrationScope {
   kUser,     // HKEY_CURRENT_USER\Software\Classes: the current user only
 };
 
+// One Software\Classes key as one registry view sees it. `view` is 0 (the process's own, on a
+// 32-bit Windows), KEY_WOW64_64KEY or KEY_WOW64_32KEY, and goes with every call below `root`.
+struct ClassesView {
+  HKEY root = nullptr;
+  REGSAM view = 0;
+};
+
+// Where a registration goes: the class, its ProgID and its interface into every view in `views`;
+// this build's type library entry into `typeLib`.
+struct ClassesRoots {
+  std::vector<ClassesView> views;
+  ClassesView typeLib;
+
+  static ClassesRoots Single(HKEY root) { return {{{root, 0}}, {root, 0}}; }
+};
+
+// The views to write. On a 64-bit Windows a 32-bit server's writes land in the 32-bit view and a
+// 64-bit server's in the 64-bit one, and which keys the views share differs by Windows version:
+// clients of either bitness find the class only when both views have it. A 32-bit Windows has
+// one view.
+std::vector<REGSAM> RegistryViews(bool sixtyFourBitWindows);
+// The view of this build's own bitness, which takes its type library entry.
+REGSAM OwnTypeLibView(bool sixtyFourBitWindows);
+// Whether the system is a 64-bit Windows (for a 32-bit build: whether it runs under WOW64).
+bool IsSixtyFourBitWindows();
+
 // "HKEY_LOCAL_MACHINE\Software\Classes" or "HKEY_CURRENT_USER\Software\Classes", for messages.
 const wchar_t* ClassesRootName(RegistrationScope scope);
 
-// Opens (creating it if need be) the scope's Software\Classes key for reading and writing.
-HRESULT OpenClassesRoot(RegistrationScope scope, win::UniqueHkey* out);
+// Opens (creating it if need be) the scope's Software\Classes key in `view` for reading and
+// writing.
+HRESULT OpenClassesRoot(RegistrationScope scope, REGSAM view, win::UniqueHkey* out);
 
-// Writes every key and value of the registration below `classesRoot` for the executable at
-// `exePath` (a full path). When a write fails, what was written is removed again and the error
-// is returned, so a failed registration never leaves a half-registered class behind.
+// The scope's Software\Classes key in every view a registration writes.
+struct OpenedClasses {
+  std::vector<win::UniqueHkey> keys;
+  ClassesRoots roots;
+};
+HRESULT OpenClassesViews(RegistrationScope scope, bool sixtyFourBitWindows, OpenedClasses* out);
+
+// Writes every key and value of the registration of the executable at `exePath` (a full path).
+// When a write fails, what was written is removed again, in every view, and the error is
+// returned, so a failed registration never leaves a half-registered class behind.
+HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath);
+
+// Removes this server's keys and nothing else, from every view: a class key only while its
+// LocalServer32 names `exePath` (with that view's ProgID, only while it still names our class,
+// and interface key); this build's type library entry only while it names `exePath`, the
+// version key only when no other platform's entry remains, the library's key only when no other
+// version does. Keys that are already gone count as removed.
+HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath);
+
+// The same against a single Software\Classes key (no views).
 HRESULT RegisterServer(HKEY classesRoot, std::wstring_view exePath);
-
-// Removes the registration's keys below `classesRoot` and nothing else: the ProgID only while
-// it still names our class, and the type library's own key only when no other version of it
-// remains. Keys that are already gone count as removed.
-HRESULT UnregisterServer(HKEY classesRoot);
+HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath);
 
 }  // namespace korvane::server

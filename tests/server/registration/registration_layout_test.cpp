@@ -50,7 +50,7 @@ TEST_F(ScratchClasses, WritesExactlyThePublishedLayout) {
   ASSERT_EQ(RegisterServer(root(), exe), S_OK);
   EXPECT_EQ(ReadTree(root(), L""), WithParents(ExpectedRegistration(exe, kPlatform)));
 
-  ASSERT_EQ(UnregisterServer(root()), S_OK);
+  ASSERT_EQ(UnregisterServer(root(), exe), S_OK);
   for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root(), key)) << Narrow(key);
 }
 
@@ -75,8 +75,9 @@ TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
   WriteKey(root(), library + L"\\2.0\\0\\win32", L"C:\\v2\\QuandrelCom.exe");
   const RegistryTree before = ReadTree(root(), L"");
 
-  ASSERT_EQ(RegisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"), S_OK);
-  ASSERT_EQ(UnregisterServer(root()), S_OK);
+  const std::wstring exe = L"C:\\Tools\\QuandrelCom.exe";
+  ASSERT_EQ(RegisterServer(root(), exe), S_OK);
+  ASSERT_EQ(UnregisterServer(root(), exe), S_OK);
 
   // Exactly what was there before: the other version keeps the library's own key.
   EXPECT_EQ(ReadTree(root(), L""), before);
@@ -85,11 +86,12 @@ TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
 }
 
 TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
-  ASSERT_EQ(RegisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"), S_OK);
+  const std::wstring exe = L"C:\\Tools\\QuandrelCom.exe";
+  ASSERT_EQ(RegisterServer(root(), exe), S_OK);
   const std::wstring other = L"{11111111-2222-3333-4444-555555555555}";
   WriteKey(root(), std::wstring(kProgId) + L"\\CLSID", other.c_str());
 
-  ASSERT_EQ(UnregisterServer(root()), S_OK);
+  ASSERT_EQ(UnregisterServer(root(), exe), S_OK);
   RegistryTree left = ReadTree(root(), kProgId);
   EXPECT_EQ(left[std::wstring(kProgId) + L"\\CLSID"][L""], other);
   EXPECT_FALSE(KeyExists(root(), std::wstring(L"CLSID\\") + kClsidText));
@@ -99,7 +101,7 @@ TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
 TEST_F(ScratchClasses, UnregisteringWhatIsNotRegisteredSucceedsAndChangesNothing) {
   WriteKey(root(), L"CLSID\\{11111111-2222-3333-4444-555555555555}", L"other");
   const RegistryTree before = ReadTree(root(), L"");
-  EXPECT_EQ(UnregisterServer(root()), S_OK);
+  EXPECT_EQ(UnregisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"), S_OK);
   EXPECT_EQ(ReadTree(root(), L""), before);
 }
 

@@ -135,9 +135,11 @@ TEST_P(LifetimeDecisions, AQuitRequestEndsTheServerEvenWithObjectsAlive) {
   EXPECT_TRUE(server_.Pass().stop) << "the decision to end is final";
 }
 
-INSTANTIATE_TEST_SUITE_P(ComLayers, LifetimeDecisions, ::testing::Values(true, false), [](const auto& info) {
-  return info.param ? "SuspendsAtZeroLikeWindows" : "NeverSuspendsLikeWine";
-});
+INSTANTIATE_TEST_SUITE_P(ComLayers, LifetimeDecisions, ::testing::Values(true, false),
+                         [](const auto& info) {
+                           return info.param ? "SuspendsAtZeroLikeWindows"
+                                             : "NeverSuspendsLikeWine";
+                         });
 
 // Each test runs in a process of its own, so the process-wide stopping state does not leak.
 TEST(ClassFactoryStopping, OnceTheServerEndsCreatesAndLocksAreRefusedForActivationToRetry) {

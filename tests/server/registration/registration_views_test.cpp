@@ -1,0 +1,186 @@
+// Clients of either bitness: the class, its ProgID and its interface in both registry views of a
+// 64-bit Windows, each build's own type library entry, and unregistration that takes only this
+// server's keys from both.
+#include <gtest/gtest.h>
+
+#include "registration.h"
+#include "registry_tree.h"
+#include "server_install.h"
+#include "win/unique_hkey.h"
+
+namespace korvane::test {
+namespace {
+
+using server::ClassesRoots;
+using server::ClassesView;
+
+const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsidText;
+const std::wstring kInterfaceKey = std::wstring(L"Interface\\") + kIidText;
+const std::wstring kVersionKey = std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0";
+constexpr const wchar_t* kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
+constexpr const wchar_t* kOtherPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
+
+bool HasClass(HKEY root) {
+  return KeyExists(root, kClassKey + L"\\LocalServer32") && KeyExists(root, kInterfaceKey) &&
+         KeyExists(root, std::wstring(kProgId) + L"\\CLSID");
+}
+
+TEST(RegistryViewChoice, BothViewsOnA64BitWindowsOneOnA32BitWindows) {
+  EXPECT_EQ(server::RegistryViews(true), (std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY}));
+  EXPECT_EQ(server::RegistryViews(false), std::vector<REGSAM>{0});
+  EXPECT_EQ(server::OwnTypeLibView(true), sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
+  EXPECT_EQ(server::OwnTypeLibView(false), 0u);
+}
+
+// Two scratch keys standing in for the two views.
+class ScratchViews : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < 2; ++i) {
+      paths_[i] = L"Software\\KorvaneViewsTest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                  std::to_wstring(i);
+      ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, paths_[i].c_str(), 0, nullptr, 0,
+                                  KEY_READ | KEY_WRITE, nullptr, keys_[i].put(), nullptr),
+                ERROR_SUCCESS);
+    }
+    roots_.views = {{keys_[0].get(), 0}, {keys_[1].get(), 0}};
+    roots_.typeLib = {keys_[0].get(), 0};
+  }
+  void TearDown() override {
+    for (int i = 0; i < 2; ++i) {
+      keys_[i].reset();
+      DeleteKeyTree(HKEY_CURRENT_USER, paths_[i]);
+    }
+  }
+  HKEY own() const { return keys_[0].get(); }
+  HKEY other() const { return keys_[1].get(); }
+
+  const std::wstring exe_ = L"C:\\Tools\\QuandrelCom.exe";
+  std::wstring paths_[2];
+  win::UniqueHkey keys_[2];
+  ClassesRoots roots_;
+};
+
+TEST_F(ScratchViews, ClassGoesIntoEveryViewAndTheTypeLibraryIntoItsOwn) {
+  ASSERT_EQ(server::RegisterServer(roots_, exe_), S_OK);
+  EXPECT_TRUE(HasClass(own()));
+  EXPECT_TRUE(HasClass(other()));
+  EXPECT_TRUE(KeyExists(own(), kVersionKey + L"\\0\\" + kPlatform));
+  EXPECT_FALSE(KeyExists(other(), L"TypeLib"));
+
+  ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
+  for (HKEY root : {own(), other()})
+    for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root, key)) << Narrow(key);
+}
+
+TEST_F(ScratchViews, UnregisteringKeepsAnotherInstallationAndTheOtherBuildsTypeLibrary) {
+  ASSERT_EQ(server::RegisterServer(roots_, exe_), S_OK);
+  // Another installation took over the second view, and the other build added its library entry.
+  WriteKey(other(), kClassKey + L"\\LocalServer32", L"\"D:\\Elsewhere\\QuandrelCom.exe\"");
+  WriteKey(own(), kVersionKey + L"\\0\\" + kOtherPlatform, L"D:\\Elsewhere\\QuandrelCom.exe");
+
+  ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
+  EXPECT_FALSE(KeyExists(own(), kClassKey));
+  EXPECT_TRUE(HasClass(other())) << "another installation's keys are not ours to remove";
+  EXPECT_FALSE(KeyExists(own(), kVersionKey + L"\\0\\" + kPlatform));
+  EXPECT_TRUE(KeyExists(own(), kVersionKey + L"\\0\\" + kOtherPlatform));
+
+  // Once the other build's entry is gone too, nothing of the library is left.
+  DeleteKeyTree(own(), kVersionKey + L"\\0\\" + kOtherPlatform);
+  WriteKey(own(), kVersionKey + L"\\0\\" + kPlatform, exe_.c_str());
+  ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
+  EXPECT_FALSE(KeyExists(own(), std::wstring(L"TypeLib\\") + kLibidText));
+}
+
+TEST_F(ScratchViews, AFailureInTheSecondViewIsUndoneInBoth) {
+  // A volatile key refuses the lasting subkeys the registration puts below it.
+  win::UniqueHkey key;
+  ASSERT_EQ(::RegCreateKeyExW(other(), kInterfaceKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_WRITE, nullptr, key.put(), nullptr),
+            ERROR_SUCCESS);
+  key.reset();
+  EXPECT_EQ(server::RegisterServer(roots_, exe_), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
+  for (HKEY root : {own(), other()})
+    for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root, key)) << Narrow(key);
+}
+
+// The real Software\Classes keys of the test prefix, seen through both views.
+win::UniqueHkey OpenView(HKEY hive, REGSAM view) {
+  win::UniqueHkey key;
+  EXPECT_EQ(::RegCreateKeyExW(hive, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                              nullptr, key.put(), nullptr),
+            ERROR_SUCCESS);
+  return key;
+}
+
+class BothViews : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (!server::IsSixtyFourBitWindows())
+      GTEST_SKIP() << "a 32-bit Windows has one registry view; the 64-bit run checks both";
+    hive_ = GetParam() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    suffix_ = GetParam() ? L"" : L"PerUser";
+  }
+  const wchar_t* switchFor(bool add) const {
+    return add ? (GetParam() ? L"/RegServer" : L"/RegServerPerUser")
+               : (GetParam() ? L"/UnregServer" : L"/UnregServerPerUser");
+  }
+
+  ServerInstall install_{L"views"};
+  HKEY hive_ = nullptr;
+  std::wstring suffix_;
+};
+
+TEST_P(BothViews, SwitchesWriteBothViewsAndRemoveOnlyThisServersKeys) {
+  win::UniqueHkey view64 = OpenView(hive_, KEY_WOW64_64KEY);
+  win::UniqueHkey view32 = OpenView(hive_, KEY_WOW64_32KEY);
+  // The other build registered its type library entry first.
+  const std::wstring otherEntry = kVersionKey + L"\\0\\" + kOtherPlatform;
+  HKEY ownTypeLibView = sizeof(void*) == 8 ? view64.get() : view32.get();
+  WriteKey(ownTypeLibView, otherEntry, L"C:\\Other build\\QuandrelCom.exe");
+
+  ASSERT_EQ(install_.RunSwitch(switchFor(true)), 0u);
+  EXPECT_TRUE(HasClass(view64.get()));
+  EXPECT_TRUE(HasClass(view32.get()));
+  EXPECT_EQ(
+      ReadTree(view32.get(), kClassKey + L"\\LocalServer32")[kClassKey + L"\\LocalServer32"][L""],
+      L"\"" + install_.exe() + L"\"");
+  EXPECT_TRUE(KeyExists(ownTypeLibView, kVersionKey + L"\\0\\" + kPlatform));
+
+  ASSERT_EQ(install_.RunSwitch(switchFor(false)), 0u);
+  for (HKEY root : {view64.get(), view32.get()}) {
+    EXPECT_FALSE(KeyExists(root, kClassKey));
+    EXPECT_FALSE(KeyExists(root, kInterfaceKey));
+    EXPECT_FALSE(KeyExists(root, kProgId));
+  }
+  EXPECT_FALSE(KeyExists(ownTypeLibView, kVersionKey + L"\\0\\" + kPlatform));
+  EXPECT_TRUE(KeyExists(ownTypeLibView, otherEntry)) << "the other build's entry stays";
+  DeleteKeyTree(ownTypeLibView, std::wstring(L"TypeLib\\") + kLibidText);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scopes, BothViews, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "MachineWide" : "PerUser"; });
+
+// The choice of views answered "32-bit Windows" on a 64-bit one: one view only, the process's own.
+TEST(ForcedThirtyTwoBitWindows, RegistersInTheProcesssOwnViewOnly) {
+  if (!server::IsSixtyFourBitWindows())
+    GTEST_SKIP() << "on a 32-bit Windows there is no other view to stay empty";
+  const std::wstring exe = L"C:\\Forced\\QuandrelCom.exe";
+  server::OpenedClasses classes;
+  // Machine-wide: Wine keeps the user's Classes key in one view, Windows and Wine the machine's
+  // in two.
+  ASSERT_EQ(server::OpenClassesViews(server::RegistrationScope::kMachine, false, &classes), S_OK);
+  ASSERT_EQ(classes.roots.views.size(), 1u);
+  ASSERT_EQ(server::RegisterServer(classes.roots, exe), S_OK);
+
+  win::UniqueHkey own = OpenView(HKEY_LOCAL_MACHINE, 0);
+  win::UniqueHkey other =
+      OpenView(HKEY_LOCAL_MACHINE, sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+  EXPECT_TRUE(HasClass(own.get()));
+  EXPECT_FALSE(KeyExists(other.get(), kClassKey));
+  EXPECT_EQ(server::UnregisterServer(classes.roots, exe), S_OK);
+  EXPECT_FALSE(KeyExists(own.get(), kClassKey));
+}
+
+}  // namespace
+}  // namespace korvane::test
