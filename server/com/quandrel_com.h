@@ -7,6 +7,7 @@
 #include <oaidl.h>
 
 #include <atomic>
+#include <initializer_list>
 #include <string_view>
 
 #include "automation_error.h"
@@ -46,8 +47,10 @@ class QuandrelCom final : public _QuandrelCom, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE QuandrelRunCmd(BSTR strCmdLine, BSTR* result) override;
   HRESULT STDMETHODCALLTYPE Quandrel(BSTR strCmdLine, LONG* result) override;
 
-  // Appends one line with `message` to the debug log while g_isDebug is set; never fails.
-  void WriteDebugLog(std::wstring_view message);
+  // Appends one line, the pieces joined into one message, to the debug log while the switch is
+  // set. Never fails the call: a line that cannot be composed or written is dropped, so logging
+  // never costs a result.
+  void WriteDebugLog(std::initializer_list<std::wstring_view> pieces) noexcept;
 
  private:
   QuandrelCom();

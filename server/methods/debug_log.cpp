@@ -27,7 +27,7 @@ win::ComPtr<IDispatch> StreamFrom(const win::DispatchOutcome& call) {
 
 }  // namespace
 
-void AppendLogLine(const std::wstring& path, std::wstring_view line) {
+void AppendLogLine(const std::wstring& path, std::wstring_view line) noexcept try {
   // Real BSTRs: the callee reads their length prefix.
   win::UniqueBstr pathArg(path);
   win::UniqueBstr lineArg(line);
@@ -53,14 +53,25 @@ void AppendLogLine(const std::wstring& path, std::wstring_view line) {
   win::InvokeByName(stream.get(), L"WriteLine", {win::BorrowedTextArg(lineArg.get())});
   win::InvokeByName(stream.get(), L"Close", {});
   // The stream, then the file-system object, are released on the way out.
+} catch (...) {
+  // A line that cannot be written is dropped.
 }
 
-void QuandrelCom::WriteDebugLog(std::wstring_view message) {
+void QuandrelCom::WriteDebugLog(std::initializer_list<std::wstring_view> pieces) noexcept {
   if (isDebug_ == VARIANT_FALSE) return;
-  std::wstring path = LogFilePath(win::RunningExecutableFolder());
-  DATE now = CurrentLocalDate();
-  std::wstring line = FormatLogLine(LogTimestampText(now), message);
-  AppendLogLine(path, line);
+  try {
+    size_t length = 0;
+    for (std::wstring_view piece : pieces) length += piece.size();
+    std::wstring message;
+    message.reserve(length);
+    for (std::wstring_view piece : pieces) message += piece;
+    const std::wstring path = LogFilePath(win::RunningExecutableFolder());
+    const std::wstring line = FormatLogLine(LogTimestampText(CurrentLocalDate()), message);
+    message = std::wstring();  // the line holds it now; give the memory back first
+    AppendLogLine(path, line);
+  } catch (...) {
+    // A line that cannot be composed (memory runs short) is dropped; the call goes on.
+  }
 }
 
 }  // namespace korvane::server

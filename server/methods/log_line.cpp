@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cstdio>
+#include <iterator>
+
 #include "win/module_path.h"
 #include "win/unique_bstr.h"
 
@@ -31,6 +34,11 @@ std::wstring FormatLogLine(std::wstring_view timestamp, std::wstring_view messag
   line += L"; ";
   line += message;
   return line;
+}
+
+DecimalText::DecimalText(long long value) noexcept {
+  int n = std::swprintf(text_, std::size(text_), L"%lld", value);
+  length_ = n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 std::wstring LogFilePath(std::wstring_view serverFolder) {

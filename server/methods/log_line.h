@@ -22,6 +22,17 @@ DATE CurrentLocalDate();
 // prefix, time stamp, "; ", message (unchanged). The line end is added when writing.
 std::wstring FormatLogLine(std::wstring_view timestamp, std::wstring_view message);
 
+// A number as decimal text, without allocating (log lines are composed where memory may be short).
+class DecimalText {
+ public:
+  explicit DecimalText(long long value) noexcept;
+  std::wstring_view view() const noexcept { return {text_, length_}; }
+
+ private:
+  wchar_t text_[24];
+  size_t length_ = 0;
+};
+
 // The log file in the server folder.
 std::wstring LogFilePath(std::wstring_view serverFolder);
 

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "engine_command_line.h"
+#include "log_line.h"
 #include "quandrel_com.h"
 #include "win/module_path.h"
 
@@ -10,20 +11,20 @@ namespace korvane::server {
 MethodStatus QuandrelCom::QuandrelRunCmdBody(win::UniqueBstr& result,
                                              const win::UniqueBstr& strCmdLine) {
   std::wstring enginePath = EngineExecutablePath(win::RunningExecutableFolder());
-  WriteDebugLog(L"QuandrelRunCmd:strExeName=" + enginePath);
+  WriteDebugLog({L"QuandrelRunCmd:strExeName=", enginePath});
 
   int64_t length = FileLengthOrMinusOne(enginePath);
-  WriteDebugLog(L"QuandrelRunCmd:lSize=" + std::to_wstring(length));
+  WriteDebugLog({L"QuandrelRunCmd:lSize=", DecimalText(length).view()});
 
   if (length < 0) {
     std::wstring message = EngineNotFoundMessage(enginePath);
-    WriteDebugLog(L"Quandrel: " + message);
+    WriteDebugLog({L"Quandrel: ", message});
     result = win::UniqueBstr(std::wstring_view(message));
     return MethodStatus();
   }
 
   std::wstring commandLine = EngineCommandLine(enginePath, strCmdLine.view());
-  WriteDebugLog(L"QuandrelRunCmd: " + commandLine);
+  WriteDebugLog({L"QuandrelRunCmd: ", commandLine});
 
   // Through the object's own interface, exactly as a client calls it: its frame, its log lines,
   // and its failure fails this call with the same status.
@@ -33,7 +34,7 @@ MethodStatus QuandrelCom::QuandrelRunCmdBody(win::UniqueBstr& result,
   if (FAILED(hr)) return MethodStatus::FromFailedCall(hr);
 
   result = std::move(output);
-  WriteDebugLog(L"QuandrelRunCmd: " + std::wstring(result.view()));
+  WriteDebugLog({L"QuandrelRunCmd: ", result.view()});
   return MethodStatus();
 }
 

@@ -3,20 +3,12 @@
 #include <string>
 
 #include "child_process.h"
+#include "log_line.h"
 #include "quandrel_com.h"
 #include "show_window.h"
 #include "win/ansi_text.h"
 
 namespace korvane::server {
-
-namespace {
-
-std::wstring StepFailedLine(int position, DWORD error) {
-  return L"[RunCmd] Pos=" + std::to_wstring(position) + L", ErrorCode=" +
-         std::to_wstring(static_cast<LONG>(error));
-}
-
-}  // namespace
 
 MethodStatus QuandrelCom::RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr& strCmdLine,
                                      LONG wShowWindow, VARIANT_BOOL bWait) {
@@ -26,12 +18,17 @@ MethodStatus QuandrelCom::RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr
   if (!showWindow) return MethodStatus::RuntimeError(kErrOverflow);
   STARTUPINFOA startup = StartupWithShowWindow(*showWindow);
 
-  WriteDebugLog(std::wstring(L"[RunCmd] strCmd = ").append(strCmdLine.view()));
+  // The error is read before anything else can change it.
+  auto logStepFailed = [this](int position, DWORD error) {
+    WriteDebugLog({L"[RunCmd] Pos=", DecimalText(position).view(), L", ErrorCode=",
+                   DecimalText(static_cast<LONG>(error)).view()});
+  };
+  WriteDebugLog({L"[RunCmd] strCmd = ", strCmdLine.view()});
 
   std::string commandLine = win::ToAnsi(strCmdLine.view());
   ChildProcess child = StartChildProcess(commandLine, startup);
   if (!child.started()) {
-    WriteDebugLog(StepFailedLine(10001, child.lastError));
+    logStepFailed(10001, child.lastError);
     return MethodStatus();
   }
 
@@ -43,24 +40,24 @@ MethodStatus QuandrelCom::RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr
     if (waited == WAIT_OBJECT_0) {
       DWORD exitCode = 0;
       if (!::GetExitCodeProcess(child.process.get(), &exitCode)) {
-        WriteDebugLog(StepFailedLine(10004, ::GetLastError()));
+        logStepFailed(10004, ::GetLastError());
         return MethodStatus();
       }
     } else if (waited == WAIT_ABANDONED) {
-      WriteDebugLog(StepFailedLine(10002, ::GetLastError()));
+      logStepFailed(10002, ::GetLastError());
       return MethodStatus();
     } else {
-      WriteDebugLog(StepFailedLine(10003, ::GetLastError()));
+      logStepFailed(10003, ::GetLastError());
       return MethodStatus();
     }
   }
 
   if (!child.process.reset()) {
-    WriteDebugLog(StepFailedLine(10005, ::GetLastError()));
+    logStepFailed(10005, ::GetLastError());
     return MethodStatus();
   }
   if (!child.thread.reset()) {
-    WriteDebugLog(StepFailedLine(10006, ::GetLastError()));
+    logStepFailed(10006, ::GetLastError());
     return MethodStatus();
   }
   result = VARIANT_TRUE;

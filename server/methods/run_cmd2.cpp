@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "log_line.h"
 #include "message_pump.h"
 #include "output_capture.h"
 #include "quandrel_com.h"
@@ -19,11 +20,6 @@ namespace {
 
 constexpr wchar_t kFailedToExecute[] = L"failed to execute command";
 constexpr wchar_t kReturnLabel[] = L"[RunCmd2] strReturn=";
-
-std::wstring StepFailedLine(int position, DWORD error) {
-  return L"[RunCmd2] Pos=" + std::to_wstring(position) + L", ErrorCode=" +
-         std::to_wstring(static_cast<LONG>(error));
-}
 
 // Returns once the child has ended and the capture has read to the end of the pipe (which
 // takes every write end being closed, a grandchild's too), serving calls meanwhile.
@@ -62,14 +58,19 @@ MethodStatus OutOfMemory() {
 
 MethodStatus QuandrelCom::RunCmd2Body(win::UniqueBstr& result, const win::UniqueBstr& strCmdLine,
                                       LONG wShowWindow) {
-  WriteDebugLog(std::wstring(L"[RunCmd2] strCmd = ").append(strCmdLine.view()));
+  // The error is read before anything else can change it.
+  auto logStepFailed = [this](int position, DWORD error) {
+    WriteDebugLog({L"[RunCmd2] Pos=", DecimalText(position).view(), L", ErrorCode=",
+                   DecimalText(static_cast<LONG>(error)).view()});
+  };
+  WriteDebugLog({L"[RunCmd2] strCmd = ", strCmdLine.view()});
   result = win::UniqueBstr(std::wstring_view(kFailedToExecute));
 
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   win::UniqueHandle readEnd;
   win::UniqueHandle writeEnd;
   if (!::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
-    WriteDebugLog(StepFailedLine(20000, ::GetLastError()));
+    logStepFailed(20000, ::GetLastError());
     return MethodStatus();
   }
   // Only the write end is meant for the child. The read end stays with the server, also out of
@@ -84,7 +85,7 @@ MethodStatus QuandrelCom::RunCmd2Body(win::UniqueBstr& result, const win::Unique
   std::string commandLine = win::ToAnsi(strCmdLine.view());
   ChildProcess child = StartChildProcess(commandLine, startup);
   if (!child.started()) {
-    WriteDebugLog(StepFailedLine(20001, child.lastError));
+    logStepFailed(20001, child.lastError);
     return MethodStatus();
   }
   // From here only the child and what inherits from it hold a write end: the pipe ends when
@@ -114,10 +115,9 @@ MethodStatus QuandrelCom::RunCmd2Body(win::UniqueBstr& result, const win::Unique
     if (collected.get() == nullptr) return OutOfMemory();
     std::string().swap(bytes);
     result = std::move(collected);
-    // The closing line repeats the whole text, which may be many megabytes: it is composed only
-    // while the switch says it will be written.
-    if (exitQueried && isDebug_ != VARIANT_FALSE)
-      WriteDebugLog(std::wstring(kReturnLabel).append(result.view()));
+    // The closing line repeats the whole text, which may be many megabytes: the writer composes
+    // it only while the switch is set, and drops it rather than the result if memory runs short.
+    if (exitQueried) WriteDebugLog({kReturnLabel, result.view()});
   } catch (const std::bad_alloc&) {
     return OutOfMemory();
   }
