@@ -72,28 +72,56 @@ Outcome ReadInput(const std::string& path, std::string& bytes) {
   return Outcome{};
 }
 
-Outcome WriteOutput(const std::string& path, const std::string& bytes) {
-  UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file)
-    return Fail(kOutputUnwritable, "cannot create '" + path + "'" + SystemError(::GetLastError()));
+// The identity of an existing file (volume and index), whatever spelling names it.
+std::optional<std::pair<DWORD, ULONGLONG>> FileIdentity(const std::string& path) {
+  UniqueHandle file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file || !::GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  return std::make_pair(info.dwVolumeSerialNumber,
+                        (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
+// The folder part of a path ("" for a bare name: the current folder).
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of("\\/:");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+Outcome WriteAll(HANDLE file, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     DWORD wrote = 0;
     DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-    if (!::WriteFile(file.get(), bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) {
-      DWORD error = ::GetLastError();
-      file.reset();
-      // A half-written output would pass for a finished one: remove it.
-      ::DeleteFileA(path.c_str());
-      return Fail(kOutputUnwritable, "cannot write '" + path + "'" + SystemError(error));
-    }
+    if (!::WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0)
+      return Fail(kOutputUnwritable, SystemError(::GetLastError()));
     done += wrote;
   }
-  if (!file.reset()) {
-    DWORD error = ::GetLastError();
-    ::DeleteFileA(path.c_str());
-    return Fail(kOutputUnwritable, "cannot write '" + path + "'" + SystemError(error));
+  return Outcome{};
+}
+
+// The output is written whole into a temporary file beside the target, which then replaces the
+// target: a failure at any point leaves an existing output as it was, and never a half-written
+// file that would pass for a finished one.
+Outcome WriteOutput(const std::string& path, const std::string& bytes) {
+  const std::string folder = FolderOf(path);
+  char temporary[MAX_PATH + 16] = {};
+  if (!::GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "qdl", 0, temporary))
+    return Fail(kOutputUnwritable, "cannot create '" + path + "'" + SystemError(::GetLastError()));
+  UniqueHandle file(::CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  Outcome written =
+      file ? WriteAll(file.get(), bytes) : Fail(kOutputUnwritable, SystemError(::GetLastError()));
+  if (written.code == kOk && !file.reset())
+    written = Fail(kOutputUnwritable, SystemError(::GetLastError()));
+  file.reset();
+  if (written.code == kOk &&
+      !::MoveFileExA(temporary, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    written = Fail(kOutputUnwritable, SystemError(::GetLastError()));
+  if (written.code != kOk) {
+    ::DeleteFileA(temporary);
+    return Fail(kOutputUnwritable, "cannot write '" + path + "'" + written.message);
   }
   return Outcome{};
 }
@@ -104,6 +132,12 @@ Outcome Run(std::string_view commandLine) {
   ParsedRequest parsed = ParseRequest(*args);
   if (!parsed.ok) return Fail(kBadUsage, parsed.error);
   const Request& request = parsed.request;
+
+  // Converting a file onto itself would destroy it if anything went wrong: refused, whatever
+  // spelling (case, short name, another path to the same folder) the output uses.
+  std::optional<std::pair<DWORD, ULONGLONG>> in = FileIdentity(request.inPath);
+  if (in && in == FileIdentity(request.outPath))
+    return Fail(kOutputIsInput, "the output '" + request.outPath + "' is the input file");
 
   std::string input;
   if (Outcome read = ReadInput(request.inPath, input); read.code != kOk) return read;

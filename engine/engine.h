@@ -14,6 +14,7 @@ enum ResultCode : int {
   kInputUnreadable = -2,   // the input file cannot be opened or read
   kOutputUnwritable = -3,  // the output file cannot be created or written
   kInputTooLarge = -4,     // the input exceeds kMaxInputBytes, or memory ran out
+  kOutputIsInput = -5,     // the output names the input file itself (by whatever spelling)
 };
 
 // The engine holds a whole document in memory; larger inputs are refused.

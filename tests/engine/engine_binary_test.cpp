@@ -76,6 +76,37 @@ TEST_F(EngineLibrary, ReportsFailuresByDistinctCodes) {
   EXPECT_FALSE(FileExists(dir_ / L"no"));
 }
 
+TEST_F(EngineLibrary, NeverDestroysAFile) {
+  const std::string in = Narrow(dir_ / L"In.txt");
+  WriteFileBytes(dir_ / L"In.txt", "keep me");
+  // The input named again as output, by another case and by another path: refused, untouched.
+  for (const std::wstring& same :
+       {dir_ / L"IN.TXT", dir_ / L"sub\\..\\In.txt", dir_.path() + L"\\.\\in.txt"}) {
+    ::CreateDirectoryW((dir_ / L"sub").c_str(), nullptr);
+    EXPECT_EQ(Call("\"-to\" \"text\" \"" + in + "\" \"" + Narrow(same) + "\" "), -5)
+        << Narrow(same);
+    EXPECT_EQ(ReadFileBytes(dir_ / L"In.txt"), "keep me");
+  }
+  // An existing output that cannot be replaced (another program holds it open) stays as it was,
+  // and no temporary file is left beside it.
+  const std::wstring out = dir_ / L"out.txt";
+  WriteFileBytes(out, "old output");
+  {
+    win::UniqueHandle held(::CreateFileW(out.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(Call("\"-to\" \"text\" \"" + in + "\" \"" + Narrow(out) + "\" "), -3);
+  }
+  EXPECT_EQ(ReadFileBytes(out), "old output");
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((dir_ / L"qdl*").c_str(), &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file was left behind";
+  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+  // Replaced once the new output is whole.
+  EXPECT_EQ(Call("\"-to\" \"text\" \"" + in + "\" \"" + Narrow(out) + "\" "), 0);
+  EXPECT_EQ(ReadFileBytes(out), "keep me");
+}
+
 TEST_F(EngineLibrary, RefusesAnInputTooLargeWithoutReadingIt) {
   std::wstring big = dir_ / L"big.txt";
   {
