@@ -78,14 +78,104 @@ bool IsGone(LONG status) {
 
 HRESULT Status(LONG status) { return win::HresultFromStatus(status); }
 
+bool KeyExists(const ClassesView& at, const std::wstring& path);
+HRESULT DeleteTree(const ClassesView& at, const std::wstring& path);
+
+// What a registration changed in one view, so that a failed one puts back exactly what it found:
+// the keys it created are deleted, the values it overwrote get their old data back, the values
+// it added are removed. A registration of another installation survives a failed one.
+class Journal {
+ public:
+  explicit Journal(const ClassesView& at) : at_(at) {}
+
+  // Before `key` is created: notes it and every missing key above it as created by this run.
+  void BeforeCreating(const std::wstring& key) {
+    for (size_t end = 0; end != std::wstring::npos;) {
+      end = key.find(L'\\', end + 1);
+      const std::wstring path = key.substr(0, end);
+      if (Noted(path)) continue;
+      checked_.push_back(path);
+      if (!KeyExists(at_, path)) created_.push_back(path);
+    }
+  }
+
+  // Before a value is set in an open key: notes its old data (or that it had none).
+  void BeforeSetting(HKEY key, const std::wstring& path, const wchar_t* name) {
+    for (const Saved& saved : values_)
+      if (saved.path == path && saved.hasName == (name != nullptr) && (!name || saved.name == name))
+        return;
+    Saved saved{path, name != nullptr, name ? name : L"", false, REG_NONE, {}};
+    DWORD bytes = 0;
+    if (::RegQueryValueExW(key, name, nullptr, &saved.type, nullptr, &bytes) == ERROR_SUCCESS) {
+      saved.data.resize(bytes);
+      if (::RegQueryValueExW(key, name, nullptr, &saved.type, saved.data.data(), &bytes) ==
+          ERROR_SUCCESS) {
+        saved.data.resize(bytes);
+        saved.existed = true;
+      }
+    }
+    values_.push_back(std::move(saved));
+  }
+
+  void Undo() const {
+    for (auto it = values_.rbegin(); it != values_.rend(); ++it) {
+      if (IsCreated(it->path)) continue;  // goes with its key
+      win::UniqueHkey key;
+      if (::RegOpenKeyExW(at_.root, it->path.c_str(), 0, KEY_SET_VALUE | at_.view, key.put()) !=
+          ERROR_SUCCESS)
+        continue;
+      const wchar_t* name = it->hasName ? it->name.c_str() : nullptr;
+      if (it->existed) {
+        ::RegSetValueExW(key.get(), name, 0, it->type, it->data.data(),
+                         static_cast<DWORD>(it->data.size()));
+      } else {
+        ::RegDeleteValueW(key.get(), name);
+      }
+    }
+    // Children before their parents.
+    for (auto it = created_.rbegin(); it != created_.rend(); ++it) DeleteTree(at_, *it);
+  }
+
+ private:
+  struct Saved {
+    std::wstring path;
+    bool hasName;
+    std::wstring name;
+    bool existed;
+    DWORD type;
+    std::vector<BYTE> data;
+  };
+
+  bool Noted(const std::wstring& path) const {
+    for (const std::wstring& seen : checked_)
+      if (seen == path) return true;
+    return false;
+  }
+  bool IsCreated(const std::wstring& path) const {
+    for (const std::wstring& key : created_)
+      if (path == key || (path.size() > key.size() && path.compare(0, key.size(), key) == 0 &&
+                          path[key.size()] == L'\\'))
+        return true;
+    return false;
+  }
+
+  ClassesView at_;
+  std::vector<std::wstring> checked_;
+  std::vector<std::wstring> created_;
+  std::vector<Saved> values_;
+};
+
 // Every call names the view: a handle's own view does not carry over to keys opened below it on
 // every Windows version.
-HRESULT WriteEntries(const ClassesView& at, const std::vector<Entry>& entries) {
+HRESULT WriteEntries(const ClassesView& at, const std::vector<Entry>& entries, Journal& journal) {
   for (const Entry& entry : entries) {
+    journal.BeforeCreating(entry.key);
     win::UniqueHkey key;
-    LONG status = ::RegCreateKeyExW(at.root, entry.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                    KEY_SET_VALUE | at.view, nullptr, key.put(), nullptr);
+    LONG status =
+        ::RegCreateKeyExW(at.root, entry.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_SET_VALUE | KEY_QUERY_VALUE | at.view, nullptr, key.put(), nullptr);
     if (status == ERROR_SUCCESS) {
+      journal.BeforeSetting(key.get(), entry.key, entry.valueName);
       status = ::RegSetValueExW(key.get(), entry.valueName, 0, REG_SZ,
                                 reinterpret_cast<const BYTE*>(entry.value.c_str()),
                                 static_cast<DWORD>((entry.value.size() + 1) * sizeof(wchar_t)));
@@ -259,14 +349,21 @@ HRESULT OpenClassesViews(RegistrationScope scope, bool sixtyFourBitWindows, Open
 }
 
 HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath) {
+  std::vector<Journal> journals;
+  journals.reserve(roots.views.size() + 1);
   HRESULT hr = S_OK;
   for (const ClassesView& view : roots.views) {
-    hr = WriteEntries(view, ClassEntries(exePath));
+    journals.emplace_back(view);
+    hr = WriteEntries(view, ClassEntries(exePath), journals.back());
     if (FAILED(hr)) break;
   }
-  if (SUCCEEDED(hr)) hr = WriteEntries(roots.typeLib, TypeLibEntries(exePath));
-  // A failed registration never leaves a half-registered class behind, in any view.
-  if (FAILED(hr)) UnregisterServer(roots, exePath);
+  if (SUCCEEDED(hr)) {
+    journals.emplace_back(roots.typeLib);
+    hr = WriteEntries(roots.typeLib, TypeLibEntries(exePath), journals.back());
+  }
+  // A failed registration puts back exactly what it found, in every view, last change first.
+  if (FAILED(hr))
+    for (auto it = journals.rbegin(); it != journals.rend(); ++it) it->Undo();
   return hr;
 }
 

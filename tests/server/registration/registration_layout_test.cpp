@@ -114,11 +114,37 @@ TEST_F(ScratchClasses, RegistrationFailingHalfWayTakesBackWhatItWrote) {
                               nullptr, key.put(), nullptr),
             ERROR_SUCCESS);
   key.reset();
+  const RegistryTree before = ReadTree(root(), L"");
 
   EXPECT_EQ(RegisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"),
             HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
-  for (const std::wstring& owned : OwnedKeys())
-    EXPECT_FALSE(KeyExists(root(), owned)) << Narrow(owned);
+  // Exactly what was there: the keys it created are gone, the ones it found are kept.
+  EXPECT_EQ(ReadTree(root(), L""), before);
+  EXPECT_FALSE(KeyExists(root(), std::wstring(L"CLSID\\") + kClsidText));
+}
+
+TEST_F(ScratchClasses, FailedRegistrationPutsBackAWorkingEarlierInstallation) {
+  const std::wstring old = L"C:\\Old place\\QuandrelCom.exe";
+  ASSERT_EQ(RegisterServer(root(), old), S_OK);
+  // Part-way through the next registration, a key refuses lasting subkeys: the interface key,
+  // made volatile with the values it had.
+  const std::wstring iface = std::wstring(L"Interface\\") + kIidText;
+  const RegistryTree interfaceKeys = ReadTree(root(), iface);
+  DeleteKeyTree(root(), iface);
+  win::UniqueHkey key;
+  ASSERT_EQ(::RegCreateKeyExW(root(), iface.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE,
+                              nullptr, key.put(), nullptr),
+            ERROR_SUCCESS);
+  const std::wstring name = interfaceKeys.at(iface).at(L"");
+  ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                   static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+  key.reset();
+  const RegistryTree before = ReadTree(root(), L"");
+
+  EXPECT_EQ(RegisterServer(root(), L"C:\\New place\\QuandrelCom.exe"),
+            HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
+  // The class still starts the earlier installation: every overwritten value is back.
+  EXPECT_EQ(ReadTree(root(), L""), before);
 }
 
 }  // namespace
