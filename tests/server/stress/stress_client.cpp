@@ -1,0 +1,116 @@
+// One client of the stress test: its own object, a mix of every method, every result checked.
+//   stress_client <runner_child.exe> <work folder> <client number> <calls>
+// Prints one line per wrong result and exits with their count (0: all right); a failure to
+// reach the server at all exits with 1000.
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "quandrelcom.h"
+#include "win/ansi_text.h"
+#include "win/com_ptr.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_bstr.h"
+
+namespace {
+
+using korvane::win::ComPtr;
+using korvane::win::UniqueBstr;
+
+constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);
+int g_wrong = 0;
+
+void Wrong(int call, const char* what, HRESULT hr) {
+  ++g_wrong;
+  std::printf("call %d: %s (0x%08lX)\n", call, what, static_cast<unsigned long>(hr));
+  std::fflush(stdout);
+}
+
+std::wstring Hex(const std::string& text) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::wstring hex;
+  for (unsigned char c : text) {
+    hex += static_cast<wchar_t>(kDigits[c >> 4]);
+    hex += static_cast<wchar_t>(kDigits[c & 15]);
+  }
+  return hex;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::printf("usage: stress_client <runner_child.exe> <work folder> <client> <calls>\n");
+    return 1000;
+  }
+  const std::wstring child = L"\"" + korvane::win::FromAnsi(argv[1]) + L"\"";
+  const std::string folder = argv[2];
+  const std::string client = argv[3];
+  const int calls = std::atoi(argv[4]);
+
+  korvane::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
+  ComPtr<_QuandrelCom> object;
+  HRESULT hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
+                                  object.put_void());
+  if (FAILED(hr)) {
+    Wrong(-1, "CoCreateInstance", hr);
+    return 1000;
+  }
+  VARIANT_BOOL debug = VARIANT_FALSE;
+  for (int i = 0; i < calls; ++i) {
+    const std::string marker = "c" + client + "-" + std::to_string(i);
+    switch (i % 6) {
+      case 0: {  // output comes back whole
+        UniqueBstr command{std::wstring_view(child + L" hex " + Hex(marker))};
+        UniqueBstr text;
+        hr = object->RunCmd2(command.get(), 0, text.put());
+        if (hr != S_OK || text.view() != korvane::win::FromAnsi(marker)) Wrong(i, "RunCmd2", hr);
+        break;
+      }
+      case 1: {  // a program that cannot start
+        UniqueBstr command{std::wstring_view(L"C:\\no such folder\\missing.exe")};
+        UniqueBstr text;
+        hr = object->RunCmd2(command.get(), 0, text.put());
+        if (hr != S_OK || text.view() != L"failed to execute command")
+          Wrong(i, "RunCmd2 missing program", hr);
+        break;
+      }
+      case 2: {  // waiting for a child
+        UniqueBstr command{std::wstring_view(child + L" exit 0")};
+        VARIANT_BOOL done = VARIANT_FALSE;
+        hr = object->RunCmd(command.get(), 0, VARIANT_TRUE, &done);
+        if (hr != S_OK || done != VARIANT_TRUE) Wrong(i, "RunCmd", hr);
+        break;
+      }
+      case 3: {  // the switch reads back what was set
+        debug = debug ? VARIANT_FALSE : VARIANT_TRUE;
+        VARIANT_BOOL read = 7;
+        hr = object->EnableDebugLog(debug);
+        if (SUCCEEDED(hr)) hr = object->get_g_isDebug(&read);
+        if (hr != S_OK || read != debug) Wrong(i, "EnableDebugLog", hr);
+        break;
+      }
+      case 4: {  // the overflow error
+        UniqueBstr command{std::wstring_view(child + L" exit 0")};
+        UniqueBstr text;
+        hr = object->RunCmd2(command.get(), 65536, text.put());
+        if (hr != kOverflow || text.get() != nullptr) Wrong(i, "RunCmd2 overflow", hr);
+        break;
+      }
+      case 5: {  // the engine library in the server
+        const std::string out = folder + "\\out-" + marker + ".txt";
+        UniqueBstr line{std::wstring_view(
+            korvane::win::FromAnsi("-to text \"" + folder + "\\in.txt\" \"" + out + "\""))};
+        LONG code = -99;
+        hr = object->Quandrel(line.get(), &code);
+        if (hr != S_OK || code != 0 || ::GetFileAttributesA(out.c_str()) == INVALID_FILE_ATTRIBUTES)
+          Wrong(i, "Quandrel", hr);
+        break;
+      }
+    }
+  }
+  return g_wrong;
+}
