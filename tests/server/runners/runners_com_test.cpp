@@ -111,6 +111,51 @@ TEST_F(RunCmdCom, OutputBeyondThe32BitAddressSpaceFailsCleanly) {
   EXPECT_EQ(after.text, L"still here\r\n");
 }
 
+TEST_F(RunCmdCom, AClientKilledDuringItsWaitLeavesTheServerServingAndNoHandleBehind) {
+  // A first call makes whatever the server keeps for later calls.
+  ASSERT_EQ(CallRunCmd2(object_.get(), ChildCommand({L"out", L"warm"})).hr, S_OK);
+  std::vector<DWORD> servers = ServerProcessIds();
+  ASSERT_EQ(servers.size(), 1u);
+  const size_t before = HandleCountOf(servers[0]);
+  ASSERT_GT(before, 0u);
+
+  const std::wstring event = L"KorvaneSlowChild-" + std::to_wstring(::GetCurrentProcessId());
+  win::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
+  ASSERT_TRUE(release);
+  const std::wstring pidFile = temp_ / L"slow-child.pid";
+  std::wstring command = ClientCommand({L"slow-run", pidFile, event});
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &si, &pi));
+  win::UniqueHandle client(pi.hProcess), clientThread(pi.hThread);
+  const DWORD childId = ReadPidFile(pidFile);  // the server's RunCmd2 now waits on it
+  ASSERT_NE(childId, 0u);
+  win::UniqueHandle child(::OpenProcess(SYNCHRONIZE, FALSE, childId));
+  ASSERT_TRUE(child);
+  ::TerminateProcess(client.get(), 9);
+  ASSERT_EQ(::WaitForSingleObject(client.get(), 30000), WAIT_OBJECT_0);
+
+  // Others are served while the dead client's call still waits on its child.
+  auto during = CallRunCmd2(object_.get(), ChildCommand({L"out", L"during"}));
+  EXPECT_EQ(during.hr, S_OK);
+  EXPECT_EQ(during.text, L"during\r\n");
+
+  ::SetEvent(release.get());
+  ASSERT_EQ(::WaitForSingleObject(child.get(), 30000), WAIT_OBJECT_0);
+  // The call ends with nobody to answer: its handles are closed all the same.
+  size_t after = 0;
+  for (const ULONGLONG start = ::GetTickCount64(); ::GetTickCount64() - start < 30000;
+       ::Sleep(100)) {
+    after = HandleCountOf(servers[0]);
+    if (after <= before) break;
+  }
+  EXPECT_LE(after, before);
+  auto later = CallRunCmd2(object_.get(), ChildCommand({L"out", L"later"}));
+  EXPECT_EQ(later.text, L"later\r\n");
+}
+
 TEST_F(RunCmdCom, OverflowReachesLateBoundClientsAsRunTimeError6) {
   win::ComPtr<IDispatch> object = server_.CreateDispatch();
   ASSERT_TRUE(object);

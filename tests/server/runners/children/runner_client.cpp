@@ -4,6 +4,8 @@
 //   same-run          RunCmd2 on that object; prints "same=<text>"
 //   other-run         RunCmd2 on a new object of its own; prints "other=<text>"
 //   enable <0|1>      EnableDebugLog on that object; prints "enable=<status>"
+//   slow-run <pidfile> <event>  RunCmd2 on a new object of its own, with a child that writes its
+//                     process id into <pidfile> and waits for the named event
 // The child it runs is runner_child.exe beside this program. Prints "timeout" and exits with 3
 // when its calls take longer than a minute, so a server that does not serve them cannot hang
 // the test.
@@ -60,9 +62,9 @@ std::wstring ChildCommand(const wchar_t* word) {
   return L"\"" + folder + L"runner_child.exe\" out " + word;
 }
 
-std::string RunCmd2On(_QuandrelCom* object, const wchar_t* word) {
+std::string RunCmd2On(_QuandrelCom* object, const wchar_t* word, const std::wstring& command = {}) {
   if (object == nullptr) return "no object\r\n";
-  UniqueBstr line(ChildCommand(word));
+  UniqueBstr line(command.empty() ? ChildCommand(word) : command);
   UniqueBstr text;
   HRESULT hr = object->RunCmd2(line.get(), 0, text.put());
   return SUCCEEDED(hr) ? Narrow(text.view()) : "error " + Status(hr) + "\r\n";
@@ -106,6 +108,18 @@ unsigned __stdcall RunSteps(void*) {
                                         IID__QuandrelCom, other.put_void());
         Print("other=" + (SUCCEEDED(hr) ? RunCmd2On(other.get(), L"nested-other")
                                         : "create " + Status(hr) + "\r\n"));
+      } else if (step == "slow-run" && i + 2 < g_steps.size()) {
+        std::wstring command = ChildCommand(L"slow");
+        command.resize(command.find(L"\" out ") + 2);
+        command += L"pidfile " + std::wstring(g_steps[i + 1].begin(), g_steps[i + 1].end()) +
+                   L" wait-event " + std::wstring(g_steps[i + 2].begin(), g_steps[i + 2].end()) +
+                   L" out slow";
+        i += 2;
+        ComPtr<_QuandrelCom> other;
+        HRESULT hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
+                                        IID__QuandrelCom, other.put_void());
+        Print("slow=" + (SUCCEEDED(hr) ? RunCmd2On(other.get(), L"", command)
+                                       : "create " + Status(hr) + "\r\n"));
       } else if (step == "enable" && i + 1 < g_steps.size()) {
         VARIANT_BOOL on = g_steps[++i] == "1" ? VARIANT_TRUE : VARIANT_FALSE;
         HRESULT hr = same ? same->EnableDebugLog(on) : E_POINTER;
