@@ -22,24 +22,39 @@ void DispatchQueued(std::optional<WPARAM>& quit) {
   }
 }
 
+// One wait and what it woke for. Returns false when the wait itself failed.
+bool WaitOnce(std::vector<HANDLE>& pending, DWORD timeoutMs, std::optional<WPARAM>& quit) {
+  const DWORD count = static_cast<DWORD>(pending.size());
+  // MWMO_INPUTAVAILABLE: also wake for messages that arrived before the wait began.
+  DWORD woke = ::MsgWaitForMultipleObjectsEx(count, pending.empty() ? nullptr : pending.data(),
+                                             timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  if (woke < WAIT_OBJECT_0 + count) {
+    pending.erase(pending.begin() + (woke - WAIT_OBJECT_0));
+  } else if (woke == WAIT_OBJECT_0 + count) {
+    DispatchQueued(quit);
+  } else if (woke >= WAIT_ABANDONED_0 && woke < WAIT_ABANDONED_0 + count) {
+    // An abandoned mutex is signalled as well: nothing more will happen to it.
+    pending.erase(pending.begin() + (woke - WAIT_ABANDONED_0));
+  } else if (woke != WAIT_TIMEOUT) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs) {
+  std::optional<WPARAM> quit;
+  HRESULT hr = WaitOnce(pending, timeoutMs, quit) ? S_OK : win::LastErrorAsHresult();
+  if (quit) ::PostQuitMessage(static_cast<int>(*quit));
+  return hr;
+}
 
 HRESULT WaitForAllPumping(std::vector<HANDLE>& pending) {
   std::optional<WPARAM> quit;
   HRESULT hr = S_OK;
   while (!pending.empty()) {
-    const DWORD count = static_cast<DWORD>(pending.size());
-    // MWMO_INPUTAVAILABLE: also wake for messages that arrived before the wait began.
-    DWORD woke = ::MsgWaitForMultipleObjectsEx(count, pending.data(), INFINITE, QS_ALLINPUT,
-                                               MWMO_INPUTAVAILABLE);
-    if (woke < WAIT_OBJECT_0 + count) {
-      pending.erase(pending.begin() + (woke - WAIT_OBJECT_0));
-    } else if (woke == WAIT_OBJECT_0 + count) {
-      DispatchQueued(quit);
-    } else if (woke >= WAIT_ABANDONED_0 && woke < WAIT_ABANDONED_0 + count) {
-      // An abandoned mutex is signalled as well: nothing more will happen to it.
-      pending.erase(pending.begin() + (woke - WAIT_ABANDONED_0));
-    } else {
+    if (!WaitOnce(pending, INFINITE, quit)) {
       hr = win::LastErrorAsHresult();
       break;
     }

@@ -17,4 +17,8 @@ namespace korvane::server {
 // handles not yet seen signalled; nothing is retried.
 HRESULT WaitForAllPumping(std::vector<HANDLE>& pending);
 
+// One wait of at most `timeoutMs` for any handle in `pending` (which may be empty) or a message;
+// messages are dispatched and signalled handles leave `pending`, as above.
+HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs);
+
 }  // namespace korvane::server

@@ -2,21 +2,55 @@
 
 #include <process.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
+#include <vector>
+
+#include "message_pump.h"
 
 namespace korvane::server {
 
-OutputCapture::OutputCapture(HANDLE readEnd, size_t limit) : readEnd_(readEnd), limit_(limit) {
+OutputCapture::OutputCapture(HANDLE readEnd, size_t limit, Reader reader)
+    : readEnd_(readEnd), limit_(limit) {
+  if (reader != Reader::kThread) return;
   uintptr_t thread = ::_beginthreadex(nullptr, kReaderStackBytes, &OutputCapture::ReaderMain, this,
                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  if (thread != 0) {
-    reader_.reset(reinterpret_cast<HANDLE>(thread));
-  } else {
-    // Without a thread of its own the output is still read whole, here, before anyone waits
-    // for the child: a child that fills the pipe could not end otherwise.
-    ReadToEnd();
+  // Without a thread the caller reads (AwaitChildAndOutput), so the server's thread is never
+  // blocked on the pipe.
+  if (thread != 0) reader_.reset(reinterpret_cast<HANDLE>(thread));
+}
+
+bool OutputCapture::ReadAvailable() {
+  char buffer[4096];
+  for (;;) {
+    DWORD available = 0;
+    if (!::PeekNamedPipe(readEnd_, nullptr, 0, nullptr, &available, nullptr)) return false;
+    if (available == 0) return true;
+    DWORD got = 0;
+    const DWORD ask = available < sizeof buffer ? available : static_cast<DWORD>(sizeof buffer);
+    if (!::ReadFile(readEnd_, buffer, ask, &got, nullptr)) return false;
+    Keep(buffer, got);
   }
+}
+
+void AwaitChildAndOutput(HANDLE process, OutputCapture& capture) {
+  std::vector<HANDLE> pending{process};
+  if (capture.finished()) {
+    pending.push_back(capture.finished());
+    if (SUCCEEDED(WaitForAllPumping(pending))) return;
+    // A failed wait on the child ends the waiting for it, as a failed poll would; the output is
+    // still read to its end. Should even that wait fail, the capture's own end waits for its
+    // reader without serving calls: nothing spins either way.
+    pending.erase(std::remove(pending.begin(), pending.end(), process), pending.end());
+    WaitForAllPumping(pending);
+    return;
+  }
+  // No reader thread: the pipe is looked at between short waits for the child or a message.
+  constexpr DWORD kPollMs = 10;
+  while (capture.ReadAvailable())
+    if (FAILED(PumpFor(pending, kPollMs))) ::Sleep(kPollMs);  // never spin
+  if (!pending.empty()) WaitForAllPumping(pending);
 }
 
 OutputCapture::~OutputCapture() {

@@ -23,18 +23,27 @@ class OutputCapture {
   // be nested in a 32-bit address space.
   static constexpr unsigned kReaderStackBytes = 64 * 1024;
 
+  // Who reads: a thread of the capture's own, or (when none can be started, and in tests) the
+  // caller, through ReadAvailable.
+  enum class Reader { kThread, kCaller };
+
   // Starts reading `readEnd`, which the caller keeps open until the capture is gone. At most
   // `limit` bytes are kept; past it (or when memory runs out) the rest is still read, so the
   // writers are not blocked, but dropped, and complete() turns false.
-  explicit OutputCapture(HANDLE readEnd, size_t limit = std::numeric_limits<size_t>::max());
+  explicit OutputCapture(HANDLE readEnd, size_t limit = std::numeric_limits<size_t>::max(),
+                         Reader reader = Reader::kThread);
   OutputCapture(const OutputCapture&) = delete;
   OutputCapture& operator=(const OutputCapture&) = delete;
   // Waits for the reader: it never outlives the capture.
   ~OutputCapture();
 
   // Signalled once reading has ended: every write end closed, or a read failed. Null when no
-  // reader thread could be started; the constructor has then read everything itself.
+  // reader thread runs: the caller then reads with ReadAvailable.
   HANDLE finished() const { return reader_.get(); }
+
+  // Without a reader thread: reads what the pipe holds now, never waiting for more. False once
+  // reading has ended (every write end closed, or a read failed).
+  bool ReadAvailable();
 
   // Once reading has ended: the bytes in the order they were read, and whether all were kept.
   std::string TakeBytes() { return std::move(bytes_); }
@@ -51,5 +60,11 @@ class OutputCapture {
   bool complete_ = true;
   win::UniqueHandle reader_;
 };
+
+// Returns once the child `process` has ended and `capture` has read to the end of the pipe
+// (which takes every write end being closed, a grandchild's too), serving calls meanwhile. The
+// server's thread never blocks on the pipe: without a reader thread it reads only what is there
+// and waits for messages or the child in between.
+void AwaitChildAndOutput(HANDLE process, OutputCapture& capture);
 
 }  // namespace korvane::server

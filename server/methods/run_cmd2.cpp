@@ -21,19 +21,6 @@ namespace {
 constexpr wchar_t kFailedToExecute[] = L"failed to execute command";
 constexpr wchar_t kReturnLabel[] = L"[RunCmd2] strReturn=";
 
-// Returns once the child has ended and the capture has read to the end of the pipe (which
-// takes every write end being closed, a grandchild's too), serving calls meanwhile.
-void AwaitChildAndOutput(HANDLE process, const OutputCapture& capture) {
-  std::vector<HANDLE> pending{process};
-  if (capture.finished()) pending.push_back(capture.finished());
-  if (SUCCEEDED(WaitForAllPumping(pending))) return;
-  // A failed wait on the child ends the waiting for it, as a failed poll would; the output is
-  // still read to its end. Should even that wait fail, the capture's own end waits for its
-  // reader without serving calls: nothing spins either way.
-  pending.erase(std::remove(pending.begin(), pending.end(), process), pending.end());
-  WaitForAllPumping(pending);
-}
-
 // The captured bytes as text, converted from the ANSI code page once, as a whole (a multi-byte
 // character split between two reads joins up), straight into the one string that is returned.
 win::UniqueBstr TextFromAnsi(std::string_view bytes) {

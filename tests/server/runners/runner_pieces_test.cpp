@@ -1,15 +1,18 @@
 // The pieces RunCmd2 waits and reads with, on their own.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <thread>
 
 #include "message_pump.h"
+#include "message_window.h"
 #include "output_capture.h"
 #include "win/unique_handle.h"
 
 namespace korvane::test {
 namespace {
 
+using server::AwaitChildAndOutput;
 using server::OutputCapture;
 using server::WaitForAllPumping;
 using win::UniqueHandle;
@@ -61,6 +64,35 @@ TEST(RunCmd2Pieces, CaptureKeepsExactlyUpToItsLimit) {
   ASSERT_EQ(::WaitForSingleObject(capture.finished(), 30000), WAIT_OBJECT_0);
   EXPECT_TRUE(capture.complete());
   EXPECT_EQ(capture.TakeBytes(), "abcdef");
+}
+
+// Without a reader thread the waiting thread reads only what is there: it keeps serving messages
+// while a writer that fills the pipe many times over waits for one of them, and it still
+// collects everything once the writer (standing in for the child) has ended.
+TEST(RunCmd2Pieces, WithoutAReaderThreadTheWaitServesMessagesAndReadsEverything) {
+  Pipe pipe;
+  OutputCapture capture(pipe.read.get(), std::numeric_limits<size_t>::max(),
+                        OutputCapture::Reader::kCaller);
+  ASSERT_EQ(capture.finished(), nullptr);
+  MessageWindow window;
+  UniqueHandle served(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle writerDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  bool messageServed = false;
+  std::thread writer([&] {
+    for (int i = 0; i < 20; ++i) WriteText(pipe.write.get(), std::string(10000, 'a' + i));
+    window.Post([&] { ::SetEvent(served.get()); });
+    messageServed = ::WaitForSingleObject(served.get(), 30000) == WAIT_OBJECT_0;
+    WriteText(pipe.write.get(), "end");
+    pipe.write.reset();
+    ::SetEvent(writerDone.get());
+  });
+  AwaitChildAndOutput(writerDone.get(), capture);
+  writer.join();
+  EXPECT_TRUE(messageServed) << "the waiting thread did not serve a message";
+  std::string expected;
+  for (int i = 0; i < 20; ++i) expected += std::string(10000, 'a' + i);
+  EXPECT_TRUE(capture.complete());
+  EXPECT_EQ(capture.TakeBytes(), expected + "end");
 }
 
 }  // namespace
