@@ -23,9 +23,10 @@ using korvane::win::UniqueBstr;
 constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);
 int g_wrong = 0;
 
-void Wrong(int call, const char* what, HRESULT hr) {
+void Wrong(int call, const char* what, HRESULT hr, std::wstring_view got = {}) {
   ++g_wrong;
-  std::printf("call %d: %s (0x%08lX)\n", call, what, static_cast<unsigned long>(hr));
+  std::printf("call %d: %s (0x%08lX) gave \"%s\"\n", call, what, static_cast<unsigned long>(hr),
+              korvane::win::ToAnsi(got).c_str());
   std::fflush(stdout);
 }
 
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
         UniqueBstr command{std::wstring_view(child + L" hex " + Hex(marker))};
         UniqueBstr text;
         hr = object->RunCmd2(command.get(), 0, text.put());
-        if (hr != S_OK || text.view() != korvane::win::FromAnsi(marker)) Wrong(i, "RunCmd2", hr);
+        if (hr != S_OK || text.view() != korvane::win::FromAnsi(marker))
+          Wrong(i, "RunCmd2", hr, text.view());
         break;
       }
       case 1: {  // a program that cannot start
@@ -75,7 +77,7 @@ int main(int argc, char** argv) {
         UniqueBstr text;
         hr = object->RunCmd2(command.get(), 0, text.put());
         if (hr != S_OK || text.view() != L"failed to execute command")
-          Wrong(i, "RunCmd2 missing program", hr);
+          Wrong(i, "RunCmd2 missing program", hr, text.view());
         break;
       }
       case 2: {  // waiting for a child
