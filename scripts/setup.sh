@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine (run as root).
 # Idempotent: when every package is present it only checks and returns.
+#   scripts/setup.sh [--client-checks]
+# --client-checks adds Mono's C# compiler (mono-mcs, about 40 MB), which only the check of the
+# C# sample needs; scripts/test.sh asks for it, the build and the demo do not.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64
-  cmake make wine64 wine libwine-dev googletest
+  cmake make wine64 wine libwine-dev googletest python3
 )
+if [ "${1:-}" = --client-checks ]; then
+  packages+=(mono-mcs)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

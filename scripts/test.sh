@@ -5,7 +5,7 @@
 # both ctest runs. Exits non-zero when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" --client-checks
 bash "$root/scripts/build.sh"
 source "$root/scripts/wine-env.sh"
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "korvane_version.h"
 #include "registration.h"
 #include "win/module_path.h"
 #include "server_loop.h"
@@ -52,6 +53,22 @@ HRESULT Register(RegistrationScope scope, bool add) {
   return hr;
 }
 
+constexpr wchar_t kUsage[] =
+    L"Usage: QuandrelCom.exe [/RegServer | /UnregServer | /RegServerPerUser | "
+    L"/UnregServerPerUser | /?]";
+
+void TellVersionAndUsage() {
+  TellUser(L"QuandrelCom " KORVANE_VERSION_WTEXT
+           L", automation server Korvane.QuandrelCom (Korvane Quandrel front ends)");
+  TellUser(kUsage);
+  TellUser(L"  /RegServer            register for every user (as administrator)");
+  TellUser(L"  /UnregServer          remove that registration");
+  TellUser(L"  /RegServerPerUser     register for the current user only");
+  TellUser(L"  /UnregServerPerUser   remove that registration");
+  TellUser(L"  /?                    show this text");
+  TellUser(L"Started by COM (-Embedding) it serves Korvane.QuandrelCom.");
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -75,11 +92,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     case ServerAction::kUnregisterPerUser:
       hr = Register(RegistrationScope::kUser, false);
       break;
+    case ServerAction::kHelp:
+      TellVersionAndUsage();
+      break;
     case ServerAction::kInvalid:
       hr = E_INVALIDARG;
       TellUser(
-          L"QuandrelCom: unknown switch. Use /RegServer, /UnregServer, /RegServerPerUser or "
-          L"/UnregServerPerUser.");
+          L"QuandrelCom: unknown switch. Use /RegServer, /UnregServer, /RegServerPerUser, "
+          L"/UnregServerPerUser or /? (version and usage).");
       break;
   }
   return static_cast<int>(hr);

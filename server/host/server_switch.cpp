@@ -67,6 +67,8 @@ ServerAction ParseServerAction(std::wstring_view arguments) {
       {L"UnregServer", ServerAction::kUnregister},
       {L"RegServerPerUser", ServerAction::kRegisterPerUser},
       {L"UnregServerPerUser", ServerAction::kUnregisterPerUser},
+      {L"?", ServerAction::kHelp},
+      {L"Help", ServerAction::kHelp},
   };
   for (const Known& known : kKnown)
     if (SameIgnoringCase(name, known.name)) return known.action;

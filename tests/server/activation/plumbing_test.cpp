@@ -38,6 +38,10 @@ TEST(ServerSwitch, KnownSwitchesInAnyCaseWithDashOrSlash) {
       {L"-regserverperuser", ServerAction::kRegisterPerUser},
       {L"/UnregServerPerUser", ServerAction::kUnregisterPerUser},
       {L"\t-UNREGSERVERPERUSER ", ServerAction::kUnregisterPerUser},
+      {L"/?", ServerAction::kHelp},
+      {L"-?", ServerAction::kHelp},
+      {L"/help", ServerAction::kHelp},
+      {L"-HELP", ServerAction::kHelp},
   };
   for (const Case& c : cases)
     EXPECT_EQ(ParseServerAction(c.arguments), c.action) << testing::PrintToString(c.arguments);
@@ -46,7 +50,8 @@ TEST(ServerSwitch, KnownSwitchesInAnyCaseWithDashOrSlash) {
 TEST(ServerSwitch, AnythingElseIsRefused) {
   for (const wchar_t* arguments :
        {L"RegServer", L"/", L"-", L"/RegServe", L"/RegServerX", L"/RegServer /UnregServer",
-        L"-Embedding extra", L"--RegServer", L"\\RegServer", L"/Reg Server"}) {
+        L"-Embedding extra", L"--RegServer", L"\\RegServer", L"/Reg Server", L"?", L"/??",
+        L"/? /RegServer"}) {
     EXPECT_EQ(ParseServerAction(arguments), ServerAction::kInvalid)
         << testing::PrintToString(arguments);
   }

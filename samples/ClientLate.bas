@@ -1,0 +1,39 @@
+Attribute VB_Name = "ClientLate"
+' A VBA client of the Korvane automation server through late binding: no reference needed.
+'
+' Import this module (File > Import File) into any Office application and run ConvertLate with
+' an existing text file. 32- and 64-bit Office alike.
+Option Explicit
+
+Public Sub ConvertLate(Optional ByVal inFile As String = "C:\Temp\notes.txt")
+    Dim engine As Object
+    Dim code As Long
+
+    Set engine = CreateObject("Korvane.QuandrelCom")
+
+    ' The log is per object: this object's calls are logged from now on (_debug.log beside
+    ' QuandrelCom.exe).
+    engine.EnableDebugLog True
+    Debug.Print "g_isDebug: " & engine.g_isDebug
+
+    ' 0 is SW_HIDE (vbHide); the result says whether the program started.
+    Debug.Print "RunCmd returned: " & engine.RunCmd("cmd.exe /c exit 0", vbHide, True)
+    Debug.Print "RunCmd2 returned: " & Trim$(engine.RunCmd2("cmd.exe /c echo hello from RunCmd2", vbHide))
+    Debug.Print "QuandrelRunCmd returned: " & _
+        engine.QuandrelRunCmd("-to html """ & inFile & """ """ & inFile & ".vba.html""")
+
+    ' Errors 53, 48 and 453 (engine library missing, not loadable, export missing) arrive as
+    ' run-time errors, like error 6 below.
+    code = engine.Quandrel("-to text """ & inFile & """ """ & inFile & ".vba.txt""")
+    Debug.Print "Quandrel returned: " & code
+
+    ' A show-window code outside -32768..32767 is refused with run-time error 6 (Overflow).
+    On Error Resume Next
+    engine.RunCmd "cmd.exe /c exit 0", 70000, True
+    If Err.Number <> 0 Then Debug.Print "Error " & Err.Number & " as expected: " & Err.Description
+    Err.Clear
+    On Error GoTo 0
+
+    engine.EnableDebugLog False
+    Set engine = Nothing
+End Sub

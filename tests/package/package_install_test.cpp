@@ -1,0 +1,171 @@
+// The unpacked release package (package_zips puts it in the build folder, with the reference
+// engine beside the front ends): install.cmd under Wine's cmd, the shipped samples as clients of
+// the installed server, uninstall.cmd, and nothing of the class left registered.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "server_install.h"
+#include "win/unique_hkey.h"
+
+namespace korvane::test {
+namespace {
+
+constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
+constexpr wchar_t kProgIdKey[] = L"Software\\Classes\\Korvane.QuandrelCom";
+
+bool KeyExists(HKEY root, const wchar_t* path, REGSAM view) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(key);
+  return true;
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+class InstalledPackage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FileExists(file(L"QuandrelCom.exe"))) << "package_zips did not unpack the package";
+    // A server left from another test's copy would answer this package's activations.
+    EndAllServerProcesses();
+    ::DeleteFileW(file(L"_debug.log").c_str());
+    input_ = work_ / L"notes.txt";
+    CopyFileOrFail(file(L"samples\\sample.txt"), input_);
+  }
+
+  void TearDown() override {
+    // Whatever happened, nothing of this package stays registered or running.
+    if (installed_) Script(L"uninstall.cmd");
+    EndAllServerProcesses();
+  }
+
+  std::wstring file(std::wstring_view name) const { return folder_ + L"\\" + std::wstring(name); }
+
+  // Runs one of the package's .cmd files under Wine's cmd in the package folder.
+  ProcessResult Script(const std::wstring& commandLine) {
+    return RunProcess(L"cmd.exe /c " + commandLine, folder_, 60000);
+  }
+
+  void Install() {
+    ProcessResult run = Script(L"install.cmd");
+    ASSERT_EQ(run.exitCode, 0u) << run.output;
+    installed_ = true;
+  }
+
+  // uninstall.cmd, then the servers ended, then no class, ProgID or type library left in either
+  // registry view.
+  void UninstallLeavesNothing() {
+    ProcessResult run = Script(L"uninstall.cmd");
+    installed_ = false;
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EndAllServerProcesses();
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassKey, view)) << "view " << view;
+      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey, view)) << "view " << view;
+    }
+    CLSID clsid{};
+    EXPECT_NE(::CLSIDFromProgID(L"Korvane.QuandrelCom", &clsid), S_OK);
+  }
+
+  // A sample that calls every member: its report lines, its output files and the server's log.
+  void ExpectEveryMemberCalled(const ProcessResult& run, std::wstring_view outputTag) {
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    const std::string text = Lower(run.output);
+    for (const char* line :
+         {"g_isdebug: true", "runcmd returned: true", "runcmd2 returned: hello from runcmd2",
+          "quandrelruncmd returned: converted", "quandrel returned: 0", "error 6 as expected"}) {
+      EXPECT_NE(text.find(line), std::string::npos) << "no \"" << line << "\" in:\n" << run.output;
+    }
+    EXPECT_TRUE(FileExists(input_ + L"." + std::wstring(outputTag) + L".html"));
+    EXPECT_TRUE(FileExists(input_ + L"." + std::wstring(outputTag) + L".txt"));
+    EXPECT_NE(ReadFileBytes(file(L"_debug.log")).find("KorvaneCom: Run Time: "), std::string::npos)
+        << "the sample turned the log on, but _debug.log has no line";
+  }
+
+  ProcessResult Sample(const std::wstring& commandLine) {
+    return RunProcess(commandLine + L" \"" + input_ + L"\"", file(L"samples"), 120000);
+  }
+
+  const std::wstring folder_ = WindowsPathOf(KORVANE_PACKAGE_FOLDER);
+  TempDir work_{L"pkg"};
+  std::wstring input_;
+  bool installed_ = false;
+};
+
+TEST_F(InstalledPackage, InstallRunsTheVbscriptSampleAndUninstallLeavesNoClass) {
+  ASSERT_NO_FATAL_FAILURE(Install());
+  ProcessResult run = Sample(L"cscript.exe //nologo convert.vbs");
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_NE(run.output.find("Quandrel returned: 0"), std::string::npos) << run.output;
+  EXPECT_NE(ReadFileBytes(input_ + L".server.html").find("<pre>"), std::string::npos);
+  UninstallLeavesNothing();
+}
+
+TEST_F(InstalledPackage, VbscriptClientCallsEveryMember) {
+  ASSERT_NO_FATAL_FAILURE(Install());
+  ExpectEveryMemberCalled(Sample(L"cscript.exe //nologo client.vbs"), L"vbs");
+  UninstallLeavesNothing();
+}
+
+TEST_F(InstalledPackage, JscriptClientCallsEveryMember) {
+  ASSERT_NO_FATAL_FAILURE(Install());
+  ExpectEveryMemberCalled(Sample(L"cscript.exe //nologo client.js"), L"js");
+  UninstallLeavesNothing();
+}
+
+TEST_F(InstalledPackage, CppEarlyBindingClientCallsEveryMember) {
+  ASSERT_NO_FATAL_FAILURE(Install());
+  ExpectEveryMemberCalled(Sample(L"\"" + WindowsPathOf(KORVANE_SAMPLE_CLIENT_EARLY) + L"\""),
+                          L"early");
+  UninstallLeavesNothing();
+}
+
+TEST_F(InstalledPackage, CppLateBindingClientCallsEveryMember) {
+  ASSERT_NO_FATAL_FAILURE(Install());
+  ExpectEveryMemberCalled(Sample(L"\"" + WindowsPathOf(KORVANE_SAMPLE_CLIENT_LATE) + L"\""),
+                          L"late");
+  UninstallLeavesNothing();
+}
+
+TEST_F(InstalledPackage, BatchSampleConvertsThroughQuandrelcmd) {
+  ProcessResult run = Sample(L"cmd.exe /c convert.cmd");
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_NE(run.output.find("-to text exited with 0"), std::string::npos) << run.output;
+  EXPECT_NE(ReadFileBytes(input_ + L".cmd.html").find("<pre>"), std::string::npos);
+  EXPECT_TRUE(FileExists(input_ + L".cmd.txt"));
+}
+
+TEST_F(InstalledPackage, PerUserInstallWritesOnlyTheUsersKeysAndUninstallRemovesThem) {
+  ProcessResult run = Script(L"install.cmd /user");
+  ASSERT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kProgIdKey, 0));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey, 0));
+  run = Script(L"uninstall.cmd /user");
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kProgIdKey, 0));
+}
+
+TEST_F(InstalledPackage, ScriptsRefuseAnUnknownSwitchWithTheirUsage) {
+  ProcessResult run = Script(L"install.cmd /machine");
+  EXPECT_EQ(run.exitCode, 87u) << run.output;
+  EXPECT_NE(run.output.find("Usage: install.cmd [/user]"), std::string::npos) << run.output;
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey, 0));
+}
+
+TEST_F(InstalledPackage, ServerPrintsVersionAndUsage) {
+  ProcessResult run = RunProcess(L"\"" + file(L"QuandrelCom.exe") + L"\" /?", folder_);
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_NE(run.output.find("QuandrelCom " KORVANE_VERSION_TEXT_EXPECTED), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("Usage: QuandrelCom.exe"), std::string::npos) << run.output;
+}
+
+}  // namespace
+}  // namespace korvane::test
