@@ -96,6 +96,31 @@ void CopyFileOrFail(const std::wstring& from, const std::wstring& to) {
       << "copy failed, error " << ::GetLastError() << ": " << Narrow(from);
 }
 
+UniqueHandle StartWithOutputFile(const std::wstring& commandLine, const std::wstring& outputPath) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  UniqueHandle output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!output) {
+    ADD_FAILURE() << "cannot create " << Narrow(outputPath) << ", error " << ::GetLastError();
+    return {};
+  }
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = output.get();
+  si.hStdError = output.get();
+  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+  line.push_back(L'\0');
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &si, &pi)) {
+    ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ", error " << ::GetLastError();
+    return {};
+  }
+  ::CloseHandle(pi.hThread);
+  return UniqueHandle(pi.hProcess);
+}
+
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cwd,
                          DWORD timeoutMs) {
   ProcessResult result;

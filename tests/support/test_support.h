@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "win/ansi_text.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 
@@ -44,6 +45,12 @@ struct ProcessResult {
   uint32_t exitCode = 0;  // the full 32-bit Windows exit code
   std::string output;     // standard output and error, as bytes
 };
+
+// Starts a command line without a window, its standard output and error going to the file
+// `outputPath` (created afresh), and returns the process (invalid, with a test failure, when it
+// cannot be started). The caller waits for it.
+win::UniqueHandle StartWithOutputFile(const std::wstring& commandLine,
+                                      const std::wstring& outputPath);
 
 // Runs a command line hidden, with output captured, in `cwd` (or the current folder) and waits
 // at most `timeoutMs` (the child is killed and the test fails past it).

@@ -145,23 +145,11 @@ class ClientGroup {
   };
 
   void Start(const std::wstring& log, int holdMs) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    UniqueHandle output(::CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(output.valid());
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = output.get();
-    si.hStdError = output.get();
     std::wstring commandLine = L"\"" + WindowsPathOf(KORVANE_CONCURRENT_CLIENT) + L"\" " +
                                readyName_ + L" " + goName_ + L" " + std::to_wstring(holdMs);
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-        << "error " << ::GetLastError();
-    ::CloseHandle(pi.hThread);
-    clients_.push_back({UniqueHandle(pi.hProcess), log});
+    UniqueHandle process = StartWithOutputFile(commandLine, log);
+    ASSERT_TRUE(process);
+    clients_.push_back({std::move(process), log});
   }
 
   std::wstring readyName_, goName_;

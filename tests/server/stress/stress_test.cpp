@@ -44,24 +44,12 @@ TEST(Stress, ClientsAtOnceGetEveryResultRightAndTheLogStaysWhole) {
   std::vector<Client> clients;
   for (int i = 0; i < kClients; ++i) {
     const std::wstring output = work / (L"client-" + std::to_wstring(i) + L".txt");
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    UniqueHandle file(::CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file.get();
-    si.hStdError = file.get();
     std::wstring commandLine = L"\"" + WindowsPathOf(KORVANE_STRESS_CLIENT) + L"\" \"" +
                                WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" \"" + work.path() +
                                L"\" " + std::to_wstring(i) + L" " + std::to_wstring(kCalls);
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-        << ::GetLastError();
-    ::CloseHandle(pi.hThread);
-    clients.push_back({UniqueHandle(pi.hProcess), output});
+    UniqueHandle process = StartWithOutputFile(commandLine, output);
+    ASSERT_TRUE(process);
+    clients.push_back({std::move(process), output});
   }
   for (size_t i = 0; i < clients.size(); ++i) {
     // A bound, not a speed goal: a server that stops serving must not hang the suite.
