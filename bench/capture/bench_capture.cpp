@@ -245,19 +245,32 @@ double BareDrainSeconds(const std::wstring& commandLine, DWORD readSize, std::st
   return Now() - start;
 }
 
-// The ANSI to UTF-16 conversion as RunCmd2 makes it: measured, then converted into one BSTR.
-double ConversionSeconds(const std::string& bytes) {
+// The ANSI to UTF-16 conversion as RunCmd2 makes it, step by step: the counting pass, the
+// allocation of the BSTR, the converting pass. Returns the whole.
+struct Conversion {
+  double counting = 0, allocation = 0, whole = 0;
+};
+Conversion ConversionSeconds(const std::string& bytes) {
+  Conversion c;
   double start = Now();
   const int size = static_cast<int>(bytes.size());
   const int chars = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
+  double counted = Now();
   UniqueBstr text(::SysAllocStringLen(nullptr, static_cast<UINT>(chars)));
+  double allocated = Now();
   ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, text.get(), chars);
-  return Now() - start;
+  double end = Now();
+  c.counting = counted - start;
+  c.allocation = allocated - counted;
+  c.whole = end - start;
+  return c;
 }
 
-// bench_spawn_drain.exe, detached from this program's console; its own measurement.
+// bench_spawn_drain.exe, detached from this program's console, spawning and draining twice:
+// its own measurements of the first spawn in its process and of the second.
 struct SpawnDrain {
-  double seconds = 0;
+  double first = 0;
+  double seconds = 0;  // the second, which is the floor: the server has spawned before
   unsigned long long bytes = 0;
   bool console = false;
 };
@@ -271,7 +284,7 @@ SpawnDrain ConsolelessSpawnDrain(const std::wstring& childLine, DWORD readSize) 
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = startup.hStdError = writeEnd.get();
-  std::wstring line = L"\"" + WindowsPathOf(KORVANE_SPAWN_DRAIN) + L"\" " +
+  std::wstring line = L"\"" + WindowsPathOf(KORVANE_SPAWN_DRAIN) + L"\" 2 " +
                       std::to_wstring(readSize) + L" " + childLine;
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
@@ -286,7 +299,9 @@ SpawnDrain ConsolelessSpawnDrain(const std::wstring& childLine, DWORD readSize) 
     report.append(buffer, read);
   ::WaitForSingleObject(process.get(), INFINITE);
   int console = 0;
-  if (std::sscanf(report.c_str(), "%lf %llu %d", &result.seconds, &result.bytes, &console) != 3)
+  unsigned long long firstBytes = 0;
+  if (std::sscanf(report.c_str(), "%lf %llu %d %lf %llu", &result.first, &firstBytes, &console,
+                  &result.seconds, &result.bytes) != 5)
     result.seconds = 0;
   result.console = console != 0;
   return result;
@@ -323,7 +338,8 @@ struct Size {
 
 struct SizeFigures {
   Size size{};
-  Samples drain, smallDrain, conversion, inProcess, consoleless, transfer, viaCom;
+  Samples drain, smallDrain, allocation, counting, conversion, inProcess, consolelessFirst,
+      consoleless, transfer, viaCom;
 };
 
 std::string Spread(const Samples& s) {
@@ -352,7 +368,10 @@ SizeFigures MeasureSize(const Size& size, _QuandrelCom* local, _QuandrelCom* rem
     if (run < size.localRuns) {
       f.drain.Add(BareDrainSeconds(line, kLargeRead, &bytes));
       CheckSize("bare drain", bytes.size(), size.bytes);
-      f.conversion.Add(ConversionSeconds(bytes));
+      Conversion conversion = ConversionSeconds(bytes);
+      f.conversion.Add(conversion.whole);
+      f.counting.Add(conversion.counting);
+      f.allocation.Add(conversion.allocation);
       f.smallDrain.Add(BareDrainSeconds(line, kSmallRead, &bytes));
       CheckSize("bare drain (small reads)", bytes.size(), size.bytes);
       std::string().swap(bytes);
@@ -360,6 +379,7 @@ SizeFigures MeasureSize(const Size& size, _QuandrelCom* local, _QuandrelCom* rem
       CheckSize("RunCmd2 in-process", chars, size.bytes);
       SpawnDrain drained = ConsolelessSpawnDrain(line, kLargeRead);
       f.consoleless.Add(drained.seconds);
+      f.consolelessFirst.Add(drained.first);
       CheckSize("console-less spawn and drain", drained.bytes, size.bytes);
       *consoleSeen = *consoleSeen || drained.console;
     }
@@ -380,12 +400,15 @@ void PrintSize(const SizeFigures& f) {
   std::printf("    bare drain, 10,000-byte reads     %s  (%.2fx the 64 KiB drain)\n",
               Spread(f.smallDrain).c_str(), f.smallDrain.Median() / f.drain.Median());
   std::printf("    ANSI -> UTF-16 BSTR conversion    %s\n", Spread(f.conversion).c_str());
+  std::printf("      of which the counting pass      %s\n", Spread(f.counting).c_str());
+  std::printf("      of which SysAllocStringLen      %s\n", Spread(f.allocation).c_str());
   std::printf(
       "    RunCmd2 in-process                %s  floor/this %.2f (drain only), %.2f "
       "(drain + conversion)\n",
       Spread(f.inProcess).c_str(), f.drain.Median() / f.inProcess.Median(),
       (f.drain.Median() + f.conversion.Median()) / f.inProcess.Median());
-  std::printf("  console-less spawn and drain        %s\n", Spread(f.consoleless).c_str());
+  std::printf("  console-less spawn and drain        %s  (first spawn of its process: %.4f)\n",
+              Spread(f.consoleless).c_str(), f.consolelessFirst.Median());
   std::printf("  bare transfer, minimal server       %s  %.1f MB/s of UTF-16\n",
               Spread(f.transfer).c_str(),
               2.0 * static_cast<double>(f.size.bytes) / f.transfer.Median() / 1e6);
@@ -477,27 +500,43 @@ void LatencyFigures(_QuandrelCom* remote, _BenchText* text) {
 // ---------------------------------------------------------------------------------------------
 // Memory of the server during a 64 MiB capture
 
-// The host (Linux) process of a Wine process, found by its command line in the host's /proc
-// (reached through drive Z:); its status file gives RssAnon (private resident memory) and VmHWM.
+// The host (Linux) process of a Wine process, found in the host's /proc (reached through drive
+// Z:) by its command line, which names the executable (by its Windows path, or by its host path
+// when started from the host, as this benchmark is), and by its name, which Wine sets
+// to the executable's file name (cut to 15 characters). Its status file gives RssAnon (private
+// resident memory) and VmHWM. /proc/self would not do: the wineserver opens files for Wine
+// processes, so it would name the wineserver.
 class HostProcess {
  public:
   explicit HostProcess(const std::wstring& windowsExe) {
-    std::string wanted(windowsExe.begin(), windowsExe.end());
-    std::transform(wanted.begin(), wanted.end(), wanted.begin(), ::tolower);
+    std::string wanted = Lower(std::string(windowsExe.begin(), windowsExe.end()));
+    std::string name = wanted.substr(wanted.find_last_of("\\/") + 1).substr(0, 15);
+    std::string hostPath;  // of a file on drive Z:, the host's root
+    if (wanted.compare(0, 3, "z:\\") == 0) {
+      hostPath = wanted.substr(2);
+      std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
+    }
     WIN32_FIND_DATAW entry;
     HANDLE find = ::FindFirstFileW(L"Z:\\proc\\*", &entry);
     if (find == INVALID_HANDLE_VALUE) return;
     do {
-      std::wstring name = entry.cFileName;
-      if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-      std::string line = ReadWholeFile(L"Z:\\proc\\" + name + L"\\cmdline");
-      std::transform(line.begin(), line.end(), line.begin(), ::tolower);
-      if (line.find(wanted) != std::string::npos) {
-        pid_ = name;
-        break;
-      }
+      std::wstring pid = entry.cFileName;
+      if (pid.empty() || pid.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+      std::string line = Lower(ReadWholeFile(L"Z:\\proc\\" + pid + L"\\cmdline"));
+      if (line.find(wanted) == std::string::npos &&
+          (hostPath.empty() || line.find(hostPath) == std::string::npos))
+        continue;
+      std::string status = Lower(ReadWholeFile(L"Z:\\proc\\" + pid + L"\\status"));
+      if (status.compare(0, 6 + name.size(), "name:\t" + name) != 0) continue;
+      pid_ = pid;
+      break;
     } while (::FindNextFileW(find, &entry));
     ::FindClose(find);
+  }
+  static HostProcess Self() {
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return HostProcess(self);
   }
   bool found() const { return !pid_.empty(); }
   const std::wstring& pid() const { return pid_; }
@@ -510,8 +549,30 @@ class HostProcess {
   }
 
  private:
+  static std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+    return text;
+  }
   std::wstring pid_;
 };
+
+// The peak of `field` in `host`'s status while `work` runs, sampled every few milliseconds
+// (the copies that matter live for a second or more).
+template <typename Work>
+double PeakDuring(const HostProcess& host, const char* field, Work&& work) {
+  std::atomic<bool> stop{false};
+  double peak = host.StatusBytes(field);
+  std::thread sampler([&] {
+    while (!stop.load()) {
+      peak = std::max(peak, host.StatusBytes(field));
+      ::Sleep(3);
+    }
+  });
+  work();
+  stop = true;
+  sampler.join();
+  return std::max(peak, host.StatusBytes(field));
+}
 
 DWORD WindowsPidOf(const std::wstring& exe) {
   for (DWORD id : ProcessIdsOf(L"QuandrelCom.exe")) {
@@ -531,7 +592,7 @@ struct MemoryGoal {
 };
 
 // Runs first, on a server that has served nothing yet, so its high-water mark is this call's.
-MemoryGoal MemoryFigures(_QuandrelCom* remote, const RealServer& server) {
+MemoryGoal MemoryFigures(_QuandrelCom* remote, _QuandrelCom* local, const RealServer& server) {
   MemoryGoal goal;
   constexpr unsigned long long kBytes = 64ull << 20;
   const double utf16 = 2.0 * static_cast<double>(kBytes);
@@ -602,6 +663,22 @@ MemoryGoal MemoryFigures(_QuandrelCom* remote, const RealServer& server) {
     goal.measured = true;
     goal.peakOverResult = std::max(privatePeak, windowsPeak) / utf16;
   }
+
+  // Where it goes: the same call in this process has no marshalling, so its growth is the
+  // capture and the conversion alone.
+  HostProcess self = HostProcess::Self();
+  if (!self.found()) {
+    std::printf("  host /proc entry of this process: not found\n");
+    return goal;
+  }
+  const double selfBefore = self.StatusBytes("RssAnon");
+  const double selfPeak =
+      PeakDuring(self, "RssAnon", [&] { RunCmd2Seconds(local, ChildCommand(kBytes), &chars); });
+  std::printf(
+      "  the same RunCmd2 in-process (no marshalling), this process's RssAnon growth: "
+      "%.1f MiB = %.2fx the result (host /proc/%ls: %.1f MiB before, peak %.1f MiB)\n",
+      (selfPeak - selfBefore) / mib, (selfPeak - selfBefore) / utf16, self.pid().c_str(),
+      selfBefore / mib, selfPeak / mib);
   return goal;
 }
 
@@ -639,7 +716,7 @@ int main(int argc, char** argv) {
       std::printf(
           "RunCmd2 capture against its floors (x86_64 build under Wine; machine shared, "
           "figures noisy)\n");
-      MemoryGoal memory = MemoryFigures(remote.get(), server);
+      MemoryGoal memory = MemoryFigures(remote.get(), local.get(), server);
 
       const Size sizes[] = {
           {"100-byte output", 100, quick ? 3 : 15, quick ? 3 : 15},
