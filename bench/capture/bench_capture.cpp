@@ -98,15 +98,24 @@ struct Samples {
   double Max() const { return Quantile(1); }
 };
 
-// Windows process ids of running processes with this image name.
-std::vector<DWORD> ProcessIdsOf(const wchar_t* image) {
+// Windows process ids of running processes of exactly this executable (its full path).
+std::vector<DWORD> ProcessIdsOf(const std::wstring& exe) {
+  const wchar_t* image = exe.c_str() + exe.find_last_of(L"\\") + 1;
   std::vector<DWORD> ids;
   UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry))
-    if (::lstrcmpiW(entry.szExeFile, image) == 0) ids.push_back(entry.th32ProcessID);
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (::lstrcmpiW(entry.szExeFile, image) != 0) continue;
+    UniqueHandle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    wchar_t path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    if (process && ::QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
+        ::lstrcmpiW(path, exe.c_str()) == 0)
+      ids.push_back(entry.th32ProcessID);
+  }
   return ids;
 }
 
@@ -135,13 +144,13 @@ DWORD MainThreadOf(DWORD processId) {
 // Waits for the servers this benchmark started to end on their own (after their last object is
 // released); one still running after that is asked to quit through its main thread. Never
 // killed: under Wine a killed server stays registered with the RPC service.
-void AwaitServersEnded(const wchar_t* image) {
-  for (DWORD id : ProcessIdsOf(image)) {
+void AwaitServersEnded(const std::wstring& exe) {
+  for (DWORD id : ProcessIdsOf(exe)) {
     UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
     if (!process || ::WaitForSingleObject(process.get(), 8000) == WAIT_OBJECT_0) continue;
     ::PostThreadMessageW(MainThreadOf(id), WM_QUIT, 0, 0);
     if (::WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0)
-      std::printf("note: %ls (pid %lu) did not end\n", image, id);
+      std::printf("note: %ls (pid %lu) did not end\n", exe.c_str(), id);
   }
 }
 
@@ -163,7 +172,7 @@ class RealServer {
   RealServer(const RealServer&) = delete;
   RealServer& operator=(const RealServer&) = delete;
   ~RealServer() {
-    AwaitServersEnded(L"QuandrelCom.exe");
+    AwaitServersEnded(exe_);
     RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
     ::DeleteFileW(exe_.c_str());
     ::DeleteFileW((folder_ + L"\\_debug.log").c_str());
@@ -198,7 +207,7 @@ class TextServer {
   TextServer(const TextServer&) = delete;
   TextServer& operator=(const TextServer&) = delete;
   ~TextServer() {
-    AwaitServersEnded(L"bench_text_server.exe");
+    AwaitServersEnded(exe_);
     if (classRegistered_) ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kClassKey);
     if (libraryRegistered_)
       ::UnRegisterTypeLib(LIBID_KorvaneBenchText, 1, 0, 0,
@@ -426,9 +435,11 @@ void PrintSize(const SizeFigures& f) {
       (f.drain.Median() + f.conversion.Median()) / f.inProcess.Median());
   std::printf("  console-less spawn and drain        %s  (first spawn of its process: %.4f)\n",
               Spread(f.consoleless).c_str(), f.consolelessFirst.Median());
-  std::printf("  bare transfer, minimal server       %s  %.1f MB/s of UTF-16\n",
-              Spread(f.transfer).c_str(),
-              2.0 * static_cast<double>(f.size.bytes) / f.transfer.Median() / 1e6);
+  std::printf("  bare transfer, minimal server       %s", Spread(f.transfer).c_str());
+  if (f.size.bytes >= (1u << 20))
+    std::printf("  %.1f MB/s of UTF-16",
+                2.0 * static_cast<double>(f.size.bytes) / f.transfer.Median() / 1e6);
+  std::printf("\n");
   const double floor = f.consoleless.Median() + f.transfer.Median();
   std::printf(
       "  RunCmd2 through COM                 %s  floor/this %.2f (spawn-drain + "
@@ -591,18 +602,6 @@ double PeakDuring(const HostProcess& host, const char* field, Work&& work) {
   return std::max(peak, host.StatusBytes(field));
 }
 
-DWORD WindowsPidOf(const std::wstring& exe) {
-  for (DWORD id : ProcessIdsOf(L"QuandrelCom.exe")) {
-    UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-    wchar_t path[MAX_PATH];
-    DWORD size = MAX_PATH;
-    if (process && ::QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-        ::lstrcmpiW(path, exe.c_str()) == 0)
-      return id;
-  }
-  return 0;
-}
-
 struct MemoryGoal {
   bool measured = false;
   double peakOverResult = 0;
@@ -614,7 +613,8 @@ MemoryGoal MemoryFigures(_QuandrelCom* remote, _QuandrelCom* local, const RealSe
   constexpr unsigned long long kBytes = 64ull << 20;
   const double utf16 = 2.0 * static_cast<double>(kBytes);
   const double mib = 1 << 20;
-  DWORD pid = WindowsPidOf(server.exe());
+  std::vector<DWORD> ids = ProcessIdsOf(server.exe());
+  const DWORD pid = ids.empty() ? 0 : ids.front();
   HostProcess host(server.exe());
   UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
   auto windowsPrivate = [&](double* peak) {
