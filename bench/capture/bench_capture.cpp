@@ -450,6 +450,15 @@ void PrintSize(const SizeFigures& f) {
       "    what is left above the floor: %+.4f s; in-process RunCmd2 above its drain: "
       "%+.4f s\n",
       f.viaCom.Median() - floor, f.inProcess.Median() - f.drain.Median());
+  // Each run's transfer against the RunCmd2 call made right after it: the machine's load
+  // changes slowly, so pairs show the ratio's spread better than medians taken apart.
+  Samples paired;
+  for (size_t i = 0; i < f.viaCom.values.size(); ++i)
+    paired.Add((f.consoleless.Median() + f.transfer.values[i]) / f.viaCom.values[i]);
+  std::printf(
+      "    floor/this run by run (spawn-drain median + the run's transfer, over the run's "
+      "RunCmd2): %.2f .. %.2f\n",
+      paired.Min(), paired.Max());
 }
 
 // ---------------------------------------------------------------------------------------------
