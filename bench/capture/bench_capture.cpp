@@ -450,15 +450,15 @@ void PrintSize(const SizeFigures& f) {
       "    what is left above the floor: %+.4f s; in-process RunCmd2 above its drain: "
       "%+.4f s\n",
       f.viaCom.Median() - floor, f.inProcess.Median() - f.drain.Median());
-  // Each run's transfer against the RunCmd2 call made right after it: the machine's load
-  // changes slowly, so pairs show the ratio's spread better than medians taken apart.
+  // Each run's floor against the RunCmd2 call made right after it: the machine's load changes
+  // slowly, so pairs show the ratio's spread better than medians taken apart.
   Samples paired;
-  for (size_t i = 0; i < f.viaCom.values.size(); ++i)
-    paired.Add((f.consoleless.Median() + f.transfer.values[i]) / f.viaCom.values[i]);
+  for (size_t i = 0; i < f.viaCom.values.size() && i < f.consoleless.values.size(); ++i)
+    paired.Add((f.consoleless.values[i] + f.transfer.values[i]) / f.viaCom.values[i]);
   std::printf(
-      "    floor/this run by run (spawn-drain median + the run's transfer, over the run's "
-      "RunCmd2): %.2f .. %.2f\n",
-      paired.Min(), paired.Max());
+      "    floor/this run by run (that run's spawn-drain + transfer, over its RunCmd2): "
+      "median %.2f, %.2f .. %.2f\n",
+      paired.Median(), paired.Min(), paired.Max());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -745,7 +745,7 @@ int main(int argc, char** argv) {
       MemoryGoal memory = MemoryFigures(remote.get(), local.get(), server);
 
       const Size sizes[] = {
-          {"100-byte output", 100, quick ? 3 : 15, quick ? 3 : 15},
+          {"100-byte output", 100, quick ? 3 : 30, quick ? 3 : 30},
           {"1 MiB", 1ull << 20, quick ? 2 : 7, quick ? 2 : 7},
           {"4 MiB", 4ull << 20, quick ? 2 : 5, quick ? 1 : 5},
           {"16 MiB", 16ull << 20, quick ? 2 : 5, quick ? 1 : 5},
