@@ -3,6 +3,11 @@
 #   scripts/bench.sh <name> [-B <x86_64 build folder>] [benchmark arguments...]
 #     cli       quandrelcmd start-up against a bare program making the same engine call
 #               (argument: runs; medians printed)
+#     capture   RunCmd2's capture against its floors at 100 bytes and 1 to 64 MiB: bare drains
+#               (64 KiB and 10,000-byte reads), a console-less spawn and drain, the bare
+#               transfer from a minimal local server of the benchmark's own, call latency, and
+#               the server's peak memory during a 64 MiB capture (about three minutes;
+#               argument: quick, for fewer runs)
 #     runners   RunCmd and RunCmd2 against a registered copy of the server: capture speed, CPU
 #               while waiting, other clients' latency, handle counts (two to three minutes;
 #               argument: calls per method for the handle count)
@@ -11,9 +16,10 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 name=${1:-}
 shift || true
 case "$name" in
+  capture) target=bench_capture; exe=bench/capture/bench_capture.exe ;;
   cli) target=bench_cli; exe=bench/cli/bench_cli.exe ;;
   runners) target=bench_runners; exe=bench/runners/bench_runners.exe ;;
-  *) echo "usage: scripts/bench.sh <cli|runners> [-B <build folder>] [args...]" >&2; exit 2 ;;
+  *) echo "usage: scripts/bench.sh <capture|cli|runners> [-B <build folder>] [args...]" >&2; exit 2 ;;
 esac
 build="$root/build/x86_64"
 if [ "${1:-}" = "-B" ]; then build=$2; shift 2; fi

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "output_capture.h"
 #include "quandrel_com.h"
 #include "quandrelcom.h"
 #include "system_handles.h"
@@ -31,7 +32,7 @@ using korvane::win::UniqueBstr;
 using korvane::win::UniqueHandle;
 
 constexpr unsigned long long kCaptureBytes = 64ull << 20;
-constexpr DWORD kReadSize = 10000;  // the size RunCmd2 reads with
+constexpr DWORD kReadSize = korvane::server::OutputCapture::kReadSize;  // RunCmd2's read size
 
 std::wstring WindowsPathOf(const char* unixPath) {
   std::wstring path = L"Z:";
