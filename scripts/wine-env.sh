@@ -36,6 +36,14 @@ korvane_wine_env() {
   esac
 }
 
+# Runs the build's Wine loader with address-space randomisation off for it and every process it
+# starts (the personality is inherited). Wine lays out each new process's address space before
+# its libraries load; under randomisation that occasionally fails, and the process dies during
+# start-up (CreateProcess then reports ERROR_INTERNAL_ERROR, 1359) or exit, at random.
+korvane_wine() {
+  setarch "$(uname -m)" -R "$KORVANE_WINE" "$@"
+}
+
 # Creates the prefix on first use. The marker is written once the prefix is fully set up.
 korvane_wine_prefix_ready() {
   [ -f "$WINEPREFIX/.korvane-ready" ] && return 0
@@ -49,7 +57,7 @@ korvane_wine_prefix_ready() {
         bash "$KORVANE_ROOT/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" --prefix "$WINEPREFIX" \
           >/dev/null 9>&-
       else
-        "$KORVANE_WINE" wineboot -i >/dev/null 2>&1 </dev/null 9>&-
+        korvane_wine wineboot -i >/dev/null 2>&1 </dev/null 9>&-
         # The services wineboot leaves running do not answer COM activations reliably (a local
         # server's class object is never found): start this prefix's wineserver afresh,
         # persistent and detached from every pipe.
@@ -67,7 +75,7 @@ korvane_wine_prefix_ready() {
 korvane_wine_start() {
   korvane_wine_prefix_ready
   "$WINESERVER" -p >/dev/null 2>&1 </dev/null 9>&- || true
-  "$KORVANE_WINE" cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
+  korvane_wine cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
 }
 
 korvane_wine_stop() {

@@ -75,10 +75,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Wine processes, the wineserver above all, must not inherit the set-up lock (fd 9).
+# Wine processes, the wineserver above all, must not inherit the set-up lock (fd 9). Address-space
+# randomisation is off for them, as in scripts/wine-env.sh (random start-up failures otherwise).
 wine_env() {
   env WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
-    WINESERVER="$WINESERVER_PATH" "${@:2}" 9>&-
+    WINESERVER="$WINESERVER_PATH" setarch "$(uname -m)" -R "${@:2}" 9>&-
 }
 
 # Stops one prefix's wineserver only (other Wine sessions may be running on this machine). A
