@@ -26,6 +26,7 @@
 #include "output_capture.h"
 #include "quandrelcom.h"
 #include "text_server.h"
+#include "bench_support.h"
 #include "win/com_ptr.h"
 #include "win/file_bytes.h"
 #include "win/scoped_com_init.h"
@@ -34,6 +35,10 @@
 
 namespace {
 
+using korvane::bench::Now;
+using korvane::bench::ProcessIdsOf;
+using korvane::bench::RunAndWait;
+using korvane::bench::WindowsPathOf;
 using korvane::win::ComPtr;
 using korvane::win::ReadWholeFile;
 using korvane::win::UniqueBstr;
@@ -47,39 +52,8 @@ static_assert(kLargeRead == korvane::server::OutputCapture::kReadSize,
 // ---------------------------------------------------------------------------------------------
 // Small helpers
 
-std::wstring WindowsPathOf(const char* unixPath) {
-  std::wstring path = L"Z:";
-  for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-  return path;
-}
-
 std::wstring ChildCommand(unsigned long long bytes) {
   return L"\"" + WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" bytes " + std::to_wstring(bytes);
-}
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  ::QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-DWORD RunAndWait(std::wstring commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-    return ::GetLastError();
-  UniqueHandle process(info.hProcess), thread(info.hThread);
-  ::WaitForSingleObject(process.get(), INFINITE);
-  DWORD code = 1;
-  ::GetExitCodeProcess(process.get(), &code);
-  return code;
 }
 
 // Samples of one figure.
@@ -97,27 +71,6 @@ struct Samples {
   double Min() const { return Quantile(0); }
   double Max() const { return Quantile(1); }
 };
-
-// Windows process ids of running processes of exactly this executable (its full path).
-std::vector<DWORD> ProcessIdsOf(const std::wstring& exe) {
-  const wchar_t* image = exe.c_str() + exe.find_last_of(L"\\") + 1;
-  std::vector<DWORD> ids;
-  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (::lstrcmpiW(entry.szExeFile, image) != 0) continue;
-    UniqueHandle process(
-        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-    wchar_t path[MAX_PATH];
-    DWORD size = MAX_PATH;
-    if (process && ::QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-        ::lstrcmpiW(path, exe.c_str()) == 0)
-      ids.push_back(entry.th32ProcessID);
-  }
-  return ids;
-}
 
 // The thread that runs a server's message loop: its process's first thread.
 DWORD MainThreadOf(DWORD processId) {

@@ -19,6 +19,7 @@
 #include "quandrel_com.h"
 #include "quandrelcom.h"
 #include "system_handles.h"
+#include "bench_support.h"
 #include "win/com_ptr.h"
 #include "win/unique_bstr.h"
 #include "win/file_bytes.h"
@@ -26,6 +27,10 @@
 
 namespace {
 
+using korvane::bench::Now;
+using korvane::bench::ProcessIdsOf;
+using korvane::bench::RunAndWait;
+using korvane::bench::WindowsPathOf;
 using korvane::win::ComPtr;
 using korvane::win::ReadWholeFile;
 using korvane::win::UniqueBstr;
@@ -34,39 +39,8 @@ using korvane::win::UniqueHandle;
 constexpr unsigned long long kCaptureBytes = 64ull << 20;
 constexpr DWORD kReadSize = korvane::server::OutputCapture::kReadSize;  // RunCmd2's read size
 
-std::wstring WindowsPathOf(const char* unixPath) {
-  std::wstring path = L"Z:";
-  for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-  return path;
-}
-
 std::wstring ChildCommand(const std::wstring& steps) {
   return L"\"" + WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" " + steps;
-}
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER now;
-  ::QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-DWORD RunAndWait(std::wstring commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-    return ::GetLastError();
-  UniqueHandle process(info.hProcess), thread(info.hThread);
-  ::WaitForSingleObject(process.get(), INFINITE);
-  DWORD code = 1;
-  ::GetExitCodeProcess(process.get(), &code);
-  return code;
 }
 
 // A registered copy of the server in a folder of its own.
@@ -92,21 +66,8 @@ class BenchServer {
 
   // The Windows process id of the running server started from this copy.
   DWORD ProcessId() const {
-    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-         more = ::Process32NextW(snapshot.get(), &entry)) {
-      if (::lstrcmpiW(entry.szExeFile, L"QuandrelCom.exe") != 0) continue;
-      UniqueHandle process(
-          ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-      wchar_t path[MAX_PATH];
-      DWORD size = MAX_PATH;
-      if (process && ::QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-          ::lstrcmpiW(path, exe_.c_str()) == 0)
-        return entry.th32ProcessID;
-    }
-    return 0;
+    std::vector<DWORD> ids = korvane::bench::ProcessIdsOf(exe_);
+    return ids.empty() ? 0 : ids.front();
   }
 
  private:
