@@ -76,6 +76,12 @@ TEST(Stress, ClientsAtOnceGetEveryResultRightAndTheLogStaysWhole) {
     ASSERT_NE(end, std::string::npos) << "the log ends inside a line";
     const std::string line = log.substr(at, end - at);
     EXPECT_TRUE(IsWholeLogLine(line)) << "line " << lines << ": " << line;
+    // A start that failed for another reason than the missing program says why.
+    const size_t code = line.find("Pos=20001, ErrorCode=");
+    if (code != std::string::npos) {
+      const std::string error = line.substr(code + 21);
+      if (error != "2" && error != "3") ADD_FAILURE() << "a child could not be started: " << line;
+    }
     ++lines;
     at = end + 2;
   }
