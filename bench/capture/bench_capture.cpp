@@ -28,6 +28,7 @@
 #include "text_server.h"
 #include "bench_support.h"
 #include "win/com_ptr.h"
+#include "win/main_thread.h"
 #include "win/file_bytes.h"
 #include "win/scoped_com_init.h"
 #include "win/unique_bstr.h"
@@ -72,28 +73,6 @@ struct Samples {
   double Max() const { return Quantile(1); }
 };
 
-// The thread that runs a server's message loop: its process's first thread.
-DWORD MainThreadOf(DWORD processId) {
-  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  DWORD main = 0;
-  ULONGLONG earliest = ~0ull;
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
-       more = ::Thread32Next(snapshot.get(), &entry)) {
-    if (entry.th32OwnerProcessID != processId) continue;
-    UniqueHandle thread(::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID));
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!thread || !::GetThreadTimes(thread.get(), &created, &exited, &kernel, &user)) continue;
-    ULONGLONG time = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    if (time < earliest) {
-      earliest = time;
-      main = entry.th32ThreadID;
-    }
-  }
-  return main;
-}
-
 // Waits for the servers this benchmark started to end on their own (after their last object is
 // released); one still running after that is asked to quit through its main thread. Never
 // killed: under Wine a killed server stays registered with the RPC service.
@@ -101,7 +80,7 @@ void AwaitServersEnded(const std::wstring& exe) {
   for (DWORD id : ProcessIdsOf(exe)) {
     UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
     if (!process || ::WaitForSingleObject(process.get(), 8000) == WAIT_OBJECT_0) continue;
-    ::PostThreadMessageW(MainThreadOf(id), WM_QUIT, 0, 0);
+    ::PostThreadMessageW(korvane::win::MainThreadOf(id), WM_QUIT, 0, 0);
     if (::WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0)
       std::printf("note: %ls (pid %lu) did not end\n", exe.c_str(), id);
   }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "win/main_thread.h"
 #include "win/unique_handle.h"
 #include "win/variant_args.h"
 
@@ -43,30 +44,6 @@ std::vector<DWORD> ServerProcessIds() {
 
 namespace {
 
-// The thread that runs the server's message loop: the process's first thread.
-DWORD MainThreadOf(DWORD processId) {
-  win::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  if (!snapshot) return 0;
-  DWORD main = 0;
-  ULONGLONG earliest = ~0ull;
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
-       more = ::Thread32Next(snapshot.get(), &entry)) {
-    if (entry.th32OwnerProcessID != processId) continue;
-    win::UniqueHandle thread(
-        ::OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID));
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!thread || !::GetThreadTimes(thread.get(), &created, &exited, &kernel, &user)) continue;
-    ULONGLONG time = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    if (time < earliest) {
-      earliest = time;
-      main = entry.th32ThreadID;
-    }
-  }
-  return main;
-}
-
 // Wine's RPC service keeps the class object of a server that was killed and hands it to every
 // later client (which then fails with RPC_S_SERVER_UNAVAILABLE). Restarting the service forgets
 // every registration; running servers are reached again once they register anew, and new ones
@@ -100,7 +77,7 @@ void EndAllServerProcesses() {
   for (DWORD id : ServerProcessIds()) {
     win::UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
     if (!process) continue;
-    ::PostThreadMessageW(MainThreadOf(id), WM_QUIT, 0, 0);
+    ::PostThreadMessageW(win::MainThreadOf(id), WM_QUIT, 0, 0);
     running.push_back(std::move(process));
   }
   bool killed = false;
