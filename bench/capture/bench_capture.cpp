@@ -29,19 +29,18 @@
 #include "bench_support.h"
 #include "win/com_ptr.h"
 #include "win/main_thread.h"
-#include "win/file_bytes.h"
 #include "win/scoped_com_init.h"
 #include "win/unique_bstr.h"
 #include "win/unique_handle.h"
 
 namespace {
 
+using korvane::bench::HostProcess;
 using korvane::bench::Now;
 using korvane::bench::ProcessIdsOf;
 using korvane::bench::RunAndWait;
 using korvane::bench::WindowsPathOf;
 using korvane::win::ComPtr;
-using korvane::win::ReadWholeFile;
 using korvane::win::UniqueBstr;
 using korvane::win::UniqueHandle;
 
@@ -468,62 +467,6 @@ void LatencyFigures(_QuandrelCom* remote, _BenchText* text) {
 
 // ---------------------------------------------------------------------------------------------
 // Memory of the server during a 64 MiB capture
-
-// The host (Linux) process of a Wine process, found in the host's /proc (reached through drive
-// Z:) by its command line, which names the executable (by its Windows path, or by its host path
-// when started from the host, as this benchmark is), and by its name, which Wine sets
-// to the executable's file name (cut to 15 characters). Its status file gives RssAnon (private
-// resident memory) and VmHWM. /proc/self would not do: the wineserver opens files for Wine
-// processes, so it would name the wineserver.
-class HostProcess {
- public:
-  explicit HostProcess(const std::wstring& windowsExe) {
-    std::string wanted = Lower(std::string(windowsExe.begin(), windowsExe.end()));
-    std::string name = wanted.substr(wanted.find_last_of("\\/") + 1).substr(0, 15);
-    std::string hostPath;  // of a file on drive Z:, the host's root
-    if (wanted.compare(0, 3, "z:\\") == 0) {
-      hostPath = wanted.substr(2);
-      std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
-    }
-    WIN32_FIND_DATAW entry;
-    HANDLE find = ::FindFirstFileW(L"Z:\\proc\\*", &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-      std::wstring pid = entry.cFileName;
-      if (pid.empty() || pid.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-      std::string line = Lower(ReadWholeFile(L"Z:\\proc\\" + pid + L"\\cmdline"));
-      if (line.find(wanted) == std::string::npos &&
-          (hostPath.empty() || line.find(hostPath) == std::string::npos))
-        continue;
-      std::string status = Lower(ReadWholeFile(L"Z:\\proc\\" + pid + L"\\status"));
-      if (status.compare(0, 6 + name.size(), "name:\t" + name) != 0) continue;
-      pid_ = pid;
-      break;
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
-  }
-  static HostProcess Self() {
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return HostProcess(self);
-  }
-  bool found() const { return !pid_.empty(); }
-  const std::wstring& pid() const { return pid_; }
-  // A field of /proc/<pid>/status in bytes (the file gives kB); 0 when absent.
-  double StatusBytes(const char* field) const {
-    std::string status = ReadWholeFile(L"Z:\\proc\\" + pid_ + L"\\status");
-    size_t at = status.find(std::string(field) + ":");
-    if (at == std::string::npos) return 0;
-    return std::atof(status.c_str() + at + std::char_traits<char>::length(field) + 1) * 1024;
-  }
-
- private:
-  static std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-    return text;
-  }
-  std::wstring pid_;
-};
 
 // The peak of `field` in `host`'s status while `work` runs, sampled every few milliseconds
 // (the copies that matter live for a second or more).

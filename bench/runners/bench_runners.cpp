@@ -22,17 +22,16 @@
 #include "bench_support.h"
 #include "win/com_ptr.h"
 #include "win/unique_bstr.h"
-#include "win/file_bytes.h"
 #include "win/unique_handle.h"
 
 namespace {
 
+using korvane::bench::HostProcess;
 using korvane::bench::Now;
 using korvane::bench::ProcessIdsOf;
 using korvane::bench::RunAndWait;
 using korvane::bench::WindowsPathOf;
 using korvane::win::ComPtr;
-using korvane::win::ReadWholeFile;
 using korvane::win::UniqueBstr;
 using korvane::win::UniqueHandle;
 
@@ -74,50 +73,6 @@ class BenchServer {
   std::wstring folder_;
   std::wstring exe_;
   bool ok_ = false;
-};
-
-// Wine reports no CPU time through GetProcessTimes for other processes, so the server's time is
-// also read from the host's /proc entry of its process (found by its command line).
-class HostCpuClock {
- public:
-  explicit HostCpuClock(const std::wstring& serverExe) {
-    std::string wanted(serverExe.begin(), serverExe.end());
-    std::transform(wanted.begin(), wanted.end(), wanted.begin(), ::tolower);
-    WIN32_FIND_DATAW entry;
-    HANDLE find = ::FindFirstFileW(L"Z:\\proc\\*", &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-      std::wstring name = entry.cFileName;
-      if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-      std::string line = ReadWholeFile(L"Z:\\proc\\" + name + L"\\cmdline");
-      std::transform(line.begin(), line.end(), line.begin(), ::tolower);
-      if (line.find(wanted) != std::string::npos) {
-        stat_ = L"Z:\\proc\\" + name + L"\\stat";
-        break;
-      }
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
-  }
-  bool found() const { return !stat_.empty(); }
-  // User plus system time in seconds (clock ticks of 1/100 s).
-  double Seconds() const {
-    std::string stat = ReadWholeFile(stat_);
-    size_t at = stat.rfind(')');
-    if (at == std::string::npos) return 0;
-    std::vector<std::string> fields;
-    for (size_t i = at + 2; i < stat.size();) {
-      size_t end = stat.find(' ', i);
-      if (end == std::string::npos) end = stat.size();
-      fields.push_back(stat.substr(i, end - i));
-      i = end + 1;
-    }
-    // After the name: state is field 3, utime 14, stime 15.
-    if (fields.size() < 13) return 0;
-    return (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) / 100.0;
-  }
-
- private:
-  std::wstring stat_;
 };
 
 double ProcessCpuSeconds(HANDLE process) {
@@ -199,14 +154,14 @@ void CaptureFigures(_QuandrelCom* remote) {
 
 void IdleWaitFigures(_QuandrelCom* remote, const BenchServer& server, DWORD serverPid) {
   UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverPid));
-  HostCpuClock host(server.exe());
+  HostProcess host(server.exe());
   std::wstring line = ChildCommand(L"sleep 5000");
   double cpu0 = ProcessCpuSeconds(process.get());
-  double host0 = host.Seconds();
+  double host0 = host.CpuSeconds();
   size_t chars = 0;
   double wall = RunCmd2Seconds(remote, line, &chars);
   double cpu = ProcessCpuSeconds(process.get()) - cpu0;
-  double hostCpu = host.Seconds() - host0;
+  double hostCpu = host.CpuSeconds() - host0;
   std::printf("server CPU while RunCmd2 waits on a child silent for 5 s (wall %.2f s):\n", wall);
   std::printf("  GetProcessTimes on the server:   %7.1f ms  (%.2f %% of wall)\n", cpu * 1000,
               100 * cpu / wall);

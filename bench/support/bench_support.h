@@ -1,13 +1,16 @@
 // Helpers the benchmarks share: paths of the build tree, a clock, starting programs, finding the
-// processes of one executable.
+// processes of one executable, and the host (Linux) side of a Wine process.
 #pragma once
 
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "win/file_bytes.h"
 #include "win/unique_handle.h"
 
 namespace korvane::bench {
@@ -66,5 +69,79 @@ inline std::vector<DWORD> ProcessIdsOf(const std::wstring& exe) {
   }
   return ids;
 }
+
+// The host (Linux) process of a Wine process, found in the host's /proc (reached through drive
+// Z:) by its command line, which names the executable (by its Windows path, or by its host path
+// when started from the host, as this benchmark is), and by its name, which Wine sets
+// to the executable's file name (cut to 15 characters). Its status file gives RssAnon (private
+// resident memory) and VmHWM. /proc/self would not do: the wineserver opens files for Wine
+// processes, so it would name the wineserver.
+class HostProcess {
+ public:
+  explicit HostProcess(const std::wstring& windowsExe) {
+    std::string wanted = Lower(std::string(windowsExe.begin(), windowsExe.end()));
+    std::string name = wanted.substr(wanted.find_last_of("\\/") + 1).substr(0, 15);
+    std::string hostPath;  // of a file on drive Z:, the host's root
+    if (wanted.compare(0, 3, "z:\\") == 0) {
+      hostPath = wanted.substr(2);
+      std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
+    }
+    WIN32_FIND_DATAW entry;
+    HANDLE find = ::FindFirstFileW(L"Z:\\proc\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+      std::wstring pid = entry.cFileName;
+      if (pid.empty() || pid.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+      std::string line = Lower(win::ReadWholeFile(L"Z:\\proc\\" + pid + L"\\cmdline"));
+      if (line.find(wanted) == std::string::npos &&
+          (hostPath.empty() || line.find(hostPath) == std::string::npos))
+        continue;
+      std::string status = Lower(win::ReadWholeFile(L"Z:\\proc\\" + pid + L"\\status"));
+      if (status.compare(0, 6 + name.size(), "name:\t" + name) != 0) continue;
+      pid_ = pid;
+      break;
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+  }
+  static HostProcess Self() {
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return HostProcess(self);
+  }
+  bool found() const { return !pid_.empty(); }
+  const std::wstring& pid() const { return pid_; }
+  // A field of /proc/<pid>/status in bytes (the file gives kB); 0 when absent.
+  double StatusBytes(const char* field) const {
+    std::string status = win::ReadWholeFile(L"Z:\\proc\\" + pid_ + L"\\status");
+    size_t at = status.find(std::string(field) + ":");
+    if (at == std::string::npos) return 0;
+    return std::atof(status.c_str() + at + std::char_traits<char>::length(field) + 1) * 1024;
+  }
+
+  // User plus system time in seconds, from /proc/<pid>/stat (clock ticks of 1/100 s): Wine
+  // reports no CPU time through GetProcessTimes for other processes.
+  double CpuSeconds() const {
+    std::string stat = win::ReadWholeFile(L"Z:\\proc\\" + pid_ + L"\\stat");
+    size_t at = stat.rfind(')');
+    if (at == std::string::npos) return 0;
+    std::vector<std::string> fields;
+    for (size_t i = at + 2; i < stat.size();) {
+      size_t end = stat.find(' ', i);
+      if (end == std::string::npos) end = stat.size();
+      fields.push_back(stat.substr(i, end - i));
+      i = end + 1;
+    }
+    // After the name: state is field 3, utime 14, stime 15.
+    if (fields.size() < 13) return 0;
+    return (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) / 100.0;
+  }
+
+ private:
+  static std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+    return text;
+  }
+  std::wstring pid_;
+};
 
 }  // namespace korvane::bench

@@ -1,0 +1,204 @@
+// A long run of mixed calls against one server, printed, not judged: the server's handle count
+// and private memory before and after, and calls per second with one client and with eight.
+//   bench_soak.exe [calls, default 10000]
+// Half of the calls come from one client, half from eight clients at once. The clients are the
+// stress test's (every method, every result checked), so a wrong result shows here too.
+#include <objbase.h>
+#include <psapi.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "quandrelcom.h"
+#include "system_handles.h"
+#include "win/com_ptr.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_handle.h"
+
+namespace {
+
+using korvane::bench::HostProcess;
+using korvane::bench::Now;
+using korvane::bench::ProcessIdsOf;
+using korvane::bench::RunAndWait;
+using korvane::bench::WindowsPathOf;
+using korvane::win::ComPtr;
+using korvane::win::UniqueHandle;
+
+// A registered copy of the server with the reference engine beside it, and a work folder for
+// the clients' files.
+class SoakServer {
+ public:
+  SoakServer() {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    root_ = std::wstring(temp) + L"bench-soak-" + std::to_wstring(::GetCurrentProcessId());
+    folder_ = root_ + L"\\server";
+    work_ = root_ + L"\\work";
+    exe_ = folder_ + L"\\QuandrelCom.exe";
+    ok_ = ::CreateDirectoryW(root_.c_str(), nullptr) &&
+          ::CreateDirectoryW(folder_.c_str(), nullptr) &&
+          ::CreateDirectoryW(work_.c_str(), nullptr) &&
+          ::CopyFileW(WindowsPathOf(KORVANE_SERVER_EXE).c_str(), exe_.c_str(), FALSE) &&
+          ::CopyFileW(WindowsPathOf(KORVANE_ENGINE_SDK).c_str(),
+                      (folder_ + L"\\quandrelsdk.dll").c_str(), FALSE) &&
+          WriteText(work_ + L"\\in.txt", "one\r\ntwo\r\n") &&
+          RunAndWait(L"\"" + exe_ + L"\" /RegServer") == 0;
+  }
+  ~SoakServer() {
+    RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
+    RemoveTree(root_);
+  }
+  bool ok() const { return ok_; }
+  const std::wstring& exe() const { return exe_; }
+  const std::wstring& work() const { return work_; }
+
+ private:
+  static bool WriteText(const std::wstring& path, const std::string& text) {
+    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                       nullptr) &&
+           written == text.size();
+  }
+  static void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveTree(path);
+        else
+          ::DeleteFileW(path.c_str());
+      } while (::FindNextFileW(find, &entry));
+      ::FindClose(find);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+  }
+
+  std::wstring root_, folder_, work_, exe_;
+  bool ok_ = false;
+};
+
+// What the server holds, as far as the platform tells it.
+struct ServerState {
+  size_t handles = 0;
+  double windowsPrivate = 0;  // PROCESS_MEMORY_COUNTERS_EX::PrivateUsage (Wine: 0)
+  double hostPrivate = 0;     // the host process's RssAnon
+};
+
+ServerState ReadState(DWORD pid, const HostProcess& host) {
+  ServerState state;
+  state.handles = korvane::test::HandleCountOf(pid);
+  UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof counters;
+  if (process &&
+      ::GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters))
+    state.windowsPrivate = static_cast<double>(counters.PrivateUsage);
+  if (host.found()) state.hostPrivate = host.StatusBytes("RssAnon");
+  return state;
+}
+
+// Runs `clients` stress clients at once, `callsEach` calls each; the seconds they took, and the
+// wrong results they reported (a client that could not reach the server counts 1000).
+double RunClients(const SoakServer& server, int clients, int callsEach, int round,
+                  unsigned long* wrong) {
+  std::vector<UniqueHandle> processes;
+  const double start = Now();
+  for (int i = 0; i < clients; ++i) {
+    std::wstring commandLine = L"\"" + WindowsPathOf(KORVANE_STRESS_CLIENT) + L"\" \"" +
+                               WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" \"" + server.work() +
+                               L"\" " + std::to_wstring(round * 100 + i) + L" " +
+                               std::to_wstring(callsEach);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+      std::printf("cannot start a client, error %lu\n", ::GetLastError());
+      *wrong += 1000;
+      continue;
+    }
+    ::CloseHandle(info.hThread);
+    processes.emplace_back(info.hProcess);
+  }
+  for (const UniqueHandle& process : processes) {
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.get(), &code);
+    *wrong += code;
+  }
+  return Now() - start;
+}
+
+void PrintState(const char* label, const ServerState& state) {
+  const double mib = 1 << 20;
+  std::printf(
+      "  %-7s handles %5zu   private: host RssAnon %7.2f MiB, Windows PrivateUsage "
+      "%7.2f MiB%s\n",
+      label, state.handles, state.hostPrivate / mib, state.windowsPrivate / mib,
+      state.windowsPrivate == 0 ? " (Wine reads 0 for another process)" : "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int calls = argc > 1 ? std::atoi(argv[1]) : 10000;
+  const int single = calls / 2;
+  const int eachOfEight = (calls - single) / 8;
+  korvane::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
+  SoakServer server;
+  // This object keeps the server running between the rounds, so one process is measured.
+  ComPtr<_QuandrelCom> keeper;
+  HRESULT hr = server.ok() ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
+                                                IID__QuandrelCom, keeper.put_void())
+                           : E_FAIL;
+  std::vector<DWORD> ids = ProcessIdsOf(server.exe());
+  if (FAILED(hr) || ids.size() != 1) {
+    std::printf("cannot reach a registered server (0x%08lX)\n", static_cast<unsigned long>(hr));
+    return 1;
+  }
+  const DWORD pid = ids.front();
+  HostProcess host(server.exe());
+
+  unsigned long wrong = 0;
+  // Settles what the server keeps for good: the engine library's binding, the log file's
+  // first creation, the run time's caches.
+  RunClients(server, 1, 60, 0, &wrong);
+  const ServerState before = ReadState(pid, host);
+  const double oneSeconds = RunClients(server, 1, single, 1, &wrong);
+  const ServerState middle = ReadState(pid, host);
+  const double eightSeconds = RunClients(server, 8, eachOfEight, 2, &wrong);
+  const ServerState after = ReadState(pid, host);
+
+  std::printf(
+      "soak: %d mixed calls (RunCmd2 with output and with a missing program, RunCmd "
+      "waiting, EnableDebugLog read back, the overflow error, Quandrel; one sixth each)\n",
+      single + 8 * eachOfEight);
+  std::printf("  1 client:   %5d calls in %7.1f s  %7.1f calls/s\n", single, oneSeconds,
+              single / oneSeconds);
+  std::printf("  8 clients:  %5d calls in %7.1f s  %7.1f calls/s\n", 8 * eachOfEight, eightSeconds,
+              8 * eachOfEight / eightSeconds);
+  std::printf("  wrong results reported by the clients: %lu\n", wrong);
+  std::printf("server (pid %lu, one process throughout: %s):\n", pid,
+              ProcessIdsOf(server.exe()) == ids ? "yes" : "NO");
+  PrintState("before", before);
+  PrintState("middle", middle);
+  PrintState("after", after);
+  std::printf("  growth  handles %+lld, host RssAnon %+.2f MiB\n",
+              static_cast<long long>(after.handles) - static_cast<long long>(before.handles),
+              (after.hostPrivate - before.hostPrivate) / (1 << 20));
+  keeper.reset();
+  return wrong == 0 ? 0 : 1;
+}
