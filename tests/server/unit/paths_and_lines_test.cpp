@@ -5,7 +5,9 @@
 #include "log_line.h"
 #include "show_window.h"
 #include "win/ansi_text.h"
+#include "test_support.h"
 #include "win/module_path.h"
+#include "win/unique_module.h"
 
 namespace korvane::server {
 namespace {
@@ -28,6 +30,29 @@ TEST(ServerPaths, FileInFolderAddsOneBackslash) {
   EXPECT_EQ(EngineExecutablePath(L"C:\\Tools"), L"C:\\Tools\\quandrel.dll");
   EXPECT_EQ(EngineExecutablePath(L"C:\\"), L"C:\\quandrel.dll");
   EXPECT_EQ(EngineExecutablePath(L"D:\\My Tools"), L"D:\\My Tools\\quandrel.dll");
+}
+
+// The server's folder is read however deep it lies: a module in a folder deeper than the
+// platform's path limit reports its whole path, never one cut at the limit, and the log and the
+// engine are looked for in that whole folder.
+TEST(ServerPaths, AFolderDeeperThanThePathLimitIsReadWhole) {
+  test::TempDir base(L"deep module");
+  std::wstring folder = base.path();
+  for (int level = 0; level < 7; ++level) {
+    folder += L"\\" + std::wstring(40, L'd');
+    // The prefix lifts the path limit for the platform's file functions.
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) << ::GetLastError();
+  }
+  const std::wstring library = folder + L"\\quandrelsdk.dll";
+  ASSERT_GT(library.size(), static_cast<size_t>(MAX_PATH));
+  ASSERT_TRUE(::CopyFileW(test::WindowsPathOf(KORVANE_ENGINE_SDK).c_str(),
+                          (L"\\\\?\\" + library).c_str(), FALSE));
+  win::UniqueModule module(::LoadLibraryW((L"\\\\?\\" + library).c_str()));
+  ASSERT_TRUE(module) << ::GetLastError();
+  const std::wstring path = win::ModulePath(module.get());
+  EXPECT_EQ(path, library);
+  EXPECT_EQ(LogFilePath(FolderOfPath(path)), folder + L"\\_debug.log");
+  EXPECT_EQ(EngineExecutablePath(FolderOfPath(path)), folder + L"\\quandrel.dll");
 }
 
 TEST(EngineCommandLine, QuotesThePathAndKeepsTheClientTextUnchanged) {
