@@ -72,7 +72,7 @@ inline std::vector<DWORD> ProcessIdsOf(const std::wstring& exe) {
 
 // The host (Linux) process of a Wine process, found in the host's /proc (reached through drive
 // Z:) by its command line, which names the executable (by its Windows path, or by its host path
-// when started from the host, as this benchmark is), and by its name, which Wine sets
+// when started from the host, as the benchmarks are), and by its name, which Wine sets
 // to the executable's file name (cut to 15 characters). Its status file gives RssAnon (private
 // resident memory) and VmHWM. /proc/self would not do: the wineserver opens files for Wine
 // processes, so it would name the wineserver.
