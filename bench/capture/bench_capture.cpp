@@ -28,17 +28,16 @@
 #include "text_server.h"
 #include "bench_support.h"
 #include "win/com_ptr.h"
-#include "win/main_thread.h"
 #include "win/scoped_com_init.h"
 #include "win/unique_bstr.h"
 #include "win/unique_handle.h"
 
 namespace {
 
+using korvane::bench::AwaitServersEnded;
 using korvane::bench::HostProcess;
 using korvane::bench::Now;
 using korvane::bench::ProcessIdsOf;
-using korvane::bench::RunAndWait;
 using korvane::bench::WindowsPathOf;
 using korvane::win::ComPtr;
 using korvane::win::UniqueBstr;
@@ -72,51 +71,8 @@ struct Samples {
   double Max() const { return Quantile(1); }
 };
 
-// Waits for the servers this benchmark started to end on their own (after their last object is
-// released); one still running after that is asked to quit through its main thread. Never
-// killed: under Wine a killed server stays registered with the RPC service.
-void AwaitServersEnded(const std::wstring& exe) {
-  for (DWORD id : ProcessIdsOf(exe)) {
-    UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
-    if (!process || ::WaitForSingleObject(process.get(), 8000) == WAIT_OBJECT_0) continue;
-    ::PostThreadMessageW(korvane::win::MainThreadOf(id), WM_QUIT, 0, 0);
-    if (::WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0)
-      std::printf("note: %ls (pid %lu) did not end\n", exe.c_str(), id);
-  }
-}
-
 // ---------------------------------------------------------------------------------------------
 // The servers
-
-// A registered copy of the real server in a folder of its own (/RegServer, /UnregServer).
-class RealServer {
- public:
-  RealServer() {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"bench-capture-" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(folder_.c_str(), nullptr);
-    exe_ = folder_ + L"\\QuandrelCom.exe";
-    ok_ = ::CopyFileW(WindowsPathOf(KORVANE_SERVER_EXE).c_str(), exe_.c_str(), FALSE) &&
-          RunAndWait(L"\"" + exe_ + L"\" /RegServer") == 0;
-  }
-  RealServer(const RealServer&) = delete;
-  RealServer& operator=(const RealServer&) = delete;
-  ~RealServer() {
-    AwaitServersEnded(exe_);
-    RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
-    ::DeleteFileW(exe_.c_str());
-    ::DeleteFileW((folder_ + L"\\_debug.log").c_str());
-    ::RemoveDirectoryW(folder_.c_str());
-  }
-  bool ok() const { return ok_; }
-  const std::wstring& exe() const { return exe_; }
-
- private:
-  std::wstring folder_;
-  std::wstring exe_;
-  bool ok_ = false;
-};
 
 // The minimal server, registered for the run: its type library (which registers its interface
 // for the automation marshaller) and its class. Everything is taken back afterwards.
@@ -492,7 +448,8 @@ struct MemoryGoal {
 };
 
 // Runs first, on a server that has served nothing yet, so its high-water mark is this call's.
-MemoryGoal MemoryFigures(_QuandrelCom* remote, _QuandrelCom* local, const RealServer& server) {
+MemoryGoal MemoryFigures(_QuandrelCom* remote, _QuandrelCom* local,
+                         const korvane::bench::ServerCopy& server) {
   MemoryGoal goal;
   constexpr unsigned long long kBytes = 64ull << 20;
   const double utf16 = 2.0 * static_cast<double>(kBytes);
@@ -594,7 +551,7 @@ int main(int argc, char** argv) {
   korvane::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
   int status = 0;
   {
-    RealServer server;
+    korvane::bench::ServerCopy server(KORVANE_SERVER_EXE, L"capture");
     TextServer textServer;
     ComPtr<_QuandrelCom> remote, local;
     ComPtr<_BenchText> text;

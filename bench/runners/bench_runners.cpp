@@ -28,8 +28,6 @@ namespace {
 
 using korvane::bench::HostProcess;
 using korvane::bench::Now;
-using korvane::bench::ProcessIdsOf;
-using korvane::bench::RunAndWait;
 using korvane::bench::WindowsPathOf;
 using korvane::win::ComPtr;
 using korvane::win::UniqueBstr;
@@ -41,39 +39,6 @@ constexpr DWORD kReadSize = korvane::server::OutputCapture::kReadSize;  // RunCm
 std::wstring ChildCommand(const std::wstring& steps) {
   return L"\"" + WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" " + steps;
 }
-
-// A registered copy of the server in a folder of its own.
-class BenchServer {
- public:
-  BenchServer() {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    folder_ = std::wstring(temp) + L"bench-runners-" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(folder_.c_str(), nullptr);
-    exe_ = folder_ + L"\\QuandrelCom.exe";
-    ok_ = ::CopyFileW(WindowsPathOf(KORVANE_SERVER_EXE).c_str(), exe_.c_str(), FALSE) &&
-          RunAndWait(L"\"" + exe_ + L"\" /RegServer") == 0;
-  }
-  ~BenchServer() {
-    RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
-    ::DeleteFileW(exe_.c_str());
-    ::DeleteFileW((folder_ + L"\\_debug.log").c_str());
-    ::RemoveDirectoryW(folder_.c_str());
-  }
-  bool ok() const { return ok_; }
-  const std::wstring& exe() const { return exe_; }
-
-  // The Windows process id of the running server started from this copy.
-  DWORD ProcessId() const {
-    std::vector<DWORD> ids = korvane::bench::ProcessIdsOf(exe_);
-    return ids.empty() ? 0 : ids.front();
-  }
-
- private:
-  std::wstring folder_;
-  std::wstring exe_;
-  bool ok_ = false;
-};
 
 double ProcessCpuSeconds(HANDLE process) {
   FILETIME created, ended, kernel, user;
@@ -152,7 +117,8 @@ void CaptureFigures(_QuandrelCom* remote) {
               viaCom, mib / viaCom, comChars, bare / viaCom);
 }
 
-void IdleWaitFigures(_QuandrelCom* remote, const BenchServer& server, DWORD serverPid) {
+void IdleWaitFigures(_QuandrelCom* remote, const korvane::bench::ServerCopy& server,
+                     DWORD serverPid) {
   UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverPid));
   HostProcess host(server.exe());
   std::wstring line = ChildCommand(L"sleep 5000");
@@ -276,7 +242,7 @@ int main(int argc, char** argv) {
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int status = 0;
   {
-    BenchServer server;
+    korvane::bench::ServerCopy server(KORVANE_SERVER_EXE, L"runners");
     ComPtr<_QuandrelCom> remote;
     HRESULT hr = server.ok() ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
                                                   IID__QuandrelCom, remote.put_void())

@@ -24,7 +24,6 @@ namespace {
 using korvane::bench::HostProcess;
 using korvane::bench::Now;
 using korvane::bench::ProcessIdsOf;
-using korvane::bench::RunAndWait;
 using korvane::bench::WindowsPathOf;
 using korvane::win::ComPtr;
 using korvane::win::UniqueHandle;
@@ -33,28 +32,14 @@ using korvane::win::UniqueHandle;
 // the clients' files.
 class SoakServer {
  public:
-  SoakServer() {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    root_ = std::wstring(temp) + L"bench-soak-" + std::to_wstring(::GetCurrentProcessId());
-    folder_ = root_ + L"\\server";
-    work_ = root_ + L"\\work";
-    exe_ = folder_ + L"\\QuandrelCom.exe";
-    ok_ = ::CreateDirectoryW(root_.c_str(), nullptr) &&
-          ::CreateDirectoryW(folder_.c_str(), nullptr) &&
-          ::CreateDirectoryW(work_.c_str(), nullptr) &&
-          ::CopyFileW(WindowsPathOf(KORVANE_SERVER_EXE).c_str(), exe_.c_str(), FALSE) &&
+  SoakServer() : copy_(KORVANE_SERVER_EXE, L"soak"), work_(copy_.folder() + L"\\work") {
+    ok_ = copy_.ok() && ::CreateDirectoryW(work_.c_str(), nullptr) &&
           ::CopyFileW(WindowsPathOf(KORVANE_ENGINE_SDK).c_str(),
-                      (folder_ + L"\\quandrelsdk.dll").c_str(), FALSE) &&
-          WriteText(work_ + L"\\in.txt", "one\r\ntwo\r\n") &&
-          RunAndWait(L"\"" + exe_ + L"\" /RegServer") == 0;
-  }
-  ~SoakServer() {
-    RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
-    RemoveTree(root_);
+                      (copy_.folder() + L"\\quandrelsdk.dll").c_str(), FALSE) &&
+          WriteText(work_ + L"\\in.txt", "one\r\ntwo\r\n");
   }
   bool ok() const { return ok_; }
-  const std::wstring& exe() const { return exe_; }
+  const std::wstring& exe() const { return copy_.exe(); }
   const std::wstring& work() const { return work_; }
 
  private:
@@ -67,25 +52,9 @@ class SoakServer {
                        nullptr) &&
            written == text.size();
   }
-  static void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = folder + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          RemoveTree(path);
-        else
-          ::DeleteFileW(path.c_str());
-      } while (::FindNextFileW(find, &entry));
-      ::FindClose(find);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-  }
 
-  std::wstring root_, folder_, work_, exe_;
+  korvane::bench::ServerCopy copy_;
+  std::wstring work_;
   bool ok_ = false;
 };
 

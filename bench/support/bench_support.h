@@ -1,16 +1,19 @@
 // Helpers the benchmarks share: paths of the build tree, a clock, starting programs, finding the
-// processes of one executable, and the host (Linux) side of a Wine process.
+// processes of one executable, a registered copy of the server, and the host (Linux) side of a
+// Wine process.
 #pragma once
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "win/file_bytes.h"
+#include "win/main_thread.h"
 #include "win/unique_handle.h"
 
 namespace korvane::bench {
@@ -69,6 +72,74 @@ inline std::vector<DWORD> ProcessIdsOf(const std::wstring& exe) {
   }
   return ids;
 }
+
+// Deletes a folder and everything below it, as far as it can.
+inline void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = folder + L"\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(path);
+      else
+        ::DeleteFileW(path.c_str());
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+  }
+  ::RemoveDirectoryW(folder.c_str());
+}
+
+// Waits for the server processes of `exe` to end on their own (after their last object is
+// released); one still running after that is asked to quit through its main thread. Never
+// killed: under Wine a killed server stays registered with the RPC service.
+inline void AwaitServersEnded(const std::wstring& exe) {
+  for (DWORD id : ProcessIdsOf(exe)) {
+    win::UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
+    if (!process || ::WaitForSingleObject(process.get(), 8000) == WAIT_OBJECT_0) continue;
+    ::PostThreadMessageW(win::MainThreadOf(id), WM_QUIT, 0, 0);
+    if (::WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0)
+      std::printf("note: %ls (pid %lu) did not end\n", exe.c_str(), id);
+  }
+}
+
+// A copy of the built server in a temporary folder of its own, registered machine-wide while the
+// benchmark runs; unregistered and removed, folder and all, afterwards.
+class ServerCopy {
+ public:
+  ServerCopy(const char* builtServer, const std::wstring& name) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    folder_ =
+        std::wstring(temp) + L"bench-" + name + L"-" + std::to_wstring(::GetCurrentProcessId());
+    exe_ = folder_ + L"\\QuandrelCom.exe";
+    ok_ = ::CreateDirectoryW(folder_.c_str(), nullptr) &&
+          ::CopyFileW(WindowsPathOf(builtServer).c_str(), exe_.c_str(), FALSE) &&
+          RunAndWait(L"\"" + exe_ + L"\" /RegServer") == 0;
+  }
+  ServerCopy(const ServerCopy&) = delete;
+  ServerCopy& operator=(const ServerCopy&) = delete;
+  ~ServerCopy() {
+    AwaitServersEnded(exe_);  // a running server holds its files
+    RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
+    RemoveTree(folder_);
+  }
+  bool ok() const { return ok_; }
+  const std::wstring& folder() const { return folder_; }
+  const std::wstring& exe() const { return exe_; }
+  // The Windows process id of the running server started from this copy; 0 when none runs.
+  DWORD ProcessId() const {
+    std::vector<DWORD> ids = ProcessIdsOf(exe_);
+    return ids.empty() ? 0 : ids.front();
+  }
+
+ private:
+  std::wstring folder_;
+  std::wstring exe_;
+  bool ok_ = false;
+};
 
 // The host (Linux) process of a Wine process, found in the host's /proc (reached through drive
 // Z:) by its command line, which names the executable (by its Windows path, or by its host path
