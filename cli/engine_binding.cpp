@@ -4,7 +4,7 @@
 
 #include "library_path.h"
 #include "quandrelsdk.h"
-#include "win/unique_module.h"
+#include "win/library_load.h"
 
 namespace korvane::cli {
 
@@ -15,25 +15,26 @@ constexpr DWORD kProgramPathLimit = 256;
 
 }  // namespace
 
-std::optional<std::string> LibraryPathBesideProgram(const char* fileName) {
-  char programPath[kProgramPathLimit + 1] = {};
-  DWORD length = ::GetModuleFileNameA(nullptr, programPath, kProgramPathLimit);
+std::optional<std::wstring> LibraryPathBesideProgram(const wchar_t* fileName) {
+  // In wide characters: the ANSI code page may not spell the program's folder.
+  wchar_t programPath[kProgramPathLimit + 1] = {};
+  DWORD length = ::GetModuleFileNameW(nullptr, programPath, kProgramPathLimit);
   // A result of the full limit means the path was cut (and may lack its terminator).
   if (length == 0 || length >= kProgramPathLimit) return std::nullopt;
-  return LibraryPathFromProgramPath(std::string_view(programPath, length), fileName);
+  return LibraryPathFromProgramPath(std::wstring_view(programPath, length), fileName);
 }
 
 int RunEngine(char* commandLine) {
   if (commandLine == nullptr || commandLine[0] == '\0') return 0;
-  std::optional<std::string> path = LibraryPathBesideProgram(engine_api::kLibraryFileName);
+  std::optional<std::wstring> path = LibraryPathBesideProgram(engine_api::kLibraryFileNameW);
   if (!path) return 0;
-  win::UniqueModule library(::LoadLibraryA(path->c_str()));
-  if (!library) return 0;
+  win::LoadedLibrary library = win::LoadLibraryAtPath(*path);
+  if (!library.module) return 0;
   // The entry point lives only as long as the library: it is kept in this call, not beyond.
-  engine_api::ConverterFn converter = engine_api::FindConverter(library.get());
+  engine_api::ConverterFn converter = engine_api::FindConverter(library.module.get());
   if (converter == nullptr) return 0;
   int result = converter(commandLine);
-  library.reset();
+  library.module.reset();
   return result;
 }
 

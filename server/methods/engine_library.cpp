@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "automation_error.h"
-#include "win/unique_module.h"
+#include "win/library_load.h"
+#include "win/module_path.h"
 
 namespace korvane::server {
 
@@ -30,19 +33,18 @@ bool IsNotFound(DWORD error) {
 HRESULT BindEngineLibrary(engine_api::ConverterFn* converter) {
   *converter = nullptr;
   if (g_engineConverter == nullptr) {
-    // No system dialog about a missing or broken library: the client gets the error instead.
-    DWORD oldMode = 0;
-    ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
-    win::UniqueModule module(::LoadLibraryW(engine_api::kLibraryFileNameW));
-    DWORD error = ::GetLastError();
-    ::SetThreadErrorMode(oldMode, nullptr);
-    if (!module) {
-      return HresultOfRuntimeError(IsNotFound(error) ? kErrFileNotFound : kErrDllLoadFailed);
+    // Beside the server only (library_load.h): never the current folder or PATH.
+    const std::wstring folder = win::RunningExecutableFolder();
+    if (folder.empty()) return HresultOfRuntimeError(kErrFileNotFound);
+    win::LoadedLibrary loaded =
+        win::LoadLibraryAtPath(win::FileInFolder(folder, engine_api::kLibraryFileNameW));
+    if (!loaded.module) {
+      return HresultOfRuntimeError(IsNotFound(loaded.error) ? kErrFileNotFound : kErrDllLoadFailed);
     }
-    engine_api::ConverterFn entry = engine_api::FindConverter(module.get());
+    engine_api::ConverterFn entry = engine_api::FindConverter(loaded.module.get());
     // The library is released again; the next call binds anew.
     if (entry == nullptr) return HresultOfRuntimeError(kErrEntryPointNotFound);
-    g_engineModule = module.release();  // kept loaded for the life of the process
+    g_engineModule = loaded.module.release();  // kept loaded for the life of the process
     g_engineConverter = entry;
   }
   *converter = g_engineConverter;

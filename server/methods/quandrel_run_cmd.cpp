@@ -1,12 +1,21 @@
 // QuandrelRunCmd: the engine executable beside the server, run hidden through RunCmd2.
+#include <optional>
 #include <string>
 
 #include "engine_command_line.h"
 #include "log_line.h"
 #include "quandrel_com.h"
+#include "win/ansi_path.h"
 #include "win/module_path.h"
 
 namespace korvane::server {
+
+namespace {
+
+// What RunCmd2 answers for a program it cannot start.
+constexpr wchar_t kFailedToExecute[] = L"failed to execute command";
+
+}  // namespace
 
 MethodStatus QuandrelCom::QuandrelRunCmdBody(win::UniqueBstr& result,
                                              const win::UniqueBstr& strCmdLine) {
@@ -23,7 +32,20 @@ MethodStatus QuandrelCom::QuandrelRunCmdBody(win::UniqueBstr& result,
     return MethodStatus();
   }
 
-  std::wstring commandLine = EngineCommandLine(enginePath, strCmdLine.view());
+  // The command line reaches the engine in the ANSI code page: a server folder that the code page
+  // cannot spell is named by its short form, and without one the engine is not started, since a
+  // look-alike spelling could start another program.
+  std::optional<std::wstring> spelled = win::AnsiSpellingOfPath(enginePath);
+  if (!spelled) {
+    WriteDebugLog(
+        {L"QuandrelRunCmd: the ANSI code page cannot spell the engine path, and it has "
+         L"no short form that it can: ",
+         enginePath});
+    result = win::UniqueBstr(std::wstring_view(kFailedToExecute));
+    return MethodStatus();
+  }
+
+  std::wstring commandLine = EngineCommandLine(*spelled, strCmdLine.view());
   WriteDebugLog({L"QuandrelRunCmd: ", commandLine});
 
   // Through the object's own interface, exactly as a client calls it: its frame, its log lines,

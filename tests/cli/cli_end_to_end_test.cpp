@@ -152,8 +152,8 @@ TEST_F(Quandrelcmd, FindsTheLibraryWhereverItWasStartedFrom) {
   EXPECT_EQ(run.output, "nRet = 0\r\n");
   EXPECT_EQ(Received(), "\"a\" ");
 
-  // From a folder whose name holds spaces.
-  TempDir spaced(L"cli folder with spaces");
+  // From a folder whose name holds spaces and a letter the ANSI code page (1252) cannot spell.
+  TempDir spaced(L"cli folder with spaces \u0416");
   Install(spaced.path(), KORVANE_RECORDING_SDK);
   WriteFileBytes(spaced / fx::kResult, "-12");
   run = RunProcess(L"\"" + (spaced / L"quandrelcmd.exe") + L"\" b", elsewhere.path());

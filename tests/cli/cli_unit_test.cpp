@@ -44,48 +44,48 @@ TEST(JoinQuotedArguments, LinesPastTheOldBufferArriveWhole) {
   EXPECT_EQ(Join({"x", over.c_str(), "y"}), "\"x\" \"" + over + "\" \"y\" ");
 }
 
-std::optional<std::string> Beside(std::string_view program) {
-  return LibraryPathFromProgramPath(program, "quandrelsdk.dll");
+std::optional<std::wstring> Beside(std::wstring_view program) {
+  return LibraryPathFromProgramPath(program, L"quandrelsdk.dll");
 }
 
 TEST(LibraryPathFromProgramPath, KeepsDriveAndDirectory) {
-  EXPECT_EQ(Beside("C:\\tools\\quandrelcmd.exe"), "C:\\tools\\quandrelsdk.dll");
-  EXPECT_EQ(Beside("C:\\quandrelcmd.exe"), "C:\\quandrelsdk.dll");
-  EXPECT_EQ(Beside("d:\\my tools.v2\\bin\\q.exe"), "d:\\my tools.v2\\bin\\quandrelsdk.dll");
-  EXPECT_EQ(Beside("\\\\server\\share\\q.exe"), "\\\\server\\share\\quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"C:\\tools\\quandrelcmd.exe"), L"C:\\tools\\quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"C:\\quandrelcmd.exe"), L"C:\\quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"d:\\my tools.v2\\bin\\q.exe"), L"d:\\my tools.v2\\bin\\quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"\\\\server\\share\\q.exe"), L"\\\\server\\share\\quandrelsdk.dll");
 }
 
 TEST(LibraryPathFromProgramPath, AcceptsSlashesAsSeparators) {
-  EXPECT_EQ(Beside("C:/tools/quandrelcmd.exe"), "C:/tools/quandrelsdk.dll");
-  EXPECT_EQ(Beside("C:\\a/b\\quandrelcmd.exe"), "C:\\a/b\\quandrelsdk.dll");
-  EXPECT_EQ(Beside("C:\\a\\b/quandrelcmd"), "C:\\a\\b/quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"C:/tools/quandrelcmd.exe"), L"C:/tools/quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"C:\\a/b\\quandrelcmd.exe"), L"C:\\a/b\\quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"C:\\a\\b/quandrelcmd"), L"C:\\a\\b/quandrelsdk.dll");
 }
 
 TEST(LibraryPathFromProgramPath, WithoutADirectoryGivesTheBareName) {
-  EXPECT_EQ(Beside("quandrelcmd.exe"), "quandrelsdk.dll");
-  EXPECT_EQ(Beside(""), "quandrelsdk.dll");
-  EXPECT_EQ(Beside("C:quandrelcmd.exe"), "C:quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"quandrelcmd.exe"), L"quandrelsdk.dll");
+  EXPECT_EQ(Beside(L""), L"quandrelsdk.dll");
+  EXPECT_EQ(Beside(L"C:quandrelcmd.exe"), L"C:quandrelsdk.dll");
 }
 
 TEST(LibraryPathFromProgramPath, RefusesAPathPastTheLimit) {
   // "C:\" + folder + "\" + 15-character file name: 259 characters fit with their zero, 260 not.
-  std::string folder(259 - 3 - 1 - 15, 'd');
-  std::string program = "C:\\" + folder + "\\q.exe";
-  std::optional<std::string> path = Beside(program);
+  std::wstring folder(259 - 3 - 1 - 15, L'd');
+  std::wstring program = L"C:\\" + folder + L"\\q.exe";
+  std::optional<std::wstring> path = Beside(program);
   ASSERT_TRUE(path);
   EXPECT_EQ(path->size(), 259u);
-  EXPECT_FALSE(Beside("C:\\" + folder + "d\\q.exe"));
-  EXPECT_FALSE(LibraryPathFromProgramPath("C:\\q.exe", std::string(300, 'n')));
+  EXPECT_FALSE(Beside(L"C:\\" + folder + L"d\\q.exe"));
+  EXPECT_FALSE(LibraryPathFromProgramPath(L"C:\\q.exe", std::wstring(300, L'n')));
 }
 
 TEST(LibraryPathBesideProgram, IsInThisProgramsFolder) {
-  char self[MAX_PATH];
-  DWORD n = ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+  wchar_t self[MAX_PATH];
+  DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   ASSERT_GT(n, 0u);
   ASSERT_LT(n, 256u) << "the build folder is too deep for this check";
-  std::string expected(self, n);
-  expected = expected.substr(0, expected.find_last_of("\\/") + 1) + "x.dll";
-  EXPECT_EQ(LibraryPathBesideProgram("x.dll"), expected);
+  std::wstring expected(self, n);
+  expected = expected.substr(0, expected.find_last_of(L"\\/") + 1) + L"x.dll";
+  EXPECT_EQ(LibraryPathBesideProgram(L"x.dll"), expected);
 }
 
 }  // namespace

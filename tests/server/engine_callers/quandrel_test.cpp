@@ -6,6 +6,7 @@
 
 #include "sdk_fixtures.h"
 #include "server_install.h"
+#include "win/scope_exit.h"
 
 namespace korvane::test {
 namespace {
@@ -124,6 +125,47 @@ TEST_F(QuandrelTest, ReferenceEngineConvertsInProcess) {
             0);
   EXPECT_EQ(ReadFileBytes(server_.file(L"doc.out")), "x & y\n");
   EXPECT_EQ(CallOk(L"\"" + server_.file(L"missing.txt") + L"\""), -2);
+}
+
+// The loader's standard search also looks in the current folder and along PATH, which the server
+// inherits from the client that starts it: a library planted there must not count. The server's
+// folder is one the ANSI code page (1252 here) cannot spell; the object is reached late-bound, as
+// Wine's type library marshaller reads the registered path in that code page.
+TEST(EngineBesideTheServer, IsFoundThereOnlyAndNamedAsTheCodePageSpellsIt) {
+  TempDir planted(L"planted");
+  CopyFileOrFail(WindowsPathOf(KORVANE_RECORDING_SDK), planted / L"quandrelsdk.dll");
+  std::wstring oldPath(32767, L'\0'), oldFolder(MAX_PATH, L'\0');
+  oldPath.resize(::GetEnvironmentVariableW(L"PATH", oldPath.data(), 32767));
+  oldFolder.resize(::GetCurrentDirectoryW(MAX_PATH, oldFolder.data()));
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"PATH", (planted.path() + L";" + oldPath).c_str()));
+  ASSERT_TRUE(::SetCurrentDirectoryW(planted.path().c_str()));
+  auto restore = win::MakeScopeExit([&] {
+    ::SetEnvironmentVariableW(L"PATH", oldPath.c_str());
+    ::SetCurrentDirectoryW(oldFolder.c_str());
+  });
+  ServerInstall server(L"server \u0416");
+  server.Register();
+  win::ComPtr<IDispatch> object = server.CreateDispatch();
+  ASSERT_TRUE(object);
+  DispatchResult call;
+  CallByName(object.get(), L"Quandrel", {VariantText(L"x")}, &call);
+  ASSERT_EQ(call.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(call.excep->scode, static_cast<SCODE>(0x800A0035));
+
+  // A library beside the server, which needs another one beside it.
+  CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_SDK), server.file(L"quandrelsdk.dll"));
+  CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), server.file(fixture::kDependencyFileName));
+  CallByName(object.get(), L"Quandrel", {VariantText(L"x")}, &call);
+  EXPECT_EQ(call.value().lVal, fixture::kDependencyAnswer);
+  EXPECT_FALSE(FileExists(planted / fixture::kLoads));
+
+  // The engine program is started by the folder's short form (Wine makes 8.3 names too).
+  CopyFileOrFail(WindowsPathOf(KORVANE_ECHO_ENGINE), server.file(L"quandrel.dll"));
+  std::wstring shortPath(MAX_PATH, L'\0');
+  shortPath.resize(
+      ::GetShortPathNameW(server.file(L"quandrel.dll").c_str(), shortPath.data(), MAX_PATH));
+  CallByName(object.get(), L"QuandrelRunCmd", {VariantText(L"in.pdf")}, &call);
+  EXPECT_EQ(call.Text(), L"\"" + shortPath + L"\" in.pdf");
 }
 
 TEST_F(QuandrelTest, ScriptSeesTheErrorNumberAndDescription) {

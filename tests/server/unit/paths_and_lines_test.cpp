@@ -1,11 +1,16 @@
-// Path rules, log-line text, engine command line, show-window narrowing and text conversion.
+// Path rules, log-line text, engine command line, show-window narrowing, text conversion and
+// library loading.
 #include <gtest/gtest.h>
 
 #include "engine_command_line.h"
 #include "log_line.h"
+#include "quandrelsdk.h"
+#include "sdk_fixtures.h"
 #include "show_window.h"
+#include "win/ansi_path.h"
 #include "win/ansi_text.h"
 #include "test_support.h"
+#include "win/library_load.h"
 #include "win/module_path.h"
 #include "win/unique_module.h"
 
@@ -53,6 +58,40 @@ TEST(ServerPaths, AFolderDeeperThanThePathLimitIsReadWhole) {
   EXPECT_EQ(path, library);
   EXPECT_EQ(LogFilePath(FolderOfPath(path)), folder + L"\\_debug.log");
   EXPECT_EQ(EngineExecutablePath(FolderOfPath(path)), folder + L"\\quandrel.dll");
+}
+
+TEST(AnsiSpelling, TakesTheLongPathThenTheShortOneThenNothing) {
+  const std::wstring cyrillic = L"C:\\server \u0416\\quandrel.dll";
+  struct Case {
+    std::wstring longPath, shortPath;  // shortPath empty: the volume has no short names
+    std::optional<std::wstring> expected;
+  } cases[] = {
+      {L"C:\\caf\u00E9\\q.dll", L"C:\\CAF~1\\q.dll", L"C:\\caf\u00E9\\q.dll"},
+      {cyrillic, L"C:\\SERVER~1\\quandrel.dll", L"C:\\SERVER~1\\quandrel.dll"},
+      {cyrillic, L"", std::nullopt},
+      {cyrillic, cyrillic, std::nullopt},  // what the platform gives without short names
+      {L"C:\\Progr\u0101m\\q.dll", L"", std::nullopt},  // not "C:\\Program\\q.dll"
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(win::ChooseAnsiSpelling(c.longPath, c.shortPath, 1252), c.expected) << c.shortPath;
+}
+
+// Either way of searching finds what a library needs beside it, and misses it when it is gone.
+TEST(LibraryAtPath, FindsWhatTheLibraryNeedsBesideIt) {
+  for (auto search :
+       {win::DependencySearch::kSafeFolders, win::DependencySearch::kAlteredSearchPath}) {
+    test::TempDir folder(L"library");
+    test::CopyFileOrFail(test::WindowsPathOf(KORVANE_DEPENDENT_SDK), folder / L"quandrelsdk.dll");
+    const std::wstring dependency = folder / fixture::kDependencyFileName;
+    test::CopyFileOrFail(test::WindowsPathOf(KORVANE_SDK_DEPENDENCY), dependency);
+    win::LoadedLibrary loaded = win::LoadLibraryAtPath(folder / L"quandrelsdk.dll", search);
+    ASSERT_TRUE(loaded.module) << loaded.error;
+    EXPECT_EQ(engine_api::FindConverter(loaded.module.get())(nullptr), fixture::kDependencyAnswer);
+    loaded.module.reset();
+    ASSERT_TRUE(::DeleteFileW(dependency.c_str()));
+    EXPECT_EQ(win::LoadLibraryAtPath(folder / L"quandrelsdk.dll", search).error,
+              static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  }
 }
 
 TEST(EngineCommandLine, QuotesThePathAndKeepsTheClientTextUnchanged) {
