@@ -33,3 +33,12 @@ function(korvane_plain_stdcall_exports target)
     target_link_options(${target} PRIVATE -Wl,--enable-stdcall-fixup)
   endif()
 endfunction()
+
+# Embeds the application manifest (common/manifest) into a shipped program. Test programs go
+# without: they are not what a user starts.
+function(korvane_application_manifest target)
+  set(rc ${PROJECT_SOURCE_DIR}/common/manifest/application_manifest.rc)
+  target_sources(${target} PRIVATE ${rc})
+  set_source_files_properties(${rc} PROPERTIES
+    OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/common/manifest/application.manifest)
+endfunction()

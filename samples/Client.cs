@@ -67,7 +67,9 @@ namespace Korvane.Samples
                 Console.WriteLine("Usage: Client.exe <in-file>");
                 return 1;
             }
-            string inFile = args[0];
+            // COM starts the server in a folder of its own (on Windows %windir%\System32), and
+            // the server reads a command line from there: file names in it must be full paths.
+            string inFile = System.IO.Path.GetFullPath(args[0]);
 
             IQuandrelCom engine = (IQuandrelCom)new QuandrelComClass();
             try

@@ -9,6 +9,9 @@ Public Sub ConvertLate(Optional ByVal inFile As String = "C:\Temp\notes.txt")
     Dim engine As Object
     Dim code As Long
 
+    ' COM starts the server in a folder of its own (on Windows %windir%\System32), and the
+    ' server reads a command line from there: file names in it must be full paths.
+    inFile = CreateObject("Scripting.FileSystemObject").GetAbsolutePathName(inFile)
     Set engine = CreateObject("Korvane.QuandrelCom")
 
     ' The log is per object: this object's calls are logged from now on (_debug.log beside

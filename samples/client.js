@@ -9,7 +9,10 @@ if (WScript.Arguments.length < 1) {
   WScript.Echo("Usage: cscript //nologo client.js <in-file>");
   WScript.Quit(1);
 }
-var inFile = WScript.Arguments(0);
+// COM starts the server in a folder of its own (on Windows %windir%\System32), and the server
+// reads a command line from there: file names in it must be full paths.
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+var inFile = fso.GetAbsolutePathName(WScript.Arguments(0));
 
 // Late binding by ProgID: works from 32- and 64-bit cscript alike.
 var engine = new ActiveXObject("Korvane.QuandrelCom");

@@ -5,6 +5,11 @@
 # and exits with Quandrel's result code. Windows PowerShell and PowerShell 7, 32- or 64-bit.
 param([Parameter(Mandatory = $true)][string]$InFile)
 
+# COM starts the server in a folder of its own (on Windows %windir%\System32), and the server
+# reads a command line from there: file names in it must be full paths. (.NET's current folder
+# is not PowerShell's, so [IO.Path]::GetFullPath alone would resolve against the wrong one.)
+$InFile = (Resolve-Path -LiteralPath $InFile -ErrorAction Stop).ProviderPath
+
 $engine = New-Object -ComObject Korvane.QuandrelCom
 
 # The log is per object: this object's calls are logged from now on (_debug.log beside

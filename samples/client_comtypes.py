@@ -6,6 +6,7 @@ comtypes reads the server's registered type library and calls the dual interface
 through its vtable (early binding). Calls every member once, shows how a run-time error of the
 server arrives (error 6, Overflow) and exits with Quandrel's result code.
 """
+import os
 import sys
 
 import comtypes
@@ -16,7 +17,9 @@ def main(argv):
     if len(argv) < 2:
         print("Usage: python client_comtypes.py <in-file>")
         return 1
-    in_file = argv[1]
+    # COM starts the server in a folder of its own (on Windows %windir%\System32), and the
+    # server reads a command line from there: file names in it must be full paths.
+    in_file = os.path.abspath(argv[1])
 
     engine = comtypes.client.CreateObject("Korvane.QuandrelCom")
 

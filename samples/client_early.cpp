@@ -13,6 +13,7 @@
 #include <ole2.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "quandrelcom.h"
@@ -55,6 +56,15 @@ void ShowError(const char* what, HRESULT hr) {
                 description.empty() ? L"no description" : description.c_str());
   else
     std::printf("%s failed: HRESULT 0x%08lX\n", what, static_cast<unsigned long>(hr));
+}
+
+// COM starts the server in a folder of its own (on Windows %windir%\System32), and the server
+// reads a command line from there: file names in it must be full paths.
+std::wstring FullPath(const wchar_t* name) {
+  wchar_t* full = ::_wfullpath(nullptr, name, 0);
+  std::wstring path = full ? full : name;
+  std::free(full);
+  return path;
 }
 
 int Run(const std::wstring& inFile) {
@@ -125,7 +135,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   // The server answers in any apartment; a single-threaded one suits a console client.
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  int code = Run(argv[1]);
+  int code = Run(FullPath(argv[1]));
   ::CoUninitialize();
   return code;
 }

@@ -10,6 +10,7 @@
 #include <ole2.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,15 @@ std::wstring TrimmedText(const VARIANT& v) {
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
     text.pop_back();
   return text;
+}
+
+// COM starts the server in a folder of its own (on Windows %windir%\System32), and the server
+// reads a command line from there: file names in it must be full paths.
+std::wstring FullPath(const wchar_t* name) {
+  wchar_t* full = ::_wfullpath(nullptr, name, 0);
+  std::wstring path = full ? full : name;
+  std::free(full);
+  return path;
 }
 
 int Run(const std::wstring& inFile) {
@@ -197,7 +207,7 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  int code = Run(argv[1]);
+  int code = Run(FullPath(argv[1]));
   ::CoUninitialize();
   return code;
 }

@@ -5,6 +5,7 @@ Usage (Windows, Python with pywin32 installed: pip install pywin32):
 Calls every member once, shows how a run-time error of the server arrives (error 6, Overflow)
 and exits with Quandrel's result code. 32- and 64-bit Python work alike.
 """
+import os
 import sys
 
 import pythoncom
@@ -24,7 +25,9 @@ def main(argv):
     if len(argv) < 2:
         print("Usage: python client_pywin32.py <in-file>")
         return 1
-    in_file = argv[1]
+    # COM starts the server in a folder of its own (on Windows %windir%\System32), and the
+    # server reads a command line from there: file names in it must be full paths.
+    in_file = os.path.abspath(argv[1])
 
     engine = win32com.client.Dispatch("Korvane.QuandrelCom")
 

@@ -13,7 +13,9 @@ If WScript.Arguments.Count < 1 Then
   WScript.Echo "Usage: cscript //nologo convert.vbs <in-file>"
   WScript.Quit 1
 End If
-inFile = WScript.Arguments(0)
+' COM starts the server in a folder of its own (on Windows %windir%\System32), and the server
+' reads a command line from there: file names in it must be full paths.
+inFile = CreateObject("Scripting.FileSystemObject").GetAbsolutePathName(WScript.Arguments(0))
 htmlFile = inFile & ".server.html"
 textFile = inFile & ".server.txt"
 

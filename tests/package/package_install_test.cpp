@@ -93,6 +93,18 @@ class InstalledPackage : public ::testing::Test {
     return RunProcess(commandLine + L" \"" + input_ + L"\"", file(L"samples"), 120000);
   }
 
+  // A client of the server, run in the input's folder with its bare name, while a server that
+  // this test started (in the test's own current folder) serves it: as on Windows, where COM
+  // starts the server in System32, a name the sample passes on unchanged names a file there.
+  ProcessResult ServerSample(const std::wstring& program) {
+    win::ComPtr<IDispatch> running;
+    EXPECT_EQ(win::CreateObjectByProgId(L"Korvane.QuandrelCom", running.put()), S_OK);
+    return RunProcess(program + L" notes.txt", work_.path(), 120000);
+  }
+  std::wstring SampleScript(std::wstring_view name) {
+    return L"cscript.exe //nologo \"" + file(L"samples\\") + std::wstring(name) + L"\"";
+  }
+
   const std::wstring folder_ = WindowsPathOf(KORVANE_PACKAGE_FOLDER);
   TempDir work_{L"pkg"};
   std::wstring input_;
@@ -101,7 +113,7 @@ class InstalledPackage : public ::testing::Test {
 
 TEST_F(InstalledPackage, InstallRunsTheVbscriptSampleAndUninstallLeavesNoClass) {
   ASSERT_NO_FATAL_FAILURE(Install());
-  ProcessResult run = Sample(L"cscript.exe //nologo convert.vbs");
+  ProcessResult run = ServerSample(SampleScript(L"convert.vbs"));
   EXPECT_EQ(run.exitCode, 0u) << run.output;
   EXPECT_NE(run.output.find("Quandrel returned: 0"), std::string::npos) << run.output;
   EXPECT_NE(ReadFileBytes(input_ + L".server.html").find("<pre>"), std::string::npos);
@@ -110,26 +122,26 @@ TEST_F(InstalledPackage, InstallRunsTheVbscriptSampleAndUninstallLeavesNoClass) 
 
 TEST_F(InstalledPackage, VbscriptClientCallsEveryMember) {
   ASSERT_NO_FATAL_FAILURE(Install());
-  ExpectEveryMemberCalled(Sample(L"cscript.exe //nologo client.vbs"), L"vbs");
+  ExpectEveryMemberCalled(ServerSample(SampleScript(L"client.vbs")), L"vbs");
   UninstallLeavesNothing();
 }
 
 TEST_F(InstalledPackage, JscriptClientCallsEveryMember) {
   ASSERT_NO_FATAL_FAILURE(Install());
-  ExpectEveryMemberCalled(Sample(L"cscript.exe //nologo client.js"), L"js");
+  ExpectEveryMemberCalled(ServerSample(SampleScript(L"client.js")), L"js");
   UninstallLeavesNothing();
 }
 
 TEST_F(InstalledPackage, CppEarlyBindingClientCallsEveryMember) {
   ASSERT_NO_FATAL_FAILURE(Install());
-  ExpectEveryMemberCalled(Sample(L"\"" + WindowsPathOf(KORVANE_SAMPLE_CLIENT_EARLY) + L"\""),
+  ExpectEveryMemberCalled(ServerSample(L"\"" + WindowsPathOf(KORVANE_SAMPLE_CLIENT_EARLY) + L"\""),
                           L"early");
   UninstallLeavesNothing();
 }
 
 TEST_F(InstalledPackage, CppLateBindingClientCallsEveryMember) {
   ASSERT_NO_FATAL_FAILURE(Install());
-  ExpectEveryMemberCalled(Sample(L"\"" + WindowsPathOf(KORVANE_SAMPLE_CLIENT_LATE) + L"\""),
+  ExpectEveryMemberCalled(ServerSample(L"\"" + WindowsPathOf(KORVANE_SAMPLE_CLIENT_LATE) + L"\""),
                           L"late");
   UninstallLeavesNothing();
 }
