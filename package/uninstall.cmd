@@ -1,6 +1,8 @@
 @echo off
 rem Removes the registration that install.cmd made: machine-wide (needs an elevated prompt), or
-rem with /user the current user's. Exits with the server's own exit code (0 on success).
+rem with /user the current user's. Exits with the server's own exit code: 0 on success, 1 when
+rem the registration names another copy of QuandrelCom.exe and was left in place (the server
+rem says where), else an HRESULT.
 setlocal
 set "scope=machine"
 if "%~1"=="" goto run
@@ -20,6 +22,7 @@ if "%scope%"=="user" (
   "%~dp0QuandrelCom.exe" /UnregServer
 )
 set code=%errorlevel%
+if "%code%"=="1" echo uninstall.cmd: nothing removed; run uninstall.cmd in the folder named above.
 rem -2147024891 is E_ACCESSDENIED (0x80070005): the machine-wide keys need administrator rights.
 if "%scope%"=="machine" if "%code%"=="-2147024891" echo uninstall.cmd: machine-wide unregistration needs administrator rights: run uninstall.cmd from an elevated prompt, or run "uninstall.cmd /user" if you installed with /user.
 exit /b %code%

@@ -35,12 +35,17 @@ std::wstring ErrorText(HRESULT hr) {
 HRESULT Register(RegistrationScope scope, bool add) {
   OpenedClasses classes;
   HRESULT hr = OpenClassesViews(scope, IsSixtyFourBitWindows(), &classes);
+  std::wstring registeredTo;
   if (SUCCEEDED(hr)) {
     const std::wstring exe = korvane::win::RunningExecutablePath();
-    hr = add ? RegisterServer(classes.roots, exe) : UnregisterServer(classes.roots, exe);
+    hr = add ? RegisterServer(classes.roots, exe)
+             : UnregisterServer(classes.roots, exe, &registeredTo);
   }
   std::wstring where = ClassesRootName(scope);
-  if (SUCCEEDED(hr)) {
+  if (hr == S_FALSE) {
+    // Another copy's registration (a moved folder, a second installation) is not ours to take.
+    TellUser(L"QuandrelCom: left in place: registered to " + registeredTo);
+  } else if (SUCCEEDED(hr)) {
     TellUser(add ? L"QuandrelCom: registered in " + where + L"."
                  : L"QuandrelCom: unregistered from " + where + L".");
   } else {
@@ -66,6 +71,7 @@ void TellVersionAndUsage() {
   TellUser(L"  /RegServerPerUser     register for the current user only");
   TellUser(L"  /UnregServerPerUser   remove that registration");
   TellUser(L"  /?                    show this text");
+  TellUser(L"Exit code: 0 done, 1 left in place (registered to another copy), else an HRESULT.");
   TellUser(L"Started by COM (-Embedding) it serves Korvane.QuandrelCom.");
 }
 

@@ -1,6 +1,7 @@
 #include "registration.h"
 
 #include <objbase.h>
+#include <sddl.h>
 
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "win/guid_text.h"
 #include "win/module_path.h"
 #include "win/result.h"
+#include "win/unique_local.h"
 
 namespace korvane::server {
 
@@ -17,6 +19,7 @@ using win::GuidText;
 
 constexpr wchar_t kProgId[] = L"Korvane.QuandrelCom";
 constexpr wchar_t kClassName[] = L"QuandrelCom";
+constexpr wchar_t kAppName[] = L"Korvane QuandrelCom";  // the name dcomcnfg lists
 constexpr wchar_t kInterfaceName[] = L"_QuandrelCom";
 constexpr wchar_t kLibraryName[] = L"Korvane";
 constexpr wchar_t kVersion[] = L"1.0";
@@ -24,11 +27,19 @@ constexpr wchar_t kVersion[] = L"1.0";
 constexpr wchar_t kAutomationMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
 // The type library's platform key follows the bitness of the library inside the executable.
 constexpr const wchar_t* kTypeLibPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
+constexpr const wchar_t* kOtherTypeLibPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
+// Who may call the server (docs/remote.md gives the reasons): the user the server runs as (PS,
+// principal self, which COM takes as the server's own identity) and SYSTEM, each with
+// COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL and no remote right, and no caller below medium
+// integrity (mandatory label, no execute up). COM wants an owner and a group: Administrators.
+constexpr wchar_t kAccessPermissionSddl[] = L"O:BAG:BAD:(A;;0x3;;;PS)(A;;0x3;;;SY)S:(ML;;NX;;;ME)";
 
 struct Entry {
   std::wstring key;
   const wchar_t* valueName;  // nullptr: the key's default value
-  std::wstring value;
+  std::wstring text;         // REG_SZ data, unless `binary` holds REG_BINARY data
+  std::vector<BYTE> binary = {};
+  bool keepExisting = false;  // a value already there is left as it is
 };
 
 struct Keys {
@@ -38,13 +49,41 @@ struct Keys {
   std::wstring interfaceKey = L"Interface\\" + GuidText(IID__QuandrelCom);
   std::wstring libraryKey = L"TypeLib\\" + libid;
   std::wstring versionKey = libraryKey + L"\\" + kVersion;
+  // A single-class server takes its CLSID as its AppID, the usual choice.
+  std::wstring appIdKey = L"AppID\\" + clsid;
 };
 
+bool SameText(std::wstring_view a, std::wstring_view b) {
+  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// COM finds the AppID of a server that does not call CoInitializeSecurity by its file name.
+std::wstring ExecutableNameKey(std::wstring_view exePath) {
+  return L"AppID\\" + std::wstring(exePath.substr(exePath.find_last_of(L"\\/") + 1));
+}
+
+// Whether a key below Software\Classes is one of those that 64-bit Windows 7 and later keep once
+// for both views.
+bool IsSharedKey(std::wstring_view key) {
+  const std::wstring_view top = key.substr(0, key.find(L'\\'));
+  return SameText(top, kProgId) || SameText(top, L"AppID") || SameText(top, L"TypeLib");
+}
+
+// Where `key` of `view` lives.
+ClassesView PlaceOf(const ClassesRoots& roots, const ClassesView& view, std::wstring_view key) {
+  return roots.shared && IsSharedKey(key) ? *roots.shared : view;
+}
+
+bool SameView(const ClassesView& a, const ClassesView& b) {
+  return a.root == b.root && a.view == b.view;
+}
+
 // The keys every registry view of the class needs: ProgID, class and interface.
-std::vector<Entry> ClassEntries(std::wstring_view exePath) {
+std::vector<Entry> ClassEntries(std::wstring_view exePath, bool appId) {
   const Keys k;
   const std::wstring exe(exePath);
-  return {
+  std::vector<Entry> entries = {
       {kProgId, nullptr, kClassName},
       {std::wstring(kProgId) + L"\\CLSID", nullptr, k.clsid},
       {k.classKey, nullptr, kClassName},
@@ -59,6 +98,24 @@ std::vector<Entry> ClassEntries(std::wstring_view exePath) {
       {k.interfaceKey + L"\\TypeLib", nullptr, k.libid},
       {k.interfaceKey + L"\\TypeLib", L"Version", kVersion},
   };
+  if (appId) entries.push_back({k.classKey, L"AppID", k.clsid});
+  return entries;
+}
+
+// The AppID with its AccessPermission, and the executable's name leading to it.
+HRESULT AppIdEntries(std::wstring_view exePath, std::vector<Entry>* out) {
+  const Keys k;
+  win::UniqueLocal<> descriptor;
+  ULONG bytes = 0;
+  KORVANE_RETURN_LAST_ERROR_IF(!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      kAccessPermissionSddl, SDDL_REVISION_1, descriptor.put(), &bytes));
+  const BYTE* data = static_cast<const BYTE*>(descriptor.get());
+  *out = {
+      {k.appIdKey, nullptr, kAppName},
+      {k.appIdKey, L"AccessPermission", {}, std::vector<BYTE>(data, data + bytes), true},
+      {ExecutableNameKey(exePath), L"AppID", k.clsid},
+  };
+  return S_OK;
 }
 
 // This build's type library entry (the other bitness writes its own beside it).
@@ -81,30 +138,30 @@ HRESULT Status(LONG status) { return win::HresultFromStatus(status); }
 bool KeyExists(const ClassesView& at, const std::wstring& path);
 HRESULT DeleteTree(const ClassesView& at, const std::wstring& path);
 
-// What a registration changed in one view, so that a failed one puts back exactly what it found:
-// the keys it created are deleted, the values it overwrote get their old data back, the values
-// it added are removed. A registration of another installation survives a failed one.
+// What a registration changed, so that a failed one puts back exactly what it found, in every
+// view: the keys it created are deleted, the values it overwrote get their old data back, the
+// values it added are removed. A registration of another installation survives a failed one.
 class Journal {
  public:
-  explicit Journal(const ClassesView& at) : at_(at) {}
-
   // Before `key` is created: notes it and every missing key above it as created by this run.
-  void BeforeCreating(const std::wstring& key) {
+  void BeforeCreating(const ClassesView& at, const std::wstring& key) {
     for (size_t end = 0; end != std::wstring::npos;) {
       end = key.find(L'\\', end + 1);
-      const std::wstring path = key.substr(0, end);
-      if (Noted(path)) continue;
-      checked_.push_back(path);
-      if (!KeyExists(at_, path)) created_.push_back(path);
+      const Place place{at, key.substr(0, end)};
+      if (Noted(place)) continue;
+      checked_.push_back(place);
+      if (!KeyExists(at, place.path)) created_.push_back(place);
     }
   }
 
   // Before a value is set in an open key: notes its old data (or that it had none).
-  void BeforeSetting(HKEY key, const std::wstring& path, const wchar_t* name) {
+  void BeforeSetting(const ClassesView& at, HKEY key, const std::wstring& path,
+                     const wchar_t* name) {
     for (const Saved& saved : values_)
-      if (saved.path == path && saved.hasName == (name != nullptr) && (!name || saved.name == name))
+      if (Same(saved.place, {at, path}) && saved.hasName == (name != nullptr) &&
+          (!name || saved.name == name))
         return;
-    Saved saved{path, name != nullptr, name ? name : L"", false, REG_NONE, {}};
+    Saved saved{{at, path}, name != nullptr, name ? name : L"", false, REG_NONE, {}};
     DWORD bytes = 0;
     if (::RegQueryValueExW(key, name, nullptr, &saved.type, nullptr, &bytes) == ERROR_SUCCESS) {
       saved.data.resize(bytes);
@@ -117,11 +174,13 @@ class Journal {
     values_.push_back(std::move(saved));
   }
 
+  // Last change first.
   void Undo() const {
     for (auto it = values_.rbegin(); it != values_.rend(); ++it) {
-      if (IsCreated(it->path)) continue;  // goes with its key
+      if (IsCreated(it->place)) continue;  // goes with its key
+      const ClassesView& at = it->place.at;
       win::UniqueHkey key;
-      if (::RegOpenKeyExW(at_.root, it->path.c_str(), 0, KEY_SET_VALUE | at_.view, key.put()) !=
+      if (::RegOpenKeyExW(at.root, it->place.path.c_str(), 0, KEY_SET_VALUE | at.view, key.put()) !=
           ERROR_SUCCESS)
         continue;
       const wchar_t* name = it->hasName ? it->name.c_str() : nullptr;
@@ -133,12 +192,16 @@ class Journal {
       }
     }
     // Children before their parents.
-    for (auto it = created_.rbegin(); it != created_.rend(); ++it) DeleteTree(at_, *it);
+    for (auto it = created_.rbegin(); it != created_.rend(); ++it) DeleteTree(it->at, it->path);
   }
 
  private:
-  struct Saved {
+  struct Place {
+    ClassesView at;
     std::wstring path;
+  };
+  struct Saved {
+    Place place;
     bool hasName;
     std::wstring name;
     bool existed;
@@ -146,39 +209,54 @@ class Journal {
     std::vector<BYTE> data;
   };
 
-  bool Noted(const std::wstring& path) const {
-    for (const std::wstring& seen : checked_)
-      if (seen == path) return true;
+  static bool Same(const Place& a, const Place& b) {
+    return SameView(a.at, b.at) && a.path == b.path;
+  }
+  bool Noted(const Place& place) const {
+    for (const Place& seen : checked_)
+      if (Same(seen, place)) return true;
     return false;
   }
-  bool IsCreated(const std::wstring& path) const {
-    for (const std::wstring& key : created_)
-      if (path == key || (path.size() > key.size() && path.compare(0, key.size(), key) == 0 &&
-                          path[key.size()] == L'\\'))
+  bool IsCreated(const Place& place) const {
+    const std::wstring& path = place.path;
+    for (const Place& key : created_)
+      if (SameView(key.at, place.at) &&
+          (path == key.path ||
+           (path.size() > key.path.size() && path.compare(0, key.path.size(), key.path) == 0 &&
+            path[key.path.size()] == L'\\')))
         return true;
     return false;
   }
 
-  ClassesView at_;
-  std::vector<std::wstring> checked_;
-  std::vector<std::wstring> created_;
+  std::vector<Place> checked_;
+  std::vector<Place> created_;
   std::vector<Saved> values_;
 };
 
+bool HasValue(HKEY key, const wchar_t* name) {
+  return ::RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
 // Every call names the view: a handle's own view does not carry over to keys opened below it on
 // every Windows version.
-HRESULT WriteEntries(const ClassesView& at, const std::vector<Entry>& entries, Journal& journal) {
+HRESULT WriteEntries(const ClassesRoots& roots, const ClassesView& view,
+                     const std::vector<Entry>& entries, Journal& journal) {
   for (const Entry& entry : entries) {
-    journal.BeforeCreating(entry.key);
+    const ClassesView at = PlaceOf(roots, view, entry.key);
+    journal.BeforeCreating(at, entry.key);
     win::UniqueHkey key;
     LONG status =
         ::RegCreateKeyExW(at.root, entry.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                           KEY_SET_VALUE | KEY_QUERY_VALUE | at.view, nullptr, key.put(), nullptr);
     if (status == ERROR_SUCCESS) {
-      journal.BeforeSetting(key.get(), entry.key, entry.valueName);
-      status = ::RegSetValueExW(key.get(), entry.valueName, 0, REG_SZ,
-                                reinterpret_cast<const BYTE*>(entry.value.c_str()),
-                                static_cast<DWORD>((entry.value.size() + 1) * sizeof(wchar_t)));
+      if (entry.keepExisting && HasValue(key.get(), entry.valueName)) continue;
+      journal.BeforeSetting(at, key.get(), entry.key, entry.valueName);
+      const bool text = entry.binary.empty();
+      status = ::RegSetValueExW(
+          key.get(), entry.valueName, 0, text ? REG_SZ : REG_BINARY,
+          text ? reinterpret_cast<const BYTE*>(entry.text.c_str()) : entry.binary.data(),
+          static_cast<DWORD>(text ? (entry.text.size() + 1) * sizeof(wchar_t)
+                                  : entry.binary.size()));
     }
     if (status != ERROR_SUCCESS) return Status(status);
   }
@@ -198,20 +276,21 @@ HRESULT DeleteTree(const ClassesView& at, const std::wstring& path) {
   return IsGone(status) ? S_OK : Status(status);
 }
 
-// The default value of a key as text; `found` says whether there was one.
-std::wstring DefaultValue(const ClassesView& at, const std::wstring& path, bool* found) {
+// A text value (nullptr: the default value); `found` says whether there was one.
+std::wstring TextValue(const ClassesView& at, const std::wstring& path, const wchar_t* name,
+                       bool* found) {
   *found = false;
   win::UniqueHkey key;
   if (::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_QUERY_VALUE | at.view, key.put()) !=
       ERROR_SUCCESS)
     return {};
   DWORD bytes = 0;
-  if (::RegGetValueW(key.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+  if (::RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
       ERROR_SUCCESS)
     return {};
   std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
   bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-  if (::RegGetValueW(key.get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
+  if (::RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
       ERROR_SUCCESS)
     return {};
   value.resize(::lstrlenW(value.c_str()));
@@ -224,16 +303,19 @@ bool KeyExists(const ClassesView& at, const std::wstring& path) {
   return ::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_READ | at.view, key.put()) == ERROR_SUCCESS;
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-// Whether a registered server path names `exePath` (quoted or not).
-bool NamesExecutable(std::wstring registered, std::wstring_view exePath) {
-  if (registered.size() >= 2 && registered.front() == L'"' && registered.back() == L'"')
-    registered = registered.substr(1, registered.size() - 2);
-  return SameText(registered, std::wstring(exePath));
+// The server that a key's default value names (quoted or not), and whether that is `exePath`.
+struct NamedServer {
+  Owner owner = Owner::kNobody;
+  std::wstring path;
+};
+NamedServer ServerNamedBy(const ClassesView& at, const std::wstring& key,
+                          std::wstring_view exePath) {
+  bool found = false;
+  std::wstring path = TextValue(at, key, nullptr, &found);
+  if (!found) return {};
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
+    path = path.substr(1, path.size() - 2);
+  return {SameText(path, exePath) ? Owner::kThisServer : Owner::kAnotherServer, path};
 }
 
 // Deletes a key that has neither subkeys nor values left.
@@ -264,42 +346,24 @@ class FirstFailure {
   HRESULT first_ = S_OK;
 };
 
-// The class, its ProgID and its interface in one view, while the class there is this server.
-HRESULT UnregisterClass(const ClassesView& at, std::wstring_view exePath) {
+// The ProgID and the AppID keys as `view` sees them. The ProgID and the executable's name are
+// names that another class may have taken over meanwhile: they go only while they name ours.
+HRESULT RemoveSharedKeys(const ClassesRoots& roots, const ClassesView& view,
+                         std::wstring_view exePath) {
   const Keys k;
-  bool found = false;
-  const std::wstring server = DefaultValue(at, k.classKey + L"\\LocalServer32", &found);
-  // Another installation of the class owns this view's keys: they serve it, not us.
-  if (found && !NamesExecutable(server, exePath)) return S_OK;
-
   FirstFailure failure;
-  // The ProgID is a shared name: leave it to another class that took it over meanwhile.
-  const std::wstring progIdClass = DefaultValue(at, std::wstring(kProgId) + L"\\CLSID", &found);
-  if (!found || SameText(progIdClass, k.clsid)) failure.Note(DeleteTree(at, kProgId));
-  failure.Note(DeleteTree(at, k.classKey));
-  failure.Note(DeleteTree(at, k.interfaceKey));
-  return failure.result();
-}
-
-// This build's type library entry; the version key only when no other platform's entry is left,
-// the library's key only when no other version is.
-HRESULT UnregisterTypeLib(const ClassesView& at, std::wstring_view exePath) {
-  const Keys k;
-  const std::wstring entry = k.versionKey + L"\\0\\" + kTypeLibPlatform;
+  const ClassesView progIdAt = PlaceOf(roots, view, kProgId);
   bool found = false;
-  const std::wstring registered = DefaultValue(at, entry, &found);
-  if (found && !NamesExecutable(registered, exePath)) return S_OK;
-
-  FirstFailure failure;
-  failure.Note(DeleteTree(at, entry));
-  const bool otherPlatform =
-      KeyExists(at, k.versionKey + L"\\0\\win32") || KeyExists(at, k.versionKey + L"\\0\\win64");
-  if (!otherPlatform) {
-    failure.Note(DeleteTree(at, k.versionKey));
-  } else {
-    failure.Note(DeleteIfEmpty(at, k.versionKey + L"\\0"));
+  const std::wstring progIdClass =
+      TextValue(progIdAt, std::wstring(kProgId) + L"\\CLSID", nullptr, &found);
+  if (!found || SameText(progIdClass, k.clsid)) failure.Note(DeleteTree(progIdAt, kProgId));
+  if (roots.appId) {
+    const ClassesView appIdAt = PlaceOf(roots, view, k.appIdKey);
+    failure.Note(DeleteTree(appIdAt, k.appIdKey));
+    const std::wstring nameKey = ExecutableNameKey(exePath);
+    const std::wstring named = TextValue(appIdAt, nameKey, L"AppID", &found);
+    if (found && SameText(named, k.clsid)) failure.Note(DeleteTree(appIdAt, nameKey));
   }
-  failure.Note(DeleteIfEmpty(at, k.libraryKey));
   return failure.result();
 }
 
@@ -336,6 +400,7 @@ HRESULT OpenClassesRoot(RegistrationScope scope, REGSAM view, win::UniqueHkey* o
 HRESULT OpenClassesViews(RegistrationScope scope, bool sixtyFourBitWindows, OpenedClasses* out) {
   out->keys.clear();
   out->roots = {};
+  out->roots.appId = scope == RegistrationScope::kMachine;
   const REGSAM typeLibView = OwnTypeLibView(sixtyFourBitWindows);
   for (REGSAM view : RegistryViews(sixtyFourBitWindows)) {
     win::UniqueHkey key;
@@ -348,38 +413,84 @@ HRESULT OpenClassesViews(RegistrationScope scope, bool sixtyFourBitWindows, Open
   return S_OK;
 }
 
+Removal PlanRemoval(const FoundRegistration& found) {
+  Removal removal;
+  bool another = false;
+  for (Owner owner : found.classes) {
+    removal.classKeys.push_back(owner != Owner::kAnotherServer);
+    another = another || owner == Owner::kAnotherServer;
+  }
+  removal.sharedKeys = !another;
+  removal.typeLibEntry = found.typeLibEntry != Owner::kAnotherServer;
+  removal.typeLibVersion = removal.typeLibEntry && !found.otherPlatformEntry && !another;
+  removal.leftInPlace = another || !removal.typeLibEntry;
+  return removal;
+}
+
 HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath) {
-  std::vector<Journal> journals;
-  journals.reserve(roots.views.size() + 1);
+  std::vector<Entry> entries = ClassEntries(exePath, roots.appId);
+  if (roots.appId) {
+    std::vector<Entry> appId;
+    KORVANE_RETURN_IF_FAILED(AppIdEntries(exePath, &appId));
+    entries.insert(entries.end(), appId.begin(), appId.end());
+  }
+  Journal journal;
   HRESULT hr = S_OK;
   for (const ClassesView& view : roots.views) {
-    journals.emplace_back(view);
-    hr = WriteEntries(view, ClassEntries(exePath), journals.back());
+    hr = WriteEntries(roots, view, entries, journal);
     if (FAILED(hr)) break;
   }
-  if (SUCCEEDED(hr)) {
-    journals.emplace_back(roots.typeLib);
-    hr = WriteEntries(roots.typeLib, TypeLibEntries(exePath), journals.back());
-  }
-  // A failed registration puts back exactly what it found, in every view, last change first.
-  if (FAILED(hr))
-    for (auto it = journals.rbegin(); it != journals.rend(); ++it) it->Undo();
+  if (SUCCEEDED(hr)) hr = WriteEntries(roots, roots.typeLib, TypeLibEntries(exePath), journal);
+  if (FAILED(hr)) journal.Undo();
   return hr;
 }
 
-HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath) {
+HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath,
+                         std::wstring* registeredTo) {
+  const Keys k;
+  const ClassesView typeLib = PlaceOf(roots, roots.typeLib, k.libraryKey);
+  const std::wstring ownEntry = k.versionKey + L"\\0\\" + kTypeLibPlatform;
+
+  // First what is there, then the decision, then the removal.
+  FoundRegistration found;
+  std::wstring another;
+  for (const ClassesView& view : roots.views) {
+    const NamedServer named = ServerNamedBy(view, k.classKey + L"\\LocalServer32", exePath);
+    found.classes.push_back(named.owner);
+    if (named.owner == Owner::kAnotherServer && another.empty()) another = named.path;
+  }
+  const NamedServer entry = ServerNamedBy(typeLib, ownEntry, exePath);
+  found.typeLibEntry = entry.owner;
+  if (entry.owner == Owner::kAnotherServer && another.empty()) another = entry.path;
+  found.otherPlatformEntry = KeyExists(typeLib, k.versionKey + L"\\0\\" + kOtherTypeLibPlatform);
+  const Removal removal = PlanRemoval(found);
+
   FirstFailure failure;
-  for (const ClassesView& view : roots.views) failure.Note(UnregisterClass(view, exePath));
-  failure.Note(UnregisterTypeLib(roots.typeLib, exePath));
-  return failure.result();
+  for (size_t i = 0; i < roots.views.size(); ++i) {
+    if (removal.classKeys[i]) {
+      failure.Note(DeleteTree(roots.views[i], k.classKey));
+      failure.Note(DeleteTree(roots.views[i], k.interfaceKey));
+    }
+    if (removal.sharedKeys) failure.Note(RemoveSharedKeys(roots, roots.views[i], exePath));
+  }
+  if (removal.typeLibEntry) failure.Note(DeleteTree(typeLib, ownEntry));
+  if (removal.typeLibVersion) {
+    failure.Note(DeleteTree(typeLib, k.versionKey));
+  } else {
+    failure.Note(DeleteIfEmpty(typeLib, k.versionKey + L"\\0"));
+  }
+  failure.Note(DeleteIfEmpty(typeLib, k.libraryKey));
+  if (FAILED(failure.result()) || !removal.leftInPlace) return failure.result();
+  if (registeredTo) *registeredTo = another;
+  return S_FALSE;
 }
 
 HRESULT RegisterServer(HKEY classesRoot, std::wstring_view exePath) {
   return RegisterServer(ClassesRoots::Single(classesRoot), exePath);
 }
 
-HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath) {
-  return UnregisterServer(ClassesRoots::Single(classesRoot), exePath);
+HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath, std::wstring* registeredTo) {
+  return UnregisterServer(ClassesRoots::Single(classesRoot), exePath, registeredTo);
 }
 
 }  // namespace korvane::server

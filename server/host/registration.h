@@ -1,10 +1,12 @@
 // Self-registration of the server: the class, its ProgID, its interface (marshalled by the
-// automation marshaller from the type library) and the type library, written below the
-// Software\Classes key of the machine or of the current user.
+// automation marshaller from the type library), the type library and, machine-wide, the AppID
+// that says who may call the server, written below the Software\Classes key of the machine or of
+// the current user.
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +32,13 @@ struct ClassesView {
 struct ClassesRoots {
   std::vector<ClassesView> views;
   ClassesView typeLib;
+  // Also the class's AppID, whose AccessPermission says who may call the server. Only for the
+  // machine's Software\Classes: COM takes a server's security settings from there alone.
+  bool appId = false;
+  // Where the keys live that a 64-bit Windows 7 or later shares between both views (the ProgID,
+  // the AppID keys and the type library). Unset, each view's own root is used and the registry
+  // itself shares them or not (Wine does not); a test sets it to present them as Windows does.
+  std::optional<ClassesView> shared = std::nullopt;
 
   static ClassesRoots Single(HKEY root) { return {{{root, 0}}, {root, 0}}; }
 };
@@ -58,20 +67,44 @@ struct OpenedClasses {
 };
 HRESULT OpenClassesViews(RegistrationScope scope, bool sixtyFourBitWindows, OpenedClasses* out);
 
+// Whom a registered server path names.
+enum class Owner { kNobody, kThisServer, kAnotherServer };
+
+// What unregistration finds before it removes anything.
+struct FoundRegistration {
+  std::vector<Owner> classes;           // each view's class (its LocalServer32)
+  Owner typeLibEntry = Owner::kNobody;  // this build's type library entry
+  bool otherPlatformEntry = false;      // the other build's type library entry is there
+};
+
+// What unregistration may remove. The keys that both views share on 64-bit Windows 7 and later
+// (ProgID, AppID, the type library's version key) serve every view's class, so they go only
+// while no view's class names another executable; the ProgID and the AppID name of the
+// executable still go only while they name this class.
+struct Removal {
+  std::vector<bool> classKeys;  // per view: the class and the interface key
+  bool sharedKeys = false;      // ProgID and AppID keys
+  bool typeLibEntry = false;    // this build's type library entry
+  bool typeLibVersion = false;  // the version key, FLAGS and HELPDIR with it
+  bool leftInPlace = false;     // something stays because it names another executable
+};
+[[nodiscard]] Removal PlanRemoval(const FoundRegistration& found);
+
 // Writes every key and value of the registration of the executable at `exePath` (a full path).
 // When a write fails, what was written is removed again, in every view, and the error is
-// returned, so a failed registration never leaves a half-registered class behind.
+// returned, so a failed registration never leaves a half-registered class behind. An
+// AccessPermission already on the AppID (an administrator's, set with dcomcnfg) is kept.
 HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath);
 
-// Removes this server's keys and nothing else, from every view: a class key only while its
-// LocalServer32 names `exePath` (with that view's ProgID, only while it still names our class,
-// and interface key); this build's type library entry only while it names `exePath`, the
-// version key only when no other platform's entry remains, the library's key only when no other
-// version does. Keys that are already gone count as removed.
-HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath);
+// Removes this server's keys and nothing else, as PlanRemoval decides, from every view. Keys
+// that are already gone count as removed. Returns S_FALSE when keys were left in place because
+// they name another executable, and that executable's path in `registeredTo` (if given).
+HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath,
+                         std::wstring* registeredTo = nullptr);
 
 // The same against a single Software\Classes key (no views).
 HRESULT RegisterServer(HKEY classesRoot, std::wstring_view exePath);
-HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath);
+HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath,
+                         std::wstring* registeredTo = nullptr);
 
 }  // namespace korvane::server

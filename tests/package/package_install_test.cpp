@@ -15,6 +15,7 @@ namespace {
 
 constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
 constexpr wchar_t kProgIdKey[] = L"Software\\Classes\\Korvane.QuandrelCom";
+constexpr wchar_t kAppIdKey[] = L"Software\\Classes\\AppID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
 
 bool KeyExists(HKEY root, const wchar_t* path, REGSAM view) {
   HKEY key = nullptr;
@@ -59,7 +60,7 @@ class InstalledPackage : public ::testing::Test {
     installed_ = true;
   }
 
-  // uninstall.cmd, then the servers ended, then no class, ProgID or type library left in either
+  // uninstall.cmd, then the servers ended, then no class, ProgID or AppID left in either
   // registry view.
   void UninstallLeavesNothing() {
     ProcessResult run = Script(L"uninstall.cmd");
@@ -69,6 +70,7 @@ class InstalledPackage : public ::testing::Test {
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
       EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassKey, view)) << "view " << view;
       EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey, view)) << "view " << view;
+      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppIdKey, view)) << "view " << view;
     }
     CLSID clsid{};
     EXPECT_NE(::CLSIDFromProgID(L"Korvane.QuandrelCom", &clsid), S_OK);

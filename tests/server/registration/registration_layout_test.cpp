@@ -1,15 +1,21 @@
-// The registration functions against a scratch key standing in for Software\Classes: the exact
-// layout, re-registration, what unregistration leaves alone, and a failed registration.
+// The registration functions against a scratch key standing in for the machine's
+// Software\Classes: the exact layout with the AppID and its access list, re-registration, what
+// unregistration leaves alone, and a failed registration.
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <sddl.h>
 
 #include "registration.h"
 #include "registry_tree.h"
 #include "test_support.h"
 #include "win/unique_hkey.h"
+#include "win/unique_local.h"
 
 namespace korvane::test {
 namespace {
 
+using server::ClassesRoots;
 using server::RegisterServer;
 using server::UnregisterServer;
 
@@ -26,6 +32,8 @@ class ScratchClasses : public ::testing::Test {
     ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
                                 KEY_READ | KEY_WRITE, nullptr, root_.put(), nullptr),
               ERROR_SUCCESS);
+    roots_ = ClassesRoots::Single(root_.get());
+    roots_.appId = true;
   }
   void TearDown() override {
     root_.reset();
@@ -35,6 +43,7 @@ class ScratchClasses : public ::testing::Test {
 
   std::wstring path_;
   win::UniqueHkey root_;
+  ClassesRoots roots_;  // machine-wide: with the AppID
 };
 
 // The full tree: the owned keys, their parents, and nothing besides.
@@ -42,28 +51,41 @@ RegistryTree WithParents(RegistryTree tree) {
   tree[L"CLSID"];
   tree[L"Interface"];
   tree[L"TypeLib"];
+  tree[L"AppID"];
   return tree;
 }
 
-TEST_F(ScratchClasses, WritesExactlyThePublishedLayout) {
-  const std::wstring exe = L"C:\\Program Files\\Korvane Tools\\QuandrelCom.exe";
-  ASSERT_EQ(RegisterServer(root(), exe), S_OK);
-  EXPECT_EQ(ReadTree(root(), L""), WithParents(ExpectedRegistration(exe, kPlatform)));
+// Each registration over the one before: a folder with blanks, a drive's root (which keeps its
+// backslash as the help folder), then another folder, to which everything then points.
+TEST_F(ScratchClasses, WritesExactlyThePublishedLayoutForTheLastRegisteredFolder) {
+  const wchar_t* const folders[] = {L"C:\\Program Files\\Korvane Tools\\QuandrelCom.exe",
+                                    L"D:\\QuandrelCom.exe", L"C:\\New place\\QuandrelCom.exe"};
+  for (const std::wstring exe : folders) {
+    SCOPED_TRACE(Narrow(exe));
+    ASSERT_EQ(RegisterServer(roots_, exe), S_OK);
+    EXPECT_EQ(ReadTree(root(), L""), WithParents(ExpectedRegistration(exe, kPlatform, true)));
+  }
+  EXPECT_EQ(AccessPermissionSddl(root()),
+            L"O:BAG:BAD:(A;;CCDC;;;PS)(A;;CCDC;;;SY)S:(ML;;NX;;;S-1-16-8192)");
 
-  ASSERT_EQ(UnregisterServer(root(), exe), S_OK);
+  ASSERT_EQ(UnregisterServer(roots_, folders[2]), S_OK);
   for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root(), key)) << Narrow(key);
 }
 
-TEST_F(ScratchClasses, ServerInADriveRootKeepsTheRootAsHelpFolder) {
-  ASSERT_EQ(RegisterServer(root(), L"D:\\QuandrelCom.exe"), S_OK);
-  EXPECT_EQ(ReadRegistration(root()), ExpectedRegistration(L"D:\\QuandrelCom.exe", kPlatform));
-}
-
-TEST_F(ScratchClasses, RegisteringAgainFromAnotherFolderPointsEverythingThere) {
-  ASSERT_EQ(RegisterServer(root(), L"C:\\Old\\QuandrelCom.exe"), S_OK);
-  ASSERT_EQ(RegisterServer(root(), L"C:\\New place\\QuandrelCom.exe"), S_OK);
-  EXPECT_EQ(ReadRegistration(root()),
-            ExpectedRegistration(L"C:\\New place\\QuandrelCom.exe", kPlatform));
+TEST_F(ScratchClasses, RegisteringAgainKeepsAnAccessListAnAdministratorWidened) {
+  const std::wstring exe = L"C:\\Tools\\QuandrelCom.exe";
+  ASSERT_EQ(RegisterServer(roots_, exe), S_OK);
+  const std::wstring widened = L"O:BAG:BAD:(A;;CCDCLC;;;PS)(A;;CCDCLC;;;BU)S:(ML;;NX;;;LW)";
+  win::UniqueLocal<> descriptor;
+  ULONG bytes = 0;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      widened.c_str(), SDDL_REVISION_1, descriptor.put(), &bytes));
+  ASSERT_EQ(::RegSetKeyValueW(root(), (std::wstring(L"AppID\\") + kClsidText).c_str(),
+                              L"AccessPermission", REG_BINARY, descriptor.get(), bytes),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegisterServer(roots_, L"C:\\New place\\QuandrelCom.exe"), S_OK);
+  EXPECT_EQ(AccessPermissionSddl(root()),
+            L"O:BAG:BAD:(A;;CCDCLC;;;PS)(A;;CCDCLC;;;BU)S:(ML;;NX;;;S-1-16-4096)");
 }
 
 TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
@@ -73,11 +95,12 @@ TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
   WriteKey(root(), L"Other.ProgID\\CLSID", L"{11111111-2222-3333-4444-555555555555}");
   WriteKey(root(), library + L"\\2.0", L"Korvane 2");
   WriteKey(root(), library + L"\\2.0\\0\\win32", L"C:\\v2\\QuandrelCom.exe");
+  WriteKey(root(), L"AppID\\{11111111-2222-3333-4444-555555555555}", L"Other");
   const RegistryTree before = ReadTree(root(), L"");
 
   const std::wstring exe = L"C:\\Tools\\QuandrelCom.exe";
-  ASSERT_EQ(RegisterServer(root(), exe), S_OK);
-  ASSERT_EQ(UnregisterServer(root(), exe), S_OK);
+  ASSERT_EQ(RegisterServer(roots_, exe), S_OK);
+  ASSERT_EQ(UnregisterServer(roots_, exe), S_OK);
 
   // Exactly what was there before: the other version keeps the library's own key.
   EXPECT_EQ(ReadTree(root(), L""), before);
@@ -87,11 +110,11 @@ TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
 
 TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
   const std::wstring exe = L"C:\\Tools\\QuandrelCom.exe";
-  ASSERT_EQ(RegisterServer(root(), exe), S_OK);
+  ASSERT_EQ(RegisterServer(roots_, exe), S_OK);
   const std::wstring other = L"{11111111-2222-3333-4444-555555555555}";
   WriteKey(root(), std::wstring(kProgId) + L"\\CLSID", other.c_str());
 
-  ASSERT_EQ(UnregisterServer(root(), exe), S_OK);
+  ASSERT_EQ(UnregisterServer(roots_, exe), S_OK);
   RegistryTree left = ReadTree(root(), kProgId);
   EXPECT_EQ(left[std::wstring(kProgId) + L"\\CLSID"][L""], other);
   EXPECT_FALSE(KeyExists(root(), std::wstring(L"CLSID\\") + kClsidText));
@@ -101,7 +124,7 @@ TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
 TEST_F(ScratchClasses, UnregisteringWhatIsNotRegisteredSucceedsAndChangesNothing) {
   WriteKey(root(), L"CLSID\\{11111111-2222-3333-4444-555555555555}", L"other");
   const RegistryTree before = ReadTree(root(), L"");
-  EXPECT_EQ(UnregisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"), S_OK);
+  EXPECT_EQ(UnregisterServer(roots_, L"C:\\Tools\\QuandrelCom.exe"), S_OK);
   EXPECT_EQ(ReadTree(root(), L""), before);
 }
 
@@ -116,16 +139,17 @@ TEST_F(ScratchClasses, RegistrationFailingHalfWayTakesBackWhatItWrote) {
   key.reset();
   const RegistryTree before = ReadTree(root(), L"");
 
-  EXPECT_EQ(RegisterServer(root(), L"C:\\Tools\\QuandrelCom.exe"),
+  EXPECT_EQ(RegisterServer(roots_, L"C:\\Tools\\QuandrelCom.exe"),
             HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
-  // Exactly what was there: the keys it created are gone, the ones it found are kept.
+  // Exactly what was there: the keys it created (the AppID's too) are gone, the ones it found
+  // are kept.
   EXPECT_EQ(ReadTree(root(), L""), before);
   EXPECT_FALSE(KeyExists(root(), std::wstring(L"CLSID\\") + kClsidText));
 }
 
 TEST_F(ScratchClasses, FailedRegistrationPutsBackAWorkingEarlierInstallation) {
   const std::wstring old = L"C:\\Old place\\QuandrelCom.exe";
-  ASSERT_EQ(RegisterServer(root(), old), S_OK);
+  ASSERT_EQ(RegisterServer(roots_, old), S_OK);
   // Part-way through the next registration, a key refuses lasting subkeys: the interface key,
   // made volatile with the values it had.
   const std::wstring iface = std::wstring(L"Interface\\") + kIidText;
@@ -141,7 +165,7 @@ TEST_F(ScratchClasses, FailedRegistrationPutsBackAWorkingEarlierInstallation) {
   key.reset();
   const RegistryTree before = ReadTree(root(), L"");
 
-  EXPECT_EQ(RegisterServer(root(), L"C:\\New place\\QuandrelCom.exe"),
+  EXPECT_EQ(RegisterServer(roots_, L"C:\\New place\\QuandrelCom.exe"),
             HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
   // The class still starts the earlier installation: every overwritten value is back.
   EXPECT_EQ(ReadTree(root(), L""), before);

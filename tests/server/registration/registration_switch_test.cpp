@@ -1,6 +1,6 @@
 // The executable's registration switches in both scopes, run as an installer runs them: the
-// exact keys appear, all of them go again, the other scope is untouched, and the outcome is
-// told on standard output and in the exit code.
+// exact keys appear, all of them go again (and only from the copy they name), the other scope is
+// untouched, and the outcome is told on standard output and in the exit code.
 #include <gtest/gtest.h>
 
 #include "registry_tree.h"
@@ -24,9 +24,15 @@ win::UniqueHkey OpenClasses(HKEY hive) {
 class RegistrationSwitches : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Start from nothing registered, whatever an interrupted run may have left.
-    ASSERT_EQ(install_.RunSwitch(L"/UnregServer"), 0u);
-    ASSERT_EQ(install_.RunSwitch(L"/UnregServerPerUser"), 0u);
+    // Start from nothing registered, whatever an interrupted run may have left (a registration
+    // of another copy is left in place by the switches, so its keys are deleted here).
+    for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+      for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        win::UniqueHkey classes;
+        ::RegOpenKeyExW(hive, L"Software\\Classes", 0, KEY_ALL_ACCESS | view, classes.put());
+        if (classes)
+          for (const std::wstring& key : OwnedKeys()) DeleteKeyTree(classes.get(), key);
+      }
     ASSERT_EQ(Machine(), RegistryTree{});
     ASSERT_EQ(User(), RegistryTree{});
   }
@@ -37,8 +43,8 @@ class RegistrationSwitches : public ::testing::Test {
 
   RegistryTree Machine() { return ReadRegistration(machine_.get()); }
   RegistryTree User() { return ReadRegistration(user_.get()); }
-  RegistryTree Expected() {
-    return ExpectedRegistration(install_.exe(), sizeof(void*) == 8 ? L"win64" : L"win32");
+  RegistryTree Expected(bool machine) {
+    return ExpectedRegistration(install_.exe(), sizeof(void*) == 8 ? L"win64" : L"win32", machine);
   }
 
   ServerInstall install_{L"registered copy"};
@@ -46,39 +52,44 @@ class RegistrationSwitches : public ::testing::Test {
   win::UniqueHkey user_ = OpenClasses(HKEY_CURRENT_USER);
 };
 
-TEST_F(RegistrationSwitches, MachineWideRegistrationWritesAndRemovesExactlyItsKeys) {
-  ProcessResult run = install_.Run(L"/RegServer");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_NE(run.output.find("registered in HKEY_LOCAL_MACHINE\\Software\\Classes"),
-            std::string::npos)
-      << run.output;
-  EXPECT_EQ(Machine(), Expected());
-  EXPECT_EQ(User(), RegistryTree{});
+// Machine-wide (true) or per user.
+class ScopeSwitches : public RegistrationSwitches, public ::testing::WithParamInterface<bool> {
+ protected:
+  std::wstring Switch(bool add) const {
+    return std::wstring(add ? L"/RegServer" : L"/UnregServer") + (GetParam() ? L"" : L"PerUser");
+  }
+  std::string Where() const {
+    return GetParam() ? "HKEY_LOCAL_MACHINE\\Software\\Classes"
+                      : "HKEY_CURRENT_USER\\Software\\Classes";
+  }
+  RegistryTree Registered() { return GetParam() ? Machine() : User(); }
+  RegistryTree OtherScope() { return GetParam() ? User() : Machine(); }
+};
 
-  run = install_.Run(L"/UnregServer");
+// A second copy (a moved folder, another installation) finds the registration naming the
+// first: it says so, leaves every key in place, and exits with 1 (S_FALSE) for scripts.
+TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCopy) {
+  ProcessResult run = install_.Run(Switch(true));
   EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_NE(run.output.find("unregistered from HKEY_LOCAL_MACHINE\\Software\\Classes"),
-            std::string::npos)
-      << run.output;
-  EXPECT_EQ(Machine(), RegistryTree{});
+  EXPECT_NE(run.output.find("registered in " + Where()), std::string::npos) << run.output;
+  EXPECT_EQ(Registered(), Expected(GetParam()));
+  EXPECT_EQ(OtherScope(), RegistryTree{});
+
+  ServerInstall second{L"second copy"};
+  run = second.Run(Switch(false));
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.output,
+            "QuandrelCom: left in place: registered to " + Narrow(install_.exe()) + "\r\n");
+  EXPECT_EQ(Registered(), Expected(GetParam()));
+
+  run = install_.Run(Switch(false));
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_NE(run.output.find("unregistered from " + Where()), std::string::npos) << run.output;
+  EXPECT_EQ(Registered(), RegistryTree{});
 }
 
-TEST_F(RegistrationSwitches, PerUserRegistrationWritesAndRemovesExactlyItsKeys) {
-  ProcessResult run = install_.Run(L"/RegServerPerUser");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_NE(run.output.find("registered in HKEY_CURRENT_USER\\Software\\Classes"),
-            std::string::npos)
-      << run.output;
-  EXPECT_EQ(User(), Expected());
-  EXPECT_EQ(Machine(), RegistryTree{});
-
-  run = install_.Run(L"/UnregServerPerUser");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_NE(run.output.find("unregistered from HKEY_CURRENT_USER\\Software\\Classes"),
-            std::string::npos)
-      << run.output;
-  EXPECT_EQ(User(), RegistryTree{});
-}
+INSTANTIATE_TEST_SUITE_P(Scopes, ScopeSwitches, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "MachineWide" : "PerUser"; });
 
 TEST_F(RegistrationSwitches, SwitchesIgnoreCaseAndTakeEitherPrefix) {
   struct Step {
@@ -94,8 +105,8 @@ TEST_F(RegistrationSwitches, SwitchesIgnoreCaseAndTakeEitherPrefix) {
   for (const Step& step : steps) {
     SCOPED_TRACE(Narrow(step.arguments));
     EXPECT_EQ(install_.RunSwitch(step.arguments), 0u);
-    EXPECT_EQ(Machine(), step.machineRegistered ? Expected() : RegistryTree{});
-    EXPECT_EQ(User(), step.userRegistered ? Expected() : RegistryTree{});
+    EXPECT_EQ(Machine(), step.machineRegistered ? Expected(true) : RegistryTree{});
+    EXPECT_EQ(User(), step.userRegistered ? Expected(false) : RegistryTree{});
   }
 }
 

@@ -1,6 +1,6 @@
 // Clients of either bitness: the class, its ProgID and its interface in both registry views of a
 // 64-bit Windows, each build's own type library entry, and unregistration that takes only this
-// server's keys from both.
+// server's keys from both, and the keys both views share only when no view needs them.
 #include <gtest/gtest.h>
 
 #include "registration.h"
@@ -13,6 +13,7 @@ namespace {
 
 using server::ClassesRoots;
 using server::ClassesView;
+using server::Owner;
 
 const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsidText;
 const std::wstring kInterfaceKey = std::wstring(L"Interface\\") + kIidText;
@@ -32,11 +33,42 @@ TEST(RegistryViewChoice, BothViewsOnA64BitWindowsOneOnA32BitWindows) {
   EXPECT_EQ(server::OwnTypeLibView(false), 0u);
 }
 
-// Two scratch keys standing in for the two views.
+// Each view's class (N nobody, T this server, O another), this build's type library entry, the
+// other build's entry there -> whose class keys go per view; whether the shared keys, this
+// build's entry and the version key go; whether anything is left in place.
+TEST(RemovalPlan, SharedKeysGoOnlyWhenNoViewNamesAnotherExecutable) {
+  constexpr Owner N = Owner::kNobody, T = Owner::kThisServer, O = Owner::kAnotherServer;
+  struct Row {
+    std::vector<Owner> classes;
+    Owner entry;
+    bool otherEntry;
+    std::vector<bool> classKeys;
+    bool shared, ownEntry, version, left;
+  };
+  const Row rows[] = {
+      {{N, N}, N, false, {true, true}, true, true, true, false},
+      {{T, T}, T, false, {true, true}, true, true, true, false},
+      {{T}, T, false, {true}, true, true, true, false},
+      {{T, T}, T, true, {true, true}, true, true, false, false},
+      {{T, O}, T, false, {true, false}, false, true, false, true},
+      {{O, O}, O, false, {false, false}, false, false, false, true},
+      {{T, N}, O, false, {true, true}, true, false, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(&row - rows);
+    const server::Removal r = server::PlanRemoval({row.classes, row.entry, row.otherEntry});
+    EXPECT_EQ(r.classKeys, row.classKeys);
+    EXPECT_EQ(std::vector<bool>({r.sharedKeys, r.typeLibEntry, r.typeLibVersion, r.leftInPlace}),
+              std::vector<bool>({row.shared, row.ownEntry, row.version, row.left}));
+  }
+}
+
+// Two scratch keys standing in for the two views, and a third for the keys that Windows 7 and
+// later share between them.
 class ScratchViews : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
       paths_[i] = L"Software\\KorvaneViewsTest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                   std::to_wstring(i);
       ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, paths_[i].c_str(), 0, nullptr, 0,
@@ -47,17 +79,18 @@ class ScratchViews : public ::testing::Test {
     roots_.typeLib = {keys_[0].get(), 0};
   }
   void TearDown() override {
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
       keys_[i].reset();
       DeleteKeyTree(HKEY_CURRENT_USER, paths_[i]);
     }
   }
   HKEY own() const { return keys_[0].get(); }
   HKEY other() const { return keys_[1].get(); }
+  HKEY shared() const { return keys_[2].get(); }
 
   const std::wstring exe_ = L"C:\\Tools\\QuandrelCom.exe";
-  std::wstring paths_[2];
-  win::UniqueHkey keys_[2];
+  std::wstring paths_[3];
+  win::UniqueHkey keys_[3];
   ClassesRoots roots_;
 };
 
@@ -71,25 +104,6 @@ TEST_F(ScratchViews, ClassGoesIntoEveryViewAndTheTypeLibraryIntoItsOwn) {
   ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
   for (HKEY root : {own(), other()})
     for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root, key)) << Narrow(key);
-}
-
-TEST_F(ScratchViews, UnregisteringKeepsAnotherInstallationAndTheOtherBuildsTypeLibrary) {
-  ASSERT_EQ(server::RegisterServer(roots_, exe_), S_OK);
-  // Another installation took over the second view, and the other build added its library entry.
-  WriteKey(other(), kClassKey + L"\\LocalServer32", L"\"D:\\Elsewhere\\QuandrelCom.exe\"");
-  WriteKey(own(), kVersionKey + L"\\0\\" + kOtherPlatform, L"D:\\Elsewhere\\QuandrelCom.exe");
-
-  ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
-  EXPECT_FALSE(KeyExists(own(), kClassKey));
-  EXPECT_TRUE(HasClass(other())) << "another installation's keys are not ours to remove";
-  EXPECT_FALSE(KeyExists(own(), kVersionKey + L"\\0\\" + kPlatform));
-  EXPECT_TRUE(KeyExists(own(), kVersionKey + L"\\0\\" + kOtherPlatform));
-
-  // Once the other build's entry is gone too, nothing of the library is left.
-  DeleteKeyTree(own(), kVersionKey + L"\\0\\" + kOtherPlatform);
-  WriteKey(own(), kVersionKey + L"\\0\\" + kPlatform, exe_.c_str());
-  ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
-  EXPECT_FALSE(KeyExists(own(), std::wstring(L"TypeLib\\") + kLibidText));
 }
 
 TEST_F(ScratchViews, AFailureInTheSecondViewIsUndoneInBoth) {
@@ -108,6 +122,41 @@ TEST_F(ScratchViews, AFailureInTheSecondViewIsUndoneInBoth) {
   EXPECT_EQ(ReadTree(other(), L""), otherBefore);
   EXPECT_FALSE(KeyExists(own(), kClassKey));
 }
+
+// Another installation of the other build, elsewhere, took over the second view and added its
+// library entry. With the keys common to both views kept apart (as Wine does) or shared (as
+// Windows 7 and later do): this build's class and library entry go, what that installation
+// needs stays (the switch is told so), and the rest goes once it is gone.
+class AnotherInstallation : public ScratchViews, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AnotherInstallation, KeepsWhatItNeedsUntilItIsGone) {
+  if (GetParam()) roots_.shared = ClassesView{shared(), 0};
+  roots_.appId = true;
+  const HKEY common = GetParam() ? shared() : own();  // type library, own view's ProgID, AppID
+  ASSERT_EQ(server::RegisterServer(roots_, exe_), S_OK);
+  WriteKey(other(), kClassKey + L"\\LocalServer32", L"\"D:\\Elsewhere\\QuandrelCom.exe\"");
+  WriteKey(common, kVersionKey + L"\\0\\" + kOtherPlatform, L"D:\\Elsewhere\\QuandrelCom.exe");
+
+  std::wstring registeredTo;
+  ASSERT_EQ(server::UnregisterServer(roots_, exe_, &registeredTo), S_FALSE);
+  EXPECT_EQ(registeredTo, L"D:\\Elsewhere\\QuandrelCom.exe");
+  EXPECT_FALSE(KeyExists(own(), kClassKey));
+  EXPECT_TRUE(KeyExists(other(), kInterfaceKey));
+  for (const std::wstring& key :
+       {std::wstring(kProgId), std::wstring(L"AppID\\") + kClsidText, kVersionKey + L"\\FLAGS",
+        kVersionKey + L"\\0\\" + kOtherPlatform})
+    EXPECT_TRUE(KeyExists(common, key)) << Narrow(key);
+  EXPECT_FALSE(KeyExists(common, kVersionKey + L"\\0\\" + kPlatform));
+
+  DeleteKeyTree(other(), kClassKey);
+  DeleteKeyTree(common, kVersionKey + L"\\0\\" + kOtherPlatform);
+  ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
+  for (HKEY root : {own(), other(), shared()})
+    for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root, key)) << Narrow(key);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommonKeys, AnotherInstallation, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Shared" : "InEachView"; });
 
 // The real Software\Classes keys of the test prefix, seen through both views.
 win::UniqueHkey OpenView(HKEY hive, REGSAM view) {

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <vector>
 
 #include "test_support.h"
 #include "win/unique_hkey.h"
+#include "win/unique_local.h"
 
 namespace korvane::test {
 
@@ -82,6 +85,8 @@ const std::vector<std::wstring>& OwnedKeys() {
       std::wstring(L"CLSID\\") + kClsidText,
       std::wstring(L"Interface\\") + kIidText,
       std::wstring(L"TypeLib\\") + kLibidText,
+      std::wstring(L"AppID\\") + kClsidText,
+      L"AppID\\QuandrelCom.exe",
   };
   return keys;
 }
@@ -95,14 +100,15 @@ RegistryTree ReadRegistration(HKEY classesRoot) {
   return all;
 }
 
-RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstring& platform) {
+RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstring& platform,
+                                  bool appId) {
   const std::wstring clsid = std::wstring(L"CLSID\\") + kClsidText;
   const std::wstring iface = std::wstring(L"Interface\\") + kIidText;
   const std::wstring lib = std::wstring(L"TypeLib\\") + kLibidText;
   const std::wstring marshaller = L"{00020424-0000-0000-C000-000000000046}";
   std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\'));
   if (folder.size() == 2) folder += L'\\';  // a drive's root keeps its backslash
-  return {
+  RegistryTree tree = {
       {kProgId, {{L"", L"QuandrelCom"}}},
       {std::wstring(kProgId) + L"\\CLSID", {{L"", kClsidText}}},
       {clsid, {{L"", L"QuandrelCom"}}},
@@ -121,6 +127,39 @@ RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstrin
       {lib + L"\\1.0\\FLAGS", {{L"", L"0"}}},
       {lib + L"\\1.0\\HELPDIR", {{L"", folder}}},
   };
+  if (appId) {
+    tree[clsid][L"AppID"] = kClsidText;
+    tree[std::wstring(L"AppID\\") + kClsidText] = {{L"", L"Korvane QuandrelCom"},
+                                                   {L"AccessPermission", L"<type 3>"}};
+    tree[L"AppID\\QuandrelCom.exe"] = {{L"AppID", kClsidText}};
+  }
+  return tree;
+}
+
+std::wstring AccessPermissionSddl(HKEY classesRoot) {
+  std::vector<BYTE> sd(4096);
+  DWORD bytes = static_cast<DWORD>(sd.size());
+  const std::wstring key = std::wstring(L"AppID\\") + kClsidText;
+  win::UniqueLocal<wchar_t> text, sid;
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* sacl = nullptr;
+  void* ace = nullptr;
+  if (::RegGetValueW(classesRoot, key.c_str(), L"AccessPermission", RRF_RT_REG_BINARY, nullptr,
+                     sd.data(), &bytes) != ERROR_SUCCESS ||
+      !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          sd.data(), SDDL_REVISION_1,
+          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+          text.put(), nullptr))
+    return {};
+  if (!::GetSecurityDescriptorSacl(sd.data(), &present, &sacl, &defaulted) || !sacl ||
+      sacl->AceCount != 1 || !::GetAce(sacl, 0, &ace))
+    return text.get();
+  const auto* label = static_cast<const SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+  const bool noExecuteUp = label->Header.AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE &&
+                           label->Mask == SYSTEM_MANDATORY_LABEL_NO_EXECUTE_UP;
+  if (!::ConvertSidToStringSidW(const_cast<DWORD*>(&label->SidStart), sid.put())) return {};
+  return std::wstring(text.get()) + L"S:(" + (noExecuteUp ? L"ML;;NX" : L"?") + L";;;" + sid.get() +
+         L")";
 }
 
 void DeleteKeyTree(HKEY root, const std::wstring& path) {

@@ -29,15 +29,22 @@ inline constexpr wchar_t kClsidText[] = L"{BDBB0F90-863E-4814-820F-1657390654B0}
 inline constexpr wchar_t kIidText[] = L"{79D8CD39-F512-46E7-8935-7A60569F6F2F}";
 inline constexpr wchar_t kLibidText[] = L"{33609DAE-7AF8-4E00-BFF4-E1B69E14EC41}";
 
-// The four keys a registration owns, relative to a Software\Classes key.
+// The keys a registration owns, relative to a Software\Classes key (the AppID keys only
+// machine-wide).
 const std::vector<std::wstring>& OwnedKeys();
 
-// Everything below the four owned keys, read from a Software\Classes key.
+// Everything below the owned keys, read from a Software\Classes key.
 RegistryTree ReadRegistration(HKEY classesRoot);
 
 // What a registration of the server at `exePath` must consist of ("win64" or "win32" type
-// library platform).
-RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstring& platform);
+// library platform), with the AppID keys when `appId`.
+RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstring& platform,
+                                  bool appId);
+
+// The AppID's AccessPermission as SDDL: owner, group and DACL as the system spells them, the
+// integrity label spelled here from its ACE ("S:(ML;;NX;;;S-1-16-8192)"), because Wine's
+// converter does not spell labels. Empty when the value is missing or no descriptor.
+std::wstring AccessPermissionSddl(HKEY classesRoot);
 
 // Deletes a key tree created by a test; a missing key is fine.
 void DeleteKeyTree(HKEY root, const std::wstring& path);
