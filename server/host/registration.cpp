@@ -20,10 +20,6 @@ constexpr wchar_t kClassName[] = L"QuandrelCom";
 constexpr wchar_t kInterfaceName[] = L"_QuandrelCom";
 constexpr wchar_t kLibraryName[] = L"Korvane";
 constexpr wchar_t kVersion[] = L"1.0";
-// The automation (type library) marshaller.
-constexpr wchar_t kAutomationMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
-// The type library's platform key follows the bitness of the library inside the executable.
-constexpr const wchar_t* kTypeLibPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 
 struct Entry {
   std::wstring key;
@@ -31,33 +27,26 @@ struct Entry {
   std::wstring value;
 };
 
-struct Keys {
-  std::wstring clsid = GuidText(CLSID_QuandrelCom);
-  std::wstring libid = GuidText(LIBID_Korvane);
-  std::wstring classKey = L"CLSID\\" + clsid;
-  std::wstring interfaceKey = L"Interface\\" + GuidText(IID__QuandrelCom);
-  std::wstring libraryKey = L"TypeLib\\" + libid;
-  std::wstring versionKey = libraryKey + L"\\" + kVersion;
-};
+using Keys = RegistrationKeys;
 
 // The keys every registry view of the class needs: ProgID, class and interface.
 std::vector<Entry> ClassEntries(std::wstring_view exePath) {
   const Keys k;
   const std::wstring exe(exePath);
   return {
-      {kProgId, nullptr, kClassName},
-      {std::wstring(kProgId) + L"\\CLSID", nullptr, k.clsid},
+      {k.progId, nullptr, kClassName},
+      {k.progIdClassKey(), nullptr, k.clsid},
       {k.classKey, nullptr, kClassName},
       // Quoted: the folder may hold blanks.
-      {k.classKey + L"\\LocalServer32", nullptr, L"\"" + exe + L"\""},
+      {k.localServerKey(), nullptr, L"\"" + exe + L"\""},
       {k.classKey + L"\\ProgID", nullptr, kProgId},
       {k.classKey + L"\\TypeLib", nullptr, k.libid},
       {k.classKey + L"\\Version", nullptr, kVersion},
       {k.interfaceKey, nullptr, kInterfaceName},
-      {k.interfaceKey + L"\\ProxyStubClsid32", nullptr, kAutomationMarshaller},
+      {k.proxyStubKey(), nullptr, kAutomationMarshaller},
       {k.interfaceKey + L"\\ProxyStubClsid", nullptr, kAutomationMarshaller},
-      {k.interfaceKey + L"\\TypeLib", nullptr, k.libid},
-      {k.interfaceKey + L"\\TypeLib", L"Version", kVersion},
+      {k.interfaceTypeLibKey(), nullptr, k.libid},
+      {k.interfaceTypeLibKey(), L"Version", kVersion},
   };
 }
 
@@ -66,7 +55,7 @@ std::vector<Entry> TypeLibEntries(std::wstring_view exePath) {
   const Keys k;
   return {
       {k.versionKey, nullptr, kLibraryName},
-      {k.versionKey + L"\\0\\" + kTypeLibPlatform, nullptr, std::wstring(exePath)},
+      {k.typeLibEntryKey(kOwnTypeLibPlatform), nullptr, std::wstring(exePath)},
       {k.versionKey + L"\\FLAGS", nullptr, L"0"},
       {k.versionKey + L"\\HELPDIR", nullptr, win::FolderOfPath(exePath)},
   };
@@ -268,14 +257,14 @@ class FirstFailure {
 HRESULT UnregisterClass(const ClassesView& at, std::wstring_view exePath) {
   const Keys k;
   bool found = false;
-  const std::wstring server = DefaultValue(at, k.classKey + L"\\LocalServer32", &found);
+  const std::wstring server = DefaultValue(at, k.localServerKey(), &found);
   // Another installation of the class owns this view's keys: they serve it, not us.
   if (found && !NamesExecutable(server, exePath)) return S_OK;
 
   FirstFailure failure;
   // The ProgID is a shared name: leave it to another class that took it over meanwhile.
-  const std::wstring progIdClass = DefaultValue(at, std::wstring(kProgId) + L"\\CLSID", &found);
-  if (!found || SameText(progIdClass, k.clsid)) failure.Note(DeleteTree(at, kProgId));
+  const std::wstring progIdClass = DefaultValue(at, k.progIdClassKey(), &found);
+  if (!found || SameText(progIdClass, k.clsid)) failure.Note(DeleteTree(at, k.progId));
   failure.Note(DeleteTree(at, k.classKey));
   failure.Note(DeleteTree(at, k.interfaceKey));
   return failure.result();
@@ -285,7 +274,7 @@ HRESULT UnregisterClass(const ClassesView& at, std::wstring_view exePath) {
 // the library's key only when no other version is.
 HRESULT UnregisterTypeLib(const ClassesView& at, std::wstring_view exePath) {
   const Keys k;
-  const std::wstring entry = k.versionKey + L"\\0\\" + kTypeLibPlatform;
+  const std::wstring entry = k.typeLibEntryKey(kOwnTypeLibPlatform);
   bool found = false;
   const std::wstring registered = DefaultValue(at, entry, &found);
   if (found && !NamesExecutable(registered, exePath)) return S_OK;
@@ -293,7 +282,7 @@ HRESULT UnregisterTypeLib(const ClassesView& at, std::wstring_view exePath) {
   FirstFailure failure;
   failure.Note(DeleteTree(at, entry));
   const bool otherPlatform =
-      KeyExists(at, k.versionKey + L"\\0\\win32") || KeyExists(at, k.versionKey + L"\\0\\win64");
+      KeyExists(at, k.typeLibEntryKey(L"win32")) || KeyExists(at, k.typeLibEntryKey(L"win64"));
   if (!otherPlatform) {
     failure.Note(DeleteTree(at, k.versionKey));
   } else {
@@ -304,6 +293,15 @@ HRESULT UnregisterTypeLib(const ClassesView& at, std::wstring_view exePath) {
 }
 
 }  // namespace
+
+RegistrationKeys::RegistrationKeys()
+    : progId(kProgId),
+      clsid(GuidText(CLSID_QuandrelCom)),
+      libid(GuidText(LIBID_Korvane)),
+      classKey(L"CLSID\\" + clsid),
+      interfaceKey(L"Interface\\" + GuidText(IID__QuandrelCom)),
+      libraryKey(L"TypeLib\\" + libid),
+      versionKey(libraryKey + L"\\" + kVersion) {}
 
 std::vector<REGSAM> RegistryViews(bool sixtyFourBitWindows) {
   if (!sixtyFourBitWindows) return {0};
