@@ -7,22 +7,42 @@
 # sources give the same bytes: sorted entries, fixed time stamps and permissions
 # (scripts/deterministic_zip.py); text files for Windows get CRLF line ends.
 #
-#   scripts/package.sh [--out <folder>] [<arch>=<build folder>]...
+#   scripts/package.sh [--out <folder>] [--sign <pfx> [--password-file <file>]
+#                      [--timestamp <url>]] [<arch>=<build folder>]...
 # Defaults: --out dist/packages, i686=build/i686 x86_64=build/x86_64. With only some builds
 # given, only their front-end zips are made and the engine zip holds only their engine files.
+# --sign signs QuandrelCom.exe and quandrelcmd.exe (Authenticode, SHA-256, osslsigncode) before
+# they go into any package, so SHA256SUMS lists the signed bytes; --password-file holds the
+# pfx's password, --timestamp names an RFC 3161 time-stamping service. Without --sign nothing is
+# signed. A signature holds its signing time (and the time stamp), so signed packages differ
+# from run to run in those bytes; unsigned ones are byte-identical.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out="$root/dist/packages"
 builds=()
+sign_pfx= sign_password_file= sign_timestamp=
+usage="usage: scripts/package.sh [--out <folder>] [--sign <pfx> [--password-file <file>] [--timestamp <url>]] [i686=<build>] [x86_64=<build>]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$2; shift 2 ;;
+    --sign) sign_pfx=$2; shift 2 ;;
+    --password-file) sign_password_file=$2; shift 2 ;;
+    --timestamp) sign_timestamp=$2; shift 2 ;;
     i686=* | x86_64=*) builds+=("$1"); shift ;;
-    *) echo "usage: scripts/package.sh [--out <folder>] [i686=<build>] [x86_64=<build>]" >&2; exit 2 ;;
+    *) echo "$usage" >&2; exit 2 ;;
   esac
 done
 [ ${#builds[@]} -gt 0 ] || builds=("i686=$root/build/i686" "x86_64=$root/build/x86_64")
 command -v python3 >/dev/null || { echo "package: python3 is missing (scripts/setup.sh)" >&2; exit 1; }
+if [ -z "$sign_pfx" ] && [ -n "$sign_password_file$sign_timestamp" ]; then
+  echo "package: --password-file and --timestamp go with --sign" >&2; exit 2
+fi
+if [ -n "$sign_pfx" ]; then
+  command -v osslsigncode >/dev/null || { echo "package: osslsigncode is missing (scripts/setup.sh)" >&2; exit 1; }
+  [ -f "$sign_pfx" ] || { echo "package: no certificate file $sign_pfx" >&2; exit 1; }
+  [ -z "$sign_password_file" ] || [ -f "$sign_password_file" ] ||
+    { echo "package: no password file $sign_password_file" >&2; exit 1; }
+fi
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -31,6 +51,19 @@ out=$(cd "$out" && pwd)
 
 # Copies a text file with CRLF line ends (what Notepad, cmd.exe and the VBA importer expect).
 crlf() { sed -e 's/\r$//' -e 's/$/\r/' "$1" >"$2"; }
+
+# Signs a file in place with --sign's certificate (nothing without --sign). Every program and
+# installer package goes through here before it is checksummed or packed; an installer step
+# calls it on each .msi it makes.
+sign() {
+  [ -n "$sign_pfx" ] || return 0
+  local args=(sign -pkcs12 "$sign_pfx" -h sha256 -n "Korvane QuandrelCom")
+  if [ -n "$sign_password_file" ]; then args+=(-readpass "$sign_password_file"); else args+=(-pass ""); fi
+  [ -z "$sign_timestamp" ] || args+=(-ts "$sign_timestamp")
+  osslsigncode "${args[@]}" -in "$1" -out "$1.signed" >/dev/null ||
+    { echo "package: signing $(basename "$1") failed" >&2; exit 1; }
+  mv "$1.signed" "$1"
+}
 
 # Checksums of every file below the current folder but SHA256SUMS itself, sorted by name.
 checksums() {
@@ -60,6 +93,8 @@ for pair in "${builds[@]}"; do
   top="$stage/$name/$name"
   mkdir -p "$top/include" "$top/samples"
   cp "$installed/QuandrelCom.exe" "$installed/quandrelcmd.exe" "$installed/QuandrelCom.tlb" "$top/"
+  sign "$top/QuandrelCom.exe"
+  sign "$top/quandrelcmd.exe"
   cp "$installed/include/quandrelcom.h" "$installed/include/quandrelcom_i.c" "$top/include/"
   for f in "$root"/samples/*; do crlf "$f" "$top/samples/$(basename "$f")"; done
   crlf "$root/package/install.cmd" "$top/install.cmd"

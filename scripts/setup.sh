@@ -9,6 +9,8 @@ set -euo pipefail
 packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64
   cmake make wine64 wine libwine-dev googletest python3
+  # package.sh --sign, and the signing test's throwaway certificate
+  osslsigncode openssl
 )
 if [ "${1:-}" = --client-checks ]; then
   packages+=(mono-mcs)

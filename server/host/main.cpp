@@ -8,6 +8,7 @@
 
 #include "korvane_version.h"
 #include "registration.h"
+#include "self_check.h"
 #include "win/module_path.h"
 #include "server_loop.h"
 #include "server_switch.h"
@@ -58,9 +59,24 @@ HRESULT Register(RegistrationScope scope, bool add) {
   return hr;
 }
 
+// One line per item, then the count, which is also the exit code: 0 means a client can use
+// this server.
+int Check() {
+  const CheckReport report = ConcludeCheck(GatherCheckFacts(korvane::win::RunningExecutablePath()));
+  TellUser(L"QuandrelCom " KORVANE_VERSION_WTEXT L" /Check");
+  for (const CheckLine& line : report.lines) TellUser(FormatCheckLine(line));
+  if (report.problems == 0) {
+    TellUser(L"QuandrelCom /Check: no problems; clients can use this server.");
+  } else {
+    TellUser(L"QuandrelCom /Check: " + std::to_wstring(report.problems) +
+             (report.problems == 1 ? L" problem." : L" problems."));
+  }
+  return report.problems;
+}
+
 constexpr wchar_t kUsage[] =
     L"Usage: QuandrelCom.exe [/RegServer | /UnregServer | /RegServerPerUser | "
-    L"/UnregServerPerUser | /?]";
+    L"/UnregServerPerUser | /Check | /?]";
 
 void TellVersionAndUsage() {
   TellUser(L"QuandrelCom " KORVANE_VERSION_WTEXT
@@ -70,6 +86,8 @@ void TellVersionAndUsage() {
   TellUser(L"  /UnregServer          remove that registration");
   TellUser(L"  /RegServerPerUser     register for the current user only");
   TellUser(L"  /UnregServerPerUser   remove that registration");
+  TellUser(L"  /Check                check what clients will find (registry, engine files);");
+  TellUser(L"                        changes nothing, exits with the number of problems");
   TellUser(L"  /?                    show this text");
   TellUser(L"Exit code: 0 done, 1 left in place (registered to another copy), else an HRESULT.");
   TellUser(L"Started by COM (-Embedding) it serves Korvane.QuandrelCom.");
@@ -98,6 +116,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     case ServerAction::kUnregisterPerUser:
       hr = Register(RegistrationScope::kUser, false);
       break;
+    case ServerAction::kCheck:
+      return Check();
     case ServerAction::kHelp:
       TellVersionAndUsage();
       break;
@@ -105,7 +125,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       hr = E_INVALIDARG;
       TellUser(
           L"QuandrelCom: unknown switch. Use /RegServer, /UnregServer, /RegServerPerUser, "
-          L"/UnregServerPerUser or /? (version and usage).");
+          L"/UnregServerPerUser, /Check or /? (version and usage).");
       break;
   }
   return static_cast<int>(hr);

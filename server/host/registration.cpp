@@ -23,10 +23,6 @@ constexpr wchar_t kAppName[] = L"Korvane QuandrelCom";  // the name dcomcnfg lis
 constexpr wchar_t kInterfaceName[] = L"_QuandrelCom";
 constexpr wchar_t kLibraryName[] = L"Korvane";
 constexpr wchar_t kVersion[] = L"1.0";
-// The automation (type library) marshaller.
-constexpr wchar_t kAutomationMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
-// The type library's platform key follows the bitness of the library inside the executable.
-constexpr const wchar_t* kTypeLibPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 constexpr const wchar_t* kOtherTypeLibPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
 // Who may call the server (docs/remote.md gives the reasons): the user the server runs as (PS,
 // principal self, which COM takes as the server's own identity) and SYSTEM, each with
@@ -42,16 +38,7 @@ struct Entry {
   bool keepExisting = false;  // a value already there is left as it is
 };
 
-struct Keys {
-  std::wstring clsid = GuidText(CLSID_QuandrelCom);
-  std::wstring libid = GuidText(LIBID_Korvane);
-  std::wstring classKey = L"CLSID\\" + clsid;
-  std::wstring interfaceKey = L"Interface\\" + GuidText(IID__QuandrelCom);
-  std::wstring libraryKey = L"TypeLib\\" + libid;
-  std::wstring versionKey = libraryKey + L"\\" + kVersion;
-  // A single-class server takes its CLSID as its AppID, the usual choice.
-  std::wstring appIdKey = L"AppID\\" + clsid;
-};
+using Keys = RegistrationKeys;
 
 bool SameText(std::wstring_view a, std::wstring_view b) {
   return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
@@ -84,19 +71,19 @@ std::vector<Entry> ClassEntries(std::wstring_view exePath, bool appId) {
   const Keys k;
   const std::wstring exe(exePath);
   std::vector<Entry> entries = {
-      {kProgId, nullptr, kClassName},
-      {std::wstring(kProgId) + L"\\CLSID", nullptr, k.clsid},
+      {k.progId, nullptr, kClassName},
+      {k.progIdClassKey(), nullptr, k.clsid},
       {k.classKey, nullptr, kClassName},
       // Quoted: the folder may hold blanks.
-      {k.classKey + L"\\LocalServer32", nullptr, L"\"" + exe + L"\""},
+      {k.localServerKey(), nullptr, L"\"" + exe + L"\""},
       {k.classKey + L"\\ProgID", nullptr, kProgId},
       {k.classKey + L"\\TypeLib", nullptr, k.libid},
       {k.classKey + L"\\Version", nullptr, kVersion},
       {k.interfaceKey, nullptr, kInterfaceName},
-      {k.interfaceKey + L"\\ProxyStubClsid32", nullptr, kAutomationMarshaller},
+      {k.proxyStubKey(), nullptr, kAutomationMarshaller},
       {k.interfaceKey + L"\\ProxyStubClsid", nullptr, kAutomationMarshaller},
-      {k.interfaceKey + L"\\TypeLib", nullptr, k.libid},
-      {k.interfaceKey + L"\\TypeLib", L"Version", kVersion},
+      {k.interfaceTypeLibKey(), nullptr, k.libid},
+      {k.interfaceTypeLibKey(), L"Version", kVersion},
   };
   if (appId) entries.push_back({k.classKey, L"AppID", k.clsid});
   return entries;
@@ -123,7 +110,7 @@ std::vector<Entry> TypeLibEntries(std::wstring_view exePath) {
   const Keys k;
   return {
       {k.versionKey, nullptr, kLibraryName},
-      {k.versionKey + L"\\0\\" + kTypeLibPlatform, nullptr, std::wstring(exePath)},
+      {k.typeLibEntryKey(kOwnTypeLibPlatform), nullptr, std::wstring(exePath)},
       {k.versionKey + L"\\FLAGS", nullptr, L"0"},
       {k.versionKey + L"\\HELPDIR", nullptr, win::FolderOfPath(exePath)},
   };
@@ -354,8 +341,7 @@ HRESULT RemoveSharedKeys(const ClassesRoots& roots, const ClassesView& view,
   FirstFailure failure;
   const ClassesView progIdAt = PlaceOf(roots, view, kProgId);
   bool found = false;
-  const std::wstring progIdClass =
-      TextValue(progIdAt, std::wstring(kProgId) + L"\\CLSID", nullptr, &found);
+  const std::wstring progIdClass = TextValue(progIdAt, k.progIdClassKey(), nullptr, &found);
   if (!found || SameText(progIdClass, k.clsid)) failure.Note(DeleteTree(progIdAt, kProgId));
   if (roots.appId) {
     const ClassesView appIdAt = PlaceOf(roots, view, k.appIdKey);
@@ -368,6 +354,17 @@ HRESULT RemoveSharedKeys(const ClassesRoots& roots, const ClassesView& view,
 }
 
 }  // namespace
+
+RegistrationKeys::RegistrationKeys()
+    : progId(kProgId),
+      clsid(GuidText(CLSID_QuandrelCom)),
+      libid(GuidText(LIBID_Korvane)),
+      classKey(L"CLSID\\" + clsid),
+      interfaceKey(L"Interface\\" + GuidText(IID__QuandrelCom)),
+      libraryKey(L"TypeLib\\" + libid),
+      versionKey(libraryKey + L"\\" + kVersion),
+      // A single-class server takes its CLSID as its AppID, the usual choice.
+      appIdKey(L"AppID\\" + clsid) {}
 
 std::vector<REGSAM> RegistryViews(bool sixtyFourBitWindows) {
   if (!sixtyFourBitWindows) return {0};
@@ -449,20 +446,20 @@ HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath,
                          std::wstring* registeredTo) {
   const Keys k;
   const ClassesView typeLib = PlaceOf(roots, roots.typeLib, k.libraryKey);
-  const std::wstring ownEntry = k.versionKey + L"\\0\\" + kTypeLibPlatform;
+  const std::wstring ownEntry = k.typeLibEntryKey(kOwnTypeLibPlatform);
 
   // First what is there, then the decision, then the removal.
   FoundRegistration found;
   std::wstring another;
   for (const ClassesView& view : roots.views) {
-    const NamedServer named = ServerNamedBy(view, k.classKey + L"\\LocalServer32", exePath);
+    const NamedServer named = ServerNamedBy(view, k.localServerKey(), exePath);
     found.classes.push_back(named.owner);
     if (named.owner == Owner::kAnotherServer && another.empty()) another = named.path;
   }
   const NamedServer entry = ServerNamedBy(typeLib, ownEntry, exePath);
   found.typeLibEntry = entry.owner;
   if (entry.owner == Owner::kAnotherServer && another.empty()) another = entry.path;
-  found.otherPlatformEntry = KeyExists(typeLib, k.versionKey + L"\\0\\" + kOtherTypeLibPlatform);
+  found.otherPlatformEntry = KeyExists(typeLib, k.typeLibEntryKey(kOtherTypeLibPlatform));
   const Removal removal = PlanRemoval(found);
 
   FirstFailure failure;

@@ -20,6 +20,34 @@ enum class RegistrationScope {
   kUser,     // HKEY_CURRENT_USER\Software\Classes: the current user only
 };
 
+// The keys a registration consists of, relative to a Software\Classes key: one description for
+// registering, unregistering and the self-check.
+struct RegistrationKeys {
+  RegistrationKeys();
+  std::wstring progId;        // Korvane.QuandrelCom
+  std::wstring clsid;         // the class's GUID as text
+  std::wstring libid;         // the type library's GUID as text
+  std::wstring classKey;      // CLSID\{clsid}
+  std::wstring interfaceKey;  // Interface\{iid}
+  std::wstring libraryKey;    // TypeLib\{libid}
+  std::wstring versionKey;    // TypeLib\{libid}\1.0
+  std::wstring appIdKey;      // AppID\{clsid} (machine-wide only)
+
+  std::wstring progIdClassKey() const { return progId + L"\\CLSID"; }
+  std::wstring localServerKey() const { return classKey + L"\\LocalServer32"; }
+  std::wstring proxyStubKey() const { return interfaceKey + L"\\ProxyStubClsid32"; }
+  std::wstring interfaceTypeLibKey() const { return interfaceKey + L"\\TypeLib"; }
+  // A platform's type library entry ("win32" or "win64"): its default value is the file.
+  std::wstring typeLibEntryKey(std::wstring_view platform) const {
+    return versionKey + L"\\0\\" + std::wstring(platform);
+  }
+};
+
+// The automation (type library) marshaller, the proxy/stub of the interface.
+inline constexpr wchar_t kAutomationMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
+// This build's type library platform: the bitness of the library inside the executable.
+inline constexpr const wchar_t* kOwnTypeLibPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
+
 // One Software\Classes key as one registry view sees it. `view` is 0 (the process's own, on a
 // 32-bit Windows), KEY_WOW64_64KEY or KEY_WOW64_32KEY, and goes with every call below `root`.
 struct ClassesView {

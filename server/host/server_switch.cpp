@@ -67,6 +67,7 @@ ServerAction ParseServerAction(std::wstring_view arguments) {
       {L"UnregServer", ServerAction::kUnregister},
       {L"RegServerPerUser", ServerAction::kRegisterPerUser},
       {L"UnregServerPerUser", ServerAction::kUnregisterPerUser},
+      {L"Check", ServerAction::kCheck},
       {L"?", ServerAction::kHelp},
       {L"Help", ServerAction::kHelp},
   };

@@ -12,6 +12,7 @@ enum class ServerAction {
   kUnregister,         // /UnregServer
   kRegisterPerUser,    // /RegServerPerUser: for the current user (HKCU\Software\Classes)
   kUnregisterPerUser,  // /UnregServerPerUser
+  kCheck,              // /Check: what a client will find, read only; exit code = problems found
   kHelp,               // /? (or /Help): the version and the usage, exit 0
   kInvalid,            // anything else: refused, so a typo never leaves a hidden server running
 };

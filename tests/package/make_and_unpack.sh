@@ -38,6 +38,10 @@ unpacked="$scratch/unpacked"
 python3 -m zipfile -e "$scratch/first/$name.zip" "$unpacked"
 python3 -m zipfile -e "$scratch/first/QuandrelCom-$version-reference-engine.zip" "$scratch/engine"
 (cd "$unpacked/$name" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+# Without --sign the programs go in exactly as built: nothing is signed.
+for f in server/QuandrelCom.exe cli/quandrelcmd.exe; do
+  cmp -s "$unpacked/$name/$(basename $f)" "$build/$f" || fail "$(basename $f) is not the built file"
+done
 cmp -s "$unpacked/$name/QuandrelCom.tlb" "$build/server/generated/quandrelcom.tlb" ||
   fail "QuandrelCom.tlb is not the library the server embeds"
 grep -q "^QuandrelCom $version ($platform)" "$unpacked/$name/README.txt" ||

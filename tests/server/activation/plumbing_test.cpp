@@ -38,6 +38,8 @@ TEST(ServerSwitch, KnownSwitchesInAnyCaseWithDashOrSlash) {
       {L"-regserverperuser", ServerAction::kRegisterPerUser},
       {L"/UnregServerPerUser", ServerAction::kUnregisterPerUser},
       {L"\t-UNREGSERVERPERUSER ", ServerAction::kUnregisterPerUser},
+      {L"/Check", ServerAction::kCheck},
+      {L"-check", ServerAction::kCheck},
       {L"/?", ServerAction::kHelp},
       {L"-?", ServerAction::kHelp},
       {L"/help", ServerAction::kHelp},

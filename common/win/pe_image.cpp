@@ -1,0 +1,169 @@
+#include "win/pe_image.h"
+
+#include <cstdio>
+
+namespace korvane::win {
+
+namespace {
+
+constexpr uint16_t kMachineI386 = 0x014c;
+constexpr uint16_t kMachineAmd64 = 0x8664;
+constexpr uint16_t kMachineArm64 = 0xaa64;
+constexpr uint16_t kFileDll = 0x2000;
+constexpr uint16_t kMagicPe32 = 0x10b;
+constexpr uint16_t kMagicPe32Plus = 0x20b;
+constexpr size_t kFileHeaderBytes = 20;
+constexpr size_t kSectionBytes = 40;
+constexpr size_t kExportDirectoryBytes = 40;
+
+// Little-endian reads that say whether the bytes were there.
+class Reader {
+ public:
+  explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+  bool Has(uint64_t offset, uint64_t size) const {
+    return offset <= bytes_.size() && size <= bytes_.size() - offset;
+  }
+  bool U16(uint64_t offset, uint16_t* out) const {
+    if (!Has(offset, 2)) return false;
+    *out = static_cast<uint16_t>(Byte(offset) | Byte(offset + 1) << 8);
+    return true;
+  }
+  bool U32(uint64_t offset, uint32_t* out) const {
+    if (!Has(offset, 4)) return false;
+    *out = static_cast<uint32_t>(Byte(offset)) | static_cast<uint32_t>(Byte(offset + 1)) << 8 |
+           static_cast<uint32_t>(Byte(offset + 2)) << 16 |
+           static_cast<uint32_t>(Byte(offset + 3)) << 24;
+    return true;
+  }
+  // A zero-terminated name; false when the file ends before its zero.
+  bool Text(uint64_t offset, std::string* out) const {
+    if (offset >= bytes_.size()) return false;
+    size_t end = bytes_.find('\0', static_cast<size_t>(offset));
+    if (end == std::string_view::npos) return false;
+    *out = std::string(bytes_.substr(static_cast<size_t>(offset), end - offset));
+    return true;
+  }
+
+ private:
+  uint32_t Byte(uint64_t offset) const {
+    return static_cast<unsigned char>(bytes_[static_cast<size_t>(offset)]);
+  }
+  std::string_view bytes_;
+};
+
+struct Section {
+  uint32_t virtualAddress, virtualSize, rawSize, rawOffset;
+};
+
+// The file offset of a relative virtual address, through the section that holds it.
+bool FileOffsetOf(const std::vector<Section>& sections, uint32_t rva, uint64_t* out) {
+  for (const Section& s : sections) {
+    const uint64_t size = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
+    if (rva < s.virtualAddress || rva - s.virtualAddress >= size) continue;
+    // Bytes beyond the section's raw data are zero-filled at load time: no names live there.
+    if (rva - s.virtualAddress >= s.rawSize) return false;
+    *out = static_cast<uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
+    return true;
+  }
+  return false;
+}
+
+PeImage Failed(PeDefect defect, uint16_t machine = 0) {
+  PeImage image;
+  image.defect = defect;
+  image.machine = machine;
+  return image;
+}
+
+}  // namespace
+
+PeImage ReadPeImage(std::string_view bytes) {
+  const Reader r(bytes);
+  uint16_t mz = 0;
+  uint32_t peOffset = 0, signature = 0;
+  if (!r.U16(0, &mz) || mz != 0x5A4D) return Failed(PeDefect::kNotAnImage);
+  if (!r.U32(0x3C, &peOffset)) return Failed(PeDefect::kTruncated);
+  if (!r.U32(peOffset, &signature)) return Failed(PeDefect::kTruncated);
+  if (signature != 0x00004550) return Failed(PeDefect::kNotAnImage);
+
+  const uint64_t fileHeader = static_cast<uint64_t>(peOffset) + 4;
+  PeImage image;
+  uint16_t sectionCount = 0, optionalSize = 0, characteristics = 0, magic = 0;
+  if (!r.U16(fileHeader, &image.machine) || !r.U16(fileHeader + 2, &sectionCount) ||
+      !r.U16(fileHeader + 16, &optionalSize) || !r.U16(fileHeader + 18, &characteristics))
+    return Failed(PeDefect::kTruncated);
+  image.isDll = (characteristics & kFileDll) != 0;
+
+  const uint64_t optional = fileHeader + kFileHeaderBytes;
+  if (!r.U16(optional, &magic)) return Failed(PeDefect::kTruncated, image.machine);
+  // The count of data directories and the first of them, the export directory.
+  uint64_t countAt = 0;
+  if (magic == kMagicPe32)
+    countAt = 92;
+  else if (magic == kMagicPe32Plus)
+    countAt = 108;
+  else
+    return Failed(PeDefect::kMalformed, image.machine);
+  if (optionalSize < countAt + 4) return Failed(PeDefect::kMalformed, image.machine);
+  uint32_t directoryCount = 0, exportRva = 0, exportSize = 0;
+  if (!r.U32(optional + countAt, &directoryCount))
+    return Failed(PeDefect::kTruncated, image.machine);
+
+  std::vector<Section> sections;
+  const uint64_t sectionTable = optional + optionalSize;
+  if (!r.Has(sectionTable, uint64_t{sectionCount} * kSectionBytes))
+    return Failed(PeDefect::kTruncated, image.machine);
+  for (uint16_t i = 0; i < sectionCount; ++i) {
+    const uint64_t at = sectionTable + uint64_t{i} * kSectionBytes;
+    Section s{};
+    r.U32(at + 8, &s.virtualSize);
+    r.U32(at + 12, &s.virtualAddress);
+    r.U32(at + 16, &s.rawSize);
+    r.U32(at + 20, &s.rawOffset);
+    sections.push_back(s);
+  }
+
+  if (directoryCount == 0 || optionalSize < countAt + 12) return image;  // no export directory
+  if (!r.U32(optional + countAt + 4, &exportRva) || !r.U32(optional + countAt + 8, &exportSize))
+    return Failed(PeDefect::kTruncated, image.machine);
+  if (exportRva == 0 || exportSize == 0) return image;  // exports nothing
+
+  uint64_t directory = 0;
+  if (!FileOffsetOf(sections, exportRva, &directory) || !r.Has(directory, kExportDirectoryBytes))
+    return Failed(PeDefect::kTruncated, image.machine);
+  uint32_t nameCount = 0, namesRva = 0;
+  r.U32(directory + 24, &nameCount);
+  r.U32(directory + 32, &namesRva);
+  if (nameCount == 0) return image;
+  uint64_t names = 0;
+  if (!FileOffsetOf(sections, namesRva, &names) || !r.Has(names, uint64_t{nameCount} * 4))
+    return Failed(PeDefect::kTruncated, image.machine);
+  for (uint32_t i = 0; i < nameCount; ++i) {
+    uint32_t nameRva = 0;
+    uint64_t nameAt = 0;
+    std::string name;
+    r.U32(names + uint64_t{i} * 4, &nameRva);
+    if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &name))
+      return Failed(PeDefect::kTruncated, image.machine);
+    image.exportNames.push_back(std::move(name));
+  }
+  return image;
+}
+
+std::wstring MachineName(uint16_t machine) {
+  switch (machine) {
+    case kMachineI386:
+      return L"x86 (32-bit)";
+    case kMachineAmd64:
+      return L"x64 (64-bit)";
+    case kMachineArm64:
+      return L"ARM64 (64-bit)";
+    default: {
+      wchar_t text[32];
+      std::swprintf(text, 32, L"machine type 0x%04X", static_cast<unsigned>(machine));
+      return text;
+    }
+  }
+}
+
+}  // namespace korvane::win

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Signs a package with a throwaway certificate made here (a CA and a code-signing certificate it
+# issued, in a pfx with a password file) and checks that osslsigncode accepts both signed
+# programs with that CA as the only trusted root, and that SHA256SUMS lists the signed bytes.
+# No key or certificate outlives the scratch folder.
+# Usage: sign_and_verify.sh <source root> <i686|x86_64> <build folder> <scratch folder>
+set -euo pipefail
+root=$1 arch=$2 build=$3 scratch=$4
+case "$arch" in i686) platform=win32 ;; x86_64) platform=win64 ;; *) exit 2 ;; esac
+name="QuandrelCom-$(cat "$build/korvane-version.txt")-$platform"
+fail() { echo "package_signed: $*" >&2; exit 1; }
+for tool in openssl osslsigncode; do command -v $tool >/dev/null || fail "$tool is missing (scripts/setup.sh)"; done
+
+rm -rf "$scratch"
+mkdir -p "$scratch/keys"
+trap 'rm -rf "$scratch/keys"' EXIT
+cd "$scratch/keys"
+quiet() { "$@" >/dev/null 2>&1 || fail "$* failed"; }
+quiet openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Korvane throwaway CA" \
+  -keyout ca.key -out ca.pem -addext basicConstraints=critical,CA:TRUE \
+  -addext keyUsage=critical,keyCertSign
+quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=Korvane throwaway signer" \
+  -keyout signer.key -out signer.csr
+printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >signer.ext
+quiet openssl x509 -req -days 2 -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+  -extfile signer.ext -out signer.pem
+echo "throwaway password" >password.txt
+quiet openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -out signer.pfx \
+  -passout file:password.txt
+
+bash "$root/scripts/package.sh" --out "$scratch/out" --sign signer.pfx \
+  --password-file password.txt "$arch=$build" >/dev/null
+python3 -m zipfile -e "$scratch/out/$name.zip" "$scratch/unpacked"
+cd "$scratch/unpacked/$name"
+for f in QuandrelCom.exe quandrelcmd.exe; do
+  osslsigncode verify -CAfile "$scratch/keys/ca.pem" -in "$f" >"$scratch/verify-$f.txt" 2>&1 ||
+    fail "$f: not accepted as signed by the throwaway CA ($(tail -3 "$scratch/verify-$f.txt"))"
+done
+sha256sum --quiet -c SHA256SUMS || fail "SHA256SUMS does not list the signed bytes"
+echo "package_signed: both programs in $name.zip verify against the throwaway CA"
