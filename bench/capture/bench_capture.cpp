@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "quandrel_com.h"
-#include "output_capture.h"
+#include "com/quandrel_com.h"
+#include "methods/output_capture.h"
 #include "quandrelcom.h"
 #include "text_server.h"
 #include "bench_support.h"

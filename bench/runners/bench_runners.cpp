@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "output_capture.h"
-#include "quandrel_com.h"
+#include "methods/output_capture.h"
+#include "com/quandrel_com.h"
 #include "quandrelcom.h"
 #include "system_handles.h"
 #include "bench_support.h"

@@ -1,7 +1,7 @@
-#include "class_factory.h"
+#include "com/class_factory.h"
 
-#include "quandrel_com.h"
-#include "server_lifetime.h"
+#include "com/quandrel_com.h"
+#include "com/server_lifetime.h"
 
 namespace korvane::server {
 

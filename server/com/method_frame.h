@@ -18,7 +18,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "automation_error.h"
+#include "methods/runtime_error.h"
 #include "win/com_ptr.h"
 #include "win/unique_bstr.h"
 

@@ -1,10 +1,14 @@
-#include "quandrel_com.h"
+#include "com/quandrel_com.h"
 
 #include <new>
 
-#include "method_frame.h"
-#include "server_lifetime.h"
-#include "type_info.h"
+#include "com/method_frame.h"
+#include "methods/quandrel.h"
+#include "methods/quandrel_run_cmd.h"
+#include "methods/run_cmd.h"
+#include "methods/run_cmd2.h"
+#include "com/server_lifetime.h"
+#include "com/type_info.h"
 #include "win/com_ptr.h"
 
 namespace korvane::server {
@@ -25,7 +29,7 @@ QuandrelCom::~QuandrelCom() { ObjectDestroyed(); }
 HRESULT QuandrelCom::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__QuandrelCom) {
-    *out = static_cast<_QuandrelCom*>(this);
+    *out = Self();
   } else if (iid == IID_ISupportErrorInfo) {
     *out = static_cast<ISupportErrorInfo*>(this);
   } else {
@@ -69,8 +73,7 @@ HRESULT QuandrelCom::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* par
   win::ComPtr<ITypeInfo> info;
   HRESULT hr = GetQuandrelComTypeInfo(info.put());
   if (FAILED(hr)) return hr;
-  return ::DispInvoke(static_cast<_QuandrelCom*>(this), info.get(), id, flags, params, result,
-                      excep, argError);
+  return ::DispInvoke(Self(), info.get(), id, flags, params, result, excep, argError);
 }
 
 HRESULT QuandrelCom::InterfaceSupportsErrorInfo(REFIID iid) {
@@ -91,7 +94,7 @@ HRESULT QuandrelCom::put_g_isDebug(VARIANT_BOOL value) {
 
 HRESULT QuandrelCom::EnableDebugLog(VARIANT_BOOL bEnable) {
   return InvokeInFrame(
-      static_cast<_QuandrelCom*>(this), NoResult{},
+      Self(), NoResult{},
       [this](VARIANT_BOOL enable) {
         isDebug_ = enable;
         return MethodStatus();
@@ -102,35 +105,39 @@ HRESULT QuandrelCom::EnableDebugLog(VARIANT_BOOL bEnable) {
 HRESULT QuandrelCom::RunCmd(BSTR strCmdLine, LONG wShowWindow, VARIANT_BOOL bWait,
                             VARIANT_BOOL* result) {
   return InvokeInFrame(
-      static_cast<_QuandrelCom*>(this), result,
+      Self(), result,
       [this](VARIANT_BOOL& out, const win::UniqueBstr& cmd, LONG show, VARIANT_BOOL wait) {
-        return RunCmdBody(out, cmd, show, wait);
+        return methods::RunCmd(cmd.view(), show, wait != VARIANT_FALSE, Log(), out);
       },
       strCmdLine, wShowWindow, bWait);
 }
 
 HRESULT QuandrelCom::RunCmd2(BSTR strCmdLine, LONG wShowWindow, BSTR* result) {
   return InvokeInFrame(
-      static_cast<_QuandrelCom*>(this), result,
+      Self(), result,
       [this](win::UniqueBstr& out, const win::UniqueBstr& cmd, LONG show) {
-        return RunCmd2Body(out, cmd, show);
+        return methods::RunCmd2(cmd.view(), show, Log(), out);
       },
       strCmdLine, wShowWindow);
 }
 
 HRESULT QuandrelCom::QuandrelRunCmd(BSTR strCmdLine, BSTR* result) {
   return InvokeInFrame(
-      static_cast<_QuandrelCom*>(this), result,
+      Self(), result,
       [this](win::UniqueBstr& out, const win::UniqueBstr& cmd) {
-        return QuandrelRunCmdBody(out, cmd);
+        return methods::QuandrelRunCmd(Self(), cmd.view(), Log(), out);
       },
       strCmdLine);
 }
 
 HRESULT QuandrelCom::Quandrel(BSTR strCmdLine, LONG* result) {
   return InvokeInFrame(
-      static_cast<_QuandrelCom*>(this), result,
-      [this](LONG& out, const win::UniqueBstr& cmd) { return QuandrelBody(out, cmd); }, strCmdLine);
+      Self(), result,
+      [](LONG& out, const win::UniqueBstr& cmd) {
+        return methods::Quandrel(cmd.get() != nullptr ? std::optional(cmd.view()) : std::nullopt,
+                                 out);
+      },
+      strCmdLine);
 }
 
 }  // namespace korvane::server

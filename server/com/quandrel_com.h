@@ -1,18 +1,16 @@
-// The automation class QuandrelCom: its one dual interface _QuandrelCom, error information,
-// the per-object debug switch and the private log writer. The method bodies live in files of
-// their own (run_cmd.cpp, run_cmd2.cpp, quandrel_run_cmd.cpp, quandrel.cpp).
+// The automation class QuandrelCom: its one dual interface _QuandrelCom, error information and
+// the per-object debug switch. Each method runs in the frame (method_frame.h) and hands plain
+// texts and values to its behaviour in methods/ (run_cmd.*, run_cmd2.*, quandrel_run_cmd.*,
+// quandrel.*), with the object's debug log as the sink.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
 
 #include <atomic>
-#include <initializer_list>
-#include <string_view>
 
-#include "automation_error.h"
+#include "methods/debug_log.h"
 #include "quandrelcom.h"
-#include "win/unique_bstr.h"
 
 namespace korvane::server {
 
@@ -47,22 +45,12 @@ class QuandrelCom final : public _QuandrelCom, public ISupportErrorInfo {
   HRESULT STDMETHODCALLTYPE QuandrelRunCmd(BSTR strCmdLine, BSTR* result) override;
   HRESULT STDMETHODCALLTYPE Quandrel(BSTR strCmdLine, LONG* result) override;
 
-  // Appends one line, the pieces joined into one message, to the debug log while the switch is
-  // set. Never fails the call: a line that cannot be composed or written is dropped, so logging
-  // never costs a result.
-  void WriteDebugLog(std::initializer_list<std::wstring_view> pieces) noexcept;
-
  private:
   QuandrelCom();
   ~QuandrelCom();
 
-  // Method bodies: they run inside the frame on private copies of the arguments.
-  MethodStatus RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr& strCmdLine, LONG wShowWindow,
-                          VARIANT_BOOL bWait);
-  MethodStatus RunCmd2Body(win::UniqueBstr& result, const win::UniqueBstr& strCmdLine,
-                           LONG wShowWindow);
-  MethodStatus QuandrelRunCmdBody(win::UniqueBstr& result, const win::UniqueBstr& strCmdLine);
-  MethodStatus QuandrelBody(LONG& result, const win::UniqueBstr& strCmdLine);
+  _QuandrelCom* Self() { return static_cast<_QuandrelCom*>(this); }
+  DebugLog Log() const { return DebugLog(&isDebug_); }
 
   std::atomic<ULONG> refs_{1};
   // Debug-log switch, published as the property g_isDebug; any non-zero value counts as on, and

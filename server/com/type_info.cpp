@@ -1,4 +1,4 @@
-#include "type_info.h"
+#include "com/type_info.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "lifetime_policy.h"
+#include "host/lifetime_policy.h"
 
 #include <algorithm>
 

@@ -13,11 +13,17 @@
 // draining (class object revoked, still serving what arrives; a client that creates an object
 // brings the server back to accepting) -> once `quietMs` pass without a message, stopping (a
 // create through a class factory a client already holds answers CO_E_SERVER_STOPPING) -> end.
+//
+// Why linger when nothing is held (also right after start-up): activations race with the end.
+// Under Wine several clients that start at once may each start a server process; a client
+// watches the process it started while it polls (once a second) for a registered class object
+// and fails if that process ends meanwhile, and a client that has just fetched a class object
+// fails if its server ends before the client reaches it.
 #pragma once
 
 #include <windows.h>
 
-#include "server_loop.h"
+#include "host/server_loop.h"
 
 namespace korvane::server {
 

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "korvane_version.h"
-#include "registration.h"
-#include "self_check.h"
+#include "host/registration.h"
+#include "host/self_check.h"
 #include "win/module_path.h"
-#include "server_loop.h"
-#include "server_switch.h"
-#include "user_report.h"
+#include "host/server_loop.h"
+#include "host/server_switch.h"
+#include "host/user_report.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "registration.h"
+#include "host/registration.h"
 
 #include <objbase.h>
 #include <sddl.h>

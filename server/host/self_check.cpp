@@ -1,4 +1,4 @@
-#include "self_check.h"
+#include "host/self_check.h"
 
 #include <algorithm>
 #include <vector>

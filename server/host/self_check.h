@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "registration.h"
+#include "host/registration.h"
 #include "win/pe_image.h"
 
 namespace korvane::server {

@@ -1,11 +1,11 @@
-#include "server_loop.h"
+#include "host/server_loop.h"
 
 #include <objbase.h>
 
-#include "class_factory.h"
-#include "lifetime_policy.h"
+#include "com/class_factory.h"
+#include "host/lifetime_policy.h"
 #include "quandrelcom.h"
-#include "server_lifetime.h"
+#include "com/server_lifetime.h"
 #include "win/scope_exit.h"
 #include "win/scoped_com_init.h"
 

@@ -1,4 +1,4 @@
-#include "server_switch.h"
+#include "host/server_switch.h"
 
 #include <windows.h>
 

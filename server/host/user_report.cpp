@@ -1,4 +1,4 @@
-#include "user_report.h"
+#include "host/user_report.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "child_process.h"
+#include "methods/child_process.h"
 
-#include "show_window.h"
+#include "methods/show_window.h"
 #include "win/result.h"
 
 namespace korvane::server {

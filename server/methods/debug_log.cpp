@@ -1,10 +1,9 @@
-#include "debug_log.h"
+#include "methods/debug_log.h"
 
 #include <windows.h>
 #include <oleauto.h>
 
-#include "log_line.h"
-#include "quandrel_com.h"
+#include "methods/log_line.h"
 #include "win/com_ptr.h"
 #include "win/late_binding.h"
 #include "win/module_path.h"
@@ -57,8 +56,8 @@ void AppendLogLine(const std::wstring& path, std::wstring_view line) noexcept tr
   // A line that cannot be written is dropped.
 }
 
-void QuandrelCom::WriteDebugLog(std::initializer_list<std::wstring_view> pieces) noexcept {
-  if (isDebug_ == VARIANT_FALSE) return;
+void DebugLog::Write(std::initializer_list<std::wstring_view> pieces) const noexcept {
+  if (*isDebug_ == VARIANT_FALSE) return;
   try {
     size_t length = 0;
     for (std::wstring_view piece : pieces) length += piece.size();

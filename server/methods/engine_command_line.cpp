@@ -1,4 +1,4 @@
-#include "engine_command_line.h"
+#include "methods/engine_command_line.h"
 
 #include <windows.h>
 

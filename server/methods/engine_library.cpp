@@ -1,10 +1,10 @@
-#include "engine_library.h"
+#include "methods/engine_library.h"
 
 #include <windows.h>
 
 #include <string>
 
-#include "automation_error.h"
+#include "methods/runtime_error.h"
 #include "win/library_load.h"
 #include "win/module_path.h"
 

@@ -10,7 +10,7 @@ namespace korvane::server {
 
 // Hands out the bound entry point, binding first when nothing is bound yet: the library in the
 // server's folder (what it needs from there and the system folder), then the export. A failure
-// binds nothing and returns the run-time error the caller fails with (automation_error.h): 53
+// binds nothing and returns the run-time error the caller fails with (runtime_error.h): 53
 // when the library (or one it needs) is not found, 48 when it cannot be loaded, 453 when the
 // export is missing.
 HRESULT BindEngineLibrary(engine_api::ConverterFn* converter);

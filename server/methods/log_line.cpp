@@ -1,4 +1,4 @@
-#include "log_line.h"
+#include "methods/log_line.h"
 
 #include <windows.h>
 #include <oleauto.h>

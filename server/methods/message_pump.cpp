@@ -1,4 +1,4 @@
-#include "message_pump.h"
+#include "methods/message_pump.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "output_capture.h"
+#include "methods/output_capture.h"
 
 #include <process.h>
 
@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "message_pump.h"
+#include "methods/message_pump.h"
 
 namespace korvane::server {
 

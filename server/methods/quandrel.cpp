@@ -1,22 +1,21 @@
-// Quandrel: the engine library's conversion export, called inside the server process.
+#include "methods/quandrel.h"
+
 #include <string>
 #include <vector>
 
-#include "engine_library.h"
-#include "quandrel_com.h"
+#include "methods/engine_library.h"
 #include "win/ansi_text.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
-MethodStatus QuandrelCom::QuandrelBody(LONG& result, const win::UniqueBstr& strCmdLine) {
+MethodStatus Quandrel(std::optional<std::wstring_view> commandLine, LONG& result) {
   // The engine gets a writable private copy in the ANSI code page; what it writes there stays
-  // here. A null string from the client reaches the engine as a null pointer.
-  // The buffer has the size engines are built to expect (they may write anywhere inside it).
-  std::vector<char> commandLine;
+  // here. The buffer has the size engines are built to expect (they may write anywhere inside it).
+  std::vector<char> buffer;
   char* argument = nullptr;
-  if (strCmdLine.get() != nullptr) {
-    commandLine = engine_api::ArgumentBuffer(win::ToAnsi(strCmdLine.view()));
-    argument = commandLine.data();
+  if (commandLine) {
+    buffer = engine_api::ArgumentBuffer(win::ToAnsi(*commandLine));
+    argument = buffer.data();
   }
 
   engine_api::ConverterFn convert = nullptr;
@@ -35,4 +34,4 @@ MethodStatus QuandrelCom::QuandrelBody(LONG& result, const win::UniqueBstr& strC
   return MethodStatus();
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

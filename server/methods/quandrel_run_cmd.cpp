@@ -1,14 +1,14 @@
-// QuandrelRunCmd: the engine executable beside the server, run hidden through RunCmd2.
+#include "methods/quandrel_run_cmd.h"
+
 #include <optional>
 #include <string>
 
-#include "engine_command_line.h"
-#include "log_line.h"
-#include "quandrel_com.h"
+#include "methods/engine_command_line.h"
+#include "methods/log_line.h"
 #include "win/ansi_path.h"
 #include "win/module_path.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 namespace {
 
@@ -17,17 +17,17 @@ constexpr wchar_t kFailedToExecute[] = L"failed to execute command";
 
 }  // namespace
 
-MethodStatus QuandrelCom::QuandrelRunCmdBody(win::UniqueBstr& result,
-                                             const win::UniqueBstr& strCmdLine) {
+MethodStatus QuandrelRunCmd(_QuandrelCom* self, std::wstring_view arguments, const DebugLog& log,
+                            win::UniqueBstr& result) {
   std::wstring enginePath = EngineExecutablePath(win::RunningExecutableFolder());
-  WriteDebugLog({L"QuandrelRunCmd:strExeName=", enginePath});
+  log.Write({L"QuandrelRunCmd:strExeName=", enginePath});
 
   int64_t length = FileLengthOrMinusOne(enginePath);
-  WriteDebugLog({L"QuandrelRunCmd:lSize=", DecimalText(length).view()});
+  log.Write({L"QuandrelRunCmd:lSize=", DecimalText(length).view()});
 
   if (length < 0) {
     std::wstring message = EngineNotFoundMessage(enginePath);
-    WriteDebugLog({L"Quandrel: ", message});
+    log.Write({L"Quandrel: ", message});
     result = win::UniqueBstr(std::wstring_view(message));
     return MethodStatus();
   }
@@ -37,7 +37,7 @@ MethodStatus QuandrelCom::QuandrelRunCmdBody(win::UniqueBstr& result,
   // look-alike spelling could start another program.
   std::optional<std::wstring> spelled = win::AnsiSpellingOfPath(enginePath);
   if (!spelled) {
-    WriteDebugLog(
+    log.Write(
         {L"QuandrelRunCmd: the ANSI code page cannot spell the engine path, and it has "
          L"no short form that it can: ",
          enginePath});
@@ -45,19 +45,19 @@ MethodStatus QuandrelCom::QuandrelRunCmdBody(win::UniqueBstr& result,
     return MethodStatus();
   }
 
-  std::wstring commandLine = EngineCommandLine(*spelled, strCmdLine.view());
-  WriteDebugLog({L"QuandrelRunCmd: ", commandLine});
+  std::wstring commandLine = EngineCommandLine(*spelled, arguments);
+  log.Write({L"QuandrelRunCmd: ", commandLine});
 
   // Through the object's own interface, exactly as a client calls it: its frame, its log lines,
   // and its failure fails this call with the same status.
   win::UniqueBstr argument{std::wstring_view(commandLine)};
   win::UniqueBstr output;
-  HRESULT hr = static_cast<_QuandrelCom*>(this)->RunCmd2(argument.get(), 0, output.put());
+  HRESULT hr = self->RunCmd2(argument.get(), 0, output.put());
   if (FAILED(hr)) return MethodStatus::FromFailedCall(hr);
 
   result = std::move(output);
-  WriteDebugLog({L"QuandrelRunCmd: ", result.view()});
+  log.Write({L"QuandrelRunCmd: ", result.view()});
   return MethodStatus();
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

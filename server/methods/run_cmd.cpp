@@ -1,32 +1,31 @@
-// RunCmd: starts a command line as a child process, optionally waits for its end without
-// serving other calls meanwhile, and answers whether every step succeeded.
+#include "methods/run_cmd.h"
+
 #include <string>
 
-#include "child_process.h"
-#include "log_line.h"
-#include "quandrel_com.h"
-#include "show_window.h"
+#include "methods/child_process.h"
+#include "methods/log_line.h"
+#include "methods/show_window.h"
 #include "win/ansi_text.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
-MethodStatus QuandrelCom::RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr& strCmdLine,
-                                     LONG wShowWindow, VARIANT_BOOL bWait) {
+MethodStatus RunCmd(std::wstring_view commandLine, LONG showWindow, bool wait, const DebugLog& log,
+                    VARIANT_BOOL& result) {
   result = VARIANT_FALSE;
   // An unusable show-window code fails the call before anything is logged or started.
-  std::optional<int16_t> showWindow = NarrowShowWindow(wShowWindow);
-  if (!showWindow) return MethodStatus::RuntimeError(kErrOverflow);
-  STARTUPINFOA startup = StartupWithShowWindow(*showWindow);
+  std::optional<int16_t> narrowed = NarrowShowWindow(showWindow);
+  if (!narrowed) return MethodStatus::RuntimeError(kErrOverflow);
+  STARTUPINFOA startup = StartupWithShowWindow(*narrowed);
 
   // The error is read before anything else can change it.
-  auto logStepFailed = [this](int position, DWORD error) {
-    WriteDebugLog({L"[RunCmd] Pos=", DecimalText(position).view(), L", ErrorCode=",
-                   DecimalText(static_cast<LONG>(error)).view()});
+  auto logStepFailed = [&log](int position, DWORD error) {
+    log.Write({L"[RunCmd] Pos=", DecimalText(position).view(), L", ErrorCode=",
+               DecimalText(static_cast<LONG>(error)).view()});
   };
-  WriteDebugLog({L"[RunCmd] strCmd = ", strCmdLine.view()});
+  log.Write({L"[RunCmd] strCmd = ", commandLine});
 
-  std::string commandLine = win::ToAnsi(strCmdLine.view());
-  ChildProcess child = StartChildProcess(commandLine, startup);
+  std::string ansiCommandLine = win::ToAnsi(commandLine);
+  ChildProcess child = StartChildProcess(ansiCommandLine, startup);
   if (!child.started()) {
     logStepFailed(10001, child.lastError);
     return MethodStatus();
@@ -34,7 +33,7 @@ MethodStatus QuandrelCom::RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr
 
   // Every early return below still closes both handles (the owners do it); the closes that
   // the result depends on are the explicit ones at the end.
-  if (bWait != VARIANT_FALSE) {
+  if (wait) {
     // Blocks the server's thread on purpose: no other call is served until the child ends.
     DWORD waited = ::WaitForSingleObject(child.process.get(), INFINITE);
     if (waited == WAIT_OBJECT_0) {
@@ -64,4 +63,4 @@ MethodStatus QuandrelCom::RunCmdBody(VARIANT_BOOL& result, const win::UniqueBstr
   return MethodStatus();
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

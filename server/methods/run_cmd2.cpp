@@ -1,20 +1,19 @@
-// RunCmd2: runs a command line with its standard output and error on one pipe and returns
-// everything written there. While it waits the server's thread keeps serving other calls.
+#include "methods/run_cmd2.h"
+
 #include <algorithm>
 #include <climits>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "log_line.h"
-#include "message_pump.h"
-#include "output_capture.h"
-#include "quandrel_com.h"
-#include "show_window.h"
+#include "methods/child_process.h"
+#include "methods/log_line.h"
+#include "methods/message_pump.h"
+#include "methods/output_capture.h"
+#include "methods/show_window.h"
 #include "win/ansi_text.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 namespace {
 
@@ -43,14 +42,14 @@ MethodStatus OutOfMemory() {
 
 }  // namespace
 
-MethodStatus QuandrelCom::RunCmd2Body(win::UniqueBstr& result, const win::UniqueBstr& strCmdLine,
-                                      LONG wShowWindow) {
+MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow, const DebugLog& log,
+                     win::UniqueBstr& result) {
   // The error is read before anything else can change it.
-  auto logStepFailed = [this](int position, DWORD error) {
-    WriteDebugLog({L"[RunCmd2] Pos=", DecimalText(position).view(), L", ErrorCode=",
-                   DecimalText(static_cast<LONG>(error)).view()});
+  auto logStepFailed = [&log](int position, DWORD error) {
+    log.Write({L"[RunCmd2] Pos=", DecimalText(position).view(), L", ErrorCode=",
+               DecimalText(static_cast<LONG>(error)).view()});
   };
-  WriteDebugLog({L"[RunCmd2] strCmd = ", strCmdLine.view()});
+  log.Write({L"[RunCmd2] strCmd = ", commandLine});
   result = win::UniqueBstr(std::wstring_view(kFailedToExecute));
 
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
@@ -65,12 +64,12 @@ MethodStatus QuandrelCom::RunCmd2Body(win::UniqueBstr& result, const win::Unique
   ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
 
   // Both pipe ends are closed on this path too, by their owners.
-  std::optional<int16_t> showWindow = NarrowShowWindow(wShowWindow);
-  if (!showWindow) return MethodStatus::RuntimeError(kErrOverflow);
-  STARTUPINFOA startup = StartupWithOutputPipe(*showWindow, writeEnd.get());
+  std::optional<int16_t> narrowed = NarrowShowWindow(showWindow);
+  if (!narrowed) return MethodStatus::RuntimeError(kErrOverflow);
+  STARTUPINFOA startup = StartupWithOutputPipe(*narrowed, writeEnd.get());
 
-  std::string commandLine = win::ToAnsi(strCmdLine.view());
-  ChildProcess child = StartChildProcess(commandLine, startup);
+  std::string ansiCommandLine = win::ToAnsi(commandLine);
+  ChildProcess child = StartChildProcess(ansiCommandLine, startup);
   if (!child.started()) {
     logStepFailed(20001, child.lastError);
     return MethodStatus();
@@ -104,11 +103,11 @@ MethodStatus QuandrelCom::RunCmd2Body(win::UniqueBstr& result, const win::Unique
     result = std::move(collected);
     // The closing line repeats the whole text, which may be many megabytes: the writer composes
     // it only while the switch is set, and drops it rather than the result if memory runs short.
-    if (exitQueried) WriteDebugLog({kReturnLabel, result.view()});
+    if (exitQueried) log.Write({kReturnLabel, result.view()});
   } catch (const std::bad_alloc&) {
     return OutOfMemory();
   }
   return MethodStatus();
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

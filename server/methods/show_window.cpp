@@ -1,4 +1,4 @@
-#include "show_window.h"
+#include "methods/show_window.h"
 
 namespace korvane::server {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "server_install.h"
-#include "server_loop.h"
+#include "host/server_loop.h"
 #include "win/unique_handle.h"
 
 namespace korvane::test {

@@ -2,10 +2,10 @@
 // and the counting of objects and locks that decides the server's life.
 #include <gtest/gtest.h>
 
-#include "class_factory.h"
+#include "com/class_factory.h"
 #include "quandrelcom.h"
-#include "server_lifetime.h"
-#include "server_switch.h"
+#include "com/server_lifetime.h"
+#include "host/server_switch.h"
 #include "win/com_ptr.h"
 
 namespace korvane::server {

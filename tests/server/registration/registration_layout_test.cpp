@@ -6,7 +6,7 @@
 
 #include <sddl.h>
 
-#include "registration.h"
+#include "host/registration.h"
 #include "registry_tree.h"
 #include "test_support.h"
 #include "win/unique_hkey.h"

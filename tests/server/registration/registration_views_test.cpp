@@ -3,7 +3,7 @@
 // server's keys from both, and the keys both views share only when no view needs them.
 #include <gtest/gtest.h>
 
-#include "registration.h"
+#include "host/registration.h"
 #include "registry_tree.h"
 #include "server_install.h"
 #include "win/unique_hkey.h"

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "registration.h"
+#include "host/registration.h"
 #include "registry_tree.h"
 #include "server_install.h"
 #include "win/unique_hkey.h"

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log_line.h"
-#include "quandrel_com.h"
+#include "methods/log_line.h"
+#include "com/quandrel_com.h"
 #include "runner_test_support.h"
 #include "win/module_path.h"
 #include "test_support.h"

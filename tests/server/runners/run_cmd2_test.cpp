@@ -1,7 +1,7 @@
 // RunCmd2 in the test process: what the child is given, what comes back, and the log lines.
 #include <gtest/gtest.h>
 
-#include "automation_error.h"
+#include "methods/runtime_error.h"
 #include "inproc_fixture.h"
 
 namespace korvane::test {

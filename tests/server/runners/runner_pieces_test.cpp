@@ -4,9 +4,9 @@
 #include <limits>
 #include <thread>
 
-#include "message_pump.h"
+#include "methods/message_pump.h"
 #include "message_window.h"
-#include "output_capture.h"
+#include "methods/output_capture.h"
 #include "win/unique_handle.h"
 
 namespace korvane::test {

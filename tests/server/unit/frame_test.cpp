@@ -3,9 +3,9 @@
 
 #include <new>
 
-#include "automation_error.h"
-#include "method_frame.h"
-#include "quandrel_com.h"
+#include "methods/runtime_error.h"
+#include "com/method_frame.h"
+#include "com/quandrel_com.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
 #include "win/unique_excep_info.h"

@@ -2,9 +2,9 @@
 // object when the process reference count reaches zero (Windows), one that does not (Wine).
 #include <gtest/gtest.h>
 
-#include "class_factory.h"
-#include "lifetime_policy.h"
-#include "server_lifetime.h"
+#include "com/class_factory.h"
+#include "host/lifetime_policy.h"
+#include "com/server_lifetime.h"
 
 namespace korvane::server {
 namespace {

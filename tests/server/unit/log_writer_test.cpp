@@ -1,7 +1,7 @@
 // The log writer's file handling, on files in a private folder.
 #include <gtest/gtest.h>
 
-#include "debug_log.h"
+#include "methods/debug_log.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
 #include "win/scoped_com_init.h"

@@ -2,11 +2,11 @@
 // library loading.
 #include <gtest/gtest.h>
 
-#include "engine_command_line.h"
-#include "log_line.h"
+#include "methods/engine_command_line.h"
+#include "methods/log_line.h"
 #include "quandrelsdk.h"
 #include "sdk_fixtures.h"
-#include "show_window.h"
+#include "methods/show_window.h"
 #include "win/ansi_path.h"
 #include "win/ansi_text.h"
 #include "test_support.h"

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "self_check.h"
+#include "host/self_check.h"
 
 namespace korvane::server {
 namespace {

@@ -1,4 +1,4 @@
-#include "automation_error.h"
+#include "methods/runtime_error.h"
 
 #include "quandrelcom.h"
 

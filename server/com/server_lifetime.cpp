@@ -1,4 +1,4 @@
-#include "server_lifetime.h"
+#include "com/server_lifetime.h"
 
 #include <objbase.h>
 

@@ -3,7 +3,7 @@
 // Every object counts from its construction to its destruction, every IClassFactory::LockServer
 // lock from TRUE to FALSE. In any process this only counts; the server's main loop attaches
 // itself, and from then on every change to or from zero wakes the loop, which decides when to
-// end (lifetime_policy.h). The platform's process reference count is deliberately not used.
+// end (host/lifetime_policy.h, which also says why the platform's process count is not used).
 #pragma once
 
 #include <windows.h>

@@ -1,0 +1,20 @@
+// RunCmd2: runs a command line with its standard output and error on one pipe and returns
+// everything written there. While it waits the server's thread keeps serving other calls.
+#pragma once
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "methods/debug_log.h"
+#include "methods/runtime_error.h"
+#include "win/unique_bstr.h"
+
+namespace korvane::server::methods {
+
+// `result` is the child's whole output, or "failed to execute command" when it could not be
+// started. Output that cannot be held fails the call with E_OUTOFMEMORY.
+[[nodiscard]] MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow,
+                                   const DebugLog& log, win::UniqueBstr& result);
+
+}  // namespace korvane::server::methods
