@@ -66,6 +66,21 @@ TEST(RunCmd2Pieces, CaptureKeepsExactlyUpToItsLimit) {
   EXPECT_EQ(capture.TakeBytes(), "abcdef");
 }
 
+// Read without waiting first, as after a failed wait: the bytes come once the reader is done.
+TEST(RunCmd2Pieces, CaptureWaitsForItsReaderBeforeHandingOverTheBytes) {
+  Pipe pipe;
+  OutputCapture capture(pipe.read.get());
+  WriteText(pipe.write.get(), "abc");
+  std::thread writer([&] {
+    ::Sleep(300);
+    WriteText(pipe.write.get(), "def");
+    pipe.write.reset();
+  });
+  EXPECT_TRUE(capture.complete());
+  EXPECT_EQ(capture.TakeBytes(), "abcdef");
+  writer.join();
+}
+
 // Without a reader thread the waiting thread reads only what is there: it keeps serving messages
 // while a writer that fills the pipe many times over waits for one of them, and it still
 // collects everything once the writer (standing in for the child) has ended.
