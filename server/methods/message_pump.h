@@ -10,9 +10,9 @@
 namespace korvane::server {
 
 // How many waits may be open at once on one thread, each inside a call that the wait below it
-// serves. Every level holds its frames on the thread's stack (about 5.5 KiB under Wine), so a
-// crowd of waiting calls nested without end would overflow it; the server's stack reserve is
-// chosen for this depth (server/CMakeLists.txt).
+// serves. Every level holds its frames on the thread's stack, so a crowd of waiting calls
+// nested without end would overflow it; the server's stack reserve is chosen for this depth
+// (server/CMakeLists.txt).
 inline constexpr int kMaxNestedWaits = 128;
 
 // Whether a wait that is the `depth`-th one open on its thread (1: inside no other) serves
