@@ -8,6 +8,22 @@ namespace korvane::server {
 
 namespace {
 
+// Waits open on this thread now: the depth of the wait being entered, once counted.
+thread_local int t_openWaits = 0;
+
+// Counts one wait for its duration.
+class OpenWait {
+ public:
+  OpenWait() : servesCalls_(ServesCallsAtDepth(++t_openWaits)) {}
+  OpenWait(const OpenWait&) = delete;
+  OpenWait& operator=(const OpenWait&) = delete;
+  ~OpenWait() { --t_openWaits; }
+  bool servesCalls() const { return servesCalls_; }
+
+ private:
+  bool servesCalls_;
+};
+
 // Dispatches everything queued now. WM_QUIT is kept aside rather than posted again here, which
 // would make the wait wake at once, again and again.
 void DispatchQueued(std::optional<WPARAM>& quit) {
@@ -22,12 +38,22 @@ void DispatchQueued(std::optional<WPARAM>& quit) {
   }
 }
 
-// One wait and what it woke for. Returns false when the wait itself failed.
-bool WaitOnce(std::vector<HANDLE>& pending, DWORD timeoutMs, std::optional<WPARAM>& quit) {
+// One wait and what it woke for; messages only when `serveCalls`. Returns false when the wait
+// itself failed.
+bool WaitOnce(std::vector<HANDLE>& pending, DWORD timeoutMs, bool serveCalls,
+              std::optional<WPARAM>& quit) {
   const DWORD count = static_cast<DWORD>(pending.size());
-  // MWMO_INPUTAVAILABLE: also wake for messages that arrived before the wait began.
-  DWORD woke = ::MsgWaitForMultipleObjectsEx(count, pending.empty() ? nullptr : pending.data(),
-                                             timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  DWORD woke;
+  if (serveCalls) {
+    // MWMO_INPUTAVAILABLE: also wake for messages that arrived before the wait began.
+    woke = ::MsgWaitForMultipleObjectsEx(count, pending.empty() ? nullptr : pending.data(),
+                                         timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  } else if (count == 0) {
+    ::Sleep(timeoutMs);  // nothing to wake for but the time
+    woke = WAIT_TIMEOUT;
+  } else {
+    woke = ::WaitForMultipleObjects(count, pending.data(), FALSE, timeoutMs);
+  }
   if (woke < WAIT_OBJECT_0 + count) {
     pending.erase(pending.begin() + (woke - WAIT_OBJECT_0));
   } else if (woke == WAIT_OBJECT_0 + count) {
@@ -44,17 +70,20 @@ bool WaitOnce(std::vector<HANDLE>& pending, DWORD timeoutMs, std::optional<WPARA
 }  // namespace
 
 HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs) {
+  const OpenWait depth;
   std::optional<WPARAM> quit;
-  HRESULT hr = WaitOnce(pending, timeoutMs, quit) ? S_OK : win::LastErrorAsHresult();
+  HRESULT hr =
+      WaitOnce(pending, timeoutMs, depth.servesCalls(), quit) ? S_OK : win::LastErrorAsHresult();
   if (quit) ::PostQuitMessage(static_cast<int>(*quit));
   return hr;
 }
 
 HRESULT WaitForAllPumping(std::vector<HANDLE>& pending) {
+  const OpenWait depth;
   std::optional<WPARAM> quit;
   HRESULT hr = S_OK;
   while (!pending.empty()) {
-    if (!WaitOnce(pending, INFINITE, quit)) {
+    if (!WaitOnce(pending, INFINITE, depth.servesCalls(), quit)) {
       hr = win::LastErrorAsHresult();
       break;
     }

@@ -40,8 +40,8 @@ void AwaitChildAndOutput(HANDLE process, OutputCapture& capture) {
     pending.push_back(capture.finished());
     if (SUCCEEDED(WaitForAllPumping(pending))) return;
     // A failed wait on the child ends the waiting for it, as a failed poll would; the output is
-    // still read to its end. Should even that wait fail, the capture's own end waits for its
-    // reader without serving calls: nothing spins either way.
+    // still read to its end. Should even that wait fail, the capture waits for its reader
+    // without serving calls before its bytes are read: nothing spins either way.
     pending.erase(std::remove(pending.begin(), pending.end(), process), pending.end());
     WaitForAllPumping(pending);
     return;
@@ -53,9 +53,15 @@ void AwaitChildAndOutput(HANDLE process, OutputCapture& capture) {
   if (!pending.empty()) WaitForAllPumping(pending);
 }
 
-OutputCapture::~OutputCapture() {
-  if (reader_) ::WaitForSingleObject(reader_.get(), INFINITE);
+OutputCapture::~OutputCapture() { JoinReader(); }
+
+bool OutputCapture::JoinReader() {
+  return !reader_ || ::WaitForSingleObject(reader_.get(), INFINITE) == WAIT_OBJECT_0;
 }
+
+std::string OutputCapture::TakeBytes() { return JoinReader() ? std::move(bytes_) : std::string(); }
+
+bool OutputCapture::complete() { return JoinReader() && complete_; }
 
 unsigned __stdcall OutputCapture::ReaderMain(void* self) {
   static_cast<OutputCapture*>(self)->ReadToEnd();

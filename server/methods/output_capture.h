@@ -45,12 +45,16 @@ class OutputCapture {
   // reading has ended (every write end closed, or a read failed).
   bool ReadAvailable();
 
-  // Once reading has ended: the bytes in the order they were read, and whether all were kept.
-  std::string TakeBytes() { return std::move(bytes_); }
-  bool complete() const { return complete_; }
+  // The bytes in the order they were read, and whether all were kept. Both first wait for the
+  // reader thread to end, so nothing is read while it still writes, whatever the wait before
+  // them did.
+  std::string TakeBytes();
+  bool complete();
 
  private:
   static unsigned __stdcall ReaderMain(void* self);
+  // False when the reader could not be awaited (it may still be running).
+  bool JoinReader();
   void ReadToEnd();
   void Keep(const char* data, DWORD size);
 

@@ -1,6 +1,8 @@
 // The pieces RunCmd2 waits and reads with, on their own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <limits>
 #include <thread>
 
@@ -23,6 +25,33 @@ TEST(RunCmd2Pieces, FailedPumpingWaitReturnsAtOnceWithItsError) {
   std::vector<HANDLE> pending{never};
   EXPECT_EQ(WaitForAllPumping(pending), HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
   EXPECT_EQ(pending.size(), 1u);
+}
+
+// Each action posts the next one, then waits once, as a call whose RunCmd2 waits: every wait
+// below the deepest serves the next action nested inside it, the deepest serves none, so the
+// actions past it run one at a time once an inner wait has returned, never deeper.
+TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneReturns) {
+  EXPECT_TRUE(server::ServesCallsAtDepth(1));
+  EXPECT_TRUE(server::ServesCallsAtDepth(server::kMaxNestedWaits - 1));
+  EXPECT_FALSE(server::ServesCallsAtDepth(server::kMaxNestedWaits));
+  MessageWindow window;
+  constexpr int kActions = server::kMaxNestedWaits + 2;
+  int ran = 0, open = 0, deepest = 0;
+  auto waitOnce = [&] {
+    std::vector<HANDLE> none;
+    ++open;
+    EXPECT_EQ(server::PumpFor(none, 0), S_OK);
+    --open;
+  };
+  std::function<void()> action = [&] {
+    deepest = std::max(deepest, open);  // the waits this action runs inside
+    if (++ran < kActions) window.Post(action);
+    waitOnce();
+  };
+  window.Post(action);
+  waitOnce();
+  EXPECT_EQ(ran, kActions);
+  EXPECT_EQ(deepest, server::kMaxNestedWaits - 1);
 }
 
 struct Pipe {
@@ -64,6 +93,21 @@ TEST(RunCmd2Pieces, CaptureKeepsExactlyUpToItsLimit) {
   ASSERT_EQ(::WaitForSingleObject(capture.finished(), 30000), WAIT_OBJECT_0);
   EXPECT_TRUE(capture.complete());
   EXPECT_EQ(capture.TakeBytes(), "abcdef");
+}
+
+// Read without waiting first, as after a failed wait: the bytes come once the reader is done.
+TEST(RunCmd2Pieces, CaptureWaitsForItsReaderBeforeHandingOverTheBytes) {
+  Pipe pipe;
+  OutputCapture capture(pipe.read.get());
+  WriteText(pipe.write.get(), "abc");
+  std::thread writer([&] {
+    ::Sleep(300);
+    WriteText(pipe.write.get(), "def");
+    pipe.write.reset();
+  });
+  EXPECT_TRUE(capture.complete());
+  EXPECT_EQ(capture.TakeBytes(), "abcdef");
+  writer.join();
 }
 
 // Without a reader thread the waiting thread reads only what is there: it keeps serving messages

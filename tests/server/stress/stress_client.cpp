@@ -1,5 +1,8 @@
 // One client of the stress test: its own object, a mix of every method, every result checked.
-//   stress_client <runner_child.exe> <work folder> <client number> <calls>
+//   stress_client <runner_child.exe> <work folder> <client number> <calls> [<start> <release>]
+// With the two event names it holds its calls open in the server: once it has its object it
+// leaves "ready-<client>" in the work folder and waits for the start event, and every RunCmd2
+// child that echoes a marker first waits for the release event.
 // Prints one line per wrong result and exits with their count (0: all right); a failure to
 // reach the server at all exits with 1000.
 #include <objbase.h>
@@ -14,6 +17,7 @@
 #include "win/com_ptr.h"
 #include "win/scoped_com_init.h"
 #include "win/unique_bstr.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -43,10 +47,15 @@ std::wstring Hex(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::printf("usage: stress_client <runner_child.exe> <work folder> <client> <calls>\n");
+  if (argc != 5 && argc != 7) {
+    std::printf(
+        "usage: stress_client <runner_child.exe> <work folder> <client> <calls> "
+        "[<start event> <release event>]\n");
     return 1000;
   }
+  const bool held = argc == 7;
+  const std::wstring waitFirst =
+      held ? L" wait-event " + korvane::win::FromAnsi(argv[6]) : std::wstring();
   const std::wstring child = L"\"" + korvane::win::FromAnsi(argv[1]) + L"\"";
   const std::string folder = argv[2];
   const std::string client = argv[3];
@@ -60,12 +69,22 @@ int main(int argc, char** argv) {
     Wrong(-1, "CoCreateInstance", hr);
     return 1000;
   }
+  if (held) {
+    const std::string ready = folder + "\\ready-" + client;
+    korvane::win::UniqueHandle start(::OpenEventA(SYNCHRONIZE, FALSE, argv[5]));
+    korvane::win::UniqueHandle file(::CreateFileA(ready.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!start || !file || ::WaitForSingleObject(start.get(), INFINITE) != WAIT_OBJECT_0) {
+      Wrong(-1, "start event", HRESULT_FROM_WIN32(::GetLastError()));
+      return 1000;
+    }
+  }
   VARIANT_BOOL debug = VARIANT_FALSE;
   for (int i = 0; i < calls; ++i) {
     const std::string marker = "c" + client + "-" + std::to_string(i);
     switch (i % 6) {
       case 0: {  // output comes back whole
-        UniqueBstr command{std::wstring_view(child + L" hex " + Hex(marker))};
+        UniqueBstr command{std::wstring_view(child + waitFirst + L" hex " + Hex(marker))};
         UniqueBstr text;
         hr = object->RunCmd2(command.get(), 0, text.put());
         if (hr != S_OK || text.view() != korvane::win::FromAnsi(marker))

@@ -1,12 +1,18 @@
-// Several client processes at once, each making many mixed calls on its own object: every
-// result right, the server alive afterwards, every line of the debug log whole.
+// Many client processes at once: each making many mixed calls on its own object (every result
+// right, the server alive afterwards, every line of the debug log whole), and a crowd of calls
+// held open together.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
 
+#include "message_pump.h"
 #include "server_install.h"
+#include "system_handles.h"
 #include "test_support.h"
+#include "win/scope_exit.h"
 #include "win/unique_handle.h"
 
 namespace korvane::test {
@@ -86,6 +92,94 @@ TEST(Stress, ClientsAtOnceGetEveryResultRightAndTheLogStaysWhole) {
     at = end + 2;
   }
   EXPECT_GT(lines, static_cast<size_t>(kClients));  // the switch was on for part of the calls
+}
+
+// The test children that a server process runs now.
+size_t ChildrenOf(DWORD parent) {
+  size_t count = 0;
+  UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = snapshot && ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry))
+    if (entry.th32ParentProcessID == parent &&
+        ::lstrcmpiW(entry.szExeFile, L"runner_child.exe") == 0)
+      ++count;
+  return count;
+}
+
+// More clients than the server nests waits for, each in RunCmd2 at once on a child that stays
+// silent until released: the deepest wait stops serving, the rest queue instead of overflowing
+// the server's stack, and every call returns its own output once the children go.
+TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthQueuesAndEveryCallReturns) {
+  constexpr int kCrowd = server::kMaxNestedWaits + 32;
+  ServerInstall server(L"crowd server");
+  server.Register();
+  TempDir work(L"crowd");
+  win::ComPtr<_QuandrelCom> object = server.Create();
+  ASSERT_TRUE(object);
+  const std::wstring child = L"\"" + WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\"";
+  win::UniqueBstr warm{std::wstring_view(child + L" out warm")}, text;
+  ASSERT_EQ(object->RunCmd2(warm.get(), 0, text.put()), S_OK);  // what later calls reuse
+  const std::vector<DWORD> ids = ServerProcessIds();
+  ASSERT_EQ(ids.size(), 1u);
+  UniqueHandle serverProcess(::OpenProcess(SYNCHRONIZE, FALSE, ids[0]));
+  ASSERT_TRUE(serverProcess);
+  const size_t handlesBefore = HandleCountOf(ids[0]);
+  ASSERT_GT(handlesBefore, 0u);
+
+  const std::wstring events = L"KorvaneCrowd-" + std::to_wstring(::GetCurrentProcessId());
+  UniqueHandle start(::CreateEventW(nullptr, TRUE, FALSE, (events + L"-start").c_str()));
+  UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, (events + L"-release").c_str()));
+  auto letGo = win::MakeScopeExit([&] {  // no client or child is left waiting, whatever fails
+    ::SetEvent(start.get());
+    ::SetEvent(release.get());
+  });
+  std::vector<UniqueHandle> clients;
+  for (int i = 0; i < kCrowd; ++i) {
+    clients.push_back(StartWithOutputFile(
+        L"\"" + WindowsPathOf(KORVANE_STRESS_CLIENT) + L"\" " + child + L" \"" + work.path() +
+            L"\" " + std::to_wstring(i) + L" 1 " + events + L"-start " + events + L"-release",
+        work / (L"client-" + std::to_wstring(i) + L".txt")));
+    ASSERT_TRUE(clients.back());
+  }
+  // Every client holds its object before the calls begin, so all of them are calls to RunCmd2.
+  // The bounds below only keep a server that stops serving from hanging the suite.
+  auto waitUntil = [&](auto done) {
+    for (const ULONGLONG start = ::GetTickCount64();
+         !done() && ::GetTickCount64() - start < 300000;)
+      if (::WaitForSingleObject(serverProcess.get(), 100) == WAIT_OBJECT_0) return;
+  };
+  waitUntil([&] {
+    for (int i = 0; i < kCrowd; ++i)
+      if (!FileExists(work / (L"ready-" + std::to_wstring(i)))) return false;
+    return true;
+  });
+  ::SetEvent(start.get());
+  waitUntil([&] { return ChildrenOf(ids[0]) >= static_cast<size_t>(server::kMaxNestedWaits); });
+  ::Sleep(2000);  // room for calls past the depth to start children, should they wrongly do so
+  EXPECT_EQ(ChildrenOf(ids[0]), static_cast<size_t>(server::kMaxNestedWaits));
+  ::SetEvent(release.get());
+
+  const ULONGLONG deadline = ::GetTickCount64() + 300000;
+  for (int i = 0; i < kCrowd; ++i) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+    const bool ended = ::WaitForSingleObject(clients[i].get(), left) == WAIT_OBJECT_0;
+    if (!ended) ::TerminateProcess(clients[i].get(), 2000);
+    ::WaitForSingleObject(clients[i].get(), 10000);
+    DWORD code = 0;
+    ::GetExitCodeProcess(clients[i].get(), &code);
+    EXPECT_EQ(code, 0u) << "client " << i << ": "
+                        << ReadFileBytes(work / (L"client-" + std::to_wstring(i) + L".txt"));
+  }
+  win::UniqueBstr after{std::wstring_view(child + L" out after")};
+  ASSERT_EQ(object->RunCmd2(after.get(), 0, text.put()), S_OK);
+  EXPECT_EQ(text.view(), L"after\r\n");
+  size_t handlesAfter = 0;
+  for (int tick = 0; tick < 300 && (handlesAfter = HandleCountOf(ids[0])) > handlesBefore; ++tick)
+    ::Sleep(100);
+  EXPECT_LE(handlesAfter, handlesBefore);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 //   bytes <n>             n bytes of the output pattern on standard output
 //   sleep <ms>            stay silent for a while
 //   pidfile <file>        write the process id into a file
-//   wait-event <name>     wait (at most 60 s) until a named event is set
+//   wait-event <name>     wait (at most 10 minutes, the suite's bound) until a named event is set
 //   spawn <steps...>      start a grandchild running the remaining steps, inheriting every
 //                         handle (the pipe too), and do not wait for it
 //   exit <code>           end with that exit code
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     } else if (step == "wait-event") {
       UniqueHandle event(::OpenEventA(SYNCHRONIZE, FALSE, arg.c_str()));
       if (!event) return 93;
-      if (::WaitForSingleObject(event.get(), 60000) != WAIT_OBJECT_0) return 94;
+      if (::WaitForSingleObject(event.get(), 600000) != WAIT_OBJECT_0) return 94;
     } else if (step == "exit") {
       return static_cast<int>(std::strtoul(arg.c_str(), nullptr, 10));
     } else {
