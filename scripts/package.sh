@@ -3,31 +3,36 @@
 #   QuandrelCom-<version>-win32.zip             the i686 build's front ends, ready to install
 #   QuandrelCom-<version>-win64.zip             the x86_64 build's front ends
 #   QuandrelCom-<version>-reference-engine.zip  our stand-in engine, for tests and demonstrations
+#   QuandrelCom-<version>-win32.msi, -win64.msi  Windows Installer packages of each server for
+#                                               64-bit Windows (docs/deploy.md)
 # The version is the CMake project version (each build folder's korvane-version.txt). The same
 # sources give the same bytes: sorted entries, fixed time stamps and permissions
 # (scripts/deterministic_zip.py); text files for Windows get CRLF line ends.
 #
 #   scripts/package.sh [--out <folder>] [--sign <pfx> [--password-file <file>]
-#                      [--timestamp <url>]] [<arch>=<build folder>]...
+#                      [--timestamp <url>]] [--msi-version X.Y.Z] [<arch>=<build folder>]...
 # Defaults: --out dist/packages, i686=build/i686 x86_64=build/x86_64. With only some builds
 # given, only their front-end zips are made and the engine zip holds only their engine files.
-# --sign signs QuandrelCom.exe and quandrelcmd.exe (Authenticode, SHA-256, osslsigncode) before
-# they go into any package, so SHA256SUMS lists the signed bytes; --password-file holds the
-# pfx's password, --timestamp names an RFC 3161 time-stamping service. Without --sign nothing is
-# signed. A signature holds its signing time (and the time stamp), so signed packages differ
-# from run to run in those bytes; unsigned ones are byte-identical.
+# --msi-version gives the installer packages another version than the build's (the upgrade test
+# makes an earlier one). --sign signs QuandrelCom.exe and quandrelcmd.exe (Authenticode, SHA-256,
+# osslsigncode) before they go into any package, and then each .msi, so SHA256SUMS lists the
+# signed bytes; --password-file holds the pfx's password, --timestamp names an RFC 3161
+# time-stamping service. Without --sign nothing is signed. A signature holds its signing time
+# (and the time stamp), so signed packages differ from run to run in those bytes; unsigned ones
+# are byte-identical.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out="$root/dist/packages"
 builds=()
-sign_pfx= sign_password_file= sign_timestamp=
-usage="usage: scripts/package.sh [--out <folder>] [--sign <pfx> [--password-file <file>] [--timestamp <url>]] [i686=<build>] [x86_64=<build>]"
+sign_pfx= sign_password_file= sign_timestamp= msi_version=
+usage="usage: scripts/package.sh [--out <folder>] [--sign <pfx> [--password-file <file>] [--timestamp <url>]] [--msi-version X.Y.Z] [i686=<build>] [x86_64=<build>]"
 while [ $# -gt 0 ]; do
   case "$1" in
     --out) out=$2; shift 2 ;;
     --sign) sign_pfx=$2; shift 2 ;;
     --password-file) sign_password_file=$2; shift 2 ;;
     --timestamp) sign_timestamp=$2; shift 2 ;;
+    --msi-version) msi_version=$2; shift 2 ;;
     i686=* | x86_64=*) builds+=("$1"); shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
@@ -73,6 +78,8 @@ checksums() {
 
 version=
 engine_top=
+msi_tops=()
+x86_64_build=
 for pair in "${builds[@]}"; do
   arch=${pair%%=*}
   build=$(cd "${pair#*=}" && pwd)
@@ -103,6 +110,8 @@ for pair in "${builds[@]}"; do
   sed -e "s/@VERSION@/$version/g" -e "s/@PLATFORM@/$platform/g" "$root/package/README.txt" >"$stage/README.txt"
   crlf "$stage/README.txt" "$top/README.txt"
   (cd "$top" && checksums)
+  msi_tops+=("$platform=$top")
+  [ "$arch" != x86_64 ] || x86_64_build=$build
   python3 "$root/scripts/deterministic_zip.py" "$out/$name.zip" "$top"
   echo "package: $out/$name.zip ($(stat -c %s "$out/$name.zip") bytes)"
 
@@ -111,6 +120,52 @@ for pair in "${builds[@]}"; do
   mkdir -p "$engine_top/$platform"
   cp "$installed/quandrelsdk.dll" "$installed/quandrel.dll" "$engine_top/$platform/"
 done
+
+# The installer packages (docs/deploy.md): each server's front ends in an x64 package whose
+# registry rows korvane_registry_rows.exe prints from the registration /RegServer writes. wixl
+# and msibuild stamp the current time; it is frozen at the sources' own time, so the same
+# sources give the same bytes.
+make_msi() {
+  local platform=$1 top=$2 msi_stage=$stage/msi-$1
+  mkdir -p "$msi_stage/files"
+  cp "$top/QuandrelCom.exe" "$top/quandrelcmd.exe" "$top/QuandrelCom.tlb" "$top/README.txt" \
+    "$msi_stage/files/"
+  cp "$top/LICENSE" "$msi_stage/files/LICENSE.txt"
+  korvane_wine "$rows_tool" "$platform" >"$msi_stage/rows.txt" </dev/null ||
+    { echo "package: korvane_registry_rows.exe failed" >&2; exit 1; }
+  python3 "$root/packaging/make_wxs.py" --platform "$platform" --version "$msi_version" \
+    --stage "$msi_stage/files" --rows "$msi_stage/rows.txt" --out "$msi_stage/package.wxs" \
+    --fixups "$msi_stage/fixups.txt"
+  touch -d "@$source_time" "$msi_stage/files/"*
+  local msi="$out/QuandrelCom-$msi_version-$platform.msi" frozen
+  frozen=$(date -u -d "@$source_time" '+%Y-%m-%d %H:%M:%S')
+  rm -f "$msi"
+  (cd "$msi_stage/files" && TZ=UTC FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "$frozen" \
+    wixl -a x64 -o "$msi" ../package.wxs) || { echo "package: wixl failed" >&2; exit 1; }
+  while IFS=$'\t' read -r -a call; do
+    TZ=UTC FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "$frozen" msibuild "$msi" "${call[@]}" ||
+      { echo "package: msibuild ${call[*]} failed" >&2; exit 1; }
+  done <"$msi_stage/fixups.txt"
+  sign "$msi"
+  echo "package: $msi ($(stat -c %s "$msi") bytes)"
+}
+
+if [ ${#msi_tops[@]} -gt 0 ]; then
+  rows_tool=${x86_64_build:-$root/build/x86_64}/packaging/korvane_registry_rows.exe
+  if [ ! -f "$rows_tool" ]; then
+    echo "package: no installer packages: they need the x86_64 build's korvane_registry_rows.exe" >&2
+  else
+    for tool in wixl msibuild faketime; do
+      command -v $tool >/dev/null || { echo "package: $tool is missing (scripts/setup.sh)" >&2; exit 1; }
+    done
+    source "$root/scripts/wine-env.sh"
+    korvane_wine_env "${x86_64_build:-$root/build/x86_64}" x86_64
+    korvane_wine_prefix_ready
+    source_time=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 946684800)}
+    msi_version=${msi_version:-$version}
+    for pair in "${msi_tops[@]}"; do make_msi "${pair%%=*}" "${pair#*=}"; done
+  fi
+fi
 
 sed "s/@VERSION@/$version/g" "$root/package/REFERENCE-ENGINE.txt" >"$stage/REFERENCE-ENGINE.txt"
 crlf "$stage/REFERENCE-ENGINE.txt" "$engine_top/README.txt"

@@ -30,13 +30,7 @@ constexpr const wchar_t* kOtherTypeLibPlatform = sizeof(void*) == 8 ? L"win32" :
 // integrity (mandatory label, no execute up). COM wants an owner and a group: Administrators.
 constexpr wchar_t kAccessPermissionSddl[] = L"O:BAG:BAD:(A;;0x3;;;PS)(A;;0x3;;;SY)S:(ML;;NX;;;ME)";
 
-struct Entry {
-  std::wstring key;
-  const wchar_t* valueName;  // nullptr: the key's default value
-  std::wstring text;         // REG_SZ data, unless `binary` holds REG_BINARY data
-  std::vector<BYTE> binary = {};
-  bool keepExisting = false;  // a value already there is left as it is
-};
+using Entry = RegistryRow;
 
 using Keys = RegistrationKeys;
 
@@ -105,14 +99,18 @@ HRESULT AppIdEntries(std::wstring_view exePath, std::vector<Entry>* out) {
   return S_OK;
 }
 
-// This build's type library entry (the other bitness writes its own beside it).
-std::vector<Entry> TypeLibEntries(std::wstring_view exePath) {
+// The type library entry of one platform (the other bitness writes its own beside it).
+std::vector<Entry> TypeLibEntries(std::wstring_view exePath, std::wstring_view platform) {
   const Keys k;
+  // With its trailing backslash, as an installer's folder property spells a folder, so a
+  // package's rows and /RegServer write the same text.
+  std::wstring helpDir = win::FolderOfPath(exePath);
+  if (helpDir.empty() || helpDir.back() != L'\\') helpDir += L'\\';
   return {
       {k.versionKey, nullptr, kLibraryName},
-      {k.typeLibEntryKey(kOwnTypeLibPlatform), nullptr, std::wstring(exePath)},
+      {k.typeLibEntryKey(platform), nullptr, std::wstring(exePath)},
       {k.versionKey + L"\\FLAGS", nullptr, L"0"},
-      {k.versionKey + L"\\HELPDIR", nullptr, win::FolderOfPath(exePath)},
+      {k.versionKey + L"\\HELPDIR", nullptr, helpDir},
   };
 }
 
@@ -424,20 +422,30 @@ Removal PlanRemoval(const FoundRegistration& found) {
   return removal;
 }
 
-HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath) {
-  std::vector<Entry> entries = ClassEntries(exePath, roots.appId);
-  if (roots.appId) {
-    std::vector<Entry> appId;
-    KORVANE_RETURN_IF_FAILED(AppIdEntries(exePath, &appId));
-    entries.insert(entries.end(), appId.begin(), appId.end());
+HRESULT PlanRegistration(std::wstring_view exePath, bool appId, std::wstring_view typeLibPlatform,
+                         RegistrationPlan* out) {
+  RegistrationPlan plan;
+  plan.everyView = ClassEntries(exePath, appId);
+  if (appId) {
+    std::vector<Entry> appIdEntries;
+    KORVANE_RETURN_IF_FAILED(AppIdEntries(exePath, &appIdEntries));
+    plan.everyView.insert(plan.everyView.end(), appIdEntries.begin(), appIdEntries.end());
   }
+  plan.typeLibView = TypeLibEntries(exePath, typeLibPlatform);
+  *out = std::move(plan);
+  return S_OK;
+}
+
+HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath) {
+  RegistrationPlan plan;
+  KORVANE_RETURN_IF_FAILED(PlanRegistration(exePath, roots.appId, kOwnTypeLibPlatform, &plan));
   Journal journal;
   HRESULT hr = S_OK;
   for (const ClassesView& view : roots.views) {
-    hr = WriteEntries(roots, view, entries, journal);
+    hr = WriteEntries(roots, view, plan.everyView, journal);
     if (FAILED(hr)) break;
   }
-  if (SUCCEEDED(hr)) hr = WriteEntries(roots, roots.typeLib, TypeLibEntries(exePath), journal);
+  if (SUCCEEDED(hr)) hr = WriteEntries(roots, roots.typeLib, plan.typeLibView, journal);
   if (FAILED(hr)) journal.Undo();
   return hr;
 }

@@ -118,6 +118,27 @@ struct Removal {
 };
 [[nodiscard]] Removal PlanRemoval(const FoundRegistration& found);
 
+// One value a registration writes, at a key below a Software\Classes key.
+struct RegistryRow {
+  std::wstring key;
+  const wchar_t* valueName = nullptr;  // nullptr: the key's default value
+  std::wstring text;                   // REG_SZ data, unless `binary` holds REG_BINARY data
+  std::vector<BYTE> binary = {};
+  bool keepExisting = false;  // a value already there is left as it is
+};
+
+// Everything a registration of the executable at `exePath` writes: `everyView` goes into each
+// registry view, `typeLibView` (the type library entry of `typeLibPlatform`, "win32" or
+// "win64") into the view of the executable's own bitness. With `appId`, the machine-wide AppID
+// rows are included. /RegServer writes this plan, and the installer packages carry it as their
+// registry rows.
+struct RegistrationPlan {
+  std::vector<RegistryRow> everyView;
+  std::vector<RegistryRow> typeLibView;
+};
+[[nodiscard]] HRESULT PlanRegistration(std::wstring_view exePath, bool appId,
+                                       std::wstring_view typeLibPlatform, RegistrationPlan* out);
+
 // Writes every key and value of the registration of the executable at `exePath` (a full path).
 // When a write fails, what was written is removed again, in every view, and the error is
 // returned, so a failed registration never leaves a half-registered class behind. An

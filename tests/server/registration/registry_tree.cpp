@@ -106,8 +106,7 @@ RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstrin
   const std::wstring iface = std::wstring(L"Interface\\") + kIidText;
   const std::wstring lib = std::wstring(L"TypeLib\\") + kLibidText;
   const std::wstring marshaller = L"{00020424-0000-0000-C000-000000000046}";
-  std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\'));
-  if (folder.size() == 2) folder += L'\\';  // a drive's root keeps its backslash
+  const std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\') + 1);
   RegistryTree tree = {
       {kProgId, {{L"", L"QuandrelCom"}}},
       {std::wstring(kProgId) + L"\\CLSID", {{L"", kClsidText}}},

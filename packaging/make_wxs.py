@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Writes the WiX source of one installer package for wixl.
+
+    make_wxs.py --platform win32|win64 --version X.Y.Z --stage <folder> --rows <file>
+                --out <wxs file> --fixups <file of msibuild calls>
+
+The package is always an x64 package (Platform x64): only such a package can write both registry
+views, and the 32-bit server on 64-bit Windows needs its keys in both. --platform names the
+server it holds: win32 (the shipping 32-bit server, under Program Files (x86)) or win64 (the
+64-bit server, under Program Files). --stage holds the files to install; --rows is what
+korvane_registry_rows.exe printed for that platform: the same rows /RegServer writes.
+
+Every GUID is derived from the platform, the version and the content, so the same sources give
+the same package. The UpgradeCodes are fixed for good (docs/deploy.md).
+"""
+import argparse
+import hashlib
+import os
+import uuid
+from xml.sax.saxutils import quoteattr
+
+UPGRADE_CODES = {
+    "win32": "{6E7D295D-954E-4133-96C9-4F33AF1DDC13}",
+    "win64": "{BD80695F-9214-4392-8936-3F3746FC9D76}",
+}
+NAMESPACE = uuid.UUID("8A3C1D52-5E0B-4E7A-9C61-2B8F4D7E6A10")
+FILES = ["QuandrelCom.exe", "quandrelcmd.exe", "QuandrelCom.tlb", "README.txt", "LICENSE.txt"]
+
+
+def guid(*parts):
+    return "{%s}" % str(uuid.uuid5(NAMESPACE, "/".join(parts))).upper()
+
+
+def read_rows(path):
+    rows = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.rstrip("\r\n")
+            if not line:
+                continue
+            where, key, name, kind, data = line.split("\t")
+            rows.append((where, key, name, kind, data))
+    return rows
+
+
+def registry_component(ident, component_guid, win64, root, rows):
+    out = ['      <Component Id="%s" Guid="%s" Win64="%s">' % (ident, component_guid,
+                                                                 "yes" if win64 else "no")]
+    for i, (_, key, name, kind, data) in enumerate(rows):
+        attrs = 'Root="%s" Key=%s' % (root, quoteattr("Software\\Classes\\" + key))
+        if name:
+            attrs += " Name=%s" % quoteattr(name)
+        attrs += ' Type="%s" Value=%s' % ("binary" if kind == "binary" else "string",
+                                          quoteattr(data))
+        if i == 0:
+            attrs += ' KeyPath="yes"'
+        out.append("        <RegistryValue %s/>" % attrs)
+    out.append("      </Component>")
+    return out
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--platform", choices=sorted(UPGRADE_CODES), required=True)
+    ap.add_argument("--version", required=True)
+    ap.add_argument("--stage", required=True)
+    ap.add_argument("--rows", required=True)
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--fixups", required=True)
+    args = ap.parse_args()
+
+    platform, version = args.platform, args.version
+    server64 = platform == "win64"
+    rows = read_rows(args.rows)
+    content = hashlib.sha256()
+    for name in FILES:
+        with open(os.path.join(args.stage, name), "rb") as f:
+            content.update(name.encode() + b"\0" + f.read())
+    with open(args.rows, "rb") as f:
+        content.update(f.read())
+    digest = content.hexdigest()
+
+    bits = "64" if server64 else "32"
+    lines = [
+        '<?xml version="1.0" encoding="utf-8"?>',
+        '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">',
+        '  <Product Id="%s" Name="Korvane QuandrelCom (%s-bit server)" Language="1033"'
+        ' Version="%s" Manufacturer="Korvane" UpgradeCode="%s">'
+        % (guid("product", platform, version), bits, version, UPGRADE_CODES[platform]),
+        '    <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"'
+        ' Manufacturer="Korvane"'
+        ' Description="Korvane QuandrelCom %s, %s-bit automation server"'
+        ' Comments="Korvane.QuandrelCom automation server and the quandrelcmd console program"/>'
+        % (version, bits),
+        '    <Media Id="1" Cabinet="quandrelcom.cab" EmbedCab="yes"/>',
+        '    <MajorUpgrade DowngradeErrorMessage="A later version of [ProductName] is already'
+        ' installed. Uninstall it before installing this one."/>',
+        '    <Property Id="ARPNOMODIFY" Value="1"/>',
+        '    <Property Id="ARPCOMMENTS" Value="Automation server Korvane.QuandrelCom"/>',
+        '    <Property Id="REBOOT" Value="ReallySuppress"/>',
+        '    <Directory Id="TARGETDIR" Name="SourceDir">',
+        '      <Directory Id="%s">' % ("ProgramFiles64Folder" if server64 else "ProgramFilesFolder"),
+        '        <Directory Id="INSTALLDIR" Name="Korvane QuandrelCom">',
+    ]
+    refs = []
+    for name in FILES:
+        ident = "File_" + name.replace(".", "_")
+        lines += [
+            '          <Component Id="C%s" Guid="%s" Win64="%s">'
+            % (ident, guid("file", platform, name), "yes" if server64 else "no"),
+            # wixl takes sources relative to the folder it runs in: the stage.
+            '            <File Id="%s" Name="%s" Source="%s" KeyPath="yes"/>' % (ident, name, name),
+            "          </Component>",
+        ]
+        refs.append("C" + ident)
+    lines += ["        </Directory>", "      </Directory>", "    </Directory>"]
+
+    # The registration, as /RegServer writes it: the class, ProgID and interface in both views
+    # (HKMU: the machine's Software\Classes, or the user's in a per-user installation); the AppID
+    # only machine-wide, where COM reads it; the type library entry in the server's own view.
+    lines.append('    <DirectoryRef Id="INSTALLDIR">')
+    groups = [
+        ("RegEvery64", True, "HKMU", "every"),
+        ("RegEvery32", False, "HKMU", "every"),
+        ("RegMachine64", True, "HKLM", "machine"),
+        ("RegMachine32", False, "HKLM", "machine"),
+        ("RegTypeLib", server64, "HKMU", "typelib"),
+    ]
+    machine_refs = []
+    for ident, win64, root, where in groups:
+        chosen = [r for r in rows if r[0] == where]
+        if not chosen:
+            continue
+        lines += registry_component(ident, guid("registry", platform, ident), win64, root, chosen)
+        (machine_refs if where == "machine" else refs).append(ident)
+    lines.append("    </DirectoryRef>")
+
+    lines.append('    <Feature Id="Complete" Title="QuandrelCom" Level="1">')
+    lines += ['      <ComponentRef Id="%s"/>' % r for r in refs + machine_refs]
+    lines += ["    </Feature>", "  </Product>", "</Wix>", ""]
+    with open(args.out, "w", encoding="utf-8", newline="\n") as f:
+        f.write("\n".join(lines))
+
+    # What wixl 0.101 cannot author or gets wrong, as msibuild arguments (one call per line,
+    # tab-separated) run on its package:
+    # - a per-user installation (ALLUSERS empty) leaves the AppID out, as /RegServerPerUser does
+    #   (wixl has no component conditions);
+    # - HKMU is -1 in the Registry table (wixl writes 4, which no installer knows);
+    # - the package code is derived from the content (wixl makes a random one).
+    fixups = ["-q\tUPDATE `Component` SET `Condition` = 'ALLUSERS' WHERE `Component` = '%s'"
+              % ident for ident in machine_refs]
+    fixups.append("-q\tUPDATE `Registry` SET `Root` = -1 WHERE `Root` = 4")
+    fixups.append("-s\tKorvane QuandrelCom %s, %s-bit automation server\tKorvane\tx64;1033\t%s"
+                  % (version, bits, guid("package", platform, version, digest)))
+    with open(args.fixups, "w", encoding="utf-8", newline="\n") as f:
+        f.write("\n".join(fixups) + "\n")
+
+
+if __name__ == "__main__":
+    main()
