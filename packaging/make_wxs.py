@@ -146,10 +146,14 @@ def main():
     # - a per-user installation (ALLUSERS empty) leaves the AppID out, as /RegServerPerUser does
     #   (wixl has no component conditions);
     # - HKMU is -1 in the Registry table (wixl writes 4, which no installer knows);
+    # - binary data is marked "#x" (wixl writes it bare, which makes it a text value);
     # - the package code is derived from the content (wixl makes a random one).
     fixups = ["-q\tUPDATE `Component` SET `Condition` = 'ALLUSERS' WHERE `Component` = '%s'"
               % ident for ident in machine_refs]
     fixups.append("-q\tUPDATE `Registry` SET `Root` = -1 WHERE `Root` = 4")
+    for data in sorted({r[4] for r in rows if r[3] == "binary"}):
+        fixups.append("-q\tUPDATE `Registry` SET `Value` = '#x%s' WHERE `Value` = '%s'"
+                      % (data, data))
     fixups.append("-s\tKorvane QuandrelCom %s, %s-bit automation server\tKorvane\tx64;1033\t%s"
                   % (version, bits, guid("package", platform, version, digest)))
     with open(args.fixups, "w", encoding="utf-8", newline="\n") as f:
