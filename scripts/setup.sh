@@ -11,6 +11,9 @@ packages=(
   cmake make wine64 wine libwine-dev googletest python3
   # package.sh --sign, and the signing test's throwaway certificate
   osslsigncode openssl
+  # package.sh's installer packages: wixl and msibuild make them, faketime holds their time
+  # stamps to the sources' own
+  wixl msitools faketime
 )
 if [ "${1:-}" = --client-checks ]; then
   packages+=(mono-mcs)
