@@ -5,7 +5,8 @@
 #   korvane_wine_env <build folder> <x86_64|i686>   exports the environment for that build
 #   korvane_wine_prefix_ready                       creates the prefix once (locked)
 #   korvane_wine_start / korvane_wine_stop          the prefix's persistent wineserver
-#   korvane_build <x86_64|i686> <build folder> [targets...]   configures (tests on) and builds
+#   korvane_build <x86_64|i686> <build folder> [targets...]   configures and builds, with the
+#                                   tests unless KORVANE_BUILD_TESTS=OFF
 KORVANE_ROOT=${KORVANE_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 # The private 32-bit Wine that scripts/wine32.sh unpacks (never the system's wine32).
 KORVANE_WINE32_ROOT=${KORVANE_WINE32_ROOT:-$KORVANE_ROOT/build/wine32}
@@ -89,7 +90,8 @@ korvane_build() {
   shift 2
   local targets=()
   for t in "$@"; do targets+=(--target "$t"); done
-  cmake -S "$KORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=ON \
+  cmake -S "$KORVANE_ROOT" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+    -DKORVANE_TESTS="${KORVANE_BUILD_TESTS:-ON}" \
     -DCMAKE_TOOLCHAIN_FILE="$KORVANE_ROOT/cmake/toolchain-$arch-w64-mingw32.cmake" >/dev/null
   cmake --build "$build" -j "${KORVANE_JOBS:-$(nproc)}" "${targets[@]}"
 }
