@@ -42,3 +42,13 @@ function(korvane_application_manifest target)
   set_source_files_properties(${rc} PROPERTIES
     OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/common/manifest/application.manifest)
 endfunction()
+
+# korvane_add_com_client(<name> <source>): a client program of the server that tests start as a
+# process of its own (early-bound through the generated header).
+function(korvane_add_com_client name source)
+  add_executable(${name} ${source} ${KORVANE_SERVER_GENERATED}/quandrelcom_i.c)
+  korvane_target(${name})
+  target_include_directories(${name} PRIVATE ${KORVANE_SERVER_GENERATED})
+  target_link_libraries(${name} PRIVATE korvane_common ole32 oleaut32 uuid)
+  add_dependencies(${name} quandrelcom_idl)
+endfunction()

@@ -34,11 +34,7 @@
 
 namespace {
 
-using korvane::bench::AwaitServersEnded;
-using korvane::bench::HostProcess;
-using korvane::bench::Now;
-using korvane::bench::ProcessIdsOf;
-using korvane::bench::WindowsPathOf;
+using namespace korvane::bench;
 using korvane::win::ComPtr;
 using korvane::win::UniqueBstr;
 using korvane::win::UniqueHandle;

@@ -26,9 +26,7 @@
 
 namespace {
 
-using korvane::bench::HostProcess;
-using korvane::bench::Now;
-using korvane::bench::WindowsPathOf;
+using namespace korvane::bench;
 using korvane::win::ComPtr;
 using korvane::win::UniqueBstr;
 using korvane::win::UniqueHandle;
@@ -160,7 +158,7 @@ void LatencyFigures(_QuandrelCom* remote) {
       ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
                          own.put_void());
       if (duringWait)
-        ::CoGetInterfaceAndReleaseStream(handOver.Detach(), IID__QuandrelCom, waiting.put_void());
+        ::CoGetInterfaceAndReleaseStream(handOver.detach(), IID__QuandrelCom, waiting.put_void());
       for (int i = 0; duringWait ? !stop.load() : i < 200; ++i) {
         VARIANT_BOOL value = 0;
         double start = Now();

@@ -21,10 +21,7 @@
 
 namespace {
 
-using korvane::bench::HostProcess;
-using korvane::bench::Now;
-using korvane::bench::ProcessIdsOf;
-using korvane::bench::WindowsPathOf;
+using namespace korvane::bench;
 using korvane::win::ComPtr;
 using korvane::win::UniqueHandle;
 

@@ -42,4 +42,16 @@ std::wstring FromAnsi(std::string_view bytes, UINT codePage) {
   return out;
 }
 
+UniqueBstr BstrFromAnsi(std::string_view bytes, UINT codePage) {
+  // Past what one conversion call takes, the piecewise conversion above.
+  if (bytes.size() > static_cast<size_t>(INT_MAX / 2)) return UniqueBstr(FromAnsi(bytes, codePage));
+  const int size = static_cast<int>(bytes.size());
+  const int chars =
+      size == 0 ? 0 : ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+  UniqueBstr text(::SysAllocStringLen(nullptr, static_cast<UINT>(chars)));
+  if (text.get() != nullptr && chars > 0)
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), size, text.get(), chars);
+  return text;
+}
+
 }  // namespace korvane::win

@@ -1,5 +1,6 @@
-// Owning pointer to a COM interface, with the semantics of WRL's and WIL's: built or assigned from
-// a raw pointer it adds a reference; Attach takes over one the caller owns, Detach gives it up.
+// Owning pointer to a COM interface, with the semantics of WRL's and WIL's (and WIL's lower-case
+// names): built or assigned from a raw pointer it adds a reference; attach takes over one the
+// caller owns, detach gives it up.
 #pragma once
 
 #include <objbase.h>
@@ -15,17 +16,17 @@ class ComPtr {
   ComPtr() noexcept = default;
   ComPtr(std::nullptr_t) noexcept {}
   // Shares the pointer: adds a reference of its own.
-  ComPtr(T* other) noexcept : ptr_(other) { AddRefIfAny(); }
+  ComPtr(T* other) noexcept : ptr_(other) { add_ref_if_any(); }
   ComPtr(const ComPtr& other) noexcept : ComPtr(other.ptr_) {}
-  ComPtr(ComPtr&& other) noexcept : ptr_(other.Detach()) {}
+  ComPtr(ComPtr&& other) noexcept : ptr_(other.detach()) {}
   ComPtr& operator=(T* other) noexcept {
     if (other) other->AddRef();
-    Attach(other);
+    attach(other);
     return *this;
   }
   ComPtr& operator=(const ComPtr& other) noexcept { return *this = other.ptr_; }
   ComPtr& operator=(ComPtr&& other) noexcept {
-    if (this != &other) Attach(other.Detach());
+    if (this != &other) attach(other.detach());
     return *this;
   }
   ~ComPtr() { reset(); }
@@ -35,16 +36,16 @@ class ComPtr {
   explicit operator bool() const noexcept { return ptr_ != nullptr; }
 
   // Takes over a reference the caller owns, releasing the current one.
-  void Attach(T* owned) noexcept {
+  void attach(T* owned) noexcept {
     T* old = std::exchange(ptr_, owned);
     if (old) old->Release();
   }
   // Hands the reference to the caller, who must release it.
-  T* Detach() noexcept { return std::exchange(ptr_, nullptr); }
-  void reset() noexcept { Attach(nullptr); }
+  [[nodiscard]] T* detach() noexcept { return std::exchange(ptr_, nullptr); }
+  void reset() noexcept { attach(nullptr); }
 
   // A new reference for an out-parameter (null stays null).
-  HRESULT CopyTo(T** out) const noexcept {
+  [[nodiscard]] HRESULT copy_to(T** out) const noexcept {
     if (out == nullptr) return E_POINTER;
     *out = ptr_;
     if (ptr_) ptr_->AddRef();
@@ -59,7 +60,7 @@ class ComPtr {
   void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
 
   template <typename U>
-  HRESULT As(ComPtr<U>* out) const noexcept {
+  [[nodiscard]] HRESULT query_to(ComPtr<U>* out) const noexcept {
     if (out == nullptr) return E_POINTER;
     if (ptr_ == nullptr) {
       out->reset();
@@ -69,7 +70,7 @@ class ComPtr {
   }
 
  private:
-  void AddRefIfAny() noexcept {
+  void add_ref_if_any() noexcept {
     if (ptr_) ptr_->AddRef();
   }
 

@@ -1,4 +1,5 @@
 #include "win/late_binding.h"
+#include "win/result.h"
 
 #include <objbase.h>
 
@@ -40,8 +41,7 @@ HRESULT CreateObjectByProgId(const wchar_t* progId, IDispatch** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   CLSID clsid{};
-  HRESULT hr = ::CLSIDFromProgID(progId, &clsid);
-  if (FAILED(hr)) return hr;
+  KORVANE_RETURN_IF_FAILED(::CLSIDFromProgID(progId, &clsid));
   return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                             IID_IDispatch, reinterpret_cast<void**>(object));
 }

@@ -32,6 +32,6 @@ DispatchOutcome InvokeByName(IDispatch* object, std::wstring_view name,
                              const std::vector<VARIANT>& args, WORD flags = DISPATCH_METHOD);
 
 // Creates an object by ProgID on the local machine and hands out its IDispatch.
-HRESULT CreateObjectByProgId(const wchar_t* progId, IDispatch** object);
+[[nodiscard]] HRESULT CreateObjectByProgId(const wchar_t* progId, IDispatch** object);
 
 }  // namespace korvane::win

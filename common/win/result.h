@@ -7,14 +7,16 @@
 namespace korvane::win {
 
 // A Win32 error code as an HRESULT; a failure that left no code still counts as a failure.
-inline HRESULT HresultFromWin32(DWORD error) noexcept {
+[[nodiscard]] inline HRESULT HresultFromWin32(DWORD error) noexcept {
   return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
 }
 // A registry-style status (ERROR_SUCCESS on success) as an HRESULT.
-inline HRESULT HresultFromStatus(LONG status) noexcept {
+[[nodiscard]] inline HRESULT HresultFromStatus(LONG status) noexcept {
   return HRESULT_FROM_WIN32(static_cast<DWORD>(status));
 }
-inline HRESULT LastErrorAsHresult() noexcept { return HresultFromWin32(::GetLastError()); }
+[[nodiscard]] inline HRESULT LastErrorAsHresult() noexcept {
+  return HresultFromWin32(::GetLastError());
+}
 
 // The Win32 error an HRESULT carries (its low word for FACILITY_WIN32), else the HRESULT itself.
 inline DWORD Win32ErrorOf(HRESULT hr) noexcept {

@@ -23,7 +23,7 @@ class ScopeExit {
 };
 
 template <typename F>
-ScopeExit<F> MakeScopeExit(F f) noexcept {
+[[nodiscard]] ScopeExit<F> MakeScopeExit(F f) noexcept {
   return ScopeExit<F>(std::move(f));
 }
 

@@ -33,7 +33,7 @@ class UniqueBstr {
   }
 
   BSTR get() const noexcept { return value_; }
-  BSTR release() noexcept { return std::exchange(value_, nullptr); }
+  [[nodiscard]] BSTR release() noexcept { return std::exchange(value_, nullptr); }
   void reset(BSTR value = nullptr) noexcept {
     BSTR old = std::exchange(value_, value);
     ::SysFreeString(old);

@@ -27,7 +27,7 @@ class UniqueResource {
   explicit operator bool() const noexcept { return valid(); }
 
   // Gives up ownership without closing.
-  T release() noexcept { return std::exchange(value_, Traits::Empty()); }
+  [[nodiscard]] T release() noexcept { return std::exchange(value_, Traits::Empty()); }
 
   // Closes the current value (if any) and takes the new one. Returns whether closing succeeded
   // (true when there was nothing to close).

@@ -31,7 +31,7 @@ class UniqueVariant {
     value_ = owned;
   }
   // Hands the content to the caller, who must clear it; this one is left empty.
-  VARIANT release() noexcept { return std::exchange(value_, Empty()); }
+  [[nodiscard]] VARIANT release() noexcept { return std::exchange(value_, Empty()); }
   // Clears the current content and hands out the slot.
   VARIANT* put() noexcept {
     reset();

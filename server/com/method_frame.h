@@ -58,7 +58,7 @@ T PrivateCopy(T value, CopyCheck&) {
 // unwinding into the RPC run time would end the server and every client's objects with it.
 // Error information from anything half-done is cleared, so none goes stale to the client.
 template <typename Run>
-HRESULT NoExceptionEscapes(Run&& run) noexcept {
+[[nodiscard]] HRESULT NoExceptionEscapes(Run&& run) noexcept {
   try {
     return run();
   } catch (const std::bad_alloc&) {
@@ -73,7 +73,7 @@ HRESULT NoExceptionEscapes(Run&& run) noexcept {
 // Runs `body(result, copies...)` in the frame. `self` is the object (its IUnknown), `slot` the
 // caller's [out, retval] pointer.
 template <typename T, typename Body, typename... Args>
-HRESULT InvokeInFrame(IUnknown* self, T* slot, Body&& body, Args... args) noexcept {
+[[nodiscard]] HRESULT InvokeInFrame(IUnknown* self, T* slot, Body&& body, Args... args) noexcept {
   if (slot == nullptr) return E_POINTER;
   if constexpr (std::is_same_v<T, BSTR>) *slot = nullptr;
   return NoExceptionEscapes([&]() -> HRESULT {
@@ -94,7 +94,7 @@ HRESULT InvokeInFrame(IUnknown* self, T* slot, Body&& body, Args... args) noexce
 
 // The same frame for a method without a result.
 template <typename Body, typename... Args>
-HRESULT InvokeInFrame(IUnknown* self, NoResult, Body&& body, Args... args) noexcept {
+[[nodiscard]] HRESULT InvokeInFrame(IUnknown* self, NoResult, Body&& body, Args... args) noexcept {
   return NoExceptionEscapes([&]() -> HRESULT {
     MethodStatus status;
     {

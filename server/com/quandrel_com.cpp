@@ -10,6 +10,7 @@
 #include "com/server_lifetime.h"
 #include "com/type_info.h"
 #include "win/com_ptr.h"
+#include "win/result.h"
 
 namespace korvane::server {
 
@@ -63,16 +64,14 @@ HRESULT QuandrelCom::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
 
 HRESULT QuandrelCom::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   win::ComPtr<ITypeInfo> info;
-  HRESULT hr = GetQuandrelComTypeInfo(info.put());
-  if (FAILED(hr)) return hr;
+  KORVANE_RETURN_IF_FAILED(GetQuandrelComTypeInfo(info.put()));
   return ::DispGetIDsOfNames(info.get(), names, count, ids);
 }
 
 HRESULT QuandrelCom::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                             VARIANT* result, EXCEPINFO* excep, UINT* argError) {
   win::ComPtr<ITypeInfo> info;
-  HRESULT hr = GetQuandrelComTypeInfo(info.put());
-  if (FAILED(hr)) return hr;
+  KORVANE_RETURN_IF_FAILED(GetQuandrelComTypeInfo(info.put()));
   return ::DispInvoke(Self(), info.get(), id, flags, params, result, excep, argError);
 }
 

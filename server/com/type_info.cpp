@@ -3,8 +3,9 @@
 #include <mutex>
 
 #include "quandrelcom.h"
-#include "win/module_path.h"
 #include "win/com_ptr.h"
+#include "win/module_path.h"
+#include "win/result.h"
 
 namespace korvane::server {
 
@@ -16,10 +17,9 @@ HRESULT GetQuandrelComTypeInfo(ITypeInfo** info) {
   std::lock_guard<std::mutex> guard(lock);
   if (!cached) {
     win::ComPtr<ITypeLib> library;
-    HRESULT hr = ::LoadTypeLibEx(win::RunningExecutablePath().c_str(), REGKIND_NONE, library.put());
-    if (FAILED(hr)) return hr;
-    hr = library->GetTypeInfoOfGuid(IID__QuandrelCom, cached.put());
-    if (FAILED(hr)) return hr;
+    KORVANE_RETURN_IF_FAILED(
+        ::LoadTypeLibEx(win::RunningExecutablePath().c_str(), REGKIND_NONE, library.put()));
+    KORVANE_RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID__QuandrelCom, cached.put()));
   }
   cached->AddRef();
   *info = cached.get();

@@ -7,6 +7,6 @@
 
 namespace korvane::server {
 
-HRESULT GetQuandrelComTypeInfo(ITypeInfo** info);
+[[nodiscard]] HRESULT GetQuandrelComTypeInfo(ITypeInfo** info);
 
 }  // namespace korvane::server

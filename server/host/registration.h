@@ -86,14 +86,15 @@ const wchar_t* ClassesRootName(RegistrationScope scope);
 
 // Opens (creating it if need be) the scope's Software\Classes key in `view` for reading and
 // writing.
-HRESULT OpenClassesRoot(RegistrationScope scope, REGSAM view, win::UniqueHkey* out);
+[[nodiscard]] HRESULT OpenClassesRoot(RegistrationScope scope, REGSAM view, win::UniqueHkey* out);
 
 // The scope's Software\Classes key in every view a registration writes.
 struct OpenedClasses {
   std::vector<win::UniqueHkey> keys;
   ClassesRoots roots;
 };
-HRESULT OpenClassesViews(RegistrationScope scope, bool sixtyFourBitWindows, OpenedClasses* out);
+[[nodiscard]] HRESULT OpenClassesViews(RegistrationScope scope, bool sixtyFourBitWindows,
+                                       OpenedClasses* out);
 
 // Whom a registered server path names.
 enum class Owner { kNobody, kThisServer, kAnotherServer };
@@ -143,17 +144,17 @@ struct RegistrationPlan {
 // When a write fails, what was written is removed again, in every view, and the error is
 // returned, so a failed registration never leaves a half-registered class behind. An
 // AccessPermission already on the AppID (an administrator's, set with dcomcnfg) is kept.
-HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath);
+[[nodiscard]] HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath);
 
 // Removes this server's keys and nothing else, as PlanRemoval decides, from every view. Keys
 // that are already gone count as removed. Returns S_FALSE when keys were left in place because
 // they name another executable, and that executable's path in `registeredTo` (if given).
-HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath,
-                         std::wstring* registeredTo = nullptr);
+[[nodiscard]] HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath,
+                                       std::wstring* registeredTo = nullptr);
 
 // The same against a single Software\Classes key (no views).
-HRESULT RegisterServer(HKEY classesRoot, std::wstring_view exePath);
-HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath,
-                         std::wstring* registeredTo = nullptr);
+[[nodiscard]] HRESULT RegisterServer(HKEY classesRoot, std::wstring_view exePath);
+[[nodiscard]] HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath,
+                                       std::wstring* registeredTo = nullptr);
 
 }  // namespace korvane::server

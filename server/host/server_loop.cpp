@@ -6,6 +6,7 @@
 #include "host/lifetime_policy.h"
 #include "quandrelcom.h"
 #include "com/server_lifetime.h"
+#include "win/result.h"
 #include "win/scope_exit.h"
 #include "win/scoped_com_init.h"
 
@@ -101,8 +102,7 @@ HRESULT RunServer(const ServerTimings& timings) {
 
   ComClassObjectHost host;
   // The first registration failing is the server failing to start.
-  HRESULT hr = host.Accept();
-  if (FAILED(hr)) return hr;
+  KORVANE_RETURN_IF_FAILED(host.Accept());
 
   LifetimePolicy policy(host, timings, ::GetTickCount64(), /*accepting=*/true);
   PassFacts facts;

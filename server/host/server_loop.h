@@ -18,6 +18,6 @@ struct ServerTimings {
 
 // Serves the class until the server is no longer needed. Returns S_OK, or the error that kept the
 // server from starting (for the process exit code).
-HRESULT RunServer(const ServerTimings& timings = {});
+[[nodiscard]] HRESULT RunServer(const ServerTimings& timings = {});
 
 }  // namespace korvane::server

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "win/ansi_text.h"
 #include "win/unique_handle.h"
 
 namespace korvane::server {
@@ -18,11 +19,7 @@ bool WriteToConsole(HANDLE console, const std::wstring& text) {
 
 // A pipe or a file gets 8-bit text in the ANSI code page, as console programs write it.
 bool WriteAsAnsi(HANDLE file, const std::wstring& text) {
-  int bytes = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
-  std::string ansi(static_cast<size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), bytes,
-                        nullptr, nullptr);
+  const std::string ansi = win::ToAnsi(text);
   DWORD written = 0;
   return ::WriteFile(file, ansi.data(), static_cast<DWORD>(ansi.size()), &written, nullptr) !=
          FALSE;

@@ -32,7 +32,7 @@ void AppendLogLine(const std::wstring& path, std::wstring_view line) noexcept tr
   win::UniqueBstr lineArg(line);
 
   win::ComPtr<IDispatch> fso;
-  win::CreateObjectByProgId(L"Scripting.FileSystemObject", fso.put());
+  if (FAILED(win::CreateObjectByProgId(L"Scripting.FileSystemObject", fso.put()))) return;
 
   win::DispatchOutcome exists =
       win::InvokeByName(fso.get(), L"FileExists", {win::BorrowedTextArg(pathArg.get())});

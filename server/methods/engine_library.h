@@ -13,6 +13,6 @@ namespace korvane::server {
 // binds nothing and returns the run-time error the caller fails with (runtime_error.h): 53
 // when the library (or one it needs) is not found, 48 when it cannot be loaded, 453 when the
 // export is missing.
-HRESULT BindEngineLibrary(engine_api::ConverterFn* converter);
+[[nodiscard]] HRESULT BindEngineLibrary(engine_api::ConverterFn* converter);
 
 }  // namespace korvane::server

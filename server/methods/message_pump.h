@@ -30,10 +30,10 @@ constexpr bool ServesCallsAtDepth(int depth) { return depth < kMaxNestedWaits; }
 // included, stay queued for the waits below.
 // Returns S_OK, or the failure of the wait itself as an HRESULT, with `pending` holding the
 // handles not yet seen signalled; nothing is retried.
-HRESULT WaitForAllPumping(std::vector<HANDLE>& pending);
+[[nodiscard]] HRESULT WaitForAllPumping(std::vector<HANDLE>& pending);
 
 // One wait of at most `timeoutMs` for any handle in `pending` (which may be empty) or a message;
 // messages are dispatched and signalled handles leave `pending`, as above.
-HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs);
+[[nodiscard]] HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs);
 
 }  // namespace korvane::server

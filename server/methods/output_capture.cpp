@@ -43,14 +43,15 @@ void AwaitChildAndOutput(HANDLE process, OutputCapture& capture) {
     // still read to its end. Should even that wait fail, the capture waits for its reader
     // without serving calls before its bytes are read: nothing spins either way.
     pending.erase(std::remove(pending.begin(), pending.end(), process), pending.end());
-    WaitForAllPumping(pending);
+    static_cast<void>(WaitForAllPumping(pending));
     return;
   }
   // No reader thread: the pipe is looked at between short waits for the child or a message.
   constexpr DWORD kPollMs = 10;
   while (capture.ReadAvailable())
     if (FAILED(PumpFor(pending, kPollMs))) ::Sleep(kPollMs);  // never spin
-  if (!pending.empty()) WaitForAllPumping(pending);
+  // The output is read to its end; a failed wait for the child ends the waiting, as above.
+  if (!pending.empty()) static_cast<void>(WaitForAllPumping(pending));
 }
 
 OutputCapture::~OutputCapture() { JoinReader(); }

@@ -5,17 +5,11 @@
 
 #include "methods/engine_command_line.h"
 #include "methods/log_line.h"
+#include "methods/run_cmd2.h"
 #include "win/ansi_path.h"
 #include "win/module_path.h"
 
 namespace korvane::server::methods {
-
-namespace {
-
-// What RunCmd2 answers for a program it cannot start.
-constexpr wchar_t kFailedToExecute[] = L"failed to execute command";
-
-}  // namespace
 
 MethodStatus QuandrelRunCmd(_QuandrelCom* self, std::wstring_view arguments, const DebugLog& log,
                             win::UniqueBstr& result) {

@@ -17,22 +17,7 @@ namespace korvane::server::methods {
 
 namespace {
 
-constexpr wchar_t kFailedToExecute[] = L"failed to execute command";
 constexpr wchar_t kReturnLabel[] = L"[RunCmd2] strReturn=";
-
-// The captured bytes as text, converted from the ANSI code page once, as a whole (a multi-byte
-// character split between two reads joins up), straight into the one string that is returned.
-win::UniqueBstr TextFromAnsi(std::string_view bytes) {
-  // Past what one conversion call takes, the piecewise conversion of ansi_text.h.
-  if (bytes.size() > static_cast<size_t>(INT_MAX / 2)) return win::UniqueBstr(win::FromAnsi(bytes));
-  const int size = static_cast<int>(bytes.size());
-  const int chars =
-      size == 0 ? 0 : ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-  win::UniqueBstr text(::SysAllocStringLen(nullptr, static_cast<UINT>(chars)));
-  if (text.get() != nullptr && chars > 0)
-    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, text.get(), chars);
-  return text;
-}
 
 // Output that cannot be held fails the call rather than passing a part off as the whole.
 MethodStatus OutOfMemory() {
@@ -97,7 +82,7 @@ MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow, const Debug
 
   if (!complete) return OutOfMemory();
   try {
-    win::UniqueBstr collected = TextFromAnsi(bytes);
+    win::UniqueBstr collected = win::BstrFromAnsi(bytes);
     if (collected.get() == nullptr) return OutOfMemory();
     std::string().swap(bytes);
     result = std::move(collected);

@@ -12,8 +12,12 @@
 
 namespace korvane::server::methods {
 
-// `result` is the child's whole output, or "failed to execute command" when it could not be
-// started. Output that cannot be held fails the call with E_OUTOFMEMORY.
+// What RunCmd2 answers for a program it cannot start (QuandrelRunCmd answers the same when it
+// cannot name the engine).
+inline constexpr wchar_t kFailedToExecute[] = L"failed to execute command";
+
+// `result` is the child's whole output, or kFailedToExecute when it could not be started.
+// Output that cannot be held fails the call with E_OUTOFMEMORY.
 [[nodiscard]] MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow,
                                    const DebugLog& log, win::UniqueBstr& result);
 

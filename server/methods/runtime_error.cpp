@@ -14,7 +14,7 @@ win::ComPtr<IErrorInfo> MakeErrorInfo(const std::wstring& description) {
   create->SetSource(const_cast<LPOLESTR>(kErrorSource));
   create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
   win::ComPtr<IErrorInfo> info;
-  create.As(&info);
+  if (FAILED(create.query_to(&info))) return {};
   return info;
 }
 }  // namespace

@@ -20,7 +20,7 @@ enum RuntimeErrorNumber : long {
 };
 
 // 0x800A0000 plus the error number.
-HRESULT HresultOfRuntimeError(long number);
+[[nodiscard]] HRESULT HresultOfRuntimeError(long number);
 // The error number of such an HRESULT (its low word).
 inline long RuntimeErrorNumberOf(HRESULT hr) { return static_cast<long>(hr & 0xFFFF); }
 

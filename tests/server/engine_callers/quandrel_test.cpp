@@ -43,7 +43,7 @@ class QuandrelTest : public ::testing::Test {
 
 TEST_F(QuandrelTest, MissingLibraryFailsWithFileNotFoundUntilItIsPutInPlace) {
   win::ComPtr<IDispatch> late;
-  ASSERT_EQ(object_.As(&late), S_OK);
+  ASSERT_EQ(object_.query_to(&late), S_OK);
   DispatchResult first;
   CallByName(late.get(), L"Quandrel", {VariantText(L"in.txt")}, &first);
   EXPECT_EQ(first.hr, DISP_E_EXCEPTION);

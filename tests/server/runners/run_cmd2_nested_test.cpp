@@ -18,7 +18,7 @@ class RunCmd2Nested : public InProcessRunner {
 TEST_F(RunCmd2Nested, ObjectReleasedByItsLastClientDuringTheWaitLivesUntilTheCallReturns) {
   EnableLog(true);
   FileGrowth log(LogPath());
-  _QuandrelCom* object = object_.Detach();  // the test's reference is now the only one
+  _QuandrelCom* object = object_.detach();  // the test's reference is now the only one
   bool released = false;
   window_.Post([&] {
     object->Release();

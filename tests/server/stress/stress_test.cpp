@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "message_pump.h"
+#include "methods/message_pump.h"
 #include "server_install.h"
 #include "system_handles.h"
 #include "test_support.h"

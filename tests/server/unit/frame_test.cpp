@@ -52,7 +52,7 @@ TEST_F(InProcessObject, NoExceptionLeavesTheFrameAndNoStaleErrorInformationRemai
     win::ComPtr<ICreateErrorInfo> create;
     ASSERT_EQ(::CreateErrorInfo(create.put()), S_OK);
     win::ComPtr<IErrorInfo> stale;
-    ASSERT_EQ(create.As(&stale), S_OK);
+    ASSERT_EQ(create.query_to(&stale), S_OK);
     ::SetErrorInfo(0, stale.get());
 
     LONG code = 5;
@@ -85,13 +85,13 @@ TEST_F(InProcessObject, FailedBindingIsARunTimeErrorWithItsDescription) {
   EXPECT_EQ(description.view(), L"File not found: quandrelsdk.dll");
 
   win::ComPtr<ISupportErrorInfo> support;
-  ASSERT_EQ(object_.As(&support), S_OK);
+  ASSERT_EQ(object_.query_to(&support), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID__QuandrelCom), S_OK);
 }
 
 TEST_F(InProcessObject, LateBoundFailureArrivesAsAnException) {
   win::ComPtr<IDispatch> dispatch;
-  ASSERT_EQ(object_.As(&dispatch), S_OK);
+  ASSERT_EQ(object_.query_to(&dispatch), S_OK);
   LPOLESTR names[] = {const_cast<LPOLESTR>(L"Quandrel")};
   DISPID id = 0;
   ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);

@@ -23,24 +23,11 @@ class ComEnvironment : public ::testing::Environment {
 };
 const auto* const kComEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
-bool IsServerImage(const wchar_t* exeFile) { return ::lstrcmpiW(exeFile, L"QuandrelCom.exe") == 0; }
-
 }  // namespace
 
 std::wstring BuiltServerExe() { return WindowsPathOf(KORVANE_SERVER_EXE); }
 
-std::vector<DWORD> ServerProcessIds() {
-  std::vector<DWORD> ids;
-  win::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return ids;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (IsServerImage(entry.szExeFile)) ids.push_back(entry.th32ProcessID);
-  }
-  return ids;
-}
+std::vector<DWORD> ServerProcessIds() { return ProcessIdsOf(L"QuandrelCom.exe"); }
 
 namespace {
 

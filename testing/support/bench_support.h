@@ -1,6 +1,6 @@
-// Helpers the benchmarks share: paths of the build tree, a clock, starting programs, finding the
-// processes of one executable, a registered copy of the server, and the host (Linux) side of a
-// Wine process.
+// Helpers the benchmarks share (beyond files_and_processes.h, which the tests use too): a clock,
+// starting programs, a registered copy of the server, and the host (Linux) side of a Wine
+// process.
 #pragma once
 
 #include <windows.h>
@@ -12,18 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "files_and_processes.h"
 #include "win/file_bytes.h"
 #include "win/main_thread.h"
 #include "win/unique_handle.h"
 
 namespace korvane::bench {
 
-// A Windows path for a file of the Linux build tree (Wine maps / to drive Z:).
-inline std::wstring WindowsPathOf(const char* unixPath) {
-  std::wstring path = L"Z:";
-  for (const char* c = unixPath; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-  return path;
-}
+using test::DeleteTree;
+using test::ProcessIdsOf;
+using test::WindowsPathOf;
 
 // Seconds on the performance counter.
 inline double Now() {
@@ -50,46 +48,6 @@ inline DWORD RunAndWait(std::wstring commandLine) {
   DWORD code = 1;
   ::GetExitCodeProcess(process.get(), &code);
   return code;
-}
-
-// Windows process ids of running processes of exactly this executable (its full path).
-inline std::vector<DWORD> ProcessIdsOf(const std::wstring& exe) {
-  const wchar_t* image = exe.c_str() + exe.find_last_of(L'\\') + 1;
-  std::vector<DWORD> ids;
-  win::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (::lstrcmpiW(entry.szExeFile, image) != 0) continue;
-    win::UniqueHandle process(
-        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-    wchar_t path[MAX_PATH];
-    DWORD size = MAX_PATH;
-    if (process && ::QueryFullProcessImageNameW(process.get(), 0, path, &size) &&
-        ::lstrcmpiW(path, exe.c_str()) == 0)
-      ids.push_back(entry.th32ProcessID);
-  }
-  return ids;
-}
-
-// Deletes a folder and everything below it, as far as it can.
-inline void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
-      else
-        ::DeleteFileW(path.c_str());
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
-  }
-  ::RemoveDirectoryW(folder.c_str());
 }
 
 // Waits for the server processes of `exe` to end on their own (after their last object is
@@ -124,7 +82,7 @@ class ServerCopy {
   ~ServerCopy() {
     AwaitServersEnded(exe_);  // a running server holds its files
     RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
-    RemoveTree(folder_);
+    DeleteTree(folder_);
   }
   bool ok() const { return ok_; }
   const std::wstring& folder() const { return folder_; }

@@ -14,20 +14,6 @@ namespace korvane::test {
 
 using win::UniqueHandle;
 
-std::wstring WindowsPathOf(std::string_view unixPath) {
-  std::wstring path = L"Z:" + Widen(unixPath, CP_UTF8);
-  for (auto& c : path)
-    if (c == L'/') c = L'\\';
-  return path;
-}
-
-std::wstring BuildFile(std::wstring_view relative) {
-  std::wstring path = WindowsPathOf(KORVANE_BUILD_DIR) + L"\\" + std::wstring(relative);
-  for (auto& c : path)
-    if (c == L'/') c = L'\\';
-  return path;
-}
-
 TempDir::TempDir(std::wstring_view hint) {
   static std::atomic<unsigned> counter{0};
   wchar_t temp[MAX_PATH];
@@ -54,29 +40,6 @@ TempDir::~TempDir() {
 
 std::wstring TempDir::operator/(std::wstring_view name) const {
   return path_ + L"\\" + std::wstring(name);
-}
-
-void DeleteTree(const std::wstring& path) {
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring child = path + L"\\" + name;
-      ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        DeleteTree(child);
-      else
-        ::DeleteFileW(child.c_str());
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
-  }
-  ::RemoveDirectoryW(path.c_str());
-}
-
-bool FileExists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string ReadFileBytes(const std::wstring& path) { return win::ReadWholeFile(path); }

@@ -1,4 +1,5 @@
-// Helpers for tests that run under Wine: temporary folders, files and child programs.
+// Helpers for tests that run under Wine: temporary folders, files and child programs, reporting
+// failures to GoogleTest (files_and_processes.h holds what the benchmarks share).
 #pragma once
 
 #include <windows.h>
@@ -7,16 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "files_and_processes.h"
 #include "win/ansi_text.h"
 #include "win/unique_handle.h"
 
 namespace korvane::test {
-
-// A Windows path for a file of the Linux build tree (Wine maps / to drive Z:).
-std::wstring WindowsPathOf(std::string_view unixPath);
-
-// A file produced by the build, by its path below the build folder ("cli/quandrelcmd.exe").
-std::wstring BuildFile(std::wstring_view relative);
 
 // A fresh, empty folder below %TEMP% that is deleted with everything in it when the object dies.
 class TempDir {
@@ -33,8 +29,6 @@ class TempDir {
   std::wstring path_;
 };
 
-void DeleteTree(const std::wstring& path);
-bool FileExists(const std::wstring& path);
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to);
