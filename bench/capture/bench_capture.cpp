@@ -107,36 +107,6 @@ class TextServer {
 // ---------------------------------------------------------------------------------------------
 // The measured steps
 
-// The bare drain in this process: the child spawned as RunCmd2 spawns it, its pipe read with
-// `readSize` into one growing buffer.
-double BareDrainSeconds(const std::wstring& commandLine, DWORD readSize, std::string* bytes) {
-  double start = Now();
-  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  UniqueHandle readEnd, writeEnd;
-  ::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0);
-  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdOutput = startup.hStdError = writeEnd.get();
-  std::string line(commandLine.begin(), commandLine.end());
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &info))
-    return 0;
-  UniqueHandle process(info.hProcess), thread(info.hThread);
-  writeEnd.reset();
-  bytes->clear();
-  std::string().swap(*bytes);  // every run grows its buffer from nothing, as RunCmd2 does
-  std::vector<char> buffer(readSize);
-  DWORD read = 0;
-  while (::ReadFile(readEnd.get(), buffer.data(), readSize, &read, nullptr))
-    bytes->append(buffer.data(), read);
-  ::WaitForSingleObject(process.get(), INFINITE);
-  return Now() - start;
-}
-
 // The ANSI to UTF-16 conversion as RunCmd2 makes it, step by step: the counting pass, the
 // allocation of the BSTR, the converting pass. Returns the whole.
 struct Conversion {
@@ -211,16 +181,6 @@ SpawnDrain ConsolelessSpawnDrain(const std::wstring& childLine, DWORD readSize) 
     result.seconds = 0;
   result.console = console != 0;
   return result;
-}
-
-double RunCmd2Seconds(_QuandrelCom* object, const std::wstring& commandLine, size_t* chars) {
-  UniqueBstr line(commandLine);
-  UniqueBstr text;
-  double start = Now();
-  HRESULT hr = object->RunCmd2(line.get(), 0, text.put());
-  double seconds = Now() - start;
-  *chars = SUCCEEDED(hr) ? text.length() : 0;
-  return seconds;
 }
 
 double TransferSeconds(_BenchText* object, LONG length, size_t* chars) {

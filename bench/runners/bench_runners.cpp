@@ -49,39 +49,9 @@ double ProcessCpuSeconds(HANDLE process) {
 
 // The bare program: the same child drained through a pipe of its own with the same read size.
 double BareDrainSeconds(const std::wstring& commandLine, size_t* got) {
-  double start = Now();
-  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  UniqueHandle readEnd, writeEnd;
-  ::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0);
-  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.hStdOutput = startup.hStdError = writeEnd.get();
-  std::string line(commandLine.begin(), commandLine.end());
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &info))
-    return 0;
-  UniqueHandle process(info.hProcess), thread(info.hThread);
-  writeEnd.reset();
   std::string bytes;
-  std::vector<char> buffer(kReadSize);
-  DWORD read = 0;
-  while (::ReadFile(readEnd.get(), buffer.data(), kReadSize, &read, nullptr))
-    bytes.append(buffer.data(), read);
-  ::WaitForSingleObject(process.get(), INFINITE);
+  const double seconds = korvane::bench::BareDrainSeconds(commandLine, kReadSize, &bytes);
   *got = bytes.size();
-  return Now() - start;
-}
-
-double RunCmd2Seconds(_QuandrelCom* object, const std::wstring& commandLine, size_t* chars) {
-  UniqueBstr line(commandLine);
-  UniqueBstr text;
-  double start = Now();
-  HRESULT hr = object->RunCmd2(line.get(), 0, text.put());
-  double seconds = Now() - start;
-  *chars = SUCCEEDED(hr) ? text.length() : 0;
   return seconds;
 }
 

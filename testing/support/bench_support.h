@@ -15,6 +15,7 @@
 #include "files_and_processes.h"
 #include "win/file_bytes.h"
 #include "win/main_thread.h"
+#include "win/unique_bstr.h"
 #include "win/unique_handle.h"
 
 namespace korvane::bench {
@@ -48,6 +49,50 @@ inline DWORD RunAndWait(std::wstring commandLine) {
   DWORD code = 1;
   ::GetExitCodeProcess(process.get(), &code);
   return code;
+}
+
+// The bare drain in this process: the child spawned as RunCmd2 spawns it, its pipe read with
+// `readSize` into one growing buffer.
+inline double BareDrainSeconds(const std::wstring& commandLine, DWORD readSize,
+                               std::string* bytes) {
+  double start = Now();
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  win::UniqueHandle readEnd, writeEnd;
+  ::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0);
+  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdOutput = startup.hStdError = writeEnd.get();
+  std::string line(commandLine.begin(), commandLine.end());
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &startup, &info))
+    return 0;
+  win::UniqueHandle process(info.hProcess), thread(info.hThread);
+  writeEnd.reset();
+  bytes->clear();
+  std::string().swap(*bytes);  // every run grows its buffer from nothing, as RunCmd2 does
+  std::vector<char> buffer(readSize);
+  DWORD read = 0;
+  while (::ReadFile(readEnd.get(), buffer.data(), readSize, &read, nullptr))
+    bytes->append(buffer.data(), read);
+  ::WaitForSingleObject(process.get(), INFINITE);
+  return Now() - start;
+}
+
+// One RunCmd2 call through `object` (the server's interface): its seconds, and the length of
+// its result in `chars` (0 when it failed).
+template <typename Server>
+inline double RunCmd2Seconds(Server* object, const std::wstring& commandLine, size_t* chars) {
+  win::UniqueBstr line(commandLine);
+  win::UniqueBstr text;
+  double start = Now();
+  HRESULT hr = object->RunCmd2(line.get(), 0, text.put());
+  double seconds = Now() - start;
+  *chars = SUCCEEDED(hr) ? text.length() : 0;
+  return seconds;
 }
 
 // Waits for the server processes of `exe` to end on their own (after their last object is

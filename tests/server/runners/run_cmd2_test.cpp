@@ -108,39 +108,64 @@ TEST_F(RunCmd2Start, ShowWindowOutsideSixteenBitsFailsWithOverflowAndNoResult) {
   }
 }
 
-TEST_F(RunCmd2Start, NoHandleIsLeftBehindOnAnyPath) {
-  auto everyPath = [&] {
-    CallRunCmd2(object_.get(), ChildCommand({L"out", L"x"}));
-    CallRunCmd2(object_.get(), ChildCommand({L"out", L"x"}), 70000);
-    CallRunCmd2(object_.get(), kMissingProgram);
-  };
-  everyPath();  // first use settles what the process keeps for good (threads, libraries)
-  size_t before = HandleCountOf(::GetCurrentProcessId());
+// Every path of each runner (RunCmd's live in run_cmd_test.cpp), run again and again, leaves
+// the process's handle count where it was.
+struct RunnerPaths {
+  const char* name;
+  void (*runEveryPath)(_QuandrelCom* object);
+};
+
+void RunCmdPaths(_QuandrelCom* object) {
+  const std::pair<std::wstring, VARIANT_BOOL> cases[] = {
+      {ChildCommand({L"exit", L"0"}), VARIANT_TRUE},
+      {ChildCommand({L"exit", L"0"}), VARIANT_FALSE},
+      {kMissingProgram, VARIANT_TRUE}};
+  for (const auto& [line, wait] : cases) {
+    win::UniqueBstr text(line);
+    VARIANT_BOOL started = 0;
+    EXPECT_EQ(object->RunCmd(text.get(), 0, wait, &started), S_OK) << Narrow(line);
+  }
+}
+
+void RunCmd2Paths(_QuandrelCom* object) {
+  CallRunCmd2(object, ChildCommand({L"out", L"x"}));
+  CallRunCmd2(object, ChildCommand({L"out", L"x"}), 70000);
+  CallRunCmd2(object, kMissingProgram);
+}
+
+void PrintTo(const RunnerPaths& paths, std::ostream* out) { *out << paths.name; }
+
+class NoHandleLeftBehind : public InProcessRunner,
+                           public ::testing::WithParamInterface<RunnerPaths> {};
+
+TEST_P(NoHandleLeftBehind, OnAnyPath) {
+  GetParam().runEveryPath(object_.get());  // first use settles what the process keeps for good
+  const size_t before = HandleCountOf(::GetCurrentProcessId());
   ASSERT_NE(before, 0u);
-  for (int i = 0; i < 10; ++i) everyPath();
+  for (int i = 0; i < 10; ++i) GetParam().runEveryPath(object_.get());
   EXPECT_EQ(HandleCountOf(::GetCurrentProcessId()), before);
 }
 
+INSTANTIATE_TEST_SUITE_P(Runners, NoHandleLeftBehind,
+                         ::testing::Values(RunnerPaths{"RunCmd", RunCmdPaths},
+                                           RunnerPaths{"RunCmd2", RunCmd2Paths}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 class RunCmd2Log : public InProcessRunner {};
 
-TEST_F(RunCmd2Log, CapturedTextIsLoggedAfterTheCommandLine) {
+// The captured text, or nothing for a silent child, is logged after the command line.
+TEST_F(RunCmd2Log, CapturedTextIsLoggedAfterTheCommandLineEmptyForASilentChild) {
   EnableLog(true);
-  FileGrowth log(LogPath());
-  std::wstring line = ChildCommand({L"out", L"one", L"hex", L"E980FC"});
-  ASSERT_EQ(CallRunCmd2(object_.get(), line).hr, S_OK);
-  std::vector<std::string> expected = {"[RunCmd2] strCmd = " + Narrow(line),
-                                       "[RunCmd2] strReturn=one\r\n\xE9\x80\xFC"};
-  EXPECT_EQ(LogMessages(log.Added()), expected);
-}
-
-TEST_F(RunCmd2Log, SilentChildLogsAnEmptyReturn) {
-  EnableLog(true);
-  FileGrowth log(LogPath());
-  std::wstring line = ChildCommand({L"exit", L"0"});
-  ASSERT_EQ(CallRunCmd2(object_.get(), line).hr, S_OK);
-  std::vector<std::string> expected = {"[RunCmd2] strCmd = " + Narrow(line),
-                                       "[RunCmd2] strReturn="};
-  EXPECT_EQ(LogMessages(log.Added()), expected);
+  const std::pair<std::wstring, std::string> cases[] = {
+      {ChildCommand({L"out", L"one", L"hex", L"E980FC"}), "one\r\n\xE9\x80\xFC"},
+      {ChildCommand({L"exit", L"0"}), ""}};
+  for (const auto& [line, captured] : cases) {
+    FileGrowth log(LogPath());
+    ASSERT_EQ(CallRunCmd2(object_.get(), line).hr, S_OK);
+    std::vector<std::string> expected = {"[RunCmd2] strCmd = " + Narrow(line),
+                                         "[RunCmd2] strReturn=" + captured};
+    EXPECT_EQ(LogMessages(log.Added()), expected);
+  }
 }
 
 TEST_F(RunCmd2Log, FailedStartLogsPosition20001WithThePlatformCode) {

@@ -80,19 +80,6 @@ TEST_F(RunCmdTest, ShowWindowOutsideSixteenBitsFailsWithOverflowAndNoResult) {
   }
 }
 
-TEST_F(RunCmdTest, NoHandleIsLeftBehind) {
-  auto everyPath = [&] {
-    RunOk(ChildCommand({L"exit", L"0"}), 0, true);
-    RunOk(ChildCommand({L"exit", L"0"}), 0, false);
-    RunOk(kMissingProgram);
-  };
-  everyPath();
-  size_t before = HandleCountOf(::GetCurrentProcessId());
-  ASSERT_NE(before, 0u);
-  for (int i = 0; i < 10; ++i) everyPath();
-  EXPECT_EQ(HandleCountOf(::GetCurrentProcessId()), before);
-}
-
 class RunCmdLog : public RunCmdTest {};
 
 TEST_F(RunCmdLog, SuccessLogsOnlyTheCommandLine) {
