@@ -1,14 +1,17 @@
 #include "host/server_loop.h"
 
 #include <objbase.h>
+#include <process.h>
 
 #include "com/class_factory.h"
 #include "host/lifetime_policy.h"
 #include "quandrelcom.h"
 #include "com/server_lifetime.h"
+#include "methods/message_pump.h"
 #include "win/result.h"
 #include "win/scope_exit.h"
 #include "win/scoped_com_init.h"
+#include "win/unique_handle.h"
 
 namespace korvane::server {
 
@@ -80,15 +83,31 @@ Pumped PumpOnce(DWORD timeoutMs) {
   return pumped;
 }
 
-}  // namespace
+// The serving thread's stack: kMaxNestedWaits calls waiting one inside another
+// (methods/message_pump.h). A level takes about 5.5 KiB under Wine, 0.7 MiB for all of them;
+// Windows' own frames are not measured here, so each level is given 48 KiB (6 MiB), and 2 MiB
+// more hold the start below the first level and, above the deepest serving one, a call into the
+// engine with the 1 MiB any Windows thread has. Only what is used is committed.
+// Only this thread gets it. The program's default (its header, server/CMakeLists.txt) stays
+// small because every thread the run time starts takes that default: a crowd of clients brings
+// a receiving thread each, and at 8 MiB apiece they would use up a 32-bit address space.
+constexpr unsigned kServingStackBytes = kMaxNestedWaits * 48 * 1024 + 2 * 1024 * 1024;
 
-HRESULT RunServer(const ServerTimings& timings) {
-  win::ScopedComInit apartment(COINIT_APARTMENTTHREADED);
-  if (!apartment.ok()) return apartment.status();
+// The creating thread's view of the serving thread.
+struct ServingThread {
+  const ServerTimings& timings;
+  win::UniqueHandle queueReady;  // set once the thread can be posted to
+  HRESULT result = E_UNEXPECTED;
+};
 
-  // A message queue must exist before anyone posts the wake-up to this thread.
+HRESULT Serve(const ServerTimings& timings, HANDLE queueReady) {
+  // A message queue must exist before anyone posts to this thread: the wake-up, WM_QUIT.
   MSG msg;
   ::PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  ::SetEvent(queueReady);
+
+  win::ScopedComInit apartment(COINIT_APARTMENTTHREADED);
+  if (!apartment.ok()) return apartment.status();
   AttachServerLoop(::GetCurrentThreadId(), kLifetimeChanged);
   auto detach = win::MakeScopeExit([] { DetachServerLoop(); });
 
@@ -120,6 +139,41 @@ HRESULT RunServer(const ServerTimings& timings) {
     facts.sawMessages = pumped.messages;
     facts.quitRequested = pumped.quit;
   }
+}
+
+unsigned __stdcall ServingThreadMain(void* param) {
+  auto* thread = static_cast<ServingThread*>(param);
+  thread->result = Serve(thread->timings, thread->queueReady.get());
+  return 0;
+}
+
+}  // namespace
+
+HRESULT RunServer(const ServerTimings& timings) {
+  // Whoever asks the server to quit posts WM_QUIT to the process's first thread, this one; it
+  // waits here in its queue until the serving thread can take it.
+  MSG msg;
+  ::PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+
+  ServingThread serving{timings, win::UniqueHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+  if (!serving.queueReady) return win::LastErrorAsHresult();
+  unsigned threadId = 0;
+  win::UniqueHandle thread(reinterpret_cast<HANDLE>(
+      ::_beginthreadex(nullptr, kServingStackBytes, &ServingThreadMain, &serving,
+                       STACK_SIZE_PARAM_IS_A_RESERVATION, &threadId)));
+  if (!thread) return E_OUTOFMEMORY;
+
+  const HANDLE started[] = {serving.queueReady.get(), thread.get()};
+  ::WaitForMultipleObjects(2, started, FALSE, INFINITE);
+  for (;;) {
+    const HANDLE serverThread = thread.get();
+    const DWORD woke = ::MsgWaitForMultipleObjects(1, &serverThread, FALSE, INFINITE, QS_ALLINPUT);
+    if (woke == WAIT_OBJECT_0) break;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      if (msg.message == WM_QUIT) ::PostThreadMessageW(threadId, WM_QUIT, msg.wParam, msg.lParam);
+    if (woke == WAIT_FAILED) ::Sleep(10);  // never spin
+  }
+  return serving.result;
 }
 
 }  // namespace korvane::server

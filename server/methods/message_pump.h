@@ -11,8 +11,8 @@ namespace korvane::server {
 
 // How many waits may be open at once on one thread, each inside a call that the wait below it
 // serves. Every level holds its frames on the thread's stack, so a crowd of waiting calls
-// nested without end would overflow it; the server's stack reserve is chosen for this depth
-// (server/CMakeLists.txt).
+// nested without end would overflow it; the serving thread's stack is reserved for this depth
+// (host/server_loop.cpp).
 inline constexpr int kMaxNestedWaits = 128;
 
 // Whether a wait that is the `depth`-th one open on its thread (1: inside no other) serves

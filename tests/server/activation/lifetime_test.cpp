@@ -11,6 +11,7 @@
 
 #include "server_install.h"
 #include "host/server_loop.h"
+#include "win/main_thread.h"
 #include "win/unique_handle.h"
 
 namespace korvane::test {
@@ -85,6 +86,20 @@ TEST_F(Lifetime, ClientArrivingWhileTheServerLingersKeepsIt) {
 
   object.reset();
   ASSERT_EQ(::WaitForSingleObject(server.get(), kEndDeadlineMs), WAIT_OBJECT_0);
+}
+
+// How installers, tests and scripts ask a server to go: WM_QUIT to the process's first thread,
+// which is not the one that serves. It ends cleanly even while a client holds an object.
+TEST_F(Lifetime, QuitPostedToTheFirstThreadEndsTheServer) {
+  win::ComPtr<_QuandrelCom> object = install_.Create();
+  ASSERT_TRUE(object);
+  std::vector<DWORD> ids = ServerProcessIds();
+  ASSERT_EQ(ids.size(), 1u);
+  UniqueHandle server = OpenServer(ids.front());
+  ASSERT_TRUE(server.valid());
+  ASSERT_TRUE(::PostThreadMessageW(win::MainThreadOf(ids.front()), WM_QUIT, 0, 0));
+  ASSERT_EQ(::WaitForSingleObject(server.get(), kEndDeadlineMs), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCodeOf(server.get()), 0u);
 }
 
 TEST_F(Lifetime, ServerStartedWithoutAClientEndsByItself) {
