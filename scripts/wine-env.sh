@@ -2,7 +2,9 @@
 # environment a build's programs run in. Each build folder has its own private prefix
 # (<build>/wineprefix); nothing here touches the user's own prefix or the system's Wine set-up.
 #
-#   korvane_wine_env <build folder> <x86_64|i686>   exports the environment for that build
+#   korvane_wine_env <build folder> <x86_64|i686|wow64>   exports the environment for that
+#                                   build; wow64: a 64-bit prefix that also runs the 32-bit
+#                                   programs, as 64-bit Windows does (scripts/wine32.sh)
 #   korvane_wine_prefix_ready                       creates the prefix once (locked)
 #   korvane_wine_start / korvane_wine_stop          the prefix's persistent wineserver
 #   korvane_build <x86_64|i686> <build folder> [targets...]   configures and builds, with the
@@ -30,6 +32,10 @@ korvane_wine_env() {
       export WINEARCH=win32
       KORVANE_WINE="$KORVANE_WINE32_ROOT/root/usr/lib/wine/wine"
       ;;
+    wow64)
+      export WINEARCH=win64
+      KORVANE_WINE="$KORVANE_WINE32_ROOT/wow64/usr/lib/wine/wine64"
+      ;;
     *)
       echo "wine-env: unknown architecture '$KORVANE_ARCH'" >&2
       return 2
@@ -53,10 +59,12 @@ korvane_wine_prefix_ready() {
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.korvane-ready" ]; then
-      if [ "$WINEARCH" = win32 ]; then
+      if [ "$KORVANE_ARCH" != x86_64 ]; then
         # The private 32-bit Wine lays out its own prefixes (zlib1.dll before wineboot, then the
         # same wineserver restart as below).
-        bash "$KORVANE_ROOT/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" --prefix "$WINEPREFIX" \
+        local kind=--prefix
+        [ "$KORVANE_ARCH" = i686 ] || kind=--wow64-prefix
+        bash "$KORVANE_ROOT/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" "$kind" "$WINEPREFIX" \
           >/dev/null 9>&-
       else
         korvane_wine wineboot -i >/dev/null 2>&1 </dev/null 9>&-

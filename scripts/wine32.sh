@@ -14,6 +14,12 @@
 #       <prefix>/.korvane-ready touched. After a creation the prefix's wineserver is left running
 #       persistently (-p); stop it with `WINEPREFIX=<prefix> <wineserver> -k`.
 #       Prints `wine32: prefix ready: <prefix>` after the ready line.
+#   bash scripts/wine32.sh <root-folder> --wow64-prefix <prefix-folder>
+#       The same for a win64 prefix that also runs 32-bit programs, as 64-bit Windows does
+#       (WoW64): 32-bit programs in it, the shipped server among them, run on the private 32-bit
+#       loader. Run every program of such a prefix with <root>/wow64/usr/lib/wine/wine64 and
+#       WINEARCH=win64: the system's wine64 would start no 32-bit child. Prints
+#       `wine32: wow64 prefix ready: <prefix>` after the ready line.
 #
 # Run the loader with WINEARCH=win32, WINEPREFIX=<a win32 prefix> and WINESERVER=<wineserver>
 # (the wineserver= line of <root>/.ready: the system's native one, /usr/lib/wine/wineserver64 on
@@ -34,12 +40,15 @@
 #               before its `wineboot -i`.
 #   setup.log   apt's and Wine's output of the last set-up.
 #   apt/, tools/ the private apt state and patchelf (a build tool, not part of the 32-bit tree).
+#   wow64/      the loader tree of WoW64 prefixes, copies and links only: Wine starts a child of
+#               the other bitness with the loader beside its own real path ("wine" <-> "wine64"),
+#               and /usr/lib/wine/wine64 has none beside it.
 set -uo pipefail
 # The checks read tool messages such as "Exec format error".
 export LC_ALL=C
 
 usage() {
-  echo "usage: bash scripts/wine32.sh <root-folder> [--prefix <prefix-folder>]" >&2
+  echo "usage: bash scripts/wine32.sh <root-folder> [--prefix | --wow64-prefix <prefix-folder>]" >&2
   exit 2
 }
 
@@ -48,10 +57,16 @@ skip() {
   exit 3
 }
 
-prefix_arg=
+prefix_arg= wow64=
 case $# in
   1) ;;
-  3) [ "$2" = --prefix ] || usage; prefix_arg=$3 ;;
+  3)
+    case $2 in
+      --prefix) prefix_arg=$3 ;;
+      --wow64-prefix) prefix_arg=$3 wow64=1 ;;
+      *) usage ;;
+    esac
+    ;;
   *) usage ;;
 esac
 [ -n "$1" ] || usage
@@ -374,6 +389,65 @@ prepare_prefix() {
   echo "wine32: prefix ready: $pfx"
 }
 
+# The loader tree of WoW64 prefixes, laid out afresh (cheap) so that it follows the root.
+layout_wow64() {
+  local tree=$ROOT/wow64
+  rm -rf "$tree.new"
+  mkdir -p "$tree.new/usr/lib/wine" "$tree.new/usr/share" &&
+    cp /usr/lib/wine/wine64 "$tree.new/usr/lib/wine/wine64" &&
+    cp "$LOADER" "$tree.new/usr/lib/wine/wine" &&
+    mkdir -p "$tree.new/usr/lib/x86_64-linux-gnu" "$tree.new/usr/lib/i386-linux-gnu" &&
+    ln -s /usr/lib/x86_64-linux-gnu/wine "$tree.new/usr/lib/x86_64-linux-gnu/wine" &&
+    ln -s "$TREE/usr/lib/i386-linux-gnu/wine" "$tree.new/usr/lib/i386-linux-gnu/wine" &&
+    ln -s /usr/share/wine "$tree.new/usr/share/wine" || skip "cannot lay out $tree"
+  rm -rf "$tree" && mv "$tree.new" "$tree" || skip "cannot lay out $tree"
+  WOW64_LOADER=$tree/usr/lib/wine/wine64
+}
+
+wow64_env() {
+  env WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
+    WINESERVER="$WINESERVER_PATH" setarch "$(uname -m)" -R "${@:2}" 9>&-
+}
+
+prepare_wow64_prefix() {
+  mkdir -p "$prefix_arg" 2>/dev/null || skip "cannot create the prefix folder $prefix_arg"
+  local pfx out
+  pfx=$(cd "$prefix_arg" && pwd) || skip "cannot enter the prefix folder $prefix_arg"
+  # One caller at a time, as for prepare_prefix: korvane_wine_prefix_ready holds the prefix's lock.
+  [ -f "$ROOT/wow64/usr/lib/wine/wine64" ] && cmp -s "$LOADER" "$ROOT/wow64/usr/lib/wine/wine" &&
+    cmp -s /usr/lib/wine/wine64 "$ROOT/wow64/usr/lib/wine/wine64" || layout_wow64
+  WOW64_LOADER=$ROOT/wow64/usr/lib/wine/wine64
+  if [ -f "$pfx/system.reg" ]; then
+    grep -q '^#arch=win64' "$pfx/system.reg" || skip "$pfx is not a win64 prefix"
+  else
+    rm -f "$pfx/.korvane-ready"
+    # As in a win32 prefix, the 32-bit user32.dll needs zlib1.dll before wineboot starts programs.
+    mkdir -p "$pfx/drive_c/windows/syswow64" && cp "$ZLIB" "$pfx/drive_c/windows/syswow64/" ||
+      skip "cannot place zlib1.dll in $pfx"
+    if ! wow64_env "$pfx" timeout 600 "$WOW64_LOADER" wineboot -i >>"$LOG" 2>&1 </dev/null; then
+      stop_prefix "$pfx"
+      skip "wineboot of the wow64 prefix $pfx failed (see $LOG)"
+    fi
+    out=$(wow64_env "$pfx" timeout 60 "$WOW64_LOADER" 'C:\windows\syswow64\cmd.exe' /c \
+      'echo %PROCESSOR_ARCHITECTURE%' 2>>"$LOG" </dev/null | tr -d '\r')
+    if [ "$out" != x86 ]; then
+      stop_prefix "$pfx"
+      skip "the wow64 prefix runs no 32-bit program (got '${out:0:60}', see $LOG)"
+    fi
+    # The same restart of the services as for a win32 prefix (prepare_prefix).
+    wow64_env "$pfx" "$WINESERVER_PATH" -k >/dev/null 2>&1
+    wow64_env "$pfx" timeout 60 "$WINESERVER_PATH" -w >/dev/null 2>&1
+    detached wow64_env "$pfx" "$WINESERVER_PATH" -p
+    detached wow64_env "$pfx" timeout 60 "$WOW64_LOADER" cmd /c exit
+  fi
+  touch "$pfx/.korvane-ready" || skip "cannot write $pfx/.korvane-ready"
+  echo "wine32: wow64 prefix ready: $pfx"
+}
+
 ensure_root
-[ -n "$prefix_arg" ] && prepare_prefix
+if [ -n "$wow64" ]; then
+  prepare_wow64_prefix
+elif [ -n "$prefix_arg" ]; then
+  prepare_prefix
+fi
 exit 0

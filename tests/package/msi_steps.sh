@@ -1,44 +1,72 @@
 #!/usr/bin/env bash
-# The installer packages under Wine's msiexec, one step per test, in a prefix of their own (so
-# no other test sees the machine-wide installation). Every step first brings the prefix to the
-# state it starts from, so each also runs alone.
+# The installer packages under Wine's msiexec, one step per test, each package in a prefix of
+# its own (so no other test sees the machine-wide installation): win64, the 64-bit server's, in
+# a 64-bit prefix; win32, the shipping 32-bit server's, in a WoW64 prefix, with 64- and 32-bit
+# clients, as users run it on 64-bit Windows. Every step first brings the prefix to the state it
+# starts from, so each also runs alone.
 #   made       package.sh twice: identical bytes; each package's tables hold the registration
 #              in both views, the type library entry in the server's own view, the fixed
 #              UpgradeCode and the right Program Files folder
 #   install    silent per-machine install with a log; both views hold exactly what
 #              QuandrelCom.exe /RegServer writes for the installed file; /Check passes
-#   clients    a script client calls RunCmd2, and QuandrelRunCmd with the engine copied in
+#   clients    script clients (64- and, for win32, 32-bit) call RunCmd2, and QuandrelRunCmd with
+#              the engine copied in
 #   repair     a deleted class key is put back by a reinstall of every file and key
 #   upgrade    an earlier version is replaced by this one; installing it again is refused
 #   uninstall  leaves no key in either view and no file but the user's engine file
 #   per_user   ALLUSERS="" registers under HKCU only, without the AppID, and uninstalls clean
 #   failed     an install that fails after writing files and keys leaves nothing behind
 #   stop       ends the prefix's wineserver
-# Usage: msi_steps.sh <step> <source root> <x86_64 build folder> <scratch folder>
+# Usage: msi_steps.sh <step> <win64|win32|- for made> <source root> <x86_64 build folder>
+#                     <scratch folder>
+# Exits 77 (skipped) for win32 where this machine runs no 32-bit code.
 set -euo pipefail
-step=$1 root=$2 build=$3 scratch=$4
-fail() { echo "msi_$step: $*" >&2; exit 1; }
+step=$1 platform=$2 root=$3 build=$4 scratch=$5
+name=msi_${platform}_$step
+[ "$platform" != - ] || name=msi_$step
+fail() { echo "$name: $*" >&2; exit 1; }
 source "$root/scripts/wine-env.sh"
-korvane_wine_env "$build" x86_64
-export WINEPREFIX="$scratch/prefix"
 version=$(cat "$build/korvane-version.txt")
 packages="$scratch/packages"
-msi="$packages/QuandrelCom-$version-win64.msi"
-folder="$WINEPREFIX/drive_c/Program Files/Korvane QuandrelCom"
+case $platform in
+  win64)
+    korvane_wine_env "$build" x86_64
+    engine=$build/engine folder_name="Program Files"
+    ;;
+  win32)
+    [ -f "$build/../i686/korvane-version.txt" ] || fail "no i686 build beside $build"
+    if ! line=$(bash "$root/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" | tail -n 1); then
+      echo "$line"
+      exit 77
+    fi
+    korvane_wine_env "$build" wow64
+    engine=$build/../i686/engine folder_name="Program Files (x86)"
+    ;;
+  -) folder_name= engine= ;;
+  *) fail "unknown platform" ;;
+esac
+[ "$platform" = - ] || export WINEPREFIX="$scratch/$platform/prefix"
+msi="$packages/QuandrelCom-$version-$platform.msi"
+folder="$WINEPREFIX/drive_c/$folder_name/Korvane QuandrelCom"
 win() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
-# Every key the registration can write, in both views of both hives, as reg.exe shows it.
+# Every key the registration can write, in both views of both hives, as reg.exe of the view's
+# bitness shows it: what clients of that bitness find. (Under Wine a 64-bit program's 32-bit view
+# misses the keys that 64-bit Windows shares between the views, such as the ProgID, when only the
+# other view holds them; a 32-bit program's view, like Windows, has them.)
 registration() {
-  local hive view key
+  local hive view key reg
   for hive in HKLM HKCU; do
     for view in 64 32; do
+      reg='C:\windows\system32\reg.exe'
+      [ "$platform$view" != win3232 ] || reg='C:\windows\syswow64\reg.exe'
       for key in Korvane.QuandrelCom 'CLSID\{BDBB0F90-863E-4814-820F-1657390654B0}' \
           'Interface\{79D8CD39-F512-46E7-8935-7A60569F6F2F}' \
           'TypeLib\{33609DAE-7AF8-4E00-BFF4-E1B69E14EC41}' \
           'AppID\{BDBB0F90-863E-4814-820F-1657390654B0}' 'AppID\QuandrelCom.exe'; do
         echo "== $hive $view $key"
         # reg.exe tells a missing key on its standard output.
-        korvane_wine reg query "$hive\\Software\\Classes\\$key" /s "/reg:$view" 2>/dev/null |
+        korvane_wine "$reg" query "$hive\\Software\\Classes\\$key" /s "/reg:$view" 2>/dev/null |
           tr -d '\r' | grep -v -e '^reg:' -e '^$' || true
       done
     done
@@ -46,7 +74,7 @@ registration() {
 }
 # The lines of one hive's keys in registration's output.
 hive() { awk -v hive="$1" '/^== /{on = $2 == hive; next} on'; }
-msiexec() { korvane_wine msiexec "$@" /qn /l*v "$(win "$scratch/$step.log")" </dev/null; }
+msiexec() { korvane_wine msiexec "$@" /qn /l*v "$(win "$work/$step.log")" </dev/null; }
 installed() { [ -f "$folder/QuandrelCom.exe" ]; }
 ensure_installed() { installed || msiexec /i "$(win "$msi")" || fail "install failed"; }
 ensure_removed() {
@@ -58,11 +86,12 @@ server() { (cd "$folder" && korvane_wine QuandrelCom.exe "$@" </dev/null); }
 if [ "$step" = made ]; then
   rm -rf "$packages" "$scratch/again" "$scratch/earlier"
   mkdir -p "$scratch"
+  korvane_wine_env "$build" x86_64
   builds=("x86_64=$build")
   [ ! -f "$build/../i686/korvane-version.txt" ] || builds+=("i686=$build/../i686")
   bash "$root/scripts/package.sh" --out "$packages" "${builds[@]}" >/dev/null
   bash "$root/scripts/package.sh" --out "$scratch/again" "${builds[@]}" >/dev/null
-  bash "$root/scripts/package.sh" --out "$scratch/earlier" --msi-version 0.9.0 "x86_64=$build" >/dev/null
+  bash "$root/scripts/package.sh" --out "$scratch/earlier" --msi-version 0.9.0 "${builds[@]}" >/dev/null
   for f in "$packages"/*.msi; do
     cmp -s "$f" "$scratch/again/$(basename "$f")" || fail "$(basename "$f") differs between two runs"
     platform=$(basename "$f" .msi); platform=${platform##*-}
@@ -84,57 +113,71 @@ if [ "$step" = made ]; then
     grep -q "TypeLib.*\\\\0\\\\$platform		\[INSTALLDIR\]QuandrelCom.exe	$own\$" "$tables" ||
       fail "$platform: the type library entry is not in the server's own view"
   done
-  [ -f "$msi" ] || fail "no $(basename "$msi")"
+  [ -f "$packages/QuandrelCom-$version-win64.msi" ] || fail "no win64 package"
   echo "msi_made: $(cd "$packages" && ls *.msi | tr '\n' ' ')byte-identical across two runs"
   exit 0
 fi
 
+if [ "$step" = stop ]; then
+  korvane_wine_stop
+  echo "$name: passed"
+  exit 0
+fi
 [ -f "$msi" ] || fail "run msi_made first"
-[ "$step" = stop ] || korvane_wine_prefix_ready
+work=$scratch/$platform
+mkdir -p "$work"
+korvane_wine_prefix_ready
 case "$step" in
   install)
     ensure_removed
-    msiexec /i "$(win "$msi")" || fail "msiexec /i failed (log: $scratch/$step.log)"
-    [ -s "$scratch/$step.log" ] || fail "no installer log"
+    msiexec /i "$(win "$msi")" || fail "msiexec /i failed (log: $work/$step.log)"
+    [ -s "$work/$step.log" ] || fail "no installer log"
     for f in QuandrelCom.exe quandrelcmd.exe; do [ -f "$folder/$f" ] || fail "$f not installed"; done
-    registration >"$scratch/by-package.txt"
+    registration >"$work/by-package.txt"
     server /UnregServer >/dev/null
     [ -z "$(registration | grep -v '^==')" ] || fail "/UnregServer left keys of the package"
     server /RegServer >/dev/null
-    registration >"$scratch/by-regserver.txt"
-    diff -u "$scratch/by-regserver.txt" "$scratch/by-package.txt" >&2 ||
+    registration >"$work/by-regserver.txt"
+    diff -u "$work/by-regserver.txt" "$work/by-package.txt" >&2 ||
       fail "the package's keys differ from what /RegServer writes (above)"
-    cp "$build/engine/quandrelsdk.dll" "$build/engine/quandrel.dll" "$folder/"
-    server /Check >"$scratch/check.txt" || fail "/Check found problems: $(cat "$scratch/check.txt")"
+    cp "$engine/quandrelsdk.dll" "$engine/quandrel.dll" "$folder/"
+    server /Check >"$work/check.txt" || fail "/Check found problems: $(cat "$work/check.txt")"
     ;;
   clients)
     ensure_installed
-    cp "$build/engine/quandrelsdk.dll" "$build/engine/quandrel.dll" "$folder/"
-    mkdir -p "$scratch/client"
-    printf 'Hello from the installed server.\r\n' >"$scratch/client/in.txt"
-    cat >"$scratch/client/client.vbs" <<'VBS'
+    cp "$engine/quandrelsdk.dll" "$engine/quandrel.dll" "$folder/"
+    mkdir -p "$work/client"
+    printf 'Hello from the installed server.\r\n' >"$work/client/in.txt"
+    cat >"$work/client/client.vbs" <<'VBS'
 Set o = CreateObject("Korvane.QuandrelCom")
 WScript.Echo "RunCmd2: " & o.RunCmd2("cmd /c echo installed", 0)
 WScript.Echo "QuandrelRunCmd: " & o.QuandrelRunCmd("-to html """ & WScript.Arguments(0) & """ """ & WScript.Arguments(1) & """")
 VBS
-    (cd "$scratch/client" && korvane_wine cscript.exe //nologo client.vbs \
-      "$(win "$scratch/client/in.txt")" "$(win "$scratch/client/out.html")" </dev/null) |
-      tr -d '\r' >"$scratch/client/output.txt" || fail "the client failed: $(cat "$scratch/client/output.txt")"
-    grep -qx "RunCmd2: installed" "$scratch/client/output.txt" || fail "RunCmd2: $(cat "$scratch/client/output.txt")"
-    grep -q "Hello from the installed server." "$scratch/client/out.html" ||
-      fail "QuandrelRunCmd did not convert: $(cat "$scratch/client/output.txt")"
+    # The 64-bit scripting host, and for the 32-bit server also the 32-bit one.
+    hosts=('C:\windows\system32\cscript.exe')
+    [ "$platform" = win64 ] || hosts+=('C:\windows\syswow64\cscript.exe')
+    for host in "${hosts[@]}"; do
+      rm -f "$work/client/out.html"
+      (cd "$work/client" && korvane_wine "$host" //nologo client.vbs \
+        "$(win "$work/client/in.txt")" "$(win "$work/client/out.html")" </dev/null) |
+        tr -d '\r' >"$work/client/output.txt" || fail "$host failed: $(cat "$work/client/output.txt")"
+      grep -qx "RunCmd2: installed" "$work/client/output.txt" ||
+        fail "$host: RunCmd2: $(cat "$work/client/output.txt")"
+      grep -q "Hello from the installed server." "$work/client/out.html" ||
+        fail "$host: QuandrelRunCmd did not convert: $(cat "$work/client/output.txt")"
+    done
     ;;
   repair)
     ensure_installed
-    registration >"$scratch/before.txt"
+    registration >"$work/before.txt"
     korvane_wine reg delete 'HKLM\Software\Classes\CLSID\{BDBB0F90-863E-4814-820F-1657390654B0}' \
       /f /reg:64 >/dev/null || fail "could not delete the class key"
     # msiexec /famus on Windows; Wine's msiexec takes the same request as properties.
     msiexec /i "$(win "$msi")" REINSTALL=ALL REINSTALLMODE=amus || fail "repair failed"
-    registration | diff -u "$scratch/before.txt" - >&2 || fail "repair did not put back the keys (above)"
+    registration | diff -u "$work/before.txt" - >&2 || fail "repair did not put back the keys (above)"
     ;;
   upgrade)
-    earlier="$(win "$scratch/earlier/QuandrelCom-0.9.0-win64.msi")"
+    earlier="$(win "$scratch/earlier/QuandrelCom-0.9.0-$platform.msi")"
     ensure_removed
     msiexec /i "$earlier" || fail "installing 0.9.0 failed"
     msiexec /i "$(win "$msi")" || fail "upgrading to $version failed"
@@ -142,21 +185,21 @@ VBS
       korvane_wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:64 |
         tr -d '\r' | grep -E 'DisplayName|DisplayVersion|Publisher' | grep -v Uninstall || true
     }
-    uninstall_keys >"$scratch/products.txt"
-    grep -q "DisplayVersion.*$version" "$scratch/products.txt" || fail "$version is not listed"
-    ! grep -q "DisplayVersion.*0\.9\.0" "$scratch/products.txt" || fail "0.9.0 was not removed"
-    grep -q "Publisher.*Korvane" "$scratch/products.txt" || fail "no publisher in Apps and Features"
+    uninstall_keys >"$work/products.txt"
+    grep -q "DisplayVersion.*$version" "$work/products.txt" || fail "$version is not listed"
+    ! grep -q "DisplayVersion.*0\.9\.0" "$work/products.txt" || fail "0.9.0 was not removed"
+    grep -q "Publisher.*Korvane" "$work/products.txt" || fail "no publisher in Apps and Features"
     if msiexec /i "$earlier"; then fail "0.9.0 installed over $version"; fi
     # Wine's msiexec does not log the refusal's message under /qn: the log shows the downgrade
     # found, the package's launch condition the message Windows shows.
-    grep -aq "WIX_DOWNGRADE_DETECTED = {" "$scratch/$step.log" || fail "no downgrade detected"
-    msiinfo export "$scratch/earlier/QuandrelCom-0.9.0-win64.msi" LaunchCondition |
+    grep -aq "WIX_DOWNGRADE_DETECTED = {" "$work/$step.log" || fail "no downgrade detected"
+    msiinfo export "$scratch/earlier/QuandrelCom-0.9.0-$platform.msi" LaunchCondition |
       grep -q "^NOT WIX_DOWNGRADE_DETECTED	A later version of" || fail "no message for a refusal"
     [ "$(registration | grep -c LocalServer32)" -ge 2 ] || fail "the refused downgrade touched the registration"
     ;;
   uninstall)
     ensure_installed
-    cp "$build/engine/quandrelsdk.dll" "$folder/"
+    cp "$engine/quandrelsdk.dll" "$folder/"
     msiexec /x "$(win "$msi")" || fail "msiexec /x failed"
     left=$(registration | grep -v '^==' || true)
     [ -z "$left" ] || fail "keys left behind: $left"
@@ -169,10 +212,10 @@ VBS
   per_user)
     ensure_removed
     msiexec /i "$(win "$msi")" ALLUSERS="" || fail "per-user install failed"
-    registration >"$scratch/per-user.txt"
-    [ -z "$(hive HKLM <"$scratch/per-user.txt")" ] || fail "wrote below HKLM"
-    grep -q 'LocalServer32' "$scratch/per-user.txt" || fail "no class under HKCU"
-    ! grep -q 'AccessPermission' "$scratch/per-user.txt" || fail "a per-user AppID was written"
+    registration >"$work/per-user.txt"
+    [ -z "$(hive HKLM <"$work/per-user.txt")" ] || fail "wrote below HKLM"
+    grep -q 'LocalServer32' "$work/per-user.txt" || fail "no class under HKCU"
+    ! grep -q 'AccessPermission' "$work/per-user.txt" || fail "a per-user AppID was written"
     msiexec /x "$(win "$msi")" ALLUSERS="" || fail "per-user uninstall failed"
     left=$(registration | grep -v '^==' || true)
     [ -z "$left" ] || fail "keys left behind: $left"
@@ -181,16 +224,15 @@ VBS
     ensure_removed
     # The package with one more step after the files and keys are written: a deferred program
     # that fails, so the installer must roll back what it did.
-    cp "$msi" "$scratch/failing.msi"
-    msibuild "$scratch/failing.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('Fail', 1058, 'INSTALLDIR', '\"[System64Folder]cmd.exe\" /c exit 3')"
-    msibuild "$scratch/failing.msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('Fail', 6550)"
-    if msiexec /i "$(win "$scratch/failing.msi")"; then fail "the failing package installed"; fi
-    grep -aq 'Software\\Classes\\CLSID' "$scratch/$step.log" || fail "the keys were never written"
+    cp "$msi" "$work/failing.msi"
+    msibuild "$work/failing.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('Fail', 1058, 'INSTALLDIR', '\"[System64Folder]cmd.exe\" /c exit 3')"
+    msibuild "$work/failing.msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('Fail', 6550)"
+    if msiexec /i "$(win "$work/failing.msi")"; then fail "the failing package installed"; fi
+    grep -aq 'Software\\Classes\\CLSID' "$work/$step.log" || fail "the keys were never written"
     left=$(registration | grep -v '^==' || true)
     [ -z "$left" ] || fail "keys left behind: $left"
     [ ! -e "$folder" ] || fail "files left behind: $(ls "$folder")"
     ;;
-  stop) korvane_wine_stop ;;
   *) fail "unknown step" ;;
 esac
-echo "msi_$step: passed"
+echo "$name: passed"
