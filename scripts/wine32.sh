@@ -92,9 +92,10 @@ trap cleanup EXIT
 
 # Wine processes, the wineserver above all, must not inherit the set-up lock (fd 9). Address-space
 # randomisation is off for them, as in scripts/wine-env.sh (random start-up failures otherwise).
+# WINEARCH is win32 unless prefix_arch says otherwise (win64 for a WoW64 prefix).
 wine_env() {
-  env WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
-    WINESERVER="$WINESERVER_PATH" setarch "$(uname -m)" -R "${@:2}" 9>&-
+  env WINEPREFIX="$1" WINEARCH="${prefix_arch:-win32}" WINEDEBUG=-all \
+    WINEDLLOVERRIDES='mscoree,mshtml=' WINESERVER="$WINESERVER_PATH" setarch "$(uname -m)" -R "${@:2}" 9>&-
 }
 
 # Stops one prefix's wineserver only (other Wine sessions may be running on this machine). A
@@ -364,6 +365,16 @@ ensure_root() {
   echo "wine32: ready: $LOADER"
 }
 
+# The services a fresh wineboot leaves running do not answer the first COM activations: restarts
+# the prefix's wineserver once, persistent and detached from every pipe, and lets the services
+# start again under it (with the loader $2).
+restart_services() {
+  wine_env "$1" "$WINESERVER_PATH" -k >/dev/null 2>&1
+  wine_env "$1" timeout 60 "$WINESERVER_PATH" -w >/dev/null 2>&1
+  detached wine_env "$1" "$WINESERVER_PATH" -p
+  detached wine_env "$1" timeout 60 "$2" cmd /c exit
+}
+
 prepare_prefix() {
   mkdir -p "$prefix_arg" 2>/dev/null || skip "cannot create the prefix folder $prefix_arg"
   local pfx
@@ -377,13 +388,7 @@ prepare_prefix() {
       stop_prefix "$pfx"
       skip "wineboot of the win32 prefix $pfx failed (see $LOG)"
     fi
-    # The services a fresh wineboot leaves running do not answer the first COM activations:
-    # restart this prefix's wineserver once, persistent and detached from every pipe, and let the
-    # services start again under it.
-    wine_env "$pfx" "$WINESERVER_PATH" -k >/dev/null 2>&1
-    wine_env "$pfx" timeout 60 "$WINESERVER_PATH" -w >/dev/null 2>&1
-    detached wine_env "$pfx" "$WINESERVER_PATH" -p
-    detached wine_env "$pfx" timeout 60 "$LOADER" cmd /c exit
+    restart_services "$pfx" "$LOADER"
   fi
   touch "$pfx/.korvane-ready" || skip "cannot write $pfx/.korvane-ready"
   echo "wine32: prefix ready: $pfx"
@@ -404,15 +409,11 @@ layout_wow64() {
   WOW64_LOADER=$tree/usr/lib/wine/wine64
 }
 
-wow64_env() {
-  env WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
-    WINESERVER="$WINESERVER_PATH" setarch "$(uname -m)" -R "${@:2}" 9>&-
-}
-
 prepare_wow64_prefix() {
   mkdir -p "$prefix_arg" 2>/dev/null || skip "cannot create the prefix folder $prefix_arg"
   local pfx out
   pfx=$(cd "$prefix_arg" && pwd) || skip "cannot enter the prefix folder $prefix_arg"
+  prefix_arch=win64
   # One caller at a time, as for prepare_prefix: korvane_wine_prefix_ready holds the prefix's lock.
   [ -f "$ROOT/wow64/usr/lib/wine/wine64" ] && cmp -s "$LOADER" "$ROOT/wow64/usr/lib/wine/wine" &&
     cmp -s /usr/lib/wine/wine64 "$ROOT/wow64/usr/lib/wine/wine64" || layout_wow64
@@ -424,21 +425,17 @@ prepare_wow64_prefix() {
     # As in a win32 prefix, the 32-bit user32.dll needs zlib1.dll before wineboot starts programs.
     mkdir -p "$pfx/drive_c/windows/syswow64" && cp "$ZLIB" "$pfx/drive_c/windows/syswow64/" ||
       skip "cannot place zlib1.dll in $pfx"
-    if ! wow64_env "$pfx" timeout 600 "$WOW64_LOADER" wineboot -i >>"$LOG" 2>&1 </dev/null; then
+    if ! wine_env "$pfx" timeout 600 "$WOW64_LOADER" wineboot -i >>"$LOG" 2>&1 </dev/null; then
       stop_prefix "$pfx"
       skip "wineboot of the wow64 prefix $pfx failed (see $LOG)"
     fi
-    out=$(wow64_env "$pfx" timeout 60 "$WOW64_LOADER" 'C:\windows\syswow64\cmd.exe' /c \
+    out=$(wine_env "$pfx" timeout 60 "$WOW64_LOADER" 'C:\windows\syswow64\cmd.exe' /c \
       'echo %PROCESSOR_ARCHITECTURE%' 2>>"$LOG" </dev/null | tr -d '\r')
     if [ "$out" != x86 ]; then
       stop_prefix "$pfx"
       skip "the wow64 prefix runs no 32-bit program (got '${out:0:60}', see $LOG)"
     fi
-    # The same restart of the services as for a win32 prefix (prepare_prefix).
-    wow64_env "$pfx" "$WINESERVER_PATH" -k >/dev/null 2>&1
-    wow64_env "$pfx" timeout 60 "$WINESERVER_PATH" -w >/dev/null 2>&1
-    detached wow64_env "$pfx" "$WINESERVER_PATH" -p
-    detached wow64_env "$pfx" timeout 60 "$WOW64_LOADER" cmd /c exit
+    restart_services "$pfx" "$WOW64_LOADER"
   fi
   touch "$pfx/.korvane-ready" || skip "cannot write $pfx/.korvane-ready"
   echo "wine32: wow64 prefix ready: $pfx"

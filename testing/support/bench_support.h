@@ -51,14 +51,17 @@ inline DWORD RunAndWait(std::wstring commandLine) {
   return code;
 }
 
-// The bare drain in this process: the child spawned as RunCmd2 spawns it, its pipe read with
-// `readSize` into one growing buffer.
+// The floor under RunCmd2's capture, in this process: the child spawned as RunCmd2 spawns it
+// (inheritable pipe for standard output and error, STARTF_USESTDHANDLES, hidden window, normal
+// priority, every inheritable handle passed on), its pipe read with `readSize` into one growing
+// buffer, nothing else. The seconds from just before the spawn to the child's end with the pipe
+// drained; -1 when the pipe or the child could not be made.
 inline double BareDrainSeconds(const std::wstring& commandLine, DWORD readSize,
                                std::string* bytes) {
   double start = Now();
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   win::UniqueHandle readEnd, writeEnd;
-  ::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0);
+  if (!::CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) return -1;
   ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -69,10 +72,9 @@ inline double BareDrainSeconds(const std::wstring& commandLine, DWORD readSize,
   PROCESS_INFORMATION info{};
   if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
                         nullptr, nullptr, &startup, &info))
-    return 0;
+    return -1;
   win::UniqueHandle process(info.hProcess), thread(info.hThread);
   writeEnd.reset();
-  bytes->clear();
   std::string().swap(*bytes);  // every run grows its buffer from nothing, as RunCmd2 does
   std::vector<char> buffer(readSize);
   DWORD read = 0;
