@@ -95,7 +95,8 @@ trap cleanup EXIT
 # WINEARCH is win32 unless prefix_arch says otherwise (win64 for a WoW64 prefix).
 wine_env() {
   env WINEPREFIX="$1" WINEARCH="${prefix_arch:-win32}" WINEDEBUG=-all \
-    WINEDLLOVERRIDES='mscoree,mshtml=' WINESERVER="$WINESERVER_PATH" setarch "$(uname -m)" -R "${@:2}" 9>&-
+    WINEDLLOVERRIDES='mscoree,mshtml=' WINESERVER="$WINESERVER_PATH" \
+    setarch "$(uname -m)" -R "${@:2}" 9>&-
 }
 
 # Stops one prefix's wineserver only (other Wine sessions may be running on this machine). A
