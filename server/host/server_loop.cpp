@@ -167,7 +167,10 @@ HRESULT RunServer(const ServerTimings& timings) {
   ::WaitForMultipleObjects(2, started, FALSE, INFINITE);
   for (;;) {
     const HANDLE serverThread = thread.get();
-    const DWORD woke = ::MsgWaitForMultipleObjects(1, &serverThread, FALSE, INFINITE, QS_ALLINPUT);
+    // MWMO_INPUTAVAILABLE: also wake for a WM_QUIT that arrived before the serving thread could
+    // take it.
+    const DWORD woke =
+        ::MsgWaitForMultipleObjectsEx(1, &serverThread, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (woke == WAIT_OBJECT_0) break;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
       if (msg.message == WM_QUIT) ::PostThreadMessageW(threadId, WM_QUIT, msg.wParam, msg.lParam);
