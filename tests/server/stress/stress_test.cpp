@@ -23,6 +23,25 @@ using win::UniqueHandle;
 constexpr int kClients = 8;
 constexpr int kCalls = 200;
 
+// One bound for all of a test's waits, well inside the suite's per-test limit. Not a speed goal:
+// a server that stops serving must not hang the suite, and what went wrong is reported before
+// that limit cuts the test off.
+constexpr ULONGLONG kBoundMs = 400000;
+
+// A client process ends by `deadline` (or is ended) with exit code 0; its output file says why not.
+void ExpectClientSucceeded(HANDLE process, ULONGLONG deadline, size_t index,
+                           const std::wstring& output) {
+  const ULONGLONG now = ::GetTickCount64();
+  const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+  const bool ended = ::WaitForSingleObject(process, left) == WAIT_OBJECT_0;
+  if (!ended) ::TerminateProcess(process, 2000);
+  ::WaitForSingleObject(process, 10000);
+  DWORD code = 0;
+  ::GetExitCodeProcess(process, &code);
+  EXPECT_TRUE(ended) << "client " << index << " did not finish";
+  EXPECT_EQ(code, 0u) << "client " << index << ": " << ReadFileBytes(output);
+}
+
 bool IsWholeLogLine(const std::string& line) {
   static const char* const kMessages[] = {"[RunCmd2] strCmd = ", "[RunCmd2] strReturn=",
                                           "[RunCmd2] Pos=20001, ErrorCode=", "[RunCmd] strCmd = "};
@@ -57,20 +76,9 @@ TEST(Stress, ClientsAtOnceGetEveryResultRightAndTheLogStaysWhole) {
     ASSERT_TRUE(process);
     clients.push_back({std::move(process), output});
   }
-  // A bound, not a speed goal: a server that stops serving must not hang the suite, and what went
-  // wrong is reported before the suite's per-test limit cuts the test off.
-  const ULONGLONG deadline = ::GetTickCount64() + 400000;
-  for (size_t i = 0; i < clients.size(); ++i) {
-    const ULONGLONG now = ::GetTickCount64();
-    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-    const bool ended = ::WaitForSingleObject(clients[i].process.get(), left) == WAIT_OBJECT_0;
-    if (!ended) ::TerminateProcess(clients[i].process.get(), 2000);
-    ::WaitForSingleObject(clients[i].process.get(), 10000);
-    DWORD code = 0;
-    ::GetExitCodeProcess(clients[i].process.get(), &code);
-    EXPECT_TRUE(ended) << "client " << i << " did not finish";
-    EXPECT_EQ(code, 0u) << "client " << i << ": " << ReadFileBytes(clients[i].output);
-  }
+  const ULONGLONG deadline = ::GetTickCount64() + kBoundMs;
+  for (size_t i = 0; i < clients.size(); ++i)
+    ExpectClientSucceeded(clients[i].process.get(), deadline, i, clients[i].output);
 
   // Still serving.
   win::ComPtr<_QuandrelCom> object = server.Create();
@@ -148,9 +156,7 @@ TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthQueuesAndEveryCallReturns) 
     ASSERT_TRUE(clients.back());
   }
   // Every client holds its object before the calls begin, so all of them are calls to RunCmd2.
-  // One bound for all the waits below, well inside the suite's per-test limit, only keeps a server
-  // that stops serving from hanging the suite: the failures are then reported, not cut off.
-  const ULONGLONG deadline = ::GetTickCount64() + 400000;
+  const ULONGLONG deadline = ::GetTickCount64() + kBoundMs;
   auto waitUntil = [&](auto done) {
     while (!done() && ::GetTickCount64() < deadline)
       if (::WaitForSingleObject(serverProcess.get(), 100) == WAIT_OBJECT_0) return;
@@ -166,17 +172,9 @@ TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthQueuesAndEveryCallReturns) 
   EXPECT_EQ(ChildrenOf(ids[0]), static_cast<size_t>(server::kMaxNestedWaits));
   ::SetEvent(release.get());
 
-  for (int i = 0; i < kCrowd; ++i) {
-    const ULONGLONG now = ::GetTickCount64();
-    const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-    const bool ended = ::WaitForSingleObject(clients[i].get(), left) == WAIT_OBJECT_0;
-    if (!ended) ::TerminateProcess(clients[i].get(), 2000);
-    ::WaitForSingleObject(clients[i].get(), 10000);
-    DWORD code = 0;
-    ::GetExitCodeProcess(clients[i].get(), &code);
-    EXPECT_EQ(code, 0u) << "client " << i << ": "
-                        << ReadFileBytes(work / (L"client-" + std::to_wstring(i) + L".txt"));
-  }
+  for (int i = 0; i < kCrowd; ++i)
+    ExpectClientSucceeded(clients[i].get(), deadline, i,
+                          work / (L"client-" + std::to_wstring(i) + L".txt"));
   win::UniqueBstr after{std::wstring_view(child + L" out after")};
   ASSERT_EQ(object->RunCmd2(after.get(), 0, text.put()), S_OK);
   EXPECT_EQ(text.view(), L"after\r\n");
