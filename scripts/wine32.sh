@@ -290,19 +290,21 @@ place_zlib() {
     skip "cannot place zlib1.dll"
 }
 
+# Into the prefix's folder of 32-bit system files (system32, or syswow64 in a WoW64 prefix).
 # Replaced by a rename, never rewritten in place: running processes of the prefix map it.
 put_zlib() {
-  local dir=$1/drive_c/windows/system32
+  local dir=$1/drive_c/windows/${system32:-system32}
   cmp -s "$ZLIB" "$dir/zlib1.dll" && return 0
   mkdir -p "$dir" && cp "$ZLIB" "$dir/zlib1.dll.tmp" && mv -f "$dir/zlib1.dll.tmp" "$dir/zlib1.dll"
 }
 
-# zlib1.dll must be in system32 before wineboot: without it every program wineboot starts after
-# laying out system32 fails to load user32, and the prefix ends up half set up (wineboot exit 1).
+# zlib1.dll must be in place before wineboot: without it every 32-bit program wineboot starts
+# after laying out the system folders fails to load user32, and the prefix ends up half set up
+# (wineboot exit 1).
 boot_prefix() {
   local pfx=$1
   put_zlib "$pfx" || return 1
-  wine_env "$pfx" timeout 300 "$LOADER" wineboot -i >>"$LOG" 2>&1 </dev/null
+  wine_env "$pfx" timeout 300 "${prefix_loader:-$LOADER}" wineboot -i >>"$LOG" 2>&1 </dev/null
 }
 
 check_loader() {
@@ -366,38 +368,49 @@ ensure_root() {
   echo "wine32: ready: $LOADER"
 }
 
-# The services a fresh wineboot leaves running do not answer the first COM activations: restarts
-# the prefix's wineserver once, persistent and detached from every pipe, and lets the services
-# start again under it (with the loader $2).
-restart_services() {
-  wine_env "$1" "$WINESERVER_PATH" -k >/dev/null 2>&1
-  wine_env "$1" timeout 60 "$WINESERVER_PATH" -w >/dev/null 2>&1
-  detached wine_env "$1" "$WINESERVER_PATH" -p
-  detached wine_env "$1" timeout 60 "$2" cmd /c exit
-}
-
+# Makes <prefix-folder> a prefix of the kind asked for (prefix_arch, prefix_loader and system32
+# say which; a win32 prefix unless set).
 prepare_prefix() {
   mkdir -p "$prefix_arg" 2>/dev/null || skip "cannot create the prefix folder $prefix_arg"
-  local pfx
+  local pfx out arch=${prefix_arch:-win32} loader=${prefix_loader:-$LOADER} kind=prefix
+  [ "$arch" = win32 ] || kind="wow64 prefix"
   pfx=$(cd "$prefix_arg" && pwd) || skip "cannot enter the prefix folder $prefix_arg"
   if [ -f "$pfx/system.reg" ]; then
-    grep -q '^#arch=win32' "$pfx/system.reg" || skip "$pfx is not a win32 prefix"
+    grep -q "^#arch=$arch" "$pfx/system.reg" || skip "$pfx is not a $arch prefix"
     put_zlib "$pfx" || skip "cannot place zlib1.dll in $pfx"
   else
     rm -f "$pfx/.korvane-ready"
     if ! boot_prefix "$pfx"; then
       stop_prefix "$pfx"
-      skip "wineboot of the win32 prefix $pfx failed (see $LOG)"
+      skip "wineboot of the $kind $pfx failed (see $LOG)"
     fi
-    restart_services "$pfx" "$LOADER"
+    if [ "$arch" = win64 ]; then
+      out=$(wine_env "$pfx" timeout 60 "$loader" 'C:\windows\syswow64\cmd.exe' /c \
+        'echo %PROCESSOR_ARCHITECTURE%' 2>>"$LOG" </dev/null | tr -d '\r')
+      if [ "$out" != x86 ]; then
+        stop_prefix "$pfx"
+        skip "the $kind runs no 32-bit program (got '${out:0:60}', see $LOG)"
+      fi
+    fi
+    # The services a fresh wineboot leaves running do not answer the first COM activations:
+    # restart this prefix's wineserver once, persistent and detached from every pipe, and let the
+    # services start again under it.
+    wine_env "$pfx" "$WINESERVER_PATH" -k >/dev/null 2>&1
+    wine_env "$pfx" timeout 60 "$WINESERVER_PATH" -w >/dev/null 2>&1
+    detached wine_env "$pfx" "$WINESERVER_PATH" -p
+    detached wine_env "$pfx" timeout 60 "$loader" cmd /c exit
   fi
   touch "$pfx/.korvane-ready" || skip "cannot write $pfx/.korvane-ready"
-  echo "wine32: prefix ready: $pfx"
+  echo "wine32: $kind ready: $pfx"
 }
 
-# The loader tree of WoW64 prefixes, laid out afresh (cheap) so that it follows the root.
-layout_wow64() {
+# The loader tree of WoW64 prefixes (prefix_loader is its wine64), laid out again whenever either
+# loader it copies has changed.
+wow64_loader() {
   local tree=$ROOT/wow64
+  prefix_loader=$tree/usr/lib/wine/wine64
+  cmp -s "$LOADER" "$tree/usr/lib/wine/wine" && cmp -s /usr/lib/wine/wine64 "$prefix_loader" &&
+    return 0
   rm -rf "$tree.new"
   mkdir -p "$tree.new/usr/lib/wine" "$tree.new/usr/share" &&
     cp /usr/lib/wine/wine64 "$tree.new/usr/lib/wine/wine64" &&
@@ -407,45 +420,12 @@ layout_wow64() {
     ln -s "$TREE/usr/lib/i386-linux-gnu/wine" "$tree.new/usr/lib/i386-linux-gnu/wine" &&
     ln -s /usr/share/wine "$tree.new/usr/share/wine" || skip "cannot lay out $tree"
   rm -rf "$tree" && mv "$tree.new" "$tree" || skip "cannot lay out $tree"
-  WOW64_LOADER=$tree/usr/lib/wine/wine64
-}
-
-prepare_wow64_prefix() {
-  mkdir -p "$prefix_arg" 2>/dev/null || skip "cannot create the prefix folder $prefix_arg"
-  local pfx out
-  pfx=$(cd "$prefix_arg" && pwd) || skip "cannot enter the prefix folder $prefix_arg"
-  prefix_arch=win64
-  # One caller at a time, as for prepare_prefix: korvane_wine_prefix_ready holds the prefix's lock.
-  [ -f "$ROOT/wow64/usr/lib/wine/wine64" ] && cmp -s "$LOADER" "$ROOT/wow64/usr/lib/wine/wine" &&
-    cmp -s /usr/lib/wine/wine64 "$ROOT/wow64/usr/lib/wine/wine64" || layout_wow64
-  WOW64_LOADER=$ROOT/wow64/usr/lib/wine/wine64
-  if [ -f "$pfx/system.reg" ]; then
-    grep -q '^#arch=win64' "$pfx/system.reg" || skip "$pfx is not a win64 prefix"
-  else
-    rm -f "$pfx/.korvane-ready"
-    # As in a win32 prefix, the 32-bit user32.dll needs zlib1.dll before wineboot starts programs.
-    mkdir -p "$pfx/drive_c/windows/syswow64" && cp "$ZLIB" "$pfx/drive_c/windows/syswow64/" ||
-      skip "cannot place zlib1.dll in $pfx"
-    if ! wine_env "$pfx" timeout 600 "$WOW64_LOADER" wineboot -i >>"$LOG" 2>&1 </dev/null; then
-      stop_prefix "$pfx"
-      skip "wineboot of the wow64 prefix $pfx failed (see $LOG)"
-    fi
-    out=$(wine_env "$pfx" timeout 60 "$WOW64_LOADER" 'C:\windows\syswow64\cmd.exe' /c \
-      'echo %PROCESSOR_ARCHITECTURE%' 2>>"$LOG" </dev/null | tr -d '\r')
-    if [ "$out" != x86 ]; then
-      stop_prefix "$pfx"
-      skip "the wow64 prefix runs no 32-bit program (got '${out:0:60}', see $LOG)"
-    fi
-    restart_services "$pfx" "$WOW64_LOADER"
-  fi
-  touch "$pfx/.korvane-ready" || skip "cannot write $pfx/.korvane-ready"
-  echo "wine32: wow64 prefix ready: $pfx"
 }
 
 ensure_root
 if [ -n "$wow64" ]; then
-  prepare_wow64_prefix
-elif [ -n "$prefix_arg" ]; then
-  prepare_prefix
+  wow64_loader
+  prefix_arch=win64 system32=syswow64
 fi
+[ -z "$prefix_arg" ] || prepare_prefix
 exit 0

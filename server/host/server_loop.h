@@ -1,5 +1,5 @@
-// The server's run: one single-threaded apartment, the class object registered for every client,
-// and a message loop that serves calls until the lifetime policy (lifetime_policy.h, where the
+// The server's run: one single-threaded apartment on a thread of its own (server_loop.cpp says
+// why), the class object registered for every client, and a message loop that serves calls until the lifetime policy (lifetime_policy.h, where the
 // story of lingering and ending is told) says the server is no longer needed. The policy is asked
 // in the outermost loop only, never inside a method that pumps messages, so a running call is
 // never cut short.
@@ -16,8 +16,9 @@ struct ServerTimings {
   DWORD quietMs = 500;
 };
 
-// Serves the class until the server is no longer needed. Returns S_OK, or the error that kept the
-// server from starting (for the process exit code).
+// Serves the class until the server is no longer needed, while the calling thread (the process's
+// first) passes on a WM_QUIT posted to it. Returns S_OK, or the error that kept the server from
+// starting (for the process exit code).
 [[nodiscard]] HRESULT RunServer(const ServerTimings& timings = {});
 
 }  // namespace korvane::server

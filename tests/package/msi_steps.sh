@@ -94,24 +94,24 @@ if [ "$step" = made ]; then
   bash "$root/scripts/package.sh" --out "$scratch/earlier" --msi-version 0.9.0 "${builds[@]}" >/dev/null
   for f in "$packages"/*.msi; do
     cmp -s "$f" "$scratch/again/$(basename "$f")" || fail "$(basename "$f") differs between two runs"
-    platform=$(basename "$f" .msi); platform=${platform##*-}
-    case $platform in
+    kind=$(basename "$f" .msi); kind=${kind##*-}
+    case $kind in
       win32) upgrade='{6E7D295D-954E-4133-96C9-4F33AF1DDC13}' dir=ProgramFilesFolder own=4 ;;
       win64) upgrade='{BD80695F-9214-4392-8936-3F3746FC9D76}' dir=ProgramFiles64Folder own=260 ;;
     esac
     table() { msiinfo export "$f" "$1" | tr -d '\r' | tail -n +4; }
-    table Property | grep -qx "UpgradeCode	$upgrade" || fail "$platform: UpgradeCode"
-    table Directory | grep -q "^$dir	" || fail "$platform: not under $dir"
+    table Property | grep -qx "UpgradeCode	$upgrade" || fail "$kind: UpgradeCode"
+    table Directory | grep -q "^$dir	" || fail "$kind: not under $dir"
     # Component attributes 260: a 64-bit component (the 64-bit view), 4: the 32-bit view.
-    tables=$scratch/$platform-registry.txt
+    tables=$scratch/$kind-registry.txt
     join -t'	' -1 6 -2 1 -o 1.2,1.3,1.4,1.5,2.2 \
       <(table Registry | sort -t'	' -k6,6) <(table Component | cut -f1,4 | sort) | sort >"$tables"
     for view in 4 260; do
       grep -c "CLSID\\\\{BDBB0F90-863E-4814-820F-1657390654B0}\\\\LocalServer32		\"\[INSTALLDIR\]QuandrelCom.exe\"	$view\$" \
-        "$tables" >/dev/null || fail "$platform: the class is not in view $view"
+        "$tables" >/dev/null || fail "$kind: the class is not in view $view"
     done
-    grep -q "TypeLib.*\\\\0\\\\$platform		\[INSTALLDIR\]QuandrelCom.exe	$own\$" "$tables" ||
-      fail "$platform: the type library entry is not in the server's own view"
+    grep -q "TypeLib.*\\\\0\\\\$kind		\[INSTALLDIR\]QuandrelCom.exe	$own\$" "$tables" ||
+      fail "$kind: the type library entry is not in the server's own view"
   done
   [ -f "$packages/QuandrelCom-$version-win64.msi" ] || fail "no win64 package"
   echo "msi_made: $(cd "$packages" && ls *.msi | tr '\n' ' ')byte-identical across two runs"
