@@ -1,8 +1,8 @@
 // The server's run: one single-threaded apartment on a thread of its own (server_loop.cpp says
-// why), the class object registered for every client, and a message loop that serves calls until the lifetime policy (lifetime_policy.h, where the
-// story of lingering and ending is told) says the server is no longer needed. The policy is asked
-// in the outermost loop only, never inside a method that pumps messages, so a running call is
-// never cut short.
+// why), the class object registered for every client, and a message loop that serves calls until
+// the lifetime policy (lifetime_policy.h, where the story of lingering and ending is told) says the
+// server is no longer needed. The policy is asked in the outermost loop only, never inside a method
+// that pumps messages, so a running call is never cut short.
 #pragma once
 
 #include <windows.h>
