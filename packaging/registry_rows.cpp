@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,12 @@ void Print(const wchar_t* where, const RegistryRow& row) {
       line += hex;
     }
   }
-  const std::string bytes = korvane::win::ToAnsi(line + L"\n", CP_UTF8);
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  const korvane::win::AnsiText bytes = korvane::win::ToAnsi(line + L"\n", CP_UTF8);
+  if (!bytes.ok()) {
+    std::fputs("korvane_registry_rows: a row cannot be written as UTF-8\n", stderr);
+    std::exit(1);
+  }
+  std::fwrite(bytes.bytes.data(), 1, bytes.bytes.size(), stdout);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ std::wstring ShortPathOf(const std::wstring& path) {
 }  // namespace
 
 bool SurvivesCodePage(std::wstring_view text, UINT codePage) {
-  return FromAnsi(ToAnsi(text, codePage), codePage) == text;
+  return !FindUncarried(text, codePage);
 }
 
 std::optional<std::wstring> ChooseAnsiSpelling(std::wstring_view longPath,

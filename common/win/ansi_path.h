@@ -9,9 +9,8 @@
 
 namespace korvane::win {
 
-// Whether `text` comes back unchanged from the code page. The standard conversion writes a
-// character it cannot spell as "?" or as a look-alike ("a" for "ā"), and a look-alike path could
-// name another file that exists.
+// Whether the code page carries `text` exactly (ToAnsi would take it): a look-alike spelling
+// ("a" for "ā") could name another file that exists.
 [[nodiscard]] bool SurvivesCodePage(std::wstring_view text, UINT codePage = CP_ACP);
 
 // The spelling of a path to hand across: `longPath` when the code page spells it, else

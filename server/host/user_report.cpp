@@ -17,12 +17,13 @@ bool WriteToConsole(HANDLE console, const std::wstring& text) {
                          nullptr) != FALSE;
 }
 
-// A pipe or a file gets 8-bit text in the ANSI code page, as console programs write it.
+// A pipe or a file gets 8-bit text in the ANSI code page, as console programs write it; what
+// the code page lacks (a folder's name, say) is shown as U+XXXX, never as a look-alike.
 bool WriteAsAnsi(HANDLE file, const std::wstring& text) {
-  const std::string ansi = win::ToAnsi(text);
+  const win::AnsiText ansi = win::ToAnsi(win::MarkUncarried(text));
   DWORD written = 0;
-  return ::WriteFile(file, ansi.data(), static_cast<DWORD>(ansi.size()), &written, nullptr) !=
-         FALSE;
+  return ansi.ok() && ::WriteFile(file, ansi.bytes.data(), static_cast<DWORD>(ansi.bytes.size()),
+                                  &written, nullptr) != FALSE;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <oleauto.h>
 
 #include "methods/log_line.h"
+#include "win/ansi_text.h"
 #include "win/com_ptr.h"
 #include "win/late_binding.h"
 #include "win/module_path.h"
@@ -64,6 +65,9 @@ void DebugLog::Write(std::initializer_list<std::wstring_view> pieces) const noex
     std::wstring message;
     message.reserve(length);
     for (std::wstring_view piece : pieces) message += piece;
+    // The file is written in the ANSI code page, which would show a look-alike for what it lacks
+    // (a '"' for a fullwidth quote): the line then no longer says what ran or what was refused.
+    if (win::FindUncarried(message)) message = win::MarkUncarried(message);
     const std::wstring path = LogFilePath(win::RunningExecutableFolder());
     const std::wstring line = FormatLogLine(LogTimestampText(CurrentLocalDate()), message);
     message = std::wstring();  // the line holds it now; give the memory back first

@@ -11,10 +11,14 @@ namespace korvane::server::methods {
 MethodStatus Quandrel(std::optional<std::wstring_view> commandLine, LONG& result) {
   // The engine gets a writable private copy in the ANSI code page; what it writes there stays
   // here. The buffer has the size engines are built to expect (they may write anywhere inside it).
+  // Text that the code page cannot carry exactly never reaches the engine; the error is one the
+  // engine's own result codes cannot be mistaken for.
   std::vector<char> buffer;
   char* argument = nullptr;
   if (commandLine) {
-    buffer = engine_api::ArgumentBuffer(win::ToAnsi(*commandLine));
+    win::AnsiText ansi = win::ToAnsi(*commandLine);
+    if (!ansi.ok()) return MethodStatus::RuntimeError(kErrInvalidCall, ansi.refused->Describe());
+    buffer = engine_api::ArgumentBuffer(ansi.bytes);
     argument = buffer.data();
   }
 

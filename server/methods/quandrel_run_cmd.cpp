@@ -7,6 +7,7 @@
 #include "methods/log_line.h"
 #include "methods/run_cmd2.h"
 #include "win/ansi_path.h"
+#include "win/ansi_text.h"
 #include "win/module_path.h"
 
 namespace korvane::server::methods {
@@ -35,6 +36,14 @@ MethodStatus QuandrelRunCmd(_QuandrelCom* self, std::wstring_view arguments, con
         {L"QuandrelRunCmd: the ANSI code page cannot spell the engine path, and it has "
          L"no short form that it can: ",
          enginePath});
+    result = win::UniqueBstr(std::wstring_view(kFailedToExecute));
+    return MethodStatus();
+  }
+
+  // The engine program reads its command line in the ANSI code page, however it is started: text
+  // that the code page cannot carry exactly does not start it.
+  if (std::optional<win::UncarriedCharacter> refused = win::FindUncarried(arguments)) {
+    log.Write({L"QuandrelRunCmd: Refused: ", refused->Describe()});
     result = win::UniqueBstr(std::wstring_view(kFailedToExecute));
     return MethodStatus();
   }

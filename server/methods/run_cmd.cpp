@@ -24,8 +24,14 @@ MethodStatus RunCmd(std::wstring_view commandLine, LONG showWindow, bool wait, c
   };
   log.Write({L"[RunCmd] strCmd = ", commandLine});
 
-  std::string ansiCommandLine = win::ToAnsi(commandLine);
-  ChildProcess child = StartChildProcess(ansiCommandLine, startup);
+  // The child reads the command line in the ANSI code page: text that the code page cannot carry
+  // exactly is refused rather than handed over as a look-alike.
+  win::AnsiText ansiCommandLine = win::ToAnsi(commandLine);
+  if (!ansiCommandLine.ok()) {
+    log.Write({L"[RunCmd] Refused: ", ansiCommandLine.refused->Describe()});
+    return MethodStatus();
+  }
+  ChildProcess child = StartChildProcess(ansiCommandLine.bytes, startup);
   if (!child.started()) {
     logStepFailed(10001, child.lastError);
     return MethodStatus();

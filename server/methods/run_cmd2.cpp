@@ -53,8 +53,13 @@ MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow, const Debug
   if (!narrowed) return MethodStatus::RuntimeError(kErrOverflow);
   STARTUPINFOA startup = StartupWithOutputPipe(*narrowed, writeEnd.get());
 
-  std::string ansiCommandLine = win::ToAnsi(commandLine);
-  ChildProcess child = StartChildProcess(ansiCommandLine, startup);
+  // As in RunCmd: exact, or refused.
+  win::AnsiText ansiCommandLine = win::ToAnsi(commandLine);
+  if (!ansiCommandLine.ok()) {
+    log.Write({L"[RunCmd2] Refused: ", ansiCommandLine.refused->Describe()});
+    return MethodStatus();
+  }
+  ChildProcess child = StartChildProcess(ansiCommandLine.bytes, startup);
   if (!child.started()) {
     logStepFailed(20001, child.lastError);
     return MethodStatus();

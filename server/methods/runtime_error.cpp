@@ -25,6 +25,9 @@ HRESULT HresultOfRuntimeError(long number) {
 
 std::wstring DescriptionOfRuntimeError(long number, const std::wstring& detail) {
   switch (number) {
+    case kErrInvalidCall:
+      return detail.empty() ? L"Invalid procedure call or argument"
+                            : L"Invalid procedure call or argument: " + detail;
     case kErrOverflow:
       return L"Overflow";
     case kErrDllLoadFailed:

@@ -13,6 +13,7 @@ namespace korvane::server {
 
 // The automation run time's error numbers that the methods can raise.
 enum RuntimeErrorNumber : long {
+  kErrInvalidCall = 5,
   kErrOverflow = 6,
   kErrDllLoadFailed = 48,
   kErrFileNotFound = 53,

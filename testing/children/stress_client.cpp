@@ -30,7 +30,7 @@ int g_wrong = 0;
 void Wrong(int call, const char* what, HRESULT hr, std::wstring_view got = {}) {
   ++g_wrong;
   std::printf("call %d: %s (0x%08lX) gave \"%s\"\n", call, what, static_cast<unsigned long>(hr),
-              korvane::win::ToAnsi(got).c_str());
+              korvane::win::ToAnsi(korvane::win::MarkUncarried(got)).bytes.c_str());
   std::fflush(stdout);
 }
 

@@ -55,8 +55,9 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
 inline std::wstring Widen(std::string_view text, UINT codePage = CP_ACP) {
   return win::FromAnsi(text, codePage);
 }
+// For messages and comparisons: what the code page lacks comes out as U+XXXX.
 inline std::string Narrow(std::wstring_view text, UINT codePage = CP_ACP) {
-  return win::ToAnsi(text, codePage);
+  return win::ToAnsi(win::MarkUncarried(text, codePage), codePage).bytes;
 }
 
 }  // namespace korvane::test

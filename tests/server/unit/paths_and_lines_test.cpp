@@ -20,6 +20,7 @@ namespace {
 using win::FolderOfPath;
 using win::FromAnsi;
 using win::ToAnsi;
+using test::Narrow;
 
 TEST(ServerPaths, FolderOfProgramKeepsOnlyTheRootBackslash) {
   EXPECT_EQ(FolderOfPath(L"C:\\Tools\\QuandrelCom.exe"), L"C:\\Tools");
@@ -141,13 +142,74 @@ TEST(ShowWindow, NarrowsToSixteenBitsOrRefuses) {
   EXPECT_EQ(ShowWindowField(*NarrowShowWindow(-1)), 0xFFFF);
 }
 
-TEST(AnsiText, RoundTripsTheCodePageBeyondAscii) {
-  // é € ü in the machine's ANSI code page (1252 here).
-  const std::string bytes = "caf\xE9 \x80 \xFC";
-  std::wstring text = FromAnsi(bytes);
-  EXPECT_EQ(text, L"caf\u00E9 \u20AC \u00FC");
-  EXPECT_EQ(ToAnsi(text), bytes);
-  EXPECT_EQ(ToAnsi(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
+// Exact or refused: never a look-alike, a default character or a text cut at a NUL.
+TEST(AnsiText, ConvertsExactlyOrNamesTheFirstCharacterItCannotCarry) {
+  struct Case {
+    UINT codePage;
+    std::wstring text;
+    std::optional<std::string> bytes;  // when carried
+    size_t index;                      // else the first character refused
+    char32_t codePoint;
+  } cases[] = {
+      {1252, L"caf\u00E9 \u20AC \u00FC", "caf\xE9 \x80 \xFC", 0, 0},
+      {1252, L"", std::string(), 0, 0},
+      {1252, L"a?b", "a?b", 0, 0},  // a real question mark is no default character
+      {1252, L"in\uFF02 -evil", std::nullopt, 2, 0xFF02},  // best fit: '"'
+      {1252, L"C:\\w\uFF3Cx", std::nullopt, 4, 0xFF3C},    // best fit: '\\'
+      {1252, L"a\u2215b", std::nullopt, 1, 0x2215},        // best fit: '/'
+      {1252, L"\u0100rchive", std::nullopt, 0, 0x0100},    // best fit: 'A'
+      {1252, L"\u3042", std::nullopt, 0, 0x3042},          // no form at all: '?'
+      {1252, std::wstring(L"a\0b", 3), std::nullopt, 1, 0},
+      {1252, L"x\U0001F600", std::nullopt, 1, 0x1F600},  // a pair is named as one character
+      {932, L"\u3042\uFF02", "\x82\xA0\xFA\x57", 0, 0},
+      {932, L"a\u00A5b", std::nullopt, 1, 0x00A5},  // best fit: '\\'
+      {932, L"-\u00AD-", std::nullopt, 1, 0x00AD},  // best fit: '-'
+      {CP_UTF8, L"\u00E9\U0001F600", "\xC3\xA9\xF0\x9F\x98\x80", 0, 0},
+      {CP_UTF8,
+       L"ab\xD800"
+       L"c",
+       std::nullopt, 2, 0xD800},  // lone surrogates
+      {CP_UTF8, L"\xDC00", std::nullopt, 0, 0xDC00},
+      {CP_UTF8, std::wstring(L"\0", 1), std::nullopt, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.codePage << " " << Narrow(win::MarkUncarried(c.text, c.codePage)));
+    const win::AnsiText text = ToAnsi(c.text, c.codePage);
+    const std::optional<win::UncarriedCharacter> found = win::FindUncarried(c.text, c.codePage);
+    if (c.bytes) {
+      EXPECT_TRUE(text.ok());
+      EXPECT_EQ(text.bytes, *c.bytes);
+      EXPECT_FALSE(found);
+      continue;
+    }
+    ASSERT_FALSE(text.ok());
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(text.bytes.empty());
+    EXPECT_EQ(text.refused->index, c.index);
+    EXPECT_EQ(found->index, c.index);
+    EXPECT_EQ(static_cast<uint32_t>(text.refused->codePoint), static_cast<uint32_t>(c.codePoint));
+  }
+  // Past the pieces the text is checked in: the character is found where it stands.
+  std::wstring longText(20000, L'a');
+  longText[16390] = L'\uFF02';
+  ASSERT_TRUE(win::FindUncarried(longText, 1252));
+  EXPECT_EQ(win::FindUncarried(longText, 1252)->index, 16390u);
+  longText[16390] = L'b';
+  EXPECT_EQ(ToAnsi(longText, 1252).bytes.size(), 20000u);
+}
+
+TEST(AnsiText, MarksWhatItCannotCarryForReadersAndDescribesIt) {
+  EXPECT_EQ(win::MarkUncarried(L"in\uFF02 caf\u00E9", 1252),
+            L"in"
+            L"U+FF02 caf\u00E9");
+  EXPECT_EQ(win::MarkUncarried(std::wstring(L"A\0B\U0001F600", 5), 1252), L"AU+0000BU+1F600");
+  EXPECT_EQ(win::MarkUncarried(L"\u3042\u00A5", 932), L"\u3042U+00A5");
+  EXPECT_EQ(ToAnsi(L"a\uFF02", 1252).refused->Describe(),
+            L"U+FF02 at position 2 has no exact form in code page 1252");
+  EXPECT_EQ(ToAnsi(std::wstring(L"ab\0", 3), 1252).refused->Describe(),
+            L"U+0000 at position 3 would end the text there");
+  EXPECT_EQ(FromAnsi("caf\xE9", 1252), L"caf\u00E9");
   EXPECT_EQ(FromAnsi(""), L"");
 }
 
