@@ -16,11 +16,14 @@ KORVANE_WINE32_ROOT=${KORVANE_WINE32_ROOT:-$KORVANE_ROOT/build/wine32}
 korvane_wine_env() {
   KORVANE_BUILD=$1
   KORVANE_ARCH=$2
-  export WINEPREFIX="$KORVANE_BUILD/wineprefix"
+  # Wine takes the ANSI code page from the Unix locale (C: 1252). KORVANE_WINE_LOCALE asks for
+  # another one, in a prefix of its own, so that the prefix's services start under it too.
+  local locale=${KORVANE_WINE_LOCALE:-C.UTF-8}
+  export WINEPREFIX="$KORVANE_BUILD/wineprefix${KORVANE_WINE_LOCALE:+-$KORVANE_WINE_LOCALE}"
   export WINEDEBUG=-all
   # No Mono or Gecko: nothing here needs them, and their installers would stall a headless start.
   export WINEDLLOVERRIDES='mscoree,mshtml='
-  export LC_ALL=C.UTF-8
+  export LC_ALL=$locale
   # The native wineserver serves 32- and 64-bit clients of the same Wine version alike.
   export WINESERVER=/usr/lib/wine/wineserver64
   case "$KORVANE_ARCH" in
@@ -88,9 +91,14 @@ korvane_wine_start() {
   korvane_wine cmd /c exit >/dev/null 2>&1 </dev/null 9>&- || true
 }
 
+# Stops the prefix's wineserver and those of the build's prefixes for other locales.
 korvane_wine_stop() {
-  "$WINESERVER" -k >/dev/null 2>&1 || true
-  "$WINESERVER" -w >/dev/null 2>&1 || true
+  local prefix
+  for prefix in "$WINEPREFIX" "$KORVANE_BUILD"/wineprefix-*; do
+    [ -d "$prefix" ] || continue
+    WINEPREFIX=$prefix "$WINESERVER" -k >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix "$WINESERVER" -w >/dev/null 2>&1 || true
+  done
 }
 
 korvane_build() {

@@ -1,0 +1,185 @@
+// Every caller hands a child or the engine the caller's text exactly, or refuses it and names the
+// character: never a look-alike, a '?' or a text cut at a NUL. Run under the ANSI code pages 1252
+// and 932 (the suite runs this program once in a prefix of each); a row belongs to one of them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "sdk_fixtures.h"
+#include "server_install.h"
+
+namespace korvane::test {
+namespace {
+
+struct Row {
+  const char* name;
+  UINT codePage;      // 0: every code page
+  std::wstring text;  // a file-name-like argument
+  char32_t refused;   // the character each caller must name; 0 when the text is carried
+  bool refusedAtNul = false;
+};
+
+const Row kRows[] = {
+    {"FullwidthQuote", 1252, L"in\uFF02 -evil \uFF02x.txt", 0xFF02},
+    {"FullwidthBackslash", 1252, L"C:\\w\uFF3C..\uFF3Cevil.txt", 0xFF3C},
+    {"DivisionSlash", 1252, L"a\u2215b.txt", 0x2215},
+    {"AWithMacron", 1252, L"\u0100rchive.html", 0x0100},
+    {"WesternLetter", 1252, L"caf\u00E9 \u00FC.txt", 0},
+    {"SoftHyphen", 932, L"\u00ADto.txt", 0x00AD},
+    {"YenSign", 932, L"C:\\w\u00A5evil.txt", 0x00A5},
+    {"Hiragana", 932, L"\u3042\u3044.txt", 0},
+    {"FullwidthQuoteHeld", 932, L"in\uFF02x.txt", 0},  // 932 has it: it arrives as itself
+    {"EmbeddedNul", 0, std::wstring(L"in.txt\0 out.txt", 15), 0, true},
+};
+
+std::string RowName(const testing::TestParamInfo<Row>& info) { return info.param.name; }
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+std::string CodePointName(char32_t codePoint) {
+  char text[16];
+  std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(codePoint));
+  return text;
+}
+
+bool FileExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class ExactText : public testing::TestWithParam<Row> {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new ServerInstall();
+    server_->Register();
+    CopyFileOrFail(WindowsPathOf(KORVANE_ECHO_ENGINE), server_->file(L"quandrel.dll"));
+    CopyFileOrFail(WindowsPathOf(KORVANE_RECORDING_SDK), server_->file(L"quandrelsdk.dll"));
+    CopyFileOrFail(WindowsPathOf(KORVANE_QUANDRELCMD), server_->file(L"quandrelcmd.exe"));
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    const char* expected = std::getenv("KORVANE_EXPECT_ACP");
+    ASSERT_EQ(::GetACP(), expected ? std::strtoul(expected, nullptr, 10) : 1252u);
+    if (GetParam().codePage != 0 && GetParam().codePage != ::GetACP())
+      GTEST_SKIP() << "a row of code page " << GetParam().codePage;
+    for (const wchar_t* name : {L"_debug.log", L"record.txt", fixture::kReceived, fixture::kCalls})
+      ::DeleteFileW(server_->file(name).c_str());
+    object_ = server_->Create();
+    ASSERT_TRUE(object_);
+    ASSERT_EQ(object_->EnableDebugLog(VARIANT_TRUE), S_OK);
+  }
+  bool Refused() const { return GetParam().refused != 0 || GetParam().refusedAtNul; }
+  std::string Exact(std::wstring_view text) const {
+    win::AnsiText ansi = win::ToAnsi(text);
+    EXPECT_TRUE(ansi.ok());
+    return ansi.bytes;
+  }
+  // The log names the character wherever the text appears, and never shows a look-alike.
+  void ExpectLogNamesTheCharacter(const char* refusalLine) {
+    const std::string log = server_->ReadLog();
+    const std::string named = CodePointName(GetParam().refused) + " at position";
+    EXPECT_NE(log.find(std::string(refusalLine) + named), std::string::npos) << log;
+    EXPECT_EQ(log.find('\0'), std::string::npos);
+  }
+  std::wstring EchoCommand(std::wstring_view text) const {
+    return L"\"" + server_->file(L"quandrel.dll") + L"\" --record \"" +
+           server_->file(L"record.txt") + L"\" " + std::wstring(text);
+  }
+
+  static ServerInstall* server_;
+  win::ComPtr<_QuandrelCom> object_;
+};
+ServerInstall* ExactText::server_ = nullptr;
+
+TEST_P(ExactText, EveryCallerHandsTheTextOverExactlyOrRefusesIt) {
+  const Row& row = GetParam();
+  const std::wstring record = server_->file(L"record.txt");
+
+  const std::wstring runCmdLine = EchoCommand(row.text);
+  win::UniqueBstr runCmdArg{std::wstring_view(runCmdLine)};
+  {
+    SCOPED_TRACE("RunCmd");
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(object_->RunCmd(runCmdArg.get(), 0, VARIANT_TRUE, &started), S_OK);
+    if (Refused()) {
+      EXPECT_EQ(started, VARIANT_FALSE);
+      EXPECT_FALSE(FileExists(record));
+      ExpectLogNamesTheCharacter("[RunCmd] Refused: ");
+    } else {
+      EXPECT_EQ(started, VARIANT_TRUE);
+      EXPECT_EQ(ReadFileBytes(record), Exact(runCmdLine));
+    }
+  }
+  win::UniqueBstr output;
+  {
+    SCOPED_TRACE("RunCmd2");
+    ASSERT_EQ(object_->RunCmd2(runCmdArg.get(), 0, output.put()), S_OK);
+    if (Refused()) {
+      EXPECT_EQ(output.view(), L"failed to execute command");
+      ExpectLogNamesTheCharacter("[RunCmd2] Refused: ");
+    } else {
+      EXPECT_EQ(output.view(), runCmdLine);  // the child's 8-bit view, read back
+    }
+  }
+  {
+    SCOPED_TRACE("QuandrelRunCmd");
+    win::UniqueBstr engineArg{std::wstring_view(row.text)};
+    ASSERT_EQ(object_->QuandrelRunCmd(engineArg.get(), output.put()), S_OK);
+    if (Refused()) {
+      EXPECT_EQ(output.view(), L"failed to execute command");
+      ExpectLogNamesTheCharacter("QuandrelRunCmd: Refused: ");
+    } else {
+      EXPECT_EQ(output.view(), L"\"" + server_->file(L"quandrel.dll") + L"\" " + row.text);
+    }
+  }
+  {
+    SCOPED_TRACE("Quandrel");
+    win::ComPtr<IDispatch> late;
+    ASSERT_EQ(object_.query_to(&late), S_OK);
+    DispatchResult call;
+    CallByName(late.get(), L"Quandrel", {VariantText(row.text)}, &call);
+    if (Refused()) {
+      ASSERT_EQ(call.hr, DISP_E_EXCEPTION);
+      EXPECT_EQ(call.excep->scode, static_cast<SCODE>(0x800A0005));
+      ASSERT_NE(call.excep->bstrDescription, nullptr);
+      EXPECT_NE(Narrow(call.excep->bstrDescription)
+                    .find("Invalid procedure call or argument: " + CodePointName(row.refused)),
+                std::string::npos);
+      EXPECT_FALSE(FileExists(server_->file(fixture::kCalls)));
+    } else {
+      EXPECT_EQ(call.hr, S_OK);
+      EXPECT_EQ(ReadFileBytes(server_->file(fixture::kReceived)), Exact(row.text));
+    }
+  }
+  SCOPED_TRACE("quandrelcmd");
+  if (row.refusedAtNul) return;  // no command line holds a NUL
+  ::DeleteFileW(server_->file(fixture::kReceived).c_str());
+  // Started with a wide command line, as programs that are not console programs start it.
+  ProcessResult run =
+      RunProcess(L"\"" + server_->file(L"quandrelcmd.exe") + L"\" -to \"" + row.text + L"\"",
+                 server_->folder());
+  ASSERT_TRUE(run.started);
+  if (Refused()) {
+    EXPECT_EQ(run.exitCode, 87u);
+    EXPECT_EQ(
+        run.output,
+        "quandrelcmd: argument 2 cannot reach the engine exactly: " + CodePointName(row.refused) +
+            " at position " +
+            std::to_string(
+                row.text.find_first_of(std::wstring(1, static_cast<wchar_t>(row.refused))) + 1) +
+            " has no exact form in code page " + std::to_string(::GetACP()) + "\r\n");
+    EXPECT_FALSE(FileExists(server_->file(fixture::kReceived)));
+  } else {
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(ReadFileBytes(server_->file(fixture::kReceived)),
+              "\"-to\" \"" + Exact(row.text) + "\" ");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Characters, ExactText, testing::ValuesIn(kRows), RowName);
+
+}  // namespace
+}  // namespace korvane::test
