@@ -188,7 +188,7 @@ SAFEARRAY* RandomArray(Dice& dice, VARTYPE vt, std::string& trace) {
 
 // A VARIANT of a random type into `out`, which owns what it holds unless it is by reference (the
 // arena owns that). `commandSafe`: the value may reach a command line, so it is a text with the
-// prefix, null, or of a type that does not convert to a text at all.
+// prefix, null or empty, or of a type that does not convert to a text at all.
 void RandomVariant(Dice& dice, Arena& arena, bool commandSafe, VARIANT* out, std::string& trace,
                    int depth = 0) {
   ::VariantInit(out);
