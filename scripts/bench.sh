@@ -11,6 +11,9 @@
 #     runners   RunCmd and RunCmd2 against a registered copy of the server: capture speed, CPU
 #               while waiting, other clients' latency, handle counts (two to three minutes;
 #               argument: calls per method for the handle count)
+#     fuzz      random calls through IDispatch and the dual interface against a registered copy
+#               of the server: faults, hangs, a histogram of answers (arguments: calls, default
+#               10,000; seed, default 1; a call number to replay that call alone, described)
 #     soak      10,000 mixed calls from the stress test's clients, half from one client, half
 #               from eight at once: calls per second, the server's handles and private memory
 #               before and after (about ten minutes; argument: calls)
@@ -21,9 +24,10 @@ shift || true
 case "$name" in
   capture) target=bench_capture; exe=bench/capture/bench_capture.exe ;;
   cli) target=bench_cli; exe=bench/cli/bench_cli.exe ;;
+  fuzz) target=bench_fuzz; exe=bench/fuzz/bench_fuzz.exe ;;
   runners) target=bench_runners; exe=bench/runners/bench_runners.exe ;;
   soak) target=bench_soak; exe=bench/soak/bench_soak.exe ;;
-  *) echo "usage: scripts/bench.sh <capture|cli|runners|soak> [-B <build folder>] [args...]" >&2; exit 2 ;;
+  *) echo "usage: scripts/bench.sh <capture|cli|fuzz|runners|soak> [-B <build folder>] [args...]" >&2; exit 2 ;;
 esac
 build="$root/build/x86_64"
 if [ "${1:-}" = "-B" ]; then build=$2; shift 2; fi

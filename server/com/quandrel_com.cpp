@@ -62,14 +62,29 @@ HRESULT QuandrelCom::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   return GetQuandrelComTypeInfo(info);
 }
 
+// The arguments are checked before the type library sees them: it would read names[0] even when
+// count is 0, and across processes that slot is whatever the stub left there.
 HRESULT QuandrelCom::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (count == 0) return S_OK;
+  if (ids == nullptr) return E_POINTER;
+  if (names == nullptr) return E_INVALIDARG;
+  for (UINT i = 0; i < count; ++i)
+    if (names[i] == nullptr) return E_INVALIDARG;
   win::ComPtr<ITypeInfo> info;
   KORVANE_RETURN_IF_FAILED(GetQuandrelComTypeInfo(info.put()));
   return ::DispGetIDsOfNames(info.get(), names, count, ids);
 }
 
-HRESULT QuandrelCom::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+// The interface must be IID_NULL, as IDispatch documents. The argument block is checked before
+// the type library reads it: a count must be matched by its array, and there are never more
+// named arguments than arguments.
+HRESULT QuandrelCom::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                             VARIANT* result, EXCEPINFO* excep, UINT* argError) {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  if (params == nullptr || params->cNamedArgs > params->cArgs ||
+      (params->cArgs != 0 && params->rgvarg == nullptr) ||
+      (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr))
+    return E_INVALIDARG;
   win::ComPtr<ITypeInfo> info;
   KORVANE_RETURN_IF_FAILED(GetQuandrelComTypeInfo(info.put()));
   return ::DispInvoke(Self(), info.get(), id, flags, params, result, excep, argError);

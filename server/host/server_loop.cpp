@@ -8,6 +8,7 @@
 #include "quandrelcom.h"
 #include "com/server_lifetime.h"
 #include "methods/message_pump.h"
+#include "win/com_ptr.h"
 #include "win/result.h"
 #include "win/scope_exit.h"
 #include "win/scoped_com_init.h"
@@ -100,6 +101,21 @@ struct ServingThread {
   HRESULT result = E_UNEXPECTED;
 };
 
+}  // namespace
+
+HRESULT LetFaultsEndTheProcess(IGlobalOptions* options) {
+  return options->Set(COMGLB_EXCEPTION_HANDLING, COMGLB_EXCEPTION_DONOT_HANDLE_ANY);
+}
+
+HRESULT LetFaultsEndTheProcess() {
+  win::ComPtr<IGlobalOptions> options;
+  KORVANE_RETURN_IF_FAILED(::CoCreateInstance(CLSID_GlobalOptions, nullptr, CLSCTX_INPROC_SERVER,
+                                              IID_IGlobalOptions, options.put_void()));
+  return LetFaultsEndTheProcess(options.get());
+}
+
+namespace {
+
 HRESULT Serve(const ServerTimings& timings, HANDLE queueReady) {
   // A message queue must exist before anyone posts to this thread: the wake-up, WM_QUIT.
   MSG msg;
@@ -110,6 +126,11 @@ HRESULT Serve(const ServerTimings& timings, HANDLE queueReady) {
   if (!apartment.ok()) return apartment.status();
   AttachServerLoop(::GetCurrentThreadId(), kLifetimeChanged);
   auto detach = win::MakeScopeExit([] { DetachServerLoop(); });
+
+  // Before anything is marshalled. A platform without the option serves as before: the frame
+  // already lets no C++ exception out, so only a fault the server cannot vouch for is concerned
+  // (docs/architecture.md).
+  static_cast<void>(LetFaultsEndTheProcess());
 
   // Keeps the class object's stub alive while the server runs, also between a revocation and
   // the end. A client that fetched the class object's reference just before the revocation can

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 namespace korvane::server {
 
@@ -15,6 +16,12 @@ struct ServerTimings {
   DWORD idleLingerMs = 3000;
   DWORD quietMs = 500;
 };
+
+// Tells COM not to catch exceptions raised inside the calls it dispatches
+// (COMGLB_EXCEPTION_DONOT_HANDLE_ANY), through `options`, or through this process's own options
+// object, which needs an apartment and fails where the platform has none.
+[[nodiscard]] HRESULT LetFaultsEndTheProcess(IGlobalOptions* options);
+[[nodiscard]] HRESULT LetFaultsEndTheProcess();
 
 // Serves the class until the server is no longer needed, while the calling thread (the process's
 // first) passes on a WM_QUIT posted to it. Returns S_OK, or the error that kept the server from

@@ -64,6 +64,15 @@ TEST_F(BadInput, NullEmptyAndEmbeddedNulTexts) {
   ExpectServing();
 }
 
+// The stub hands the server whatever the client's array held; with no names it must read none.
+TEST_F(BadInput, NoNamesToLookUpIsAnEmptyAnswer) {
+  LPOLESTR names[1] = {nullptr};
+  DISPID ids[1] = {1234};
+  EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, names, 0, 0x409, ids), S_OK);
+  EXPECT_EQ(ids[0], 1234);
+  ExpectServing();
+}
+
 TEST_F(BadInput, CharactersTheCodePageCannotHoldAndUnpairedSurrogates) {
   for (const wchar_t* word : {L"\u4E2D\u6587", L"a\xD800z", L"\xDC00", L"\U0001F600"}) {
     auto run = CallRunCmd2(object_.get(), ChildCommand({L"out", word}));

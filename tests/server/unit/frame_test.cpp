@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "methods/runtime_error.h"
+#include "com/class_factory.h"
 #include "com/method_frame.h"
 #include "com/quandrel_com.h"
+#include "host/server_loop.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
 #include "win/unique_excep_info.h"
@@ -73,6 +77,31 @@ TEST_F(InProcessObject, NoExceptionLeavesTheFrameAndNoStaleErrorInformationRemai
   EXPECT_EQ(object_->Release(), 1u);
 }
 
+// The serving thread asks COM to let a fault end the process. Wine takes the option and keeps
+// nothing (its Query answers 0), so what is asked is read from a stand-in for COM's options
+// object; the platform's own must take it or refuse it with a "none here" error.
+TEST(ComExceptionHandling, FaultsAreLeftToEndTheProcess) {
+  struct RecordingOptions final : IGlobalOptions {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Set(GLOBALOPT_PROPERTIES property, ULONG_PTR value) override {
+      sets.emplace_back(property, value);
+      return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Query(GLOBALOPT_PROPERTIES, ULONG_PTR*) override { return E_NOTIMPL; }
+    std::vector<std::pair<GLOBALOPT_PROPERTIES, ULONG_PTR>> sets;
+  } recording;
+  ASSERT_EQ(LetFaultsEndTheProcess(&recording), S_OK);
+  ASSERT_EQ(recording.sets.size(), 1u);
+  EXPECT_EQ(recording.sets[0].first, COMGLB_EXCEPTION_HANDLING);
+  EXPECT_EQ(recording.sets[0].second, static_cast<ULONG_PTR>(COMGLB_EXCEPTION_DONOT_HANDLE_ANY));
+
+  win::ScopedComInit com(COINIT_APARTMENTTHREADED);
+  const HRESULT hr = LetFaultsEndTheProcess();
+  EXPECT_TRUE(hr == S_OK || hr == E_NOINTERFACE || hr == REGDB_E_CLASSNOTREG) << std::hex << hr;
+}
+
 // No engine library lies beside the test program, so binding fails with "file not found".
 TEST_F(InProcessObject, FailedBindingIsARunTimeErrorWithItsDescription) {
   LONG code = 77;
@@ -110,6 +139,141 @@ TEST_F(InProcessObject, LateBoundFailureArrivesAsAnException) {
   EXPECT_EQ(excep->scode, static_cast<SCODE>(0x800A0035));
   EXPECT_EQ(excep.description(), L"File not found: quandrelsdk.dll");
   ::VariantClear(&arg);
+}
+
+// Every entry point of the class and its class factory checks its arguments before it uses
+// them: missing or null arguments get a documented error and nothing is read or written
+// through them.
+TEST_F(InProcessObject, MissingAndNullArgumentsGetTheirDocumentedErrors) {
+  _QuandrelCom* object = object_.get();
+  static LPOLESTR known[] = {const_cast<LPOLESTR>(L"RunCmd2")};
+  static LPOLESTR nullName[] = {nullptr};
+  static VARIANT noArgs[1] = {};
+  static DISPID putId[] = {DISPID_PROPERTYPUT};
+  struct Case {
+    const char* what;
+    HRESULT (*call)(_QuandrelCom* object);
+    HRESULT expected;
+  } cases[] = {
+      {"no names, null name slot",
+       [](_QuandrelCom* o) {
+         DISPID id = 1234;
+         HRESULT hr = o->GetIDsOfNames(IID_NULL, nullName, 0, 0x409, &id);
+         EXPECT_EQ(id, 1234);  // nothing filled
+         return hr;
+       },
+       S_OK},
+      {"no names, null arrays",
+       [](_QuandrelCom* o) { return o->GetIDsOfNames(IID_NULL, nullptr, 0, 0x409, nullptr); },
+       S_OK},
+      {"null name array",
+       [](_QuandrelCom* o) {
+         DISPID id = 0;
+         return o->GetIDsOfNames(IID_NULL, nullptr, 1, 0x409, &id);
+       },
+       E_INVALIDARG},
+      {"null name",
+       [](_QuandrelCom* o) {
+         DISPID id = 0;
+         return o->GetIDsOfNames(IID_NULL, nullName, 1, 0x409, &id);
+       },
+       E_INVALIDARG},
+      {"null id array",
+       [](_QuandrelCom* o) { return o->GetIDsOfNames(IID_NULL, known, 1, 0x409, nullptr); },
+       E_POINTER},
+      {"null count slot", [](_QuandrelCom* o) { return o->GetTypeInfoCount(nullptr); }, E_POINTER},
+      {"null type info slot", [](_QuandrelCom* o) { return o->GetTypeInfo(0, 0x409, nullptr); },
+       E_POINTER},
+      {"type info index 1",
+       [](_QuandrelCom* o) {
+         ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
+         HRESULT hr = o->GetTypeInfo(1, 0x409, &info);
+         EXPECT_EQ(info, nullptr);
+         return hr;
+       },
+       DISP_E_BADINDEX},
+      {"null argument block",
+       [](_QuandrelCom* o) {
+         return o->Invoke(0x40030000, IID_NULL, 0x409, DISPATCH_PROPERTYGET, nullptr, nullptr,
+                          nullptr, nullptr);
+       },
+       E_INVALIDARG},
+      {"arguments counted but absent",
+       [](_QuandrelCom* o) {
+         DISPPARAMS params{nullptr, nullptr, 2, 0};
+         return o->Invoke(0x60030002, IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, nullptr,
+                          nullptr);
+       },
+       E_INVALIDARG},
+      {"named arguments counted but absent",
+       [](_QuandrelCom* o) {
+         DISPPARAMS params{noArgs, nullptr, 1, 1};
+         return o->Invoke(0x40030000, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &params, nullptr,
+                          nullptr, nullptr);
+       },
+       E_INVALIDARG},
+      {"more named arguments than arguments",
+       [](_QuandrelCom* o) {
+         DISPPARAMS params{noArgs, putId, 0, 1};
+         return o->Invoke(0x40030000, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &params, nullptr,
+                          nullptr, nullptr);
+       },
+       E_INVALIDARG},
+      {"interface other than IID_NULL",
+       [](_QuandrelCom* o) {
+         DISPPARAMS params{nullptr, nullptr, 0, 0};
+         return o->Invoke(0x40030000, IID_IDispatch, 0x409, DISPATCH_PROPERTYGET, &params, nullptr,
+                          nullptr, nullptr);
+       },
+       DISP_E_UNKNOWNINTERFACE},
+      {"no result slot for a property get",
+       [](_QuandrelCom* o) {
+         DISPPARAMS params{nullptr, nullptr, 0, 0};
+         return o->Invoke(0x40030000, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &params, nullptr,
+                          nullptr, nullptr);
+       },
+       S_OK},
+      {"null interface slot",
+       [](_QuandrelCom* o) { return o->QueryInterface(IID_IUnknown, nullptr); }, E_POINTER},
+      {"null switch slot", [](_QuandrelCom* o) { return o->get_g_isDebug(nullptr); }, E_POINTER},
+      {"null RunCmd result",
+       [](_QuandrelCom* o) { return o->RunCmd(nullptr, 0, VARIANT_FALSE, nullptr); }, E_POINTER},
+      {"null RunCmd2 result", [](_QuandrelCom* o) { return o->RunCmd2(nullptr, 0, nullptr); },
+       E_POINTER},
+      {"null QuandrelRunCmd result",
+       [](_QuandrelCom* o) { return o->QuandrelRunCmd(nullptr, nullptr); }, E_POINTER},
+      {"null Quandrel result", [](_QuandrelCom* o) { return o->Quandrel(nullptr, nullptr); },
+       E_POINTER},
+      {"error information of another interface",
+       [](_QuandrelCom* o) {
+         win::ComPtr<ISupportErrorInfo> support;
+         EXPECT_EQ(o->QueryInterface(IID_ISupportErrorInfo, support.put_void()), S_OK);
+         return support->InterfaceSupportsErrorInfo(IID_IDispatch);
+       },
+       S_FALSE},
+      {"class factory: null interface slot",
+       [](_QuandrelCom*) { return ClassFactory().QueryInterface(IID_IUnknown, nullptr); },
+       E_POINTER},
+      {"class factory: null object slot",
+       [](_QuandrelCom*) { return ClassFactory().CreateInstance(nullptr, IID_IDispatch, nullptr); },
+       E_POINTER},
+      {"class factory: aggregation",
+       [](_QuandrelCom* o) {
+         IUnknown* made = reinterpret_cast<IUnknown*>(1);
+         HRESULT hr =
+             ClassFactory().CreateInstance(o, IID_IUnknown, reinterpret_cast<void**>(&made));
+         EXPECT_EQ(made, nullptr);
+         return hr;
+       },
+       CLASS_E_NOAGGREGATION},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.call(object), c.expected);
+  }
+  // Nothing above kept or dropped a reference.
+  object_->AddRef();
+  EXPECT_EQ(object_->Release(), 1u);
 }
 
 TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
