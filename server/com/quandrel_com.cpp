@@ -81,6 +81,10 @@ HRESULT QuandrelCom::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DI
 HRESULT QuandrelCom::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                             VARIANT* result, EXCEPINFO* excep, UINT* argError) {
   if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  // The type information also lists what the interface inherits from IUnknown and IDispatch
+  // (DISPIDs below 0x60020000): invoked by DISPID, Release would drop a reference that the caller
+  // never had. Only the interface's own members are for late binding.
+  if (id >= 0x60000000 && id < 0x60020000) return DISP_E_MEMBERNOTFOUND;
   if (params == nullptr || params->cNamedArgs > params->cArgs ||
       (params->cArgs != 0 && params->rgvarg == nullptr) ||
       (params->cNamedArgs != 0 && params->rgdispidNamedArgs == nullptr))

@@ -46,12 +46,12 @@ TEST_F(BadInput, NullEmptyAndEmbeddedNulTexts) {
   VARIANT_BOOL started = VARIANT_TRUE;
   EXPECT_EQ(object_->RunCmd(nullptr, 0, VARIANT_TRUE, &started), S_OK);
   EXPECT_EQ(started, VARIANT_FALSE);
-  // The 8-bit command line ends at the NUL, as the platform reads it.
+  // The 8-bit command line would end at the NUL: the call is refused rather than cut.
   std::wstring withNul = ChildCommand({L"out", L"before"});
   withNul += std::wstring(L"\0 out after", 11);
   auto run = CallRunCmd2(object_.get(), withNul);
   EXPECT_EQ(run.hr, S_OK);
-  EXPECT_EQ(run.text, L"before\r\n");
+  EXPECT_EQ(run.text, kFailure);
   // Late-bound: a null string and an empty VARIANT are both the empty text.
   DispatchResult late;
   VARIANT nullText;
@@ -73,12 +73,11 @@ TEST_F(BadInput, NoNamesToLookUpIsAnEmptyAnswer) {
   ExpectServing();
 }
 
-TEST_F(BadInput, CharactersTheCodePageCannotHoldAndUnpairedSurrogates) {
+TEST_F(BadInput, CharactersTheCodePageCannotHoldAndUnpairedSurrogatesAreRefused) {
   for (const wchar_t* word : {L"\u4E2D\u6587", L"a\xD800z", L"\xDC00", L"\U0001F600"}) {
     auto run = CallRunCmd2(object_.get(), ChildCommand({L"out", word}));
     EXPECT_EQ(run.hr, S_OK);
-    EXPECT_FALSE(run.text.empty());
-    EXPECT_EQ(run.text.substr(run.text.size() - 2), L"\r\n");
+    EXPECT_EQ(run.text, kFailure);
   }
   ExpectServing();
 }

@@ -226,6 +226,13 @@ TEST_F(InProcessObject, MissingAndNullArgumentsGetTheirDocumentedErrors) {
                           nullptr, nullptr);
        },
        DISP_E_UNKNOWNINTERFACE},
+      {"an inherited member by its DISPID (Release)",
+       [](_QuandrelCom* o) {
+         DISPPARAMS params{nullptr, nullptr, 0, 0};
+         return o->Invoke(0x60000002, IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, nullptr,
+                          nullptr);
+       },
+       DISP_E_MEMBERNOTFOUND},
       {"no result slot for a property get",
        [](_QuandrelCom* o) {
          DISPPARAMS params{nullptr, nullptr, 0, 0};
@@ -296,6 +303,16 @@ TEST(MethodStatus, RunTimeErrorNumbersMapToTheirStatus) {
   EXPECT_EQ(HresultOfRuntimeError(kErrFileNotFound), static_cast<HRESULT>(0x800A0035));
   EXPECT_EQ(HresultOfRuntimeError(kErrDllLoadFailed), static_cast<HRESULT>(0x800A0030));
   EXPECT_EQ(HresultOfRuntimeError(kErrEntryPointNotFound), static_cast<HRESULT>(0x800A01C5));
+  // The wording package/README.txt documents for each.
+  EXPECT_EQ(DescriptionOfRuntimeError(kErrInvalidCall, L"U+FF02 at position 2"),
+            L"Invalid procedure call or argument: U+FF02 at position 2");
+  EXPECT_EQ(DescriptionOfRuntimeError(kErrDllLoadFailed, L"quandrelsdk.dll"),
+            L"Error in loading DLL: quandrelsdk.dll");
+  EXPECT_EQ(DescriptionOfRuntimeError(kErrFileNotFound, L"quandrelsdk.dll"),
+            L"File not found: quandrelsdk.dll");
+  EXPECT_EQ(DescriptionOfRuntimeError(kErrEntryPointNotFound,
+                                      L"KorvaneQuandrelConverter in quandrelsdk.dll"),
+            L"Can't find DLL entry point KorvaneQuandrelConverter in quandrelsdk.dll");
 }
 
 }  // namespace
