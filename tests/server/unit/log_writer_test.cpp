@@ -1,9 +1,13 @@
 // The log writer's file handling, on files in a private folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "methods/debug_log.h"
+#include "methods/log_line.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
+#include "win/module_path.h"
 #include "win/scoped_com_init.h"
 #include "win/unique_handle.h"
 
@@ -52,8 +56,25 @@ TEST_F(LogWriter, SwallowsAFileHeldByAnotherProgram) {
 TEST_F(LogWriter, SwallowsAFolderInThePlaceOfTheFile) {
   ASSERT_TRUE(::CreateDirectoryW(path_.c_str(), nullptr));
   AppendLogLine(path_, L"lost");
-  DWORD attributes = ::GetFileAttributesW(path_.c_str());
-  EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  // Nothing was written into or beside it, and the next line to a file arrives.
+  EXPECT_TRUE(::RemoveDirectoryW(path_.c_str()));
+  AppendLogLine(path_, L"after");
+  EXPECT_EQ(ReadFileBytes(path_), "after\r\n");
+}
+
+// The switch counts as set for any non-zero value, as C's TRUE (1) from a client that stores it
+// so, not only for VARIANT_TRUE.
+TEST_F(LogWriter, AnyNonZeroSwitchWritesTheLine) {
+  const std::wstring beside = LogFilePath(win::RunningExecutableFolder());
+  ::DeleteFileW(beside.c_str());
+  for (VARIANT_BOOL value : {VARIANT_BOOL{1}, VARIANT_BOOL{5}, VARIANT_TRUE, VARIANT_FALSE}) {
+    VARIANT_BOOL isDebug = value;
+    DebugLog(&isDebug).Write({L"switch ", value == VARIANT_FALSE ? L"off" : L"on"});
+  }
+  const std::string log = ReadFileBytes(beside);
+  ::DeleteFileW(beside.c_str());
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+  EXPECT_EQ(log.find("switch off"), std::string::npos);
 }
 
 TEST_F(LogWriter, SwallowsAMissingFolder) {
