@@ -10,7 +10,10 @@
 #               argument: quick, for fewer runs)
 #     runners   RunCmd and RunCmd2 against a registered copy of the server: capture speed, CPU
 #               while waiting, other clients' latency, handle counts (two to three minutes;
-#               argument: calls per method for the handle count)
+#               argument: calls per method for the handle count); "runners crowd <clients>
+#               <seconds>" instead prints only when the RunCmd2 calls of a crowd of clients
+#               return, each on a child silent that long, beside the bound of serving them in
+#               rounds of the nesting limit
 #     soak      10,000 mixed calls from the stress test's clients, half from one client, half
 #               from eight at once: calls per second, the server's handles and private memory
 #               before and after (about ten minutes; argument: calls)
