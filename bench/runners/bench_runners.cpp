@@ -256,18 +256,27 @@ int CrowdFigures(int clients, int seconds) {
   ::SetEvent(startEvent.get());
   double roundStart = -1;
   std::set<DWORD> childrenSeen;
-  std::vector<double> returned;  // seconds from the start, in the order seen
-  std::vector<bool> ended(processes.size(), false);
+  // Seconds from the start, in the order seen: RunCmd2 calls returned (the client's file), and
+  // clients ended (after releasing their object, a call that may queue behind others).
+  std::vector<double> returned, exited;
+  std::vector<bool> seenReturn(processes.size(), false), seenExit(processes.size(), false);
   unsigned long wrong = 0;
-  while (returned.size() < processes.size()) {
+  while (exited.size() < processes.size()) {
     if (roundStart < 0) {  // children of the first round may end before the last one starts
       for (DWORD id : ProcessIdsOf(L"runner_child.exe")) childrenSeen.insert(id);
       if (childrenSeen.size() >= firstRound) roundStart = Now() - begin;
     }
     for (size_t i = 0; i < processes.size(); ++i) {
-      if (ended[i] || ::WaitForSingleObject(processes[i].get(), 0) != WAIT_OBJECT_0) continue;
-      ended[i] = true;
-      returned.push_back(Now() - begin);
+      const bool ended = ::WaitForSingleObject(processes[i].get(), 0) == WAIT_OBJECT_0;
+      const std::wstring file = work + L"\\returned-" + std::to_wstring(i);
+      if (!seenReturn[i] &&
+          (ended || ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+        seenReturn[i] = true;
+        returned.push_back(Now() - begin);
+      }
+      if (seenExit[i] || !ended) continue;
+      seenExit[i] = true;
+      exited.push_back(Now() - begin);
       DWORD code = 0;
       ::GetExitCodeProcess(processes[i].get(), &code);
       wrong += code;
@@ -285,11 +294,12 @@ int CrowdFigures(int clients, int seconds) {
   std::printf("  the first round's %zu children started within %.1f s\n", firstRound, roundStart);
   for (int round = 1; round <= rounds; ++round) {
     const size_t index = std::min(static_cast<size_t>(round) * kLimit, returned.size()) - 1;
-    std::printf("  return %4zu (end of round %d) after %7.1f s\n", index + 1, round,
+    std::printf("  RunCmd2 return %4zu (end of round %d) after %7.1f s\n", index + 1, round,
                 returned[index]);
   }
   std::printf("  last return after %.1f s; rounds' bound %d x (%d s + %.1f s) = %.1f s\n",
               returned.back(), rounds, seconds, roundStart, rounds * (seconds + roundStart));
+  std::printf("  last client ended (object released) after %.1f s\n", exited.back());
   std::printf("  wrong results reported by the clients: %lu\n", wrong);
   size_t chars = 0;
   const double after = RunCmd2Seconds(keeper.get(), ChildCommand(L"out after"), &chars);

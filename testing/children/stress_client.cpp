@@ -4,7 +4,8 @@
 // With a start event it holds its calls open in the server: once it has its object it leaves
 // "ready-<client>" in the work folder and waits for the start event, and every RunCmd2 child
 // that echoes a marker first runs the given runner_child steps (e.g. "wait-event <name>",
-// "sleep <ms>").
+// "sleep <ms>"); once its calls have returned it leaves "returned-<client>", before it lets go
+// of its object (that release is a call to the server too, which may queue behind others).
 // Prints one line per wrong result and exits with their count (0: all right); a failure to
 // reach the server at all exits with 1000.
 #include <objbase.h>
@@ -134,6 +135,12 @@ int main(int argc, char** argv) {
         break;
       }
     }
+  }
+  if (held) {
+    const std::string returned = folder + "\\returned-" + client;
+    korvane::win::UniqueHandle file(::CreateFileA(returned.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) Wrong(-1, "returned file", HRESULT_FROM_WIN32(::GetLastError()));
   }
   return g_wrong;
 }
