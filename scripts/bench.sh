@@ -10,7 +10,10 @@
 #               argument: quick, for fewer runs)
 #     runners   RunCmd and RunCmd2 against a registered copy of the server: capture speed, CPU
 #               while waiting, other clients' latency, handle counts (two to three minutes;
-#               argument: calls per method for the handle count)
+#               argument: calls per method for the handle count); "runners crowd <clients>
+#               <seconds>" instead prints only when the RunCmd2 calls of a crowd of clients
+#               return, each on a child silent that long, beside the bound of serving them in
+#               rounds of the nesting limit
 #     fuzz      random calls through IDispatch and the dual interface against a registered copy
 #               of the server: faults, hangs, a histogram of answers (arguments: calls, default
 #               10,000; seed, default 1; a call number to replay that call alone, described)

@@ -1,7 +1,9 @@
 // Figures for the command runners, printed, not judged: RunCmd2's capture speed against a bare
 // program draining the same child, the server's CPU time and a second client's call latency
-// while RunCmd2 waits on a silent child, and the server's handle count across many calls.
+// while RunCmd2 waits on a silent child, and the server's handle count across many calls; or, in
+// its own run, the time a crowd of clients takes to get its RunCmd2 calls back.
 //   bench_runners.exe [calls per method for the handle count, default 1000] [capture]
+//   bench_runners.exe crowd <clients> <seconds each child stays silent>
 // ("capture" alone runs only the capture figures).
 #include <objbase.h>
 #include <tlhelp32.h>
@@ -11,16 +13,19 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "methods/message_pump.h"
 #include "methods/output_capture.h"
 #include "com/quandrel_com.h"
 #include "quandrelcom.h"
 #include "system_handles.h"
 #include "bench_support.h"
 #include "win/com_ptr.h"
+#include "win/scoped_com_init.h"
 #include "win/unique_bstr.h"
 #include "win/unique_handle.h"
 
@@ -202,9 +207,113 @@ void HandleFigures(_QuandrelCom* remote, DWORD serverPid, int calls) {
               static_cast<long long>(after) - static_cast<long long>(before), seconds);
 }
 
+// `clients` stress clients, each holding one RunCmd2 call open on a child silent for `seconds`,
+// all released at once: when their calls returned, beside the bound of serving them in rounds
+// of the nesting limit.
+int CrowdFigures(int clients, int seconds) {
+  constexpr int kLimit = korvane::server::kMaxNestedWaits;
+  korvane::bench::ServerCopy server(KORVANE_SERVER_EXE, L"crowd");
+  const std::wstring work = server.folder() + L"\\work";
+  ComPtr<_QuandrelCom> keeper;  // keeps one server running throughout
+  HRESULT hr = server.ok() && ::CreateDirectoryW(work.c_str(), nullptr)
+                   ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
+                                        IID__QuandrelCom, keeper.put_void())
+                   : E_FAIL;
+  if (FAILED(hr)) {
+    std::printf("cannot reach a registered server (0x%08lX)\n", static_cast<unsigned long>(hr));
+    return 1;
+  }
+  const std::wstring start = L"KorvaneCrowdBench-" + std::to_wstring(::GetCurrentProcessId());
+  UniqueHandle startEvent(::CreateEventW(nullptr, TRUE, FALSE, start.c_str()));
+  std::vector<UniqueHandle> processes;
+  std::printf("starting %d clients...\n", clients);
+  std::fflush(stdout);
+  for (int i = 0; i < clients; ++i) {
+    std::wstring commandLine = L"\"" + WindowsPathOf(KORVANE_STRESS_CLIENT) + L"\" \"" +
+                               WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" \"" + work + L"\" " +
+                               std::to_wstring(i) + L" 1 " + start + L" sleep " +
+                               std::to_wstring(seconds * 1000);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+      std::printf("cannot start client %d, error %lu\n", i, ::GetLastError());
+      ::SetEvent(startEvent.get());
+      return 1;
+    }
+    ::CloseHandle(info.hThread);
+    processes.emplace_back(info.hProcess);
+  }
+  for (int i = 0; i < clients; ++i) {  // each client holds its object before the calls begin
+    const std::wstring ready = work + L"\\ready-" + std::to_wstring(i);
+    while (::GetFileAttributesW(ready.c_str()) == INVALID_FILE_ATTRIBUTES &&
+           ::WaitForSingleObject(processes[i].get(), 100) == WAIT_TIMEOUT) {
+    }
+  }
+  const size_t firstRound = static_cast<size_t>(std::min(clients, kLimit));
+  const double begin = Now();
+  ::SetEvent(startEvent.get());
+  double roundStart = -1;
+  std::set<DWORD> childrenSeen;
+  // Seconds from the start, in the order seen: RunCmd2 calls returned (the client's file), and
+  // clients ended (after releasing their object, a call that may queue behind others).
+  std::vector<double> returned, exited;
+  std::vector<bool> seenReturn(processes.size(), false), seenExit(processes.size(), false);
+  unsigned long wrong = 0;
+  while (exited.size() < processes.size()) {
+    if (roundStart < 0) {  // children of the first round may end before the last one starts
+      for (DWORD id : ProcessIdsOf(L"runner_child.exe")) childrenSeen.insert(id);
+      if (childrenSeen.size() >= firstRound) roundStart = Now() - begin;
+    }
+    for (size_t i = 0; i < processes.size(); ++i) {
+      const bool ended = ::WaitForSingleObject(processes[i].get(), 0) == WAIT_OBJECT_0;
+      const std::wstring file = work + L"\\returned-" + std::to_wstring(i);
+      if (!seenReturn[i] &&
+          (ended || ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+        seenReturn[i] = true;
+        returned.push_back(Now() - begin);
+      }
+      if (seenExit[i] || !ended) continue;
+      seenExit[i] = true;
+      exited.push_back(Now() - begin);
+      DWORD code = 0;
+      ::GetExitCodeProcess(processes[i].get(), &code);
+      wrong += code;
+    }
+    ::Sleep(100);
+  }
+  const int rounds = (clients + kLimit - 1) / kLimit;
+  if (roundStart < 0) {  // some children ended between two looks: the bound is too low
+    std::printf("  note: only %zu children seen; the bound below leaves their start out\n",
+                childrenSeen.size());
+    roundStart = 0;
+  }
+  std::printf("crowd of %d clients, children silent %d s (nesting limit %d):\n", clients, seconds,
+              kLimit);
+  std::printf("  the first round's %zu children started within %.1f s\n", firstRound, roundStart);
+  for (int round = 1; round <= rounds; ++round) {
+    const size_t index = std::min(static_cast<size_t>(round) * kLimit, returned.size()) - 1;
+    std::printf("  RunCmd2 return %4zu (end of round %d) after %7.1f s\n", index + 1, round,
+                returned[index]);
+  }
+  std::printf("  last return after %.1f s; rounds' bound %d x (%d s + %.1f s) = %.1f s\n",
+              returned.back(), rounds, seconds, roundStart, rounds * (seconds + roundStart));
+  std::printf("  last client ended (object released) after %.1f s\n", exited.back());
+  std::printf("  wrong results reported by the clients: %lu\n", wrong);
+  size_t chars = 0;
+  const double after = RunCmd2Seconds(keeper.get(), ChildCommand(L"out after"), &chars);
+  std::printf("  a call afterwards: %zu chars in %.3f s\n", chars, after);
+  return wrong == 0 && chars > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "crowd") {
+    korvane::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
+    return CrowdFigures(std::atoi(argv[2]), std::atoi(argv[3]));
+  }
   int calls = argc > 1 ? std::atoi(argv[1]) : 1000;
   bool captureOnly = argc > 2 && std::string(argv[2]) == "capture";
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

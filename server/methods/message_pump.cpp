@@ -8,25 +8,27 @@ namespace korvane::server {
 
 namespace {
 
-// Waits open on this thread now: the depth of the wait being entered, once counted.
+// Waits open on this thread now, and whether it drains (DrainsAtDepth).
 thread_local int t_openWaits = 0;
+thread_local bool t_draining = false;
 
 // Counts one wait for its duration.
 class OpenWait {
  public:
-  OpenWait() : servesCalls_(ServesCallsAtDepth(++t_openWaits)) {}
+  OpenWait() : depth_(++t_openWaits) { t_draining = DrainsAtDepth(depth_, t_draining); }
   OpenWait(const OpenWait&) = delete;
   OpenWait& operator=(const OpenWait&) = delete;
-  ~OpenWait() { --t_openWaits; }
-  bool servesCalls() const { return servesCalls_; }
+  ~OpenWait() { t_draining = DrainsAtDepth(--t_openWaits, t_draining); }
+  // Asked at every wake-up: the calls served inside the wait may have started or ended a drain.
+  bool servesCalls() const { return ServesCallsAtDepth(depth_, t_draining); }
 
  private:
-  bool servesCalls_;
+  int depth_;
 };
 
-// Dispatches everything queued now. WM_QUIT is kept aside rather than posted again here, which
-// would make the wait wake at once, again and again.
-void DispatchQueued(std::optional<WPARAM>& quit) {
+// Dispatches the first queued message other than WM_QUIT, if any. WM_QUIT is kept aside rather
+// than posted again here, which would make the wait wake at once, again and again.
+void DispatchOne(std::optional<WPARAM>& quit) {
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
@@ -35,11 +37,13 @@ void DispatchQueued(std::optional<WPARAM>& quit) {
     }
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
+    return;
   }
 }
 
-// One wait and what it woke for; messages only when `serveCalls`. Returns false when the wait
-// itself failed.
+// One wait and what it woke for; messages only when `serveCalls`. A signalled handle comes
+// before the queue: the wait reports the lowest index that is ready, and the queue's is last.
+// Returns false when the wait itself failed.
 bool WaitOnce(std::vector<HANDLE>& pending, DWORD timeoutMs, bool serveCalls,
               std::optional<WPARAM>& quit) {
   const DWORD count = static_cast<DWORD>(pending.size());
@@ -57,7 +61,7 @@ bool WaitOnce(std::vector<HANDLE>& pending, DWORD timeoutMs, bool serveCalls,
   if (woke < WAIT_OBJECT_0 + count) {
     pending.erase(pending.begin() + (woke - WAIT_OBJECT_0));
   } else if (woke == WAIT_OBJECT_0 + count) {
-    DispatchQueued(quit);
+    DispatchOne(quit);
   } else if (woke >= WAIT_ABANDONED_0 && woke < WAIT_ABANDONED_0 + count) {
     // An abandoned mutex is signalled as well: nothing more will happen to it.
     pending.erase(pending.begin() + (woke - WAIT_ABANDONED_0));

@@ -1,8 +1,11 @@
 // One client of the stress test: its own object, a mix of every method, every result checked.
-//   stress_client <runner_child.exe> <work folder> <client number> <calls> [<start> <release>]
-// With the two event names it holds its calls open in the server: once it has its object it
-// leaves "ready-<client>" in the work folder and waits for the start event, and every RunCmd2
-// child that echoes a marker first waits for the release event.
+//   stress_client <runner_child.exe> <work folder> <client number> <calls>
+//                 [<start event> <child step>...]
+// With a start event it holds its calls open in the server: once it has its object it leaves
+// "ready-<client>" in the work folder and waits for the start event, and every RunCmd2 child
+// that echoes a marker first runs the given runner_child steps (e.g. "wait-event <name>",
+// "sleep <ms>"); once its calls have returned it leaves "returned-<client>", before it lets go
+// of its object (that release is a call to the server too, which may queue behind others).
 // Prints one line per wrong result and exits with their count (0: all right); a failure to
 // reach the server at all exits with 1000.
 #include <objbase.h>
@@ -47,15 +50,15 @@ std::wstring Hex(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5 && argc != 7) {
+  if (argc != 5 && argc < 7) {
     std::printf(
         "usage: stress_client <runner_child.exe> <work folder> <client> <calls> "
-        "[<start event> <release event>]\n");
+        "[<start event> <child step>...]\n");
     return 1000;
   }
-  const bool held = argc == 7;
-  const std::wstring waitFirst =
-      held ? L" wait-event " + korvane::win::FromAnsi(argv[6]) : std::wstring();
+  const bool held = argc >= 7;
+  std::wstring waitFirst;
+  for (int i = 6; i < argc; ++i) waitFirst += L" " + korvane::win::FromAnsi(argv[i]);
   const std::wstring child = L"\"" + korvane::win::FromAnsi(argv[1]) + L"\"";
   const std::string folder = argv[2];
   const std::string client = argv[3];
@@ -132,6 +135,12 @@ int main(int argc, char** argv) {
         break;
       }
     }
+  }
+  if (held) {
+    const std::string returned = folder + "\\returned-" + client;
+    korvane::win::UniqueHandle file(::CreateFileA(returned.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) Wrong(-1, "returned file", HRESULT_FROM_WIN32(::GetLastError()));
   }
   return g_wrong;
 }

@@ -27,13 +27,38 @@ TEST(RunCmd2Pieces, FailedPumpingWaitReturnsAtOnceWithItsError) {
   EXPECT_EQ(pending.size(), 1u);
 }
 
+// Whether a wait serves calls and whether the thread drains, at the edges of the limit and of
+// the mark where a drain ends.
+TEST(RunCmd2Pieces, WaitsServeBelowTheLimitUnlessDrainingAndADrainLastsDownToTheMark) {
+  using server::kDrainedDepth;
+  using server::kMaxNestedWaits;
+  struct Case {
+    int depth;
+    bool drained;  // before the depth changed to `depth`
+    bool serves;
+    bool drains;
+  };
+  const Case cases[] = {
+      {1, false, true, false},
+      {kDrainedDepth, false, true, false},
+      {kMaxNestedWaits - 1, false, true, false},
+      {kMaxNestedWaits, false, false, true},  // the limit starts a drain
+      {kMaxNestedWaits - 1, true, false, true},
+      {kDrainedDepth + 1, true, false, true},
+      {kDrainedDepth, true, true, false},  // the mark ends it
+      {0, true, true, false},
+  };
+  for (const Case& c : cases) {
+    const bool drains = server::DrainsAtDepth(c.depth, c.drained);
+    EXPECT_EQ(drains, c.drains) << "depth " << c.depth << ", drained before " << c.drained;
+    EXPECT_EQ(server::ServesCallsAtDepth(c.depth, drains), c.serves) << "depth " << c.depth;
+  }
+}
+
 // Each action posts the next one, then waits once, as a call whose RunCmd2 waits: every wait
 // below the deepest serves the next action nested inside it, the deepest serves none, so the
-// actions past it run one at a time once an inner wait has returned, never deeper.
+// actions past it run once the waits above the mark have returned, never deeper.
 TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneReturns) {
-  EXPECT_TRUE(server::ServesCallsAtDepth(1));
-  EXPECT_TRUE(server::ServesCallsAtDepth(server::kMaxNestedWaits - 1));
-  EXPECT_FALSE(server::ServesCallsAtDepth(server::kMaxNestedWaits));
   MessageWindow window;
   constexpr int kActions = server::kMaxNestedWaits + 2;
   int ran = 0, open = 0, deepest = 0;
@@ -49,9 +74,77 @@ TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneR
     waitOnce();
   };
   window.Post(action);
-  waitOnce();
+  // Each wait serves one message at most: the loop outside the waits takes up the rest.
+  for (int pass = 0; ran < kActions && pass < kActions; ++pass) waitOnce();
   EXPECT_EQ(ran, kActions);
   EXPECT_EQ(deepest, server::kMaxNestedWaits - 1);
+}
+
+// A crowd of calls whose children run: once the nesting reaches the limit, the waits above the
+// mark only wait for their children, which end from the top down on another thread; the call
+// queued meanwhile runs only when the wait at the mark serves again, inside exactly as many
+// waits as the mark, and not inside a wait that had to return first.
+TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheMarkReturned) {
+  constexpr int kLimit = server::kMaxNestedWaits;
+  MessageWindow window;
+  std::vector<UniqueHandle> ended(kLimit + 1);  // by the depth of the wait for it
+  for (UniqueHandle& event : ended) event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  int open = 0;
+  std::vector<int> ranInside;
+  std::thread ender;
+  auto wait = [&] {
+    std::vector<HANDLE> pending{ended[++open].get()};
+    EXPECT_EQ(WaitForAllPumping(pending), S_OK);
+    --open;
+  };
+  std::function<void()> action = [&] {
+    ranInside.push_back(open);
+    if (ranInside.size() == static_cast<size_t>(kLimit)) {  // the call past the limit
+      for (UniqueHandle& event : ended) ::SetEvent(event.get());
+      return;
+    }
+    window.Post(action);
+    if (open == kLimit - 1)
+      ender = std::thread([&] {
+        for (int depth = kLimit; depth > server::kDrainedDepth; --depth)
+          ::SetEvent(ended[depth].get());
+      });
+    wait();
+  };
+  window.Post(action);
+  wait();
+  if (ender.joinable()) ender.join();
+  std::vector<int> expected;
+  for (int depth = 1; depth < kLimit; ++depth) expected.push_back(depth);
+  expected.push_back(server::kDrainedDepth);
+  EXPECT_EQ(ranInside, expected);
+}
+
+// A wait looks at its own handle before each message it serves: once the handle is signalled it
+// returns, and what is still queued waits for whoever pumps next. PumpFor serves one message.
+TEST(RunCmd2Pieces, WaitWhoseHandleIsSignalledReturnsWithoutDispatchingWhatIsQueued) {
+  constexpr int kQueued = 3;
+  // 0: the handle is signalled before the wait; n: by the n-th message dispatched. -1: PumpFor.
+  for (int signalledBy : {0, 1, 2, -1}) {
+    MessageWindow window;
+    UniqueHandle ended(::CreateEventW(nullptr, TRUE, signalledBy == 0, nullptr));
+    int dispatched = 0;
+    for (int i = 0; i < kQueued; ++i)
+      window.Post([&] {
+        if (++dispatched == signalledBy) ::SetEvent(ended.get());
+      });
+    std::vector<HANDLE> pending{ended.get()};
+    if (signalledBy < 0) {
+      EXPECT_EQ(server::PumpFor(pending, 0), S_OK);
+      EXPECT_EQ(dispatched, 1);
+    } else {
+      EXPECT_EQ(WaitForAllPumping(pending), S_OK);
+      EXPECT_EQ(dispatched, signalledBy) << "signalled by message " << signalledBy;
+    }
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    EXPECT_EQ(dispatched, kQueued) << "messages were lost, signalled by " << signalledBy;
+  }
 }
 
 struct Pipe {
