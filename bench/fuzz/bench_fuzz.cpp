@@ -619,6 +619,7 @@ const char* NameOf(HRESULT hr) {
       {0x8002000E, "DISP_E_BADPARAMCOUNT"},
       {0x8002000F, "DISP_E_PARAMNOTOPTIONAL"},
       {0x80020011, "DISP_E_NOTACOLLECTION"},
+      {0x800A0005, "run-time error 5 (Invalid procedure call or argument)"},
       {0x800A0006, "run-time error 6 (Overflow)"},
       {0x800A0035, "run-time error 53 (File not found)"},
       {0x800703E6, "ERROR_NOACCESS (server fault)"},
