@@ -160,5 +160,40 @@ TEST(SelfCheckFacts, TypeLibContentIsReadFromTheFileWithoutRegisteringIt) {
   EXPECT_TRUE(FAILED(ReadTypeLibContent(dir / L"missing.tlb").loaded));
 }
 
+TEST(SelfCheckFacts, EngineLibraryIsReadUpToItsCap) {
+  struct Case {
+    const char* name;
+    uint64_t size;  // 0: the reference engine's library
+    bool tooLarge;
+    bool exports;
+  } cases[] = {
+      {"the reference engine", 0, false, true},
+      {"exactly the cap", kMaxLibraryBytes, false, false},
+      {"one byte more", kMaxLibraryBytes + 1, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir(L"engine");
+    const std::wstring exe = dir / L"QuandrelCom.exe";
+    const std::wstring library = dir / L"quandrelsdk.dll";
+    test::WriteFileBytes(exe, "MZ");
+    if (c.size == 0) {
+      test::CopyFileOrFail(test::WindowsPathOf(KORVANE_ENGINE_SDK), library);
+    } else {
+      win::UniqueHandle file(::CreateFileW(library.c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      LARGE_INTEGER end;
+      end.QuadPart = static_cast<LONGLONG>(c.size);
+      ASSERT_TRUE(::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) &&
+                  ::SetEndOfFile(file.get()));
+    }
+    const CheckFacts facts = GatherCheckFacts(exe);
+    EXPECT_TRUE(facts.libraryPresent);
+    EXPECT_EQ(facts.libraryTooLarge, c.tooLarge);
+    EXPECT_EQ(facts.library.exportNames == std::vector<std::string>{"KorvaneQuandrelConverter"},
+              c.exports);
+  }
+}
+
 }  // namespace
 }  // namespace korvane::server
