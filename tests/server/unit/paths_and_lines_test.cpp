@@ -17,10 +17,10 @@
 namespace korvane::server {
 namespace {
 
-using test::Narrow;
 using win::FolderOfPath;
 using win::FromAnsi;
 using win::ToAnsi;
+using test::Narrow;
 
 TEST(ServerPaths, FolderOfProgramKeepsOnlyTheRootBackslash) {
   EXPECT_EQ(FolderOfPath(L"C:\\Tools\\QuandrelCom.exe"), L"C:\\Tools");
