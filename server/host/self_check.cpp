@@ -193,14 +193,16 @@ void ConcludeInstall(const CheckFacts& facts, Report& out) {
                   (view.localServer.found && view.localServer.from == RegistrationScope::kMachine &&
                    view.server.exists && SamePath(view.server.fullPath, facts.exePath));
   if (!machineWide) return;
+  bool allRead = true;
   for (const GuardedFile& file : facts.install.files) {
-    if (FAILED(file.read))
-      out.Info(L"Who may change " + file.path + L" cannot be told (error " + HexCode(file.read) +
-               L").");
+    if (SUCCEEDED(file.read)) continue;
+    allRead = false;
+    out.Info(L"Who may change " + file.path + L" cannot be told (error " + HexCode(file.read) +
+             L").");
   }
   const std::vector<std::wstring> problems = ChangeableByOthers(facts.install);
   for (const std::wstring& problem : problems) out.Problem(problem);
-  if (problems.empty())
+  if (problems.empty() && allRead)
     out.Ok(L"only administrators may change the server's folder, the server and the engine files");
 }
 

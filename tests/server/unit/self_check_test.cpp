@@ -337,6 +337,7 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
     std::function<void(CheckFacts&)> breakIt;
     int problems;
     std::vector<std::wstring> said;
+    std::vector<std::wstring> notSaid = {};
   } cases[] = {
       {"healthy",
        [](CheckFacts&) {},
@@ -517,11 +518,13 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
          for (ViewFacts& v : f.views) v.localServer.from = RegistrationScope::kUser;
        },
        0,
-       {L"OK       64-bit view: class"}},
+       {L"OK       64-bit view: class"},
+       {L"may change"}},
       {"folder whose access list cannot be read",
        [](CheckFacts& f) { f.install.files[0].read = E_ACCESSDENIED; },
        0,
-       {L"INFO     Who may change C:\\Q cannot be told (error 0x80070005)."}},
+       {L"INFO     Who may change C:\\Q cannot be told (error 0x80070005)."},
+       {L"only administrators may change"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
