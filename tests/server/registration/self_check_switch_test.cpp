@@ -3,18 +3,12 @@
 // the check itself changes nothing in the registry or the folder.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
-#include <sddl.h>
-
 #include <functional>
 
 #include "host/registration.h"
 #include "registry_tree.h"
 #include "server_install.h"
-#include "win/unique_handle.h"
 #include "win/unique_hkey.h"
-#include "win/unique_local.h"
 
 namespace korvane::test {
 namespace {
@@ -41,19 +35,6 @@ void SetText(REGSAM view, const std::wstring& key, const wchar_t* name, const st
 }
 
 const std::wstring kLocalServer = std::wstring(L"CLSID\\") + kClsidText + L"\\LocalServer32";
-
-// Replaces the access list of a file or folder as a whole.
-void SetAccessList(const std::wstring& path, const wchar_t* sddl) {
-  win::UniqueLocal<> descriptor;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
-                                                                     descriptor.put(), nullptr));
-  win::UniqueHandle file(::CreateFileW(path.c_str(), WRITE_DAC | READ_CONTROL,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                       nullptr));
-  ASSERT_TRUE(file) << "error " << ::GetLastError();
-  ASSERT_TRUE(::SetKernelObjectSecurity(file.get(), DACL_SECURITY_INFORMATION, descriptor.get()));
-}
 
 int Count(const std::string& text, const std::string& part) {
   int n = 0;

@@ -21,6 +21,7 @@
 namespace korvane::server {
 namespace {
 
+using test::SetAccessList;
 using test::TempDir;
 
 std::wstring OwnSid() {
@@ -34,21 +35,6 @@ std::wstring OwnSid() {
   EXPECT_TRUE(
       ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, text.put()));
   return text.get();
-}
-
-// Replaces the access list of `path` with the one `sddl` ("D:...") spells, as a whole (Wine's
-// SetNamedSecurityInfoW mixes the parent folder's entries in).
-void SetAccessList(const std::wstring& path, const std::wstring& sddl) {
-  win::UniqueLocal<> descriptor;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
-                                                                     descriptor.put(), nullptr));
-  win::UniqueHandle file(::CreateFileW(path.c_str(), WRITE_DAC | READ_CONTROL,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                       nullptr));
-  ASSERT_TRUE(file) << "error " << ::GetLastError();
-  ASSERT_TRUE(::SetKernelObjectSecurity(file.get(), DACL_SECURITY_INFORMATION, descriptor.get()))
-      << "error " << ::GetLastError();
 }
 
 TEST(SelfCheckFacts, LogFolderAccessAsksTheFolderOrTheLogForThisUser) {
