@@ -33,6 +33,15 @@ inline DWORD Win32ErrorOf(HRESULT hr) noexcept {
     if (FAILED(korvane_hr_)) return korvane_hr_; \
   } while (0)
 
+// Returns a Win32 status of `expr` (ERROR_SUCCESS on success, as the registry and security
+// functions return it) as an HRESULT from the calling function when it is a failure.
+#define KORVANE_RETURN_IF_WIN32_ERROR(expr)                     \
+  do {                                                          \
+    const DWORD korvane_status_ = static_cast<DWORD>(expr);     \
+    if (korvane_status_ != ERROR_SUCCESS)                       \
+      return ::korvane::win::HresultFromWin32(korvane_status_); \
+  } while (0)
+
 // Returns the calling thread's last error as an HRESULT when `condition` holds.
 #define KORVANE_RETURN_LAST_ERROR_IF(condition)                 \
   do {                                                          \

@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "korvane_version.h"
 #include "host/registration.h"
 #include "host/self_check.h"
+#include "host/self_check_facts.h"
 #include "win/module_path.h"
 #include "host/server_loop.h"
 #include "host/server_switch.h"
@@ -49,6 +51,12 @@ HRESULT Register(RegistrationScope scope, bool add) {
   } else if (SUCCEEDED(hr)) {
     TellUser(add ? L"QuandrelCom: registered in " + where + L"."
                  : L"QuandrelCom: unregistered from " + where + L".");
+    // Registered all the same: installers and scripts rely on the switch succeeding.
+    if (add && scope == RegistrationScope::kMachine) {
+      for (const std::wstring& problem :
+           ChangeableByOthers(GatherInstallSecurity(korvane::win::RunningExecutablePath())))
+        TellUser(L"QuandrelCom: warning: " + problem);
+    }
   } else {
     std::wstring line = std::wstring(L"QuandrelCom: ") +
                         (add ? L"registration in " : L"unregistration from ") + where +
@@ -89,16 +97,13 @@ void TellVersionAndUsage() {
   TellUser(L"  /Check                check what clients will find (registry, engine files);");
   TellUser(L"                        changes nothing, exits with the number of problems");
   TellUser(L"  /?                    show this text");
-  TellUser(L"Exit code: 0 done, 1 left in place (registered to another copy), else an HRESULT.");
+  TellUser(L"Exit code: 0 done, 1 left in place (registered to another copy), else an HRESULT");
+  TellUser(L"(0x8007000E out of memory, 0x8000FFFF an unexpected failure).");
   TellUser(L"Started by COM (-Embedding) it serves Korvane.QuandrelCom.");
 }
 
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // No system dialog (missing disk, file error box) may ever wait for a user.
-  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-
+// Runs the switch the command line names; returns the exit code.
+int Run() {
   HRESULT hr = S_OK;
   switch (ParseServerAction(ArgumentsOf(::GetCommandLineW()))) {
     case ServerAction::kServe:
@@ -129,4 +134,29 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       break;
   }
   return static_cast<int>(hr);
+}
+
+// Tells the user, if telling does not fail too.
+void TellFailure(const wchar_t* line) noexcept {
+  try {
+    TellUser(line);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // No system dialog (missing disk, file error box) may ever wait for a user.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // Nothing leaves the program as an exception: the user gets a line and an exit code.
+  try {
+    return Run();
+  } catch (const std::bad_alloc&) {
+    TellFailure(L"QuandrelCom: out of memory.");
+    return static_cast<int>(E_OUTOFMEMORY);
+  } catch (...) {
+    TellFailure(L"QuandrelCom: unexpected failure.");
+    return static_cast<int>(E_UNEXPECTED);
+  }
 }

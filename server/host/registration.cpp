@@ -8,6 +8,7 @@
 #include "quandrelcom.h"
 #include "win/guid_text.h"
 #include "win/module_path.h"
+#include "win/registry.h"
 #include "win/result.h"
 #include "win/unique_local.h"
 
@@ -34,10 +35,7 @@ using Entry = RegistryRow;
 
 using Keys = RegistrationKeys;
 
-bool SameText(std::wstring_view a, std::wstring_view b) {
-  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
+using win::SameText;
 
 // COM finds the AppID of a server that does not call CoInitializeSecurity by its file name.
 std::wstring ExecutableNameKey(std::wstring_view exePath) {
@@ -264,28 +262,13 @@ HRESULT DeleteTree(const ClassesView& at, const std::wstring& path) {
 // A text value (nullptr: the default value); `found` says whether there was one.
 std::wstring TextValue(const ClassesView& at, const std::wstring& path, const wchar_t* name,
                        bool* found) {
-  *found = false;
-  win::UniqueHkey key;
-  if (::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_QUERY_VALUE | at.view, key.put()) !=
-      ERROR_SUCCESS)
-    return {};
-  DWORD bytes = 0;
-  if (::RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
-      ERROR_SUCCESS)
-    return {};
-  std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-  bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-  if (::RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
-      ERROR_SUCCESS)
-    return {};
-  value.resize(::lstrlenW(value.c_str()));
-  *found = true;
-  return value;
+  std::optional<std::wstring> value = win::ReadText(at.root, path, name, at.view);
+  *found = value.has_value();
+  return value.value_or(std::wstring());
 }
 
 bool KeyExists(const ClassesView& at, const std::wstring& path) {
-  win::UniqueHkey key;
-  return ::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_READ | at.view, key.put()) == ERROR_SUCCESS;
+  return win::KeyExists(at.root, path, at.view);
 }
 
 // The server that a key's default value names (quoted or not), and whether that is `exePath`.

@@ -1,13 +1,13 @@
 #include "host/self_check.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "quandrelsdk.h"
-#include "win/file_bytes.h"
 #include "win/module_path.h"
-#include "win/unique_handle.h"
-#include "win/unique_hkey.h"
+#include "win/registry.h"
 
 namespace korvane::server {
 
@@ -15,10 +15,7 @@ namespace {
 
 constexpr wchar_t kPlatforms[2][6] = {L"win32", L"win64"};
 
-bool SameText(std::wstring_view a, std::wstring_view b) {
-  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
+using win::SameText;
 
 std::wstring ViewLabel(REGSAM view) {
   if (view == KEY_WOW64_64KEY) return L"64-bit view: ";
@@ -33,6 +30,16 @@ std::wstring ClientsOf(REGSAM view) {
 }
 
 std::wstring Quoted(std::wstring_view text) { return L"\"" + std::wstring(text) + L"\""; }
+
+std::wstring HexCode(HRESULT hr) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+std::wstring TypeLibVersion(const TypeLibContent& content) {
+  return std::to_wstring(content.major) + L"." + std::to_wstring(content.minor);
+}
 
 std::wstring DefectText(win::PeDefect defect) {
   switch (defect) {
@@ -76,17 +83,35 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   } else {
     out.Ok(at + L"class " + keys.clsid + L" from " + ClassesRootName(view.localServer.from) +
            (view.localServer.hidesMachine ? L", which hides the machine-wide registration" : L""));
-    if (!view.localServer.hasValue || view.server.path.empty()) {
+    const ServerCommand command = ParseServerCommand(view.localServer.data);
+    if (!view.localServer.hasValue || command.program.empty()) {
       out.Problem(at + L"LocalServer32 of the class names no program: COM cannot start a server." +
                   fix);
+    } else if (!IsFullyQualified(command.program)) {
+      out.Problem(at + L"LocalServer32 names " + command.program +
+                  L", which is not a full path: COM looks for it in whatever folder it starts "
+                  L"in, not in the server's, and " +
+                  ClientsOf(view.view) + L" get error 429." + fix);
     } else if (!view.server.exists) {
-      out.Problem(at + L"LocalServer32 names " + view.server.path +
+      out.Problem(at + L"LocalServer32 names " + command.program +
                   L", which does not exist (moved or deleted): COM cannot start it." + fix);
     } else if (!SamePath(view.server.fullPath, facts.exePath)) {
-      out.Problem(at + L"LocalServer32 names another copy, " + view.server.path + L": " +
+      out.Problem(at + L"LocalServer32 names another copy, " + command.program + L": " +
                   ClientsOf(view.view) + L" start that one, not this one. Fix: run " +
                   Quoted(facts.exePath) +
                   L" /RegServer to serve from this copy, or run /Check from that one.");
+    } else if (!command.triedFirst.empty()) {
+      std::wstring tried;
+      for (const std::wstring& program : command.triedFirst)
+        tried += (tried.empty() ? L"" : L", then ") + program;
+      out.Problem(at + L"LocalServer32 is not quoted and its path holds a blank: COM tries " +
+                  tried + L" first, and a program placed there runs instead of this server (" +
+                  ClientsOf(view.view) + L" then get error 429)." + fix);
+    } else if (!command.arguments.empty()) {
+      out.Problem(at + L"LocalServer32 has " + Quoted(command.arguments) +
+                  L" after the program: COM adds -Embedding, the server refuses two switches, "
+                  L"and " +
+                  ClientsOf(view.view) + L" get error 429." + fix);
     } else {
       out.Ok(at + L"LocalServer32 starts this executable");
     }
@@ -102,45 +127,83 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
     out.Ok(at + L"ProgID " + keys.progId + L" names the class");
   }
 
+  const std::wstring version = keys.versionKey.substr(keys.libraryKey.size() + 1);
+  auto valueOr = [](const MergedValue& value) {
+    return value.hasValue ? value.data : std::wstring(L"(none)");
+  };
   const bool proxyStubRight =
       view.proxyStub.hasValue && SameText(view.proxyStub.data, kAutomationMarshaller);
   const bool typeLibRight =
-      view.interfaceTypeLib.hasValue && SameText(view.interfaceTypeLib.data, keys.libid);
+      view.interfaceTypeLib.hasValue && SameText(view.interfaceTypeLib.data, keys.libid) &&
+      view.interfaceTypeLibVersion.hasValue && view.interfaceTypeLibVersion.data == version;
   if (!view.proxyStub.found && !view.interfaceTypeLib.found) {
     out.Problem(at + keys.interfaceKey + L" is not registered: early-bound " +
                 ClientsOf(view.view) + L" get \"Interface not registered\" (0x80040155)." + fix);
   } else if (!proxyStubRight || !typeLibRight) {
-    out.Problem(at + keys.interfaceKey + L" has ProxyStubClsid32 " +
-                (view.proxyStub.hasValue ? view.proxyStub.data : L"(none)") + L" and TypeLib " +
-                (view.interfaceTypeLib.hasValue ? view.interfaceTypeLib.data : L"(none)") +
-                L", not the automation marshaller " + kAutomationMarshaller + L" and " +
-                keys.libid + L": calls through the interface cannot be marshalled." + fix);
+    out.Problem(at + keys.interfaceKey + L" has ProxyStubClsid32 " + valueOr(view.proxyStub) +
+                L" and TypeLib " + valueOr(view.interfaceTypeLib) + L" version " +
+                valueOr(view.interfaceTypeLibVersion) + L", not the automation marshaller " +
+                kAutomationMarshaller + L" and " + keys.libid + L" version " + version +
+                L": calls through the interface cannot be marshalled." + fix);
   } else {
     out.Ok(at + keys.interfaceKey + L": proxy/stub by the automation marshaller, type library " +
-           keys.libid);
+           keys.libid + L" version " + version);
   }
 
   bool anyEntry = false;
   for (int i = 0; i < 2; ++i) {
     const MergedValue& entry = view.typeLib[i];
     const NamedFile& file = view.typeLibFile[i];
+    const TypeLibContent& content = view.typeLibContent[i];
     if (!entry.found) continue;
     anyEntry = true;
     const std::wstring name = at + L"type library entry " + kPlatforms[i];
     if (!entry.hasValue || file.path.empty()) {
       out.Problem(name + L" names no file: the interface cannot be marshalled." + fix);
+    } else if (!IsFullyQualified(file.path)) {
+      out.Problem(name + L" names " + file.path +
+                  L", which is not a full path: the interface cannot be marshalled." + fix);
     } else if (!file.exists) {
       out.Problem(name + L" names " + file.path +
                   L", which does not exist: the interface cannot be marshalled." + fix);
+    } else if (FAILED(content.loaded)) {
+      out.Problem(name + L" names " + file.path + L", which holds no type library (error " +
+                  HexCode(content.loaded) + L"): the interface cannot be marshalled." + fix);
+    } else if (!SameText(content.libid, keys.libid) || TypeLibVersion(content) != version) {
+      out.Problem(name + L" names " + file.path + L", which holds type library " + content.libid +
+                  L" version " + TypeLibVersion(content) + L", not " + keys.libid + L" version " +
+                  version + L": the interface cannot be marshalled." + fix);
     } else {
       out.Ok(name + L": " + file.path +
-             (SamePath(file.fullPath, facts.exePath) ? L" (this executable)" : L" (exists)"));
+             (SamePath(file.fullPath, facts.exePath) ? L" (this executable)" : L" (exists)") +
+             L", holds the type library");
     }
   }
   if (!anyEntry) {
     out.Problem(at + keys.versionKey + L" has no win32 or win64 entry: early-bound " +
                 ClientsOf(view.view) + L" get \"Interface not registered\" (0x80040155)." + fix);
   }
+}
+
+// Only a machine-wide registration runs the server for users other than the one who installed it.
+void ConcludeInstall(const CheckFacts& facts, Report& out) {
+  bool machineWide = false;
+  for (const ViewFacts& view : facts.views)
+    machineWide = machineWide ||
+                  (view.localServer.found && view.localServer.from == RegistrationScope::kMachine &&
+                   view.server.exists && SamePath(view.server.fullPath, facts.exePath));
+  if (!machineWide) return;
+  bool allRead = true;
+  for (const GuardedFile& file : facts.install.files) {
+    if (SUCCEEDED(file.read)) continue;
+    allRead = false;
+    out.Info(L"Who may change " + file.path + L" cannot be told (error " + HexCode(file.read) +
+             L").");
+  }
+  const std::vector<std::wstring> problems = ChangeableByOthers(facts.install);
+  for (const std::wstring& problem : problems) out.Problem(problem);
+  if (problems.empty() && allRead)
+    out.Ok(L"only administrators may change the server's folder, the server and the engine files");
 }
 
 void ConcludeEngine(const CheckFacts& facts, Report& out) {
@@ -155,6 +218,10 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
     out.Problem(library + L" is not in " + folder +
                 L": Quandrel fails with error 53 (File not found). Fix: copy the engine's " +
                 library + L" and " + program + L" into " + folder + L".");
+  } else if (facts.libraryTooLarge) {
+    out.Info(library + L" is larger than " + std::to_wstring(kMaxLibraryBytes >> 20) +
+             L" MiB, more than any engine library: /Check does not read it, so whether Quandrel "
+             L"can load it is not checked.");
   } else if (facts.library.defect != win::PeDefect::kNone) {
     out.Problem(library + L" cannot be loaded: " + DefectText(facts.library.defect) +
                 L"; Quandrel fails with error 48 (Error in loading DLL). Fix: copy the engine's "
@@ -185,6 +252,8 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
     out.Ok(program + L" is present");
   }
 
+  ConcludeInstall(facts, out);
+
   switch (facts.logFolder) {
     case FolderAccess::kWritable:
       out.Info(folder + L" is writable for this user: EnableDebugLog can write _debug.log there.");
@@ -202,23 +271,136 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
 
 }  // namespace
 
-std::wstring ServerPathOf(std::wstring_view value) {
-  while (!value.empty() && (value.front() == L' ' || value.front() == L'\t'))
-    value.remove_prefix(1);
+ServerCommand ParseServerCommand(std::wstring_view value) {
+  auto isBlank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
+  auto trim = [&](std::wstring_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return std::wstring(text);
+  };
+  ServerCommand command;
+  while (!value.empty() && isBlank(value.front())) value.remove_prefix(1);
   if (!value.empty() && value.front() == L'"') {
     value.remove_prefix(1);
-    return std::wstring(value.substr(0, value.find(L'"')));
+    const size_t close = value.find(L'"');
+    command.quoted = true;
+    command.program = value.substr(0, close);
+    if (close != std::wstring_view::npos) command.arguments = trim(value.substr(close + 1));
+    return command;
   }
   // Unquoted: the path may hold blanks, so it ends after ".exe" followed by a blank or the end.
   constexpr std::wstring_view kExe = L".exe";
-  for (size_t at = 0; at + kExe.size() <= value.size(); ++at) {
-    const size_t end = at + kExe.size();
+  size_t end = std::wstring_view::npos;
+  for (size_t at = 0; at + kExe.size() <= value.size() && end == std::wstring_view::npos; ++at) {
+    const size_t after = at + kExe.size();
     if (SameText(value.substr(at, kExe.size()), kExe) &&
-        (end == value.size() || value[end] == L' ' || value[end] == L'\t'))
-      return std::wstring(value.substr(0, end));
+        (after == value.size() || isBlank(value[after])))
+      end = after;
   }
-  while (!value.empty() && (value.back() == L' ' || value.back() == L'\t')) value.remove_suffix(1);
-  return std::wstring(value);
+  command.program = trim(value.substr(0, end));
+  if (end != std::wstring_view::npos) command.arguments = trim(value.substr(end));
+  // Process creation reads an unquoted command line up to each blank in turn, adding ".exe" to a
+  // name without an extension, and starts the first such file that exists.
+  const std::wstring& program = command.program;
+  for (size_t at = 0; at < program.size(); ++at) {
+    if (!isBlank(program[at]) || at == 0 || isBlank(program[at - 1])) continue;
+    std::wstring tried = program.substr(0, at);
+    const size_t name = tried.find_last_of(L"\\/");
+    if (tried.find(L'.', name == std::wstring::npos ? 0 : name) == std::wstring::npos)
+      tried += L".exe";
+    command.triedFirst.push_back(std::move(tried));
+  }
+  return command;
+}
+
+std::wstring ServerPathOf(std::wstring_view value) { return ParseServerCommand(value).program; }
+
+bool IsFullyQualified(std::wstring_view path) {
+  auto isSlash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (path.size() >= 3 && path[1] == L':' && isSlash(path[2]))
+    return (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
+  // "\\server\share\..." and "\\?\C:\...": a UNC path or a device path.
+  return path.size() >= 3 && isSlash(path[0]) && isSlash(path[1]) && !isSlash(path[2]);
+}
+
+std::vector<std::wstring> WhoMayChange(const GuardedFile& file,
+                                       const std::vector<std::wstring>& administrators) {
+  constexpr wchar_t kEveryone[] = L"S-1-1-0";
+  constexpr wchar_t kOwnerRights[] = L"S-1-3-4";
+  static const wchar_t* const kTrusted[] = {
+      L"S-1-5-32-544",                                                    // Administrators
+      L"S-1-5-18",                                                        // SYSTEM
+      L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",  // TrustedInstaller
+  };
+  auto trusted = [&](const std::wstring& sid) {
+    for (const wchar_t* known : kTrusted)
+      if (SameText(sid, known)) return true;
+    for (const std::wstring& admin : administrators)
+      if (SameText(sid, admin)) return true;
+    return false;
+  };
+  // Generic rights as a file or folder maps them.
+  auto specific = [](ACCESS_MASK mask) {
+    if (mask & GENERIC_ALL) mask |= FILE_ALL_ACCESS;
+    if (mask & GENERIC_WRITE) mask |= FILE_GENERIC_WRITE;
+    return mask;
+  };
+  const ACCESS_MASK change = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE |
+                             (file.isFolder ? FILE_DELETE_CHILD : 0);
+
+  std::vector<std::wstring> who;
+  auto add = [&](const std::wstring& name) {
+    if (std::find(who.begin(), who.end(), name) == who.end()) who.push_back(name);
+  };
+  if (!file.hasDacl) {
+    add(L"Everyone (it has no access list)");
+    return who;
+  }
+  std::vector<std::pair<std::wstring, ACCESS_MASK>> denied;
+  auto deniedTo = [&](const std::wstring& sid) {
+    ACCESS_MASK mask = 0;
+    for (const auto& [deniedSid, deniedMask] : denied)
+      if (SameText(deniedSid, sid) || SameText(deniedSid, kEveryone)) mask |= deniedMask;
+    return mask;
+  };
+  bool ownerRightsSaid = false;
+  for (const AccessEntry& entry : file.entries) {
+    if (entry.inheritOnly) continue;
+    const bool ownerRights = SameText(entry.sid, kOwnerRights);
+    ownerRightsSaid = ownerRightsSaid || ownerRights;
+    const std::wstring& sid = ownerRights ? file.ownerSid : entry.sid;
+    if (sid.empty()) continue;
+    if (!entry.allows) {
+      denied.emplace_back(sid, specific(entry.mask));
+      continue;
+    }
+    if ((specific(entry.mask) & change & ~deniedTo(sid)) == 0 || trusted(sid)) continue;
+    const std::wstring& account = ownerRights ? file.owner : entry.account;
+    add(account.empty() ? sid : account);
+  }
+  // The owner may change the access list whatever it says, unless OWNER RIGHTS limits it.
+  if (!ownerRightsSaid && !file.ownerSid.empty() && !trusted(file.ownerSid) &&
+      (WRITE_DAC & ~deniedTo(file.ownerSid)) != 0)
+    add((file.owner.empty() ? file.ownerSid : file.owner) + L" (its owner)");
+  return who;
+}
+
+std::vector<std::wstring> ChangeableByOthers(const InstallSecurity& install) {
+  std::vector<std::wstring> problems;
+  for (const GuardedFile& file : install.files) {
+    if (FAILED(file.read)) continue;
+    const std::vector<std::wstring> who = WhoMayChange(file, install.administrators);
+    if (who.empty()) continue;
+    std::wstring names;
+    for (const std::wstring& name : who) names += (names.empty() ? L"" : L", ") + name;
+    problems.push_back(
+        file.path + L" may be changed by " + names +
+        L", not only by administrators: the server runs as each user who starts it, so whoever "
+        L"may change it can run programs as them. Fix: install machine-wide only into a folder "
+        L"that only administrators may change (under Program Files), or register for one user "
+        L"only (/RegServerPerUser).");
+  }
+  return problems;
 }
 
 bool SamePath(std::wstring_view a, std::wstring_view b) {
@@ -247,158 +429,6 @@ std::wstring FormatCheckLine(const CheckLine& line) {
       break;
   }
   return L"INFO     " + line.text;
-}
-
-// The edge: the registry and the files, read only.
-
-namespace {
-
-bool OpenClassesKey(HKEY hive, REGSAM view, const std::wstring& key, win::UniqueHkey* out) {
-  const std::wstring path = L"Software\\Classes\\" + key;
-  return ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | view, out->put()) ==
-         ERROR_SUCCESS;
-}
-
-bool ReadText(HKEY key, const wchar_t* name, std::wstring* out) {
-  DWORD bytes = 0;
-  if (::RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
-    return false;
-  std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-  bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-  if (::RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, value.data(), &bytes) !=
-      ERROR_SUCCESS)
-    return false;
-  value.resize(::lstrlenW(value.c_str()));
-  *out = std::move(value);
-  return true;
-}
-
-MergedValue ReadMerged(REGSAM view, const std::wstring& key, const wchar_t* name = nullptr) {
-  MergedValue merged;
-  win::UniqueHkey user, machine;
-  const bool inUser = OpenClassesKey(HKEY_CURRENT_USER, view, key, &user);
-  const bool inMachine = OpenClassesKey(HKEY_LOCAL_MACHINE, view, key, &machine);
-  if (!inUser && !inMachine) return merged;
-  merged.found = true;
-  merged.from = inUser ? RegistrationScope::kUser : RegistrationScope::kMachine;
-  merged.hidesMachine = inUser && inMachine;
-  merged.hasValue = ReadText(inUser ? user.get() : machine.get(), name, &merged.data);
-  return merged;
-}
-
-bool IsFile(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The full path with long names, so that a short (8.3) or relative spelling compares equal.
-std::wstring FullLongPath(const std::wstring& path) {
-  if (path.empty()) return {};
-  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  if (full.empty()) return path;
-  full.resize(
-      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
-  std::wstring longPath(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
-  if (longPath.empty()) return full;
-  longPath.resize(
-      ::GetLongPathNameW(full.c_str(), longPath.data(), static_cast<DWORD>(longPath.size())));
-  return longPath.empty() ? full : longPath;
-}
-
-NamedFile DescribeFile(std::wstring path) {
-  NamedFile file;
-  file.exists = IsFile(path);
-  file.fullPath = FullLongPath(path);
-  file.path = std::move(path);
-  return file;
-}
-
-ViewFacts ReadView(REGSAM view) {
-  const RegistrationKeys keys;
-  ViewFacts facts;
-  facts.view = view;
-  facts.localServer = ReadMerged(view, keys.localServerKey());
-  if (facts.localServer.hasValue) facts.server = DescribeFile(ServerPathOf(facts.localServer.data));
-  facts.progIdClass = ReadMerged(view, keys.progIdClassKey());
-  facts.proxyStub = ReadMerged(view, keys.proxyStubKey());
-  facts.interfaceTypeLib = ReadMerged(view, keys.interfaceTypeLibKey());
-  for (int i = 0; i < 2; ++i) {
-    facts.typeLib[i] = ReadMerged(view, keys.typeLibEntryKey(kPlatforms[i]));
-    if (facts.typeLib[i].hasValue) facts.typeLibFile[i] = DescribeFile(facts.typeLib[i].data);
-  }
-  return facts;
-}
-
-uint16_t OwnMachine() {
-#if defined(__x86_64__) || defined(_M_X64)
-  return IMAGE_FILE_MACHINE_AMD64;
-#elif defined(__aarch64__) || defined(_M_ARM64)
-  return IMAGE_FILE_MACHINE_ARM64;
-#else
-  return IMAGE_FILE_MACHINE_I386;
-#endif
-}
-
-std::wstring UserName() {
-  wchar_t name[257] = {};
-  DWORD size = 257;
-  return ::GetUserNameW(name, &size) ? std::wstring(name) : std::wstring();
-}
-
-// Asked of the file's security for this process's token, so nothing is created to find out.
-bool MayAccess(const std::wstring& path, DWORD access) {
-  const SECURITY_INFORMATION what =
-      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  DWORD needed = 0;
-  ::GetFileSecurityW(path.c_str(), what, nullptr, 0, &needed);
-  if (needed == 0) return false;
-  std::vector<BYTE> descriptor(needed);
-  if (!::GetFileSecurityW(path.c_str(), what, descriptor.data(), needed, &needed)) return false;
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) return false;
-  win::UniqueHandle process(raw);
-  if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return false;
-  win::UniqueHandle token(raw);
-  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                          FILE_ALL_ACCESS};
-  alignas(PRIVILEGE_SET) BYTE privileges[256] = {};
-  DWORD privilegesSize = sizeof privileges;
-  DWORD granted = 0;
-  BOOL allowed = FALSE;
-  return ::AccessCheck(descriptor.data(), token.get(), access, &mapping,
-                       reinterpret_cast<PRIVILEGE_SET*>(privileges), &privilegesSize, &granted,
-                       &allowed) &&
-         allowed;
-}
-
-FolderAccess LogFolderAccess(const std::wstring& folder) {
-  const std::wstring log = win::FileInFolder(folder, L"_debug.log");
-  const DWORD attributes = ::GetFileAttributesW(log.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_READONLY) return FolderAccess::kNotWritable;
-    return MayAccess(log, FILE_APPEND_DATA) ? FolderAccess::kWritable : FolderAccess::kNotWritable;
-  }
-  if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
-    return FolderAccess::kUnknown;
-  return MayAccess(folder, FILE_ADD_FILE) ? FolderAccess::kWritable : FolderAccess::kNotWritable;
-}
-
-}  // namespace
-
-CheckFacts GatherCheckFacts(const std::wstring& exePath) {
-  CheckFacts facts;
-  facts.exePath = FullLongPath(exePath);
-  facts.machine = OwnMachine();
-  facts.userName = UserName();
-  for (REGSAM view : RegistryViews(IsSixtyFourBitWindows())) facts.views.push_back(ReadView(view));
-
-  const std::wstring folder = win::FolderOfPath(facts.exePath);
-  const std::wstring library = win::FileInFolder(folder, engine_api::kLibraryFileNameW);
-  facts.libraryPresent = IsFile(library);
-  if (facts.libraryPresent) facts.library = win::ReadPeImage(win::ReadWholeFile(library));
-  facts.programPresent = IsFile(win::FileInFolder(folder, engine_api::kExecutableFileNameW));
-  facts.logFolder = LogFolderAccess(folder);
-  return facts;
 }
 
 }  // namespace korvane::server

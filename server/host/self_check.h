@@ -1,7 +1,7 @@
 // QuandrelCom.exe /Check: what a client of either bitness will find in the registry, and whether
 // the engine files beside the server can serve it. It reads and never writes (no key, no file, no
-// log), so it needs no elevation. The conclusions are plain functions of the gathered facts;
-// GatherCheckFacts is the only part that reads the registry and the files.
+// log), so it needs no elevation. The conclusions here are plain functions of the gathered facts;
+// self_check_facts.h reads the registry and the files.
 #pragma once
 
 #include <windows.h>
@@ -33,30 +33,73 @@ struct NamedFile {
   std::wstring fullPath;  // full, long-name form; compared with the running executable's
 };
 
+// What a type library entry's file holds, read without registering it.
+struct TypeLibContent {
+  HRESULT loaded = E_FAIL;  // S_OK when the file holds a type library, else why not
+  std::wstring libid;
+  uint16_t major = 0;
+  uint16_t minor = 0;
+};
+
 // One registry view (KEY_WOW64_64KEY, KEY_WOW64_32KEY, or 0 on a 32-bit Windows).
 struct ViewFacts {
   REGSAM view = 0;
   MergedValue localServer;  // CLSID\{clsid}\LocalServer32
   NamedFile server;
-  MergedValue progIdClass;       // <ProgID>\CLSID
-  MergedValue proxyStub;         // Interface\{iid}\ProxyStubClsid32
-  MergedValue interfaceTypeLib;  // Interface\{iid}\TypeLib
-  MergedValue typeLib[2];        // TypeLib\{libid}\1.0\0\win32 and ...\win64
+  MergedValue progIdClass;              // <ProgID>\CLSID
+  MergedValue proxyStub;                // Interface\{iid}\ProxyStubClsid32
+  MergedValue interfaceTypeLib;         // Interface\{iid}\TypeLib
+  MergedValue interfaceTypeLibVersion;  // its Version value
+  MergedValue typeLib[2];               // TypeLib\{libid}\1.0\0\win32 and ...\win64
   NamedFile typeLibFile[2];
+  TypeLibContent typeLibContent[2];
 };
 
 enum class FolderAccess { kUnknown, kWritable, kNotWritable };
+
+// One entry of an access list, as far as the installation check weighs it.
+struct AccessEntry {
+  bool allows = true;        // an allowing entry, else a denying one
+  bool inheritOnly = false;  // for the folder's future content only, not the folder itself
+  ACCESS_MASK mask = 0;
+  std::wstring sid;      // "S-1-5-32-545"
+  std::wstring account;  // "BUILTIN\Users"; empty when the SID has no name
+};
+
+// The owner and access list of a file or folder of the installation.
+struct GuardedFile {
+  std::wstring path;
+  bool isFolder = false;
+  HRESULT read = E_FAIL;  // S_OK when the security descriptor was read, else why not
+  bool hasDacl = true;    // false: a null access list, which lets everyone do anything
+  std::wstring ownerSid;
+  std::wstring owner;
+  std::vector<AccessEntry> entries;  // in the list's order
+};
+
+// Who may change the server's folder and files: they run as every user who starts the server.
+struct InstallSecurity {
+  std::vector<GuardedFile> files;  // the folder, the server, the engine files that are there
+  // The accounts in the local Administrators group (SIDs): what they may do, an administrator
+  // may do anyway.
+  std::vector<std::wstring> administrators;
+};
 
 struct CheckFacts {
   std::wstring exePath;  // full, long-name form
   uint16_t machine = 0;  // this server's IMAGE_FILE_MACHINE_*
   std::wstring userName;
   std::vector<ViewFacts> views;
-  bool libraryPresent = false;  // quandrelsdk.dll beside the server
+  bool libraryPresent = false;   // quandrelsdk.dll beside the server
+  bool libraryTooLarge = false;  // larger than kMaxLibraryBytes, so not read
   win::PeImage library;
   bool programPresent = false;  // quandrel.dll beside the server
   FolderAccess logFolder = FolderAccess::kUnknown;
+  InstallSecurity install;
 };
+
+// More than any engine library holds; a larger file is not read.
+inline constexpr uint64_t kMaxLibraryBytes = 64ull << 20;
 
 enum class Verdict { kOk, kProblem, kInfo };
 
@@ -70,21 +113,43 @@ struct CheckReport {
   int problems = 0;
 };
 
-// The program a LocalServer32 value starts: the quoted part, or an unquoted path up to the end
-// of its ".exe", without the arguments that may follow.
+// A LocalServer32 value taken apart as process creation reads it.
+struct ServerCommand {
+  std::wstring program;  // the quoted part, or an unquoted path up to the end of its ".exe"
+  bool quoted = false;
+  std::wstring arguments;  // what follows the program, without surrounding blanks
+  // Unquoted with blanks: the programs that process creation tries before this one
+  // ("C:\a b\x.exe" tries "C:\a.exe" first).
+  std::vector<std::wstring> triedFirst;
+};
+ServerCommand ParseServerCommand(std::wstring_view localServer32);
+
+// The program a LocalServer32 value starts, without the arguments that may follow.
 std::wstring ServerPathOf(std::wstring_view localServer32);
+
+// Whether a path names its drive or share and its folder from the root ("C:\a", "\\srv\s\a"),
+// so that it means the same file wherever it is read.
+bool IsFullyQualified(std::wstring_view path);
 
 // Whether two full paths name the same file (case-insensitive; a "\\?\" prefix is ignored).
 bool SamePath(std::wstring_view a, std::wstring_view b);
+
+// The accounts other than Administrators, SYSTEM, TrustedInstaller and `administrators` that may
+// write, append to, delete, or change the access list or the owner of `file` (and, for a folder,
+// add files or folders to it or delete what it holds), by name where it has one. The owner may
+// always change the access list unless an OWNER RIGHTS entry says otherwise. A denying entry
+// takes away what it names from its own SID and, for Everyone, from every SID.
+std::vector<std::wstring> WhoMayChange(const GuardedFile& file,
+                                       const std::vector<std::wstring>& administrators);
+
+// One problem text per file or folder of a machine-wide installation that others may change;
+// /Check counts them, /RegServer warns with them.
+std::vector<std::wstring> ChangeableByOthers(const InstallSecurity& install);
 
 // What the check concludes: one line per item, and the number of problems.
 CheckReport ConcludeCheck(const CheckFacts& facts);
 
 // The line as printed: "OK", "PROBLEM" or "INFO", then the text.
 std::wstring FormatCheckLine(const CheckLine& line);
-
-// Reads everything the check needs about the executable at `exePath` (registry views as the
-// current user sees them, the files beside it). Writes nothing.
-CheckFacts GatherCheckFacts(const std::wstring& exePath);
 
 }  // namespace korvane::server

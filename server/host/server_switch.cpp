@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "win/registry.h"
+
 namespace korvane::server {
 
 namespace {
@@ -28,11 +30,6 @@ std::vector<std::wstring> Tokens(std::wstring_view text) {
     tokens.push_back(std::move(token));
   }
   return tokens;
-}
-
-bool SameIgnoringCase(std::wstring_view a, std::wstring_view b) {
-  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -72,7 +69,7 @@ ServerAction ParseServerAction(std::wstring_view arguments) {
       {L"Help", ServerAction::kHelp},
   };
   for (const Known& known : kKnown)
-    if (SameIgnoringCase(name, known.name)) return known.action;
+    if (win::SameText(name, known.name)) return known.action;
   return ServerAction::kInvalid;
 }
 

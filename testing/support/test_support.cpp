@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "win/ansi_text.h"
 #include "win/file_bytes.h"
 #include "win/unique_handle.h"
+#include "win/unique_local.h"
 
 namespace korvane::test {
 
@@ -57,6 +60,18 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to) {
   ASSERT_TRUE(::CopyFileW(from.c_str(), to.c_str(), FALSE))
       << "copy failed, error " << ::GetLastError() << ": " << Narrow(from);
+}
+
+void SetAccessList(const std::wstring& path, const std::wstring& sddl) {
+  win::UniqueLocal<> descriptor;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                     descriptor.put(), nullptr));
+  UniqueHandle file(::CreateFileW(path.c_str(), WRITE_DAC | READ_CONTROL,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(file) << "error " << ::GetLastError() << ": " << Narrow(path);
+  ASSERT_TRUE(::SetKernelObjectSecurity(file.get(), DACL_SECURITY_INFORMATION, descriptor.get()))
+      << "error " << ::GetLastError() << ": " << Narrow(path);
 }
 
 UniqueHandle StartWithOutputFile(const std::wstring& commandLine, const std::wstring& outputPath) {

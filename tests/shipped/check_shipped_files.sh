@@ -7,7 +7,7 @@
 objdump=$1
 arch=$2
 shift 2
-allowed='KERNEL32.dll msvcrt.dll ADVAPI32.dll ole32.dll OLEAUT32.dll USER32.dll'
+allowed='KERNEL32.dll msvcrt.dll ADVAPI32.dll ole32.dll OLEAUT32.dll USER32.dll NETAPI32.dll'
 # Functions that appeared after Windows 7 and that a toolchain or runtime might pull in.
 newer='GetSystemTimePreciseAsFileTime CreateFile2 CopyFile2 GetCurrentThreadStackLimits
 SetThreadDescription GetThreadDescription WaitOnAddress WakeByAddressSingle WakeByAddressAll

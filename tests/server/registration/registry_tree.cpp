@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "win/registry.h"
 #include "win/unique_hkey.h"
 #include "win/unique_local.h"
 
@@ -60,10 +61,7 @@ RegistryTree ReadTree(HKEY root, const std::wstring& path) {
   return tree;
 }
 
-bool KeyExists(HKEY root, const std::wstring& path) {
-  win::UniqueHkey key;
-  return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
+bool KeyExists(HKEY root, const std::wstring& path) { return win::KeyExists(root, path); }
 
 void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue) {
   win::UniqueHkey key;

@@ -26,6 +26,16 @@ win::UniqueHkey MachineClasses(REGSAM view) {
   return key;
 }
 
+// Sets a text value of the class's keys in one view of the machine's Software\Classes.
+void SetText(REGSAM view, const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+  ASSERT_EQ(::RegSetKeyValueW(MachineClasses(view).get(), key.c_str(), name, REG_SZ, text.c_str(),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS)
+      << Narrow(key);
+}
+
+const std::wstring kLocalServer = std::wstring(L"CLSID\\") + kClsidText + L"\\LocalServer32";
+
 int Count(const std::string& text, const std::string& part) {
   int n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -35,6 +45,9 @@ int Count(const std::string& text, const std::string& part) {
 TEST(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
   const bool twoViews = server::IsSixtyFourBitWindows();
   const std::string other = sizeof(void*) == 8 ? "x86 (32-bit)" : "x64 (64-bit)";
+  // The view of this build's own bitness, which holds its type library entry.
+  const REGSAM view = twoViews ? server::OwnTypeLibView(true) : 0;
+  const wchar_t* kPlatform = server::kOwnTypeLibPlatform;
   struct Case {
     const char* name;
     // Breaks the registered copy or the other one; returns the copy to check.
@@ -80,6 +93,62 @@ TEST(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
        [](ServerInstall&, ServerInstall& a) { return &a; },
        twoViews ? 2u : 1u,
        {"LocalServer32 names another copy", "/RegServer to serve from this copy"}},
+      // The copy's folder is named "registered copy".
+      {"unquoted LocalServer32 with a blank",
+       [&](ServerInstall& r, ServerInstall&) {
+         SetText(view, kLocalServer, nullptr, r.exe());
+         return &r;
+       },
+       1,
+       {"LocalServer32 is not quoted and its path holds a blank: COM tries ",
+        "\\registered.exe first", "/RegServer"}},
+      {"text after the program",
+       [&](ServerInstall& r, ServerInstall&) {
+         SetText(view, kLocalServer, nullptr, L"\"" + r.exe() + L"\" /automation");
+         return &r;
+       },
+       1,
+       {"LocalServer32 has \"/automation\" after the program", "/RegServer"}},
+      {"relative LocalServer32, checked from the server's folder",
+       [&](ServerInstall& r, ServerInstall&) {
+         SetText(view, kLocalServer, nullptr, L"QuandrelCom.exe");
+         return &r;
+       },
+       1,
+       {"LocalServer32 names QuandrelCom.exe, which is not a full path"}},
+      {"LocalServer32 with a component longer than a file name",
+       [&](ServerInstall& r, ServerInstall&) {
+         SetText(view, kLocalServer, nullptr,
+                 L"\"C:\\" + std::wstring(1100, L'a') + L"\\QuandrelCom.exe\"");
+         return &r;
+       },
+       1,
+       {"QuandrelCom.exe, which does not exist"}},
+      {"type library entry naming a file without one, interface naming another version",
+       [&](ServerInstall& r, ServerInstall&) {
+         SetText(view, std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0\\0\\" + kPlatform, nullptr,
+                 r.file(L"quandrelsdk.dll"));
+         SetText(view, std::wstring(L"Interface\\") + kIidText + L"\\TypeLib", L"Version",
+                 L"garbage");
+         return &r;
+       },
+       // Wine shares the type library's key between the views, as 64-bit Windows 7 and later do.
+       twoViews ? 3u : 2u,
+       {"quandrelsdk.dll, which holds no type library", "version garbage, not the automation"}},
+      {"folder that Everyone may change",
+       [](ServerInstall& r, ServerInstall&) {
+         SetAccessList(r.folder(), L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)");
+         // /RegServer warns the same way and registers all the same.
+         const ProcessResult run = r.Run(L"/RegServer");
+         EXPECT_EQ(run.exitCode, 0u) << run.output;
+         EXPECT_NE(run.output.find("QuandrelCom: warning: " + Narrow(r.folder()) +
+                                   " may be changed by Everyone"),
+                   std::string::npos)
+             << run.output;
+         return &r;
+       },
+       1,
+       {"may be changed by Everyone, not only by administrators", "/RegServerPerUser"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -101,8 +170,9 @@ TEST(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
     EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get()), before32);
     EXPECT_FALSE(FileExists(checked->logPath()));
 
-    // The registered copy unregisters itself when it goes.
+    // The registered copy unregisters itself when it goes, once its keys name it again.
     if (!FileExists(registered.exe())) CopyFileOrFail(another.exe(), registered.exe());
+    registered.Register();
   }
 }
 

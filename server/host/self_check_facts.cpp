@@ -1,0 +1,310 @@
+#include "host/self_check_facts.h"
+
+#include <aclapi.h>
+#include <lm.h>
+#include <oleauto.h>
+#include <sddl.h>
+
+#include <vector>
+
+#include "quandrelsdk.h"
+#include "win/com_ptr.h"
+#include "win/guid_text.h"
+#include "win/module_path.h"
+#include "win/registry.h"
+#include "win/result.h"
+#include "win/unique_handle.h"
+#include "win/unique_hkey.h"
+#include "win/unique_local.h"
+
+namespace korvane::server {
+
+namespace {
+
+constexpr wchar_t kPlatforms[2][6] = {L"win32", L"win64"};
+
+bool OpenClassesKey(HKEY hive, REGSAM view, const std::wstring& key, win::UniqueHkey* out) {
+  const std::wstring path = L"Software\\Classes\\" + key;
+  return ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | view, out->put()) ==
+         ERROR_SUCCESS;
+}
+
+MergedValue ReadMerged(REGSAM view, const std::wstring& key, const wchar_t* name = nullptr) {
+  MergedValue merged;
+  win::UniqueHkey user, machine;
+  const bool inUser = OpenClassesKey(HKEY_CURRENT_USER, view, key, &user);
+  const bool inMachine = OpenClassesKey(HKEY_LOCAL_MACHINE, view, key, &machine);
+  if (!inUser && !inMachine) return merged;
+  merged.found = true;
+  merged.from = inUser ? RegistrationScope::kUser : RegistrationScope::kMachine;
+  merged.hidesMachine = inUser && inMachine;
+  std::optional<std::wstring> value = win::ReadText(inUser ? user.get() : machine.get(), name);
+  merged.hasValue = value.has_value();
+  if (value) merged.data = std::move(*value);
+  return merged;
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The full path with long names, so that a short (8.3) spelling compares equal. Only for a path
+// that exists: expanding a name that does not, with a component longer than a file name may be,
+// has crashed Wine.
+std::wstring FullLongPath(const std::wstring& path) {
+  if (path.empty()) return {};
+  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  if (full.empty()) return path;
+  full.resize(
+      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  std::wstring longPath(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
+  if (longPath.empty()) return full;
+  longPath.resize(
+      ::GetLongPathNameW(full.c_str(), longPath.data(), static_cast<DWORD>(longPath.size())));
+  return longPath.empty() ? full : longPath;
+}
+
+// A path that is not fully qualified is judged as written: where it leads depends on the folder
+// the reader happens to be in.
+NamedFile DescribeFile(std::wstring path) {
+  NamedFile file;
+  file.exists = IsFullyQualified(path) && IsFile(path);
+  if (file.exists) file.fullPath = FullLongPath(path);
+  file.path = std::move(path);
+  return file;
+}
+
+ViewFacts ReadView(REGSAM view) {
+  const RegistrationKeys keys;
+  ViewFacts facts;
+  facts.view = view;
+  facts.localServer = ReadMerged(view, keys.localServerKey());
+  if (facts.localServer.hasValue) facts.server = DescribeFile(ServerPathOf(facts.localServer.data));
+  facts.progIdClass = ReadMerged(view, keys.progIdClassKey());
+  facts.proxyStub = ReadMerged(view, keys.proxyStubKey());
+  facts.interfaceTypeLib = ReadMerged(view, keys.interfaceTypeLibKey());
+  facts.interfaceTypeLibVersion = ReadMerged(view, keys.interfaceTypeLibKey(), L"Version");
+  for (int i = 0; i < 2; ++i) {
+    facts.typeLib[i] = ReadMerged(view, keys.typeLibEntryKey(kPlatforms[i]));
+    if (!facts.typeLib[i].hasValue) continue;
+    facts.typeLibFile[i] = DescribeFile(facts.typeLib[i].data);
+    if (facts.typeLibFile[i].exists)
+      facts.typeLibContent[i] = ReadTypeLibContent(facts.typeLibFile[i].path);
+  }
+  return facts;
+}
+
+uint16_t OwnMachine() {
+#if defined(__x86_64__) || defined(_M_X64)
+  return IMAGE_FILE_MACHINE_AMD64;
+#elif defined(__aarch64__) || defined(_M_ARM64)
+  return IMAGE_FILE_MACHINE_ARM64;
+#else
+  return IMAGE_FILE_MACHINE_I386;
+#endif
+}
+
+std::wstring UserName() {
+  wchar_t name[257] = {};
+  DWORD size = 257;
+  return ::GetUserNameW(name, &size) ? std::wstring(name) : std::wstring();
+}
+
+// The file's bytes, unless it is larger than `limit` (then `tooLarge`, and nothing is read).
+std::string ReadFileUpTo(const std::wstring& path, uint64_t limit, bool* tooLarge) {
+  *tooLarge = false;
+  win::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size)) return {};
+  if (static_cast<uint64_t>(size.QuadPart) > limit) {
+    *tooLarge = true;
+    return {};
+  }
+  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+  size_t done = 0;
+  DWORD got = 0;
+  while (done < bytes.size() &&
+         ::ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got,
+                    nullptr) &&
+         got > 0)
+    done += got;
+  bytes.resize(done);
+  return bytes;
+}
+
+std::wstring SidText(PSID sid) {
+  win::UniqueLocal<wchar_t> text;
+  if (!sid || !::ConvertSidToStringSidW(sid, text.put())) return {};
+  return text.get();
+}
+
+// "DOMAIN\name", or the bare name where the domain is empty; empty when the SID has no name.
+std::wstring AccountName(PSID sid) {
+  wchar_t name[256] = {}, domain[256] = {};
+  DWORD nameSize = 256, domainSize = 256;
+  SID_NAME_USE use;
+  if (!sid || !::LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
+    return {};
+  return domain[0] ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+}
+
+// Members of the local Administrators group (by its well-known SID, whatever the language calls
+// it), as SIDs.
+std::vector<std::wstring> LocalAdministrators() {
+  std::vector<std::wstring> sids;
+  BYTE groupSid[SECURITY_MAX_SID_SIZE];
+  DWORD groupSidSize = sizeof groupSid;
+  wchar_t group[256] = {}, domain[256] = {};
+  DWORD groupSize = 256, domainSize = 256;
+  SID_NAME_USE use;
+  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, groupSid, &groupSidSize) ||
+      !::LookupAccountSidW(nullptr, groupSid, group, &groupSize, domain, &domainSize, &use))
+    return sids;
+  // Level 3 (names) is what Wine answers too; each name is turned back into its SID.
+  BYTE* buffer = nullptr;
+  DWORD read = 0, total = 0;
+  if (::NetLocalGroupGetMembers(nullptr, group, 3, &buffer, MAX_PREFERRED_LENGTH, &read, &total,
+                                nullptr) != NERR_Success)
+    return sids;
+  const auto* members = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_3*>(buffer);
+  for (DWORD i = 0; i < read; ++i) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sid;
+    wchar_t memberDomain[256] = {};
+    DWORD memberDomainSize = 256;
+    if (::LookupAccountNameW(nullptr, members[i].lgrmi3_domainandname, sid, &sidSize, memberDomain,
+                             &memberDomainSize, &use))
+      sids.push_back(SidText(sid));
+  }
+  ::NetApiBufferFree(buffer);
+  return sids;
+}
+
+HRESULT ReadSecurity(const std::wstring& path, GuardedFile* out) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  win::UniqueLocal<> descriptor;
+  KORVANE_RETURN_IF_WIN32_ERROR(::GetNamedSecurityInfoW(
+      path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+      nullptr, &dacl, nullptr, descriptor.put()));
+  out->ownerSid = SidText(owner);
+  out->owner = AccountName(owner);
+  out->hasDacl = dacl != nullptr;
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    void* raw = nullptr;
+    if (!::GetAce(dacl, i, &raw)) return win::LastErrorAsHresult();
+    const auto* header = static_cast<const ACE_HEADER*>(raw);
+    // The allowing and denying kinds a file's list holds; both start with the mask and the SID.
+    const bool allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
+                        header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    const bool denies = header->AceType == ACCESS_DENIED_ACE_TYPE ||
+                        header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE;
+    if (!allows && !denies) continue;
+    const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
+    PSID sid = const_cast<DWORD*>(&ace->SidStart);
+    out->entries.push_back({allows, (header->AceFlags & INHERIT_ONLY_ACE) != 0, ace->Mask,
+                            SidText(sid), AccountName(sid)});
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+GuardedFile ReadGuardedFile(const std::wstring& path) {
+  GuardedFile file;
+  file.path = path;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  file.isFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  file.read = ReadSecurity(path, &file);
+  return file;
+}
+
+InstallSecurity GatherInstallSecurity(const std::wstring& exePath) {
+  InstallSecurity install;
+  const std::wstring folder = win::FolderOfPath(exePath);
+  install.files.push_back(ReadGuardedFile(folder));
+  install.files.push_back(ReadGuardedFile(exePath));
+  for (const wchar_t* name : {engine_api::kLibraryFileNameW, engine_api::kExecutableFileNameW}) {
+    const std::wstring path = win::FileInFolder(folder, name);
+    if (IsFile(path)) install.files.push_back(ReadGuardedFile(path));
+  }
+  install.administrators = LocalAdministrators();
+  return install;
+}
+
+TypeLibContent ReadTypeLibContent(const std::wstring& path) {
+  TypeLibContent content;
+  win::ComPtr<ITypeLib> library;
+  content.loaded = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put());
+  if (FAILED(content.loaded)) return content;
+  TLIBATTR* attributes = nullptr;
+  content.loaded = library->GetLibAttr(&attributes);
+  if (FAILED(content.loaded)) return content;
+  content.libid = win::GuidText(attributes->guid);
+  content.major = attributes->wMajorVerNum;
+  content.minor = attributes->wMinorVerNum;
+  library->ReleaseTLibAttr(attributes);
+  return content;
+}
+
+// Asked of the file's security for this process's token, so nothing is created to find out.
+bool MayAccess(const std::wstring& path, DWORD access) {
+  const SECURITY_INFORMATION what =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  ::GetFileSecurityW(path.c_str(), what, nullptr, 0, &needed);
+  if (needed == 0) return false;
+  std::vector<BYTE> descriptor(needed);
+  if (!::GetFileSecurityW(path.c_str(), what, descriptor.data(), needed, &needed)) return false;
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) return false;
+  win::UniqueHandle process(raw);
+  if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return false;
+  win::UniqueHandle token(raw);
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                          FILE_ALL_ACCESS};
+  alignas(PRIVILEGE_SET) BYTE privileges[256] = {};
+  DWORD privilegesSize = sizeof privileges;
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  return ::AccessCheck(descriptor.data(), token.get(), access, &mapping,
+                       reinterpret_cast<PRIVILEGE_SET*>(privileges), &privilegesSize, &granted,
+                       &allowed) &&
+         allowed;
+}
+
+FolderAccess LogFolderAccess(const std::wstring& folder) {
+  const std::wstring log = win::FileInFolder(folder, L"_debug.log");
+  const DWORD attributes = ::GetFileAttributesW(log.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) return FolderAccess::kNotWritable;
+    return MayAccess(log, FILE_APPEND_DATA) ? FolderAccess::kWritable : FolderAccess::kNotWritable;
+  }
+  if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return FolderAccess::kUnknown;
+  return MayAccess(folder, FILE_ADD_FILE) ? FolderAccess::kWritable : FolderAccess::kNotWritable;
+}
+
+CheckFacts GatherCheckFacts(const std::wstring& exePath) {
+  CheckFacts facts;
+  facts.exePath = FullLongPath(exePath);
+  facts.machine = OwnMachine();
+  facts.userName = UserName();
+  for (REGSAM view : RegistryViews(IsSixtyFourBitWindows())) facts.views.push_back(ReadView(view));
+
+  const std::wstring folder = win::FolderOfPath(facts.exePath);
+  const std::wstring library = win::FileInFolder(folder, engine_api::kLibraryFileNameW);
+  facts.libraryPresent = IsFile(library);
+  if (facts.libraryPresent)
+    facts.library =
+        win::ReadPeImage(ReadFileUpTo(library, kMaxLibraryBytes, &facts.libraryTooLarge));
+  facts.programPresent = IsFile(win::FileInFolder(folder, engine_api::kExecutableFileNameW));
+  facts.logFolder = LogFolderAccess(folder);
+  facts.install = GatherInstallSecurity(facts.exePath);
+  return facts;
+}
+
+}  // namespace korvane::server

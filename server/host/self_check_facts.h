@@ -1,0 +1,34 @@
+// What /Check reads: the registry views as the current user sees them, the files beside the
+// server, and their permissions. Reads only; ConcludeCheck (self_check.h) judges.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "host/self_check.h"
+
+namespace korvane::server {
+
+// Everything the check needs about the executable at `exePath`. Writes nothing.
+CheckFacts GatherCheckFacts(const std::wstring& exePath);
+
+// The owners and access lists of the server's folder, the server and the engine files there,
+// and who the local administrators are.
+InstallSecurity GatherInstallSecurity(const std::wstring& exePath);
+
+// The owner and access list of one file or folder (GetNamedSecurityInfoW).
+GuardedFile ReadGuardedFile(const std::wstring& path);
+
+// What the file at `path` holds as a type library, loaded for reading only (not registered).
+TypeLibContent ReadTypeLibContent(const std::wstring& path);
+
+// Whether this process's user may have `access` to the file or folder, asked of its security
+// descriptor; nothing is created to find out.
+bool MayAccess(const std::wstring& path, DWORD access);
+
+// Whether EnableDebugLog could write _debug.log in `folder`: append to the log that is there,
+// or create one.
+FolderAccess LogFolderAccess(const std::wstring& folder);
+
+}  // namespace korvane::server

@@ -1,0 +1,171 @@
+// What /Check reads from the files themselves, under Wine: whether the log could be written, who
+// may change the installation, and what a file holds as a type library. Wine keeps a file's
+// access list as its Unix mode: Everyone's rights can be set and read back, the owner's write
+// right cannot be taken away, so a folder this user may not write is not made here.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "host/self_check_facts.h"
+#include "quandrelcom.h"
+#include "test_support.h"
+#include "win/guid_text.h"
+#include "win/module_path.h"
+#include "win/unique_handle.h"
+#include "win/unique_local.h"
+
+namespace korvane::server {
+namespace {
+
+using test::SetAccessList;
+using test::TempDir;
+
+std::wstring OwnSid() {
+  HANDLE raw = nullptr;
+  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw));
+  win::UniqueHandle token(raw);
+  alignas(TOKEN_USER) BYTE buffer[256];
+  DWORD size = 0;
+  EXPECT_TRUE(::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size));
+  win::UniqueLocal<wchar_t> text;
+  EXPECT_TRUE(
+      ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, text.put()));
+  return text.get();
+}
+
+TEST(SelfCheckFacts, LogFolderAccessAsksTheFolderOrTheLogForThisUser) {
+  struct Case {
+    const char* name;
+    std::function<std::wstring(const TempDir&)> prepare;  // returns the folder to ask about
+    FolderAccess access;
+    bool mayAddFile;  // to the folder itself
+  } cases[] = {
+      {"folder without a log", [](const TempDir& d) { return d.path(); }, FolderAccess::kWritable,
+       true},
+      {"folder with a log",
+       [](const TempDir& d) {
+         test::WriteFileBytes(d / L"_debug.log", "line\r\n");
+         return d.path();
+       },
+       FolderAccess::kWritable, true},
+      {"read-only log",
+       [](const TempDir& d) {
+         test::WriteFileBytes(d / L"_debug.log", "line\r\n");
+         EXPECT_TRUE(::SetFileAttributesW((d / L"_debug.log").c_str(), FILE_ATTRIBUTE_READONLY));
+         return d.path();
+       },
+       FolderAccess::kNotWritable, true},
+      {"missing folder", [](const TempDir& d) { return d / L"missing"; }, FolderAccess::kUnknown,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir(L"log folder");
+    const std::wstring folder = c.prepare(dir);
+    EXPECT_EQ(LogFolderAccess(folder), c.access);
+    EXPECT_EQ(MayAccess(folder, FILE_ADD_FILE), c.mayAddFile);
+    // So the folder can go.
+    ::SetFileAttributesW((dir / L"_debug.log").c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+}
+
+TEST(SelfCheckFacts, InstallSecurityReadsTheAccessListsOfTheFolderAndItsFiles) {
+  TempDir dir(L"install");
+  const std::wstring exe = dir / L"QuandrelCom.exe";
+  test::WriteFileBytes(exe, "MZ");
+  test::WriteFileBytes(dir / L"quandrelsdk.dll", "MZ");
+  const std::wstring own = OwnSid();
+  const std::wstring ownOnly = L"D:(A;;FA;;;" + own + L")(A;;FA;;;SY)";
+  const std::wstring everyone = L"D:(A;;FA;;;" + own + L")(A;;FA;;;SY)(A;;FA;;;WD)";
+  struct Case {
+    const char* name;
+    std::wstring folderList, exeList;
+    std::vector<std::wstring> changeable;  // what the problems name
+  } cases[] = {
+      {"the owner, an administrator, and SYSTEM only", ownOnly, ownOnly, {}},
+      {"Everyone may change the folder", everyone, ownOnly, {dir.path() + L" may be changed by "}},
+      {"Everyone may change the server", ownOnly, everyone, {exe + L" may be changed by "}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetAccessList(dir.path(), c.folderList);
+    SetAccessList(exe, c.exeList);
+    const InstallSecurity install = GatherInstallSecurity(exe);
+    ASSERT_EQ(install.files.size(), 3u) << "the folder, the server and quandrelsdk.dll";
+    EXPECT_TRUE(install.files[0].isFolder);
+    for (const GuardedFile& file : install.files) {
+      EXPECT_EQ(file.read, S_OK);
+      EXPECT_EQ(file.ownerSid, own);
+    }
+    EXPECT_NE(std::find(install.administrators.begin(), install.administrators.end(), own),
+              install.administrators.end())
+        << "Wine's user is a local administrator";
+    const std::vector<std::wstring> problems = ChangeableByOthers(install);
+    std::string said;
+    for (const std::wstring& problem : problems) said += test::Narrow(problem) + "\n";
+    ASSERT_EQ(problems.size(), c.changeable.size()) << said;
+    for (size_t i = 0; i < problems.size(); ++i) {
+      EXPECT_EQ(problems[i].rfind(c.changeable[i], 0), 0u) << test::Narrow(problems[i]);
+      EXPECT_NE(problems[i].find(L"Everyone"), std::wstring::npos) << test::Narrow(problems[i]);
+    }
+  }
+  SetAccessList(dir.path(), ownOnly);
+  const GuardedFile missing = ReadGuardedFile(dir / L"missing.dll");
+  EXPECT_TRUE(FAILED(missing.read));
+}
+
+TEST(SelfCheckFacts, TypeLibContentIsReadFromTheFileWithoutRegisteringIt) {
+  // This test program carries the server's resources, its type library among them.
+  const TypeLibContent own = ReadTypeLibContent(win::RunningExecutablePath());
+  EXPECT_EQ(own.loaded, S_OK);
+  EXPECT_EQ(own.libid, win::GuidText(LIBID_Korvane));
+  EXPECT_EQ(own.major, 1);
+  EXPECT_EQ(own.minor, 0);
+  EXPECT_TRUE(FAILED(ReadTypeLibContent(test::WindowsPathOf(KORVANE_ENGINE_SDK)).loaded));
+  TempDir dir(L"typelib");
+  test::WriteFileBytes(dir / L"text.tlb", "not a type library");
+  EXPECT_TRUE(FAILED(ReadTypeLibContent(dir / L"text.tlb").loaded));
+  EXPECT_TRUE(FAILED(ReadTypeLibContent(dir / L"missing.tlb").loaded));
+}
+
+TEST(SelfCheckFacts, EngineLibraryIsReadUpToItsCap) {
+  struct Case {
+    const char* name;
+    uint64_t size;  // 0: the reference engine's library
+    bool tooLarge;
+    bool exports;
+  } cases[] = {
+      {"the reference engine", 0, false, true},
+      {"exactly the cap", kMaxLibraryBytes, false, false},
+      {"one byte more", kMaxLibraryBytes + 1, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir(L"engine");
+    const std::wstring exe = dir / L"QuandrelCom.exe";
+    const std::wstring library = dir / L"quandrelsdk.dll";
+    test::WriteFileBytes(exe, "MZ");
+    if (c.size == 0) {
+      test::CopyFileOrFail(test::WindowsPathOf(KORVANE_ENGINE_SDK), library);
+    } else {
+      win::UniqueHandle file(::CreateFileW(library.c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      LARGE_INTEGER end;
+      end.QuadPart = static_cast<LONGLONG>(c.size);
+      ASSERT_TRUE(::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) &&
+                  ::SetEndOfFile(file.get()));
+    }
+    const CheckFacts facts = GatherCheckFacts(exe);
+    EXPECT_TRUE(facts.libraryPresent);
+    EXPECT_EQ(facts.libraryTooLarge, c.tooLarge);
+    EXPECT_EQ(facts.library.exportNames == std::vector<std::string>{"KorvaneQuandrelConverter"},
+              c.exports);
+  }
+}
+
+}  // namespace
+}  // namespace korvane::server
