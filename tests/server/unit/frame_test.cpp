@@ -6,6 +6,7 @@
 #include "methods/runtime_error.h"
 #include "com/method_frame.h"
 #include "com/quandrel_com.h"
+#include "com/type_info.h"
 #include "test_support.h"
 #include "win/com_ptr.h"
 #include "win/unique_excep_info.h"
@@ -110,6 +111,26 @@ TEST_F(InProcessObject, LateBoundFailureArrivesAsAnException) {
   EXPECT_EQ(excep->scode, static_cast<SCODE>(0x800A0035));
   EXPECT_EQ(excep.description(), L"File not found: quandrelsdk.dll");
   ::VariantClear(&arg);
+}
+
+// The serving thread lets go of the kept type information before it leaves its apartment;
+// whatever asks afterwards reads it again.
+TEST_F(InProcessObject, TypeInformationLetGoIsReadAgainOnTheNextCall) {
+  win::ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(object_.query_to(&dispatch), S_OK);
+  ReleaseQuandrelComTypeInfo();
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"RunCmd2")};
+  DISPID id = 0;
+  ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  EXPECT_EQ(id, 0x60030003);
+  ReleaseQuandrelComTypeInfo();
+  win::ComPtr<ITypeInfo> info;
+  ASSERT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->guid, IID__QuandrelCom);
+  info->ReleaseTypeAttr(attr);
+  ReleaseQuandrelComTypeInfo();
 }
 
 TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
