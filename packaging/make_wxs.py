@@ -23,6 +23,18 @@ UPGRADE_CODES = {
     "win32": "{6E7D295D-954E-4133-96C9-4F33AF1DDC13}",
     "win64": "{BD80695F-9214-4392-8936-3F3746FC9D76}",
 }
+PRODUCT_NAMES = {
+    "win32": "Korvane QuandrelCom (32-bit server)",
+    "win64": "Korvane QuandrelCom (64-bit server)",
+}
+# Set when the other server's package is installed (same context: per machine or this user).
+OTHER_FOUND = "KORVANE_OTHER_SERVER_FOUND"
+# A custom INSTALLDIR (outside both Program Files folders) per machine is locked to
+# administrators and SYSTEM (full control) and users (read and execute), inherited by every file
+# in it; under Program Files the folder keeps what Windows Installer gives it there.
+LOCK_SDDL = "D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+LOCK_CONDITION = ("ALLUSERS AND NOT (INSTALLDIR ~<< ProgramFilesFolder)"
+                  " AND NOT (INSTALLDIR ~<< ProgramFiles64Folder)")
 NAMESPACE = uuid.UUID("8A3C1D52-5E0B-4E7A-9C61-2B8F4D7E6A10")
 FILES = ["QuandrelCom.exe", "quandrelcmd.exe", "QuandrelCom.tlb", "README.txt", "LICENSE.txt"]
 
@@ -81,12 +93,14 @@ def main():
     digest = content.hexdigest()
 
     bits = "64" if server64 else "32"
+    other = "win32" if server64 else "win64"
     lines = [
         '<?xml version="1.0" encoding="utf-8"?>',
         '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">',
-        '  <Product Id="%s" Name="Korvane QuandrelCom (%s-bit server)" Language="1033"'
+        '  <Product Id="%s" Name="%s" Language="1033"'
         ' Version="%s" Manufacturer="Korvane" UpgradeCode="%s">'
-        % (guid("product", platform, version), bits, version, UPGRADE_CODES[platform]),
+        % (guid("product", platform, version), PRODUCT_NAMES[platform], version,
+           UPGRADE_CODES[platform]),
         '    <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"'
         ' Manufacturer="Korvane"'
         ' Description="Korvane QuandrelCom %s, %s-bit automation server"'
@@ -95,6 +109,15 @@ def main():
         '    <Media Id="1" Cabinet="quandrelcom.cab" EmbedCab="yes"/>',
         '    <MajorUpgrade DowngradeErrorMessage="A later version of [ProductName] is already'
         ' installed. Uninstall it before installing this one."/>',
+        # The two packages write the same class, ProgID and interface keys: only one may be
+        # installed, or removing either would unregister the other (docs/deploy.md).
+        '    <Upgrade Id="%s">' % UPGRADE_CODES[other],
+        '      <UpgradeVersion OnlyDetect="yes" Minimum="0.0.0" IncludeMinimum="yes"'
+        ' Property="%s"/>' % OTHER_FOUND,
+        '    </Upgrade>',
+        '    <Condition Message=%s>Installed OR NOT %s</Condition>'
+        % (quoteattr("%s is installed. Uninstall it before installing %s."
+                     % (PRODUCT_NAMES[other], PRODUCT_NAMES[platform])), OTHER_FOUND),
         '    <Property Id="ARPNOMODIFY" Value="1"/>',
         '    <Property Id="ARPCOMMENTS" Value="Automation server Korvane.QuandrelCom"/>',
         '    <Property Id="REBOOT" Value="ReallySuppress"/>',
@@ -110,6 +133,10 @@ def main():
             % (ident, guid("file", platform, name), "yes" if server64 else "no"),
             # wixl takes sources relative to the folder it runs in: the stage.
             '            <File Id="%s" Name="%s" Source="%s" KeyPath="yes"/>' % (ident, name, name),
+        ]
+        if name == "QuandrelCom.exe":
+            lines.append("            <CreateFolder/>")  # the folder MsiLockPermissionsEx locks
+        lines += [
             "          </Component>",
         ]
         refs.append("C" + ident)
@@ -147,13 +174,23 @@ def main():
     #   (wixl has no component conditions);
     # - HKMU is -1 in the Registry table (wixl writes 4, which no installer knows);
     # - binary data is marked "#x" (wixl writes it bare, which makes it a text value);
-    # - the package code is derived from the content (wixl makes a random one).
+    # - the package code is derived from the content (wixl makes a random one);
+    # - the lock of a custom folder (MsiLockPermissionsEx: wixl knows no permissions; unlike
+    #   LockPermissions it takes a condition and an inherited, protected access list).
     fixups = ["-q\tUPDATE `Component` SET `Condition` = 'ALLUSERS' WHERE `Component` = '%s'"
               % ident for ident in machine_refs]
     fixups.append("-q\tUPDATE `Registry` SET `Root` = -1 WHERE `Root` = 4")
     for data in sorted({r[4] for r in rows if r[3] == "binary"}):
         fixups.append("-q\tUPDATE `Registry` SET `Value` = '#x%s' WHERE `Value` = '%s'"
                       % (data, data))
+    fixups += [
+        "-q\tCREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL,"
+        " `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDLText` LONGCHAR NOT NULL,"
+        " `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)",
+        "-q\tINSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`,"
+        " `SDDLText`, `Condition`) VALUES ('LockInstallFolder', 'INSTALLDIR', 'CreateFolder',"
+        " '%s', '%s')" % (LOCK_SDDL, LOCK_CONDITION),
+    ]
     fixups.append("-s\tKorvane QuandrelCom %s, %s-bit automation server\tKorvane\tx64;1033\t%s"
                   % (version, bits, guid("package", platform, version, digest)))
     with open(args.fixups, "w", encoding="utf-8", newline="\n") as f:

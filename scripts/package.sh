@@ -52,14 +52,18 @@ fi
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$out"
-out=$(cd "$out" && pwd)
+# Every package is made in the stage and moved into --out only once all of them are made (and
+# signed): a run that fails, a failed signing above all, leaves no package behind there.
+destination=$(cd "$out" && pwd)
+out=$stage/out
+mkdir -p "$out"
 
 # Copies a text file with CRLF line ends (what Notepad, cmd.exe and the VBA importer expect).
 crlf() { sed -e 's/\r$//' -e 's/$/\r/' "$1" >"$2"; }
 
 # Signs a file in place with --sign's certificate (nothing without --sign). Every program and
 # installer package goes through here before it is checksummed or packed; an installer step
-# calls it on each .msi it makes.
+# calls it on each .msi it makes. A failure ends the run before anything reaches --out.
 sign() {
   [ -n "$sign_pfx" ] || return 0
   local args=(sign -pkcs12 "$sign_pfx" -h sha256 -n "Korvane QuandrelCom")
@@ -113,7 +117,7 @@ for pair in "${builds[@]}"; do
   msi_tops+=("$platform=$top")
   [ "$arch" != x86_64 ] || x86_64_build=$build
   python3 "$root/scripts/deterministic_zip.py" "$out/$name.zip" "$top"
-  echo "package: $out/$name.zip ($(stat -c %s "$out/$name.zip") bytes)"
+  echo "package: $destination/$name.zip ($(stat -c %s "$out/$name.zip") bytes)"
 
   # The engine files go only into the separate, clearly named stand-in package.
   engine_top="$stage/engine/QuandrelCom-$version-reference-engine"
@@ -147,7 +151,7 @@ make_msi() {
       { echo "package: msibuild ${call[*]} failed" >&2; exit 1; }
   done <"$msi_stage/fixups.txt"
   sign "$msi"
-  echo "package: $msi ($(stat -c %s "$msi") bytes)"
+  echo "package: $destination/$(basename "$msi") ($(stat -c %s "$msi") bytes)"
 }
 
 if [ ${#msi_tops[@]} -gt 0 ]; then
@@ -173,4 +177,5 @@ crlf "$root/LICENSE" "$engine_top/LICENSE"
 (cd "$engine_top" && checksums)
 engine_zip="$out/QuandrelCom-$version-reference-engine.zip"
 python3 "$root/scripts/deterministic_zip.py" "$engine_zip" "$engine_top"
-echo "package: $engine_zip ($(stat -c %s "$engine_zip") bytes)"
+echo "package: $destination/$(basename "$engine_zip") ($(stat -c %s "$engine_zip") bytes)"
+for f in "$out"/*; do mv -f "$f" "$destination/"; done

@@ -9,21 +9,31 @@
 
 namespace korvane::server {
 
+namespace {
+
+std::mutex g_lock;
+win::ComPtr<ITypeInfo> g_cached;
+
+}  // namespace
+
 HRESULT GetQuandrelComTypeInfo(ITypeInfo** info) {
-  static std::mutex lock;
-  static win::ComPtr<ITypeInfo> cached;
   if (info == nullptr) return E_POINTER;
   *info = nullptr;
-  std::lock_guard<std::mutex> guard(lock);
-  if (!cached) {
+  std::lock_guard<std::mutex> guard(g_lock);
+  if (!g_cached) {
     win::ComPtr<ITypeLib> library;
     KORVANE_RETURN_IF_FAILED(
         ::LoadTypeLibEx(win::RunningExecutablePath().c_str(), REGKIND_NONE, library.put()));
-    KORVANE_RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID__QuandrelCom, cached.put()));
+    KORVANE_RETURN_IF_FAILED(library->GetTypeInfoOfGuid(IID__QuandrelCom, g_cached.put()));
   }
-  cached->AddRef();
-  *info = cached.get();
+  g_cached->AddRef();
+  *info = g_cached.get();
   return S_OK;
+}
+
+void ReleaseQuandrelComTypeInfo() {
+  std::lock_guard<std::mutex> guard(g_lock);
+  g_cached.reset();
 }
 
 }  // namespace korvane::server

@@ -127,14 +127,29 @@ HRESULT DeleteTree(const ClassesView& at, const std::wstring& path);
 class Journal {
  public:
   // Before `key` is created: notes it and every missing key above it as created by this run.
-  void BeforeCreating(const ClassesView& at, const std::wstring& key) {
+  // Only a key that is not found is missing. One that cannot be opened (access denied) may hold
+  // an earlier registration, which an undo must not delete: that failure is returned.
+  [[nodiscard]] HRESULT BeforeCreating(const ClassesView& at, const std::wstring& key) {
     for (size_t end = 0; end != std::wstring::npos;) {
       end = key.find(L'\\', end + 1);
       const Place place{at, key.substr(0, end)};
       if (Noted(place)) continue;
+      win::UniqueHkey opened;
+      const LONG status =
+          ::RegOpenKeyExW(at.root, place.path.c_str(), 0, KEY_READ | at.view, opened.put());
+      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return Status(status);
       checked_.push_back(place);
-      if (!KeyExists(at, place.path)) created_.push_back(place);
+      if (status == ERROR_FILE_NOT_FOUND) created_.push_back(place);
     }
+    return S_OK;
+  }
+
+  // The same for every key of `entries` in `view`.
+  [[nodiscard]] HRESULT BeforeCreating(const ClassesRoots& roots, const ClassesView& view,
+                                       const std::vector<Entry>& entries) {
+    for (const Entry& entry : entries)
+      KORVANE_RETURN_IF_FAILED(BeforeCreating(PlaceOf(roots, view, entry.key), entry.key));
+    return S_OK;
   }
 
   // Before a value is set in an open key: notes its old data (or that it had none).
@@ -221,12 +236,11 @@ bool HasValue(HKEY key, const wchar_t* name) {
 }
 
 // Every call names the view: a handle's own view does not carry over to keys opened below it on
-// every Windows version.
+// every Windows version. The journal has seen every key already (Journal::BeforeCreating).
 HRESULT WriteEntries(const ClassesRoots& roots, const ClassesView& view,
                      const std::vector<Entry>& entries, Journal& journal) {
   for (const Entry& entry : entries) {
     const ClassesView at = PlaceOf(roots, view, entry.key);
-    journal.BeforeCreating(at, entry.key);
     win::UniqueHkey key;
     LONG status =
         ::RegCreateKeyExW(at.root, entry.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -422,7 +436,12 @@ HRESULT PlanRegistration(std::wstring_view exePath, bool appId, std::wstring_vie
 HRESULT RegisterServer(const ClassesRoots& roots, std::wstring_view exePath) {
   RegistrationPlan plan;
   KORVANE_RETURN_IF_FAILED(PlanRegistration(exePath, roots.appId, kOwnTypeLibPlatform, &plan));
+  // Every key is looked at before the first write, so a key that cannot be opened stops the
+  // registration while an earlier one is still whole.
   Journal journal;
+  for (const ClassesView& view : roots.views)
+    KORVANE_RETURN_IF_FAILED(journal.BeforeCreating(roots, view, plan.everyView));
+  KORVANE_RETURN_IF_FAILED(journal.BeforeCreating(roots, roots.typeLib, plan.typeLibView));
   HRESULT hr = S_OK;
   for (const ClassesView& view : roots.views) {
     hr = WriteEntries(roots, view, plan.everyView, journal);

@@ -7,6 +7,7 @@
 #include "host/lifetime_policy.h"
 #include "quandrelcom.h"
 #include "com/server_lifetime.h"
+#include "com/type_info.h"
 #include "methods/message_pump.h"
 #include "win/com_ptr.h"
 #include "win/result.h"
@@ -124,6 +125,8 @@ HRESULT Serve(const ServerTimings& timings, HANDLE queueReady) {
 
   win::ScopedComInit apartment(COINIT_APARTMENTTHREADED);
   if (!apartment.ok()) return apartment.status();
+  // Runs after everything below has ended and before the apartment closes.
+  auto releaseTypeInfo = win::MakeScopeExit([] { ReleaseQuandrelComTypeInfo(); });
   AttachServerLoop(::GetCurrentThreadId(), kLifetimeChanged);
   auto detach = win::MakeScopeExit([] { DetachServerLoop(); });
 

@@ -6,15 +6,20 @@
 # starts from, so each also runs alone.
 #   made       package.sh twice: identical bytes; each package's tables hold the registration
 #              in both views, the type library entry in the server's own view, the fixed
-#              UpgradeCode and the right Program Files folder
+#              UpgradeCode and the right Program Files folder, the other server's package
+#              detected and refused, and a custom folder's lock (Wine's msiexec applies no
+#              lock, and Wine stores no file access list: only the rows can be checked)
 #   install    silent per-machine install with a log; both views hold exactly what
 #              QuandrelCom.exe /RegServer writes for the installed file; /Check passes
 #   clients    script clients (64- and, for win32, 32-bit) call RunCmd2, and QuandrelRunCmd with
 #              the engine copied in
-#   repair     a deleted class key is put back by a reinstall of every file and key
+#   repair     a deleted class key is put back by the repair command line docs/deploy.md gives
 #   upgrade    an earlier version is replaced by this one; installing it again is refused
 #   uninstall  leaves no key in either view and no file but the user's engine file
 #   per_user   ALLUSERS="" registers under HKCU only, without the AppID, and uninstalls clean
+#   exclusive  with either server's package installed, the other one's is refused (its launch
+#              condition names the installed one) and its uninstall changes nothing: the
+#              installed registration stays whole; the other package in a folder of its own
 #   failed     an install that fails after writing files and keys leaves nothing behind
 #   stop       ends the prefix's wineserver
 # Usage: msi_steps.sh <step> <win64|win32|- for made> <source root> <x86_64 build folder>
@@ -112,6 +117,15 @@ if [ "$step" = made ]; then
     done
     grep -q "TypeLib.*\\\\0\\\\$kind		\[INSTALLDIR\]QuandrelCom.exe	$own\$" "$tables" ||
       fail "$kind: the type library entry is not in the server's own view"
+    case $kind in win32) other='{BD80695F-9214-4392-8936-3F3746FC9D76}' ;; *) other='{6E7D295D-954E-4133-96C9-4F33AF1DDC13}' ;; esac
+    # 258: only detected (2), from version 0.0.0 on (256).
+    table Upgrade | grep -qx "$other	0.0.0			258		KORVANE_OTHER_SERVER_FOUND" ||
+      fail "$kind: the other server's package is not detected"
+    table LaunchCondition | grep -q "^Installed OR NOT KORVANE_OTHER_SERVER_FOUND	Korvane QuandrelCom ($([ $kind = win32 ] && echo 64 || echo 32)-bit server) is installed. Uninstall it" ||
+      fail "$kind: no refusal naming the other server's package"
+    table CreateFolder | grep -qx "INSTALLDIR	CFile_QuandrelCom_exe" || fail "$kind: no folder to lock"
+    table MsiLockPermissionsEx | grep -qxF "LockInstallFolder	INSTALLDIR	CreateFolder	D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)	ALLUSERS AND NOT (INSTALLDIR ~<< ProgramFilesFolder) AND NOT (INSTALLDIR ~<< ProgramFiles64Folder)" ||
+      fail "$kind: a custom folder is not locked to administrators, SYSTEM and users' reading"
   done
   [ -f "$packages/QuandrelCom-$version-win64.msi" ] || fail "no win64 package"
   echo "msi_made: $(cd "$packages" && ls *.msi | tr '\n' ' ')byte-identical across two runs"
@@ -172,8 +186,15 @@ VBS
     registration >"$work/before.txt"
     korvane_wine reg delete 'HKLM\Software\Classes\CLSID\{BDBB0F90-863E-4814-820F-1657390654B0}' \
       /f /reg:64 >/dev/null || fail "could not delete the class key"
-    # msiexec /famus on Windows; Wine's msiexec takes the same request as properties.
-    msiexec /i "$(win "$msi")" REINSTALL=ALL REINSTALLMODE=amus || fail "repair failed"
+    # Exactly the repair line of docs/deploy.md, with this package's path for its name.
+    documented=$(grep -E '^    msiexec .*\(repair' "$root/docs/deploy.md" | sed -E 's/ +\(repair.*//') ||
+      fail "docs/deploy.md gives no repair command line"
+    read -r -a repair <<<"$documented"
+    for i in "${!repair[@]}"; do
+      [[ ${repair[i]} != QuandrelCom-*.msi ]] || repair[i]=$(win "$msi")
+    done
+    korvane_wine "${repair[@]}" /l*v "$(win "$work/$step.log")" </dev/null ||
+      fail "$documented failed (log: $work/$step.log)"
     registration | diff -u "$work/before.txt" - >&2 || fail "repair did not put back the keys (above)"
     ;;
   upgrade)
@@ -219,6 +240,37 @@ VBS
     msiexec /x "$(win "$msi")" ALLUSERS="" || fail "per-user uninstall failed"
     left=$(registration | grep -v '^==' || true)
     [ -z "$left" ] || fail "keys left behind: $left"
+    ;;
+  exclusive)
+    case $platform in win64) other_platform=win32 ;; *) other_platform=win64 ;; esac
+    other="$packages/QuandrelCom-$version-$other_platform.msi"
+    [ -f "$other" ] || fail "no $other_platform package (msi_made makes it from the i686 build)"
+    ensure_removed
+    # The other package goes into a folder of its own, which its lock would close on Windows.
+    other_folder='C:\KorvaneApps\QuandrelCom\'
+    for order in own-first other-first; do
+      if [ $order = own-first ]; then
+        first=$msi second=$other extra=()
+      else
+        first=$other second=$msi extra=(INSTALLDIR="$other_folder")
+      fi
+      msiexec /i "$(win "$first")" "${extra[@]}" || fail "installing $(basename "$first") failed"
+      registration >"$work/before.txt"
+      grep -q LocalServer32 "$work/before.txt" || fail "$(basename "$first") registered nothing"
+      [ ${#extra[@]} = 0 ] || [ -f "$WINEPREFIX/drive_c/KorvaneApps/QuandrelCom/QuandrelCom.exe" ] ||
+        fail "INSTALLDIR=$other_folder was not taken"
+      if msiexec /i "$(win "$second")"; then fail "$(basename "$second") installed beside $(basename "$first")"; fi
+      grep -aq "KORVANE_OTHER_SERVER_FOUND" "$work/$step.log" ||
+        fail "$(basename "$second") did not detect $(basename "$first")"
+      msiexec /x "$(win "$second")" || true  # not installed: nothing to remove
+      registration | diff -u "$work/before.txt" - >&2 ||
+        fail "$(basename "$first")'s registration changed (above)"
+      msiexec /x "$(win "$first")" || fail "uninstalling $(basename "$first") failed"
+      [ -z "$(registration | grep -v '^==')" ] || fail "$(basename "$first") left keys"
+    done
+    # Wine's msiexec resolves INSTALLDIR afresh when it uninstalls (Windows takes the folder the
+    # components were installed to), so it leaves the files of a custom folder behind.
+    rm -rf "$WINEPREFIX/drive_c/KorvaneApps"
     ;;
   failed)
     ensure_removed

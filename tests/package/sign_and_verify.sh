@@ -2,7 +2,7 @@
 # Signs a package with a throwaway certificate made here (a CA and a code-signing certificate it
 # issued, in a pfx with a password file) and checks that osslsigncode accepts both signed
 # programs and the installer package with that CA as the only trusted root, and that SHA256SUMS
-# lists the signed bytes.
+# lists the signed bytes; and that a failed signing leaves no package in the output folder.
 # No key or certificate outlives the scratch folder.
 # Usage: sign_and_verify.sh <source root> <i686|x86_64> <build folder> <scratch folder>
 set -euo pipefail
@@ -28,6 +28,28 @@ quiet openssl x509 -req -days 2 -in signer.csr -CA ca.pem -CAkey ca.key -CAcreat
 echo "throwaway password" >password.txt
 quiet openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -out signer.pfx \
   -passout file:password.txt
+
+# A signing that fails leaves no package behind, unsigned or half signed: with a wrong password
+# (the first program fails), and when only the installer package fails (osslsigncode standing in
+# for a time-stamping service that stops answering after the programs were signed).
+echo "wrong password" >wrong-password.txt
+mkdir -p failing-signer
+cat >failing-signer/osslsigncode <<SIGNER
+#!/bin/sh
+case "\$*" in *.msi*) echo "osslsigncode: installer package refused" >&2; exit 1 ;; esac
+exec $(command -v osslsigncode) "\$@"
+SIGNER
+chmod +x failing-signer/osslsigncode
+for failing in password installer; do
+  signer_path=$PATH password=password.txt
+  [ $failing = installer ] && signer_path=$PWD/failing-signer:$PATH || password=wrong-password.txt
+  if PATH=$signer_path bash "$root/scripts/package.sh" --out "$scratch/failed-$failing" \
+      --sign signer.pfx --password-file $password "$arch=$build" >/dev/null 2>&1; then
+    fail "$failing: packaging succeeded although signing failed"
+  fi
+  left=$(ls -A "$scratch/failed-$failing")
+  [ -z "$left" ] || fail "$failing: a failed signing left $left"
+done
 
 bash "$root/scripts/package.sh" --out "$scratch/out" --sign signer.pfx \
   --password-file password.txt "$arch=$build" >/dev/null

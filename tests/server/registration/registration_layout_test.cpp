@@ -171,5 +171,31 @@ TEST_F(ScratchClasses, FailedRegistrationPutsBackAWorkingEarlierInstallation) {
   EXPECT_EQ(ReadTree(root(), L""), before);
 }
 
+// A key that cannot be opened is not a missing key: it may hold an earlier installation, which
+// an undo would then delete or leave overwritten. Here the earlier class's LocalServer32 denies
+// this process part of KEY_READ (KEY_NOTIFY) and still lets it set values.
+TEST_F(ScratchClasses, KeyThatCannotBeOpenedStopsTheRegistrationBeforeAnyWrite) {
+  ASSERT_EQ(RegisterServer(roots_, L"C:\\Old place\\QuandrelCom.exe"), S_OK);
+  const RegistryTree before = ReadTree(root(), L"");
+  const std::wstring server = std::wstring(L"CLSID\\") + kClsidText + L"\\LocalServer32";
+  const auto setDacl = [&](const wchar_t* sddl) {
+    win::UniqueLocal<> descriptor;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                       descriptor.put(), nullptr));
+    win::UniqueHkey key;
+    ASSERT_EQ(::RegOpenKeyExW(root(), server.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor.get()),
+              ERROR_SUCCESS);
+  };
+  setDacl(L"D:(D;;0x10;;;WD)(A;;KA;;;WD)");
+  win::UniqueHkey probe;
+  EXPECT_EQ(::RegOpenKeyExW(root(), server.c_str(), 0, KEY_READ, probe.put()), ERROR_ACCESS_DENIED)
+      << "the access list is not enforced";
+
+  EXPECT_EQ(RegisterServer(roots_, L"C:\\New place\\QuandrelCom.exe"), E_ACCESSDENIED);
+  setDacl(L"D:(A;;KA;;;WD)");
+  EXPECT_EQ(ReadTree(root(), L""), before);
+}
+
 }  // namespace
 }  // namespace korvane::test
