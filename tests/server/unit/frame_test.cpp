@@ -282,57 +282,59 @@ TEST_F(InProcessObject, MissingAndNullArgumentsGetTheirDocumentedErrors) {
   // Nothing above kept or dropped a reference.
   object_->AddRef();
   EXPECT_EQ(object_->Release(), 1u);
-  // The serving thread lets go of the kept type information before it leaves its apartment;
-  // whatever asks afterwards reads it again.
-  TEST_F(InProcessObject, TypeInformationLetGoIsReadAgainOnTheNextCall) {
-    win::ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(object_.query_to(&dispatch), S_OK);
-    ReleaseQuandrelComTypeInfo();
-    LPOLESTR names[] = {const_cast<LPOLESTR>(L"RunCmd2")};
-    DISPID id = 0;
-    ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
-    EXPECT_EQ(id, 0x60030003);
-    ReleaseQuandrelComTypeInfo();
-    win::ComPtr<ITypeInfo> info;
-    ASSERT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
-    TYPEATTR* attr = nullptr;
-    ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-    EXPECT_EQ(attr->guid, IID__QuandrelCom);
-    info->ReleaseTypeAttr(attr);
-    ReleaseQuandrelComTypeInfo();
-  }
+}
 
-  TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
-    win::ScopedComInit com;
-    MethodStatus inner = MethodStatus::RuntimeError(kErrOverflow);
-    EXPECT_EQ(inner.hresult(), static_cast<HRESULT>(0x800A0006));
-    HRESULT hr = inner.Report();
-    MethodStatus outer = MethodStatus::FromFailedCall(hr);
-    EXPECT_EQ(outer.hresult(), hr);
-    EXPECT_EQ(outer.description(), L"Overflow");
-    EXPECT_EQ(outer.Report(), static_cast<HRESULT>(0x800A0006));
-    win::ComPtr<IErrorInfo> info;
-    ASSERT_EQ(::GetErrorInfo(0, info.put()), S_OK);
-    win::UniqueBstr description;
-    info->GetDescription(description.put());
-    EXPECT_EQ(description.view(), L"Overflow");
-  }
+// The serving thread lets go of the kept type information before it leaves its apartment;
+// whatever asks afterwards reads it again.
+TEST_F(InProcessObject, TypeInformationLetGoIsReadAgainOnTheNextCall) {
+  win::ComPtr<IDispatch> dispatch;
+  ASSERT_EQ(object_.query_to(&dispatch), S_OK);
+  ReleaseQuandrelComTypeInfo();
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"RunCmd2")};
+  DISPID id = 0;
+  ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  EXPECT_EQ(id, 0x60030003);
+  ReleaseQuandrelComTypeInfo();
+  win::ComPtr<ITypeInfo> info;
+  ASSERT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->guid, IID__QuandrelCom);
+  info->ReleaseTypeAttr(attr);
+  ReleaseQuandrelComTypeInfo();
+}
 
-  TEST(MethodStatus, RunTimeErrorNumbersMapToTheirStatus) {
-    EXPECT_EQ(HresultOfRuntimeError(kErrFileNotFound), static_cast<HRESULT>(0x800A0035));
-    EXPECT_EQ(HresultOfRuntimeError(kErrDllLoadFailed), static_cast<HRESULT>(0x800A0030));
-    EXPECT_EQ(HresultOfRuntimeError(kErrEntryPointNotFound), static_cast<HRESULT>(0x800A01C5));
-    // The wording package/README.txt documents for each.
-    EXPECT_EQ(DescriptionOfRuntimeError(kErrInvalidCall, L"U+FF02 at position 2"),
-              L"Invalid procedure call or argument: U+FF02 at position 2");
-    EXPECT_EQ(DescriptionOfRuntimeError(kErrDllLoadFailed, L"quandrelsdk.dll"),
-              L"Error in loading DLL: quandrelsdk.dll");
-    EXPECT_EQ(DescriptionOfRuntimeError(kErrFileNotFound, L"quandrelsdk.dll"),
-              L"File not found: quandrelsdk.dll");
-    EXPECT_EQ(DescriptionOfRuntimeError(kErrEntryPointNotFound,
-                                        L"KorvaneQuandrelConverter in quandrelsdk.dll"),
-              L"Can't find DLL entry point KorvaneQuandrelConverter in quandrelsdk.dll");
-  }
+TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
+  win::ScopedComInit com;
+  MethodStatus inner = MethodStatus::RuntimeError(kErrOverflow);
+  EXPECT_EQ(inner.hresult(), static_cast<HRESULT>(0x800A0006));
+  HRESULT hr = inner.Report();
+  MethodStatus outer = MethodStatus::FromFailedCall(hr);
+  EXPECT_EQ(outer.hresult(), hr);
+  EXPECT_EQ(outer.description(), L"Overflow");
+  EXPECT_EQ(outer.Report(), static_cast<HRESULT>(0x800A0006));
+  win::ComPtr<IErrorInfo> info;
+  ASSERT_EQ(::GetErrorInfo(0, info.put()), S_OK);
+  win::UniqueBstr description;
+  info->GetDescription(description.put());
+  EXPECT_EQ(description.view(), L"Overflow");
+}
+
+TEST(MethodStatus, RunTimeErrorNumbersMapToTheirStatus) {
+  EXPECT_EQ(HresultOfRuntimeError(kErrFileNotFound), static_cast<HRESULT>(0x800A0035));
+  EXPECT_EQ(HresultOfRuntimeError(kErrDllLoadFailed), static_cast<HRESULT>(0x800A0030));
+  EXPECT_EQ(HresultOfRuntimeError(kErrEntryPointNotFound), static_cast<HRESULT>(0x800A01C5));
+  // The wording package/README.txt documents for each.
+  EXPECT_EQ(DescriptionOfRuntimeError(kErrInvalidCall, L"U+FF02 at position 2"),
+            L"Invalid procedure call or argument: U+FF02 at position 2");
+  EXPECT_EQ(DescriptionOfRuntimeError(kErrDllLoadFailed, L"quandrelsdk.dll"),
+            L"Error in loading DLL: quandrelsdk.dll");
+  EXPECT_EQ(DescriptionOfRuntimeError(kErrFileNotFound, L"quandrelsdk.dll"),
+            L"File not found: quandrelsdk.dll");
+  EXPECT_EQ(DescriptionOfRuntimeError(kErrEntryPointNotFound,
+                                      L"KorvaneQuandrelConverter in quandrelsdk.dll"),
+            L"Can't find DLL entry point KorvaneQuandrelConverter in quandrelsdk.dll");
+}
 
 }  // namespace
 }  // namespace korvane::server
