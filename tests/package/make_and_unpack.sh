@@ -30,7 +30,7 @@ listing() { python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys
 } | LC_ALL=C sort >"$scratch/expected.txt"
 listing "$scratch/first/$name.zip" >"$scratch/actual.txt"
 diff -u "$scratch/expected.txt" "$scratch/actual.txt" || fail "$name.zip does not hold exactly the files above"
-listing "$scratch/first/QuandrelCom-$version-reference-engine.zip" | grep -qx \
+listing "$scratch/first/QuandrelCom-$version-reference-engine.zip" | grep >/dev/null -x \
   "QuandrelCom-$version-reference-engine/$platform/quandrelsdk.dll" ||
   fail "the reference-engine zip lacks $platform/quandrelsdk.dll"
 

@@ -26,6 +26,8 @@
 #                     <scratch folder>
 # Exits 77 (skipped) for win32 where this machine runs no 32-bit code.
 set -euo pipefail
+# A grep that ends a pipeline reads all its input (no -q): one that quit at its first match would
+# leave the writer a broken pipe, which pipefail reports as a failure.
 step=$1 platform=$2 root=$3 build=$4 scratch=$5
 name=msi_${platform}_$step
 [ "$platform" != - ] || name=msi_$step
@@ -105,8 +107,8 @@ if [ "$step" = made ]; then
       win64) upgrade='{BD80695F-9214-4392-8936-3F3746FC9D76}' dir=ProgramFiles64Folder own=260 ;;
     esac
     table() { msiinfo export "$f" "$1" | tr -d '\r' | tail -n +4; }
-    table Property | grep -qx "UpgradeCode	$upgrade" || fail "$kind: UpgradeCode"
-    table Directory | grep -q "^$dir	" || fail "$kind: not under $dir"
+    table Property | grep >/dev/null -x "UpgradeCode	$upgrade" || fail "$kind: UpgradeCode"
+    table Directory | grep >/dev/null "^$dir	" || fail "$kind: not under $dir"
     # Component attributes 260: a 64-bit component (the 64-bit view), 4: the 32-bit view.
     tables=$scratch/$kind-registry.txt
     join -t'	' -1 6 -2 1 -o 1.2,1.3,1.4,1.5,2.2 \
@@ -119,12 +121,12 @@ if [ "$step" = made ]; then
       fail "$kind: the type library entry is not in the server's own view"
     case $kind in win32) other='{BD80695F-9214-4392-8936-3F3746FC9D76}' ;; *) other='{6E7D295D-954E-4133-96C9-4F33AF1DDC13}' ;; esac
     # 258: only detected (2), from version 0.0.0 on (256).
-    table Upgrade | grep -qx "$other	0.0.0			258		KORVANE_OTHER_SERVER_FOUND" ||
+    table Upgrade | grep >/dev/null -x "$other	0.0.0			258		KORVANE_OTHER_SERVER_FOUND" ||
       fail "$kind: the other server's package is not detected"
-    table LaunchCondition | grep -q "^Installed OR NOT KORVANE_OTHER_SERVER_FOUND	Korvane QuandrelCom ($([ $kind = win32 ] && echo 64 || echo 32)-bit server) is installed. Uninstall it" ||
+    table LaunchCondition | grep >/dev/null "^Installed OR NOT KORVANE_OTHER_SERVER_FOUND	Korvane QuandrelCom ($([ $kind = win32 ] && echo 64 || echo 32)-bit server) is installed. Uninstall it" ||
       fail "$kind: no refusal naming the other server's package"
-    table CreateFolder | grep -qx "INSTALLDIR	CFile_QuandrelCom_exe" || fail "$kind: no folder to lock"
-    table MsiLockPermissionsEx | grep -qxF "LockInstallFolder	INSTALLDIR	CreateFolder	D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)	ALLUSERS AND NOT (INSTALLDIR ~<< ProgramFilesFolder) AND NOT (INSTALLDIR ~<< ProgramFiles64Folder)" ||
+    table CreateFolder | grep >/dev/null -x "INSTALLDIR	CFile_QuandrelCom_exe" || fail "$kind: no folder to lock"
+    table MsiLockPermissionsEx | grep >/dev/null -xF "LockInstallFolder	INSTALLDIR	CreateFolder	D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)	ALLUSERS AND NOT (INSTALLDIR ~<< ProgramFilesFolder) AND NOT (INSTALLDIR ~<< ProgramFiles64Folder)" ||
       fail "$kind: a custom folder is not locked to administrators, SYSTEM and users' reading"
   done
   [ -f "$packages/QuandrelCom-$version-win64.msi" ] || fail "no win64 package"
@@ -215,7 +217,7 @@ VBS
     # found, the package's launch condition the message Windows shows.
     grep -aq "WIX_DOWNGRADE_DETECTED = {" "$work/$step.log" || fail "no downgrade detected"
     msiinfo export "$scratch/earlier/QuandrelCom-0.9.0-$platform.msi" LaunchCondition |
-      grep -q "^NOT WIX_DOWNGRADE_DETECTED	A later version of" || fail "no message for a refusal"
+      grep >/dev/null "^NOT WIX_DOWNGRADE_DETECTED	A later version of" || fail "no message for a refusal"
     [ "$(registration | grep -c LocalServer32)" -ge 2 ] || fail "the refused downgrade touched the registration"
     ;;
   uninstall)
