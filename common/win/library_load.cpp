@@ -17,10 +17,14 @@ DependencySearch AvailableDependencySearch() noexcept {
              : DependencySearch::kAlteredSearchPath;
 }
 
+DWORD DependencySearchFlags(DependencySearch search) noexcept {
+  return search == DependencySearch::kSafeFolders
+             ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+             : LOAD_WITH_ALTERED_SEARCH_PATH;
+}
+
 LoadedLibrary LoadLibraryAtPath(const std::wstring& fullPath, DependencySearch search) noexcept {
-  const DWORD flags = search == DependencySearch::kSafeFolders
-                          ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
-                          : LOAD_WITH_ALTERED_SEARCH_PATH;
+  const DWORD flags = DependencySearchFlags(search);
   // A missing or broken library is the caller's error to report, never a system dialog.
   DWORD oldMode = 0;
   ::SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);

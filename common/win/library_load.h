@@ -21,6 +21,9 @@ enum class DependencySearch {
 // kSafeFolders where the loader offers it, else kAlteredSearchPath.
 [[nodiscard]] DependencySearch AvailableDependencySearch() noexcept;
 
+// The flags that LoadLibraryAtPath hands the loader for `search`.
+[[nodiscard]] DWORD DependencySearchFlags(DependencySearch search) noexcept;
+
 // A loaded library, or the loader's error when it could not be loaded.
 struct LoadedLibrary {
   UniqueModule module;

@@ -19,6 +19,21 @@
 
 namespace korvane::server {
 
+// Only for a path that exists: expanding a name that does not, with a component longer than a
+// file name may be, has crashed Wine.
+std::wstring FullLongPath(const std::wstring& path) {
+  if (path.empty()) return {};
+  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  if (full.empty()) return path;
+  full.resize(
+      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  std::wstring longPath(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
+  if (longPath.empty()) return full;
+  longPath.resize(
+      ::GetLongPathNameW(full.c_str(), longPath.data(), static_cast<DWORD>(longPath.size())));
+  return longPath.empty() ? full : longPath;
+}
+
 namespace {
 
 constexpr wchar_t kPlatforms[2][6] = {L"win32", L"win64"};
@@ -47,22 +62,6 @@ MergedValue ReadMerged(REGSAM view, const std::wstring& key, const wchar_t* name
 bool IsFile(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The full path with long names, so that a short (8.3) spelling compares equal. Only for a path
-// that exists: expanding a name that does not, with a component longer than a file name may be,
-// has crashed Wine.
-std::wstring FullLongPath(const std::wstring& path) {
-  if (path.empty()) return {};
-  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  if (full.empty()) return path;
-  full.resize(
-      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
-  std::wstring longPath(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
-  if (longPath.empty()) return full;
-  longPath.resize(
-      ::GetLongPathNameW(full.c_str(), longPath.data(), static_cast<DWORD>(longPath.size())));
-  return longPath.empty() ? full : longPath;
 }
 
 // A path that is not fully qualified is judged as written: where it leads depends on the folder

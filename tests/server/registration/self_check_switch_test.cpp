@@ -93,6 +93,16 @@ TEST(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
        [](ServerInstall&, ServerInstall& a) { return &a; },
        twoViews ? 2u : 1u,
        {"LocalServer32 names another copy", "/RegServer to serve from this copy"}},
+      {"LocalServer32 with the short spelling of this copy's path",
+       [&](ServerInstall& r, ServerInstall&) {
+         std::wstring shortPath(MAX_PATH, L'\0');
+         shortPath.resize(::GetShortPathNameW(r.exe().c_str(), shortPath.data(), MAX_PATH));
+         EXPECT_EQ(shortPath.find(L"registered copy"), std::wstring::npos) << "no short name";
+         SetText(view, kLocalServer, nullptr, L"\"" + shortPath + L"\"");
+         return &r;
+       },
+       0,
+       {"no problems"}},
       // The copy's folder is named "registered copy".
       {"unquoted LocalServer32 with a blank",
        [&](ServerInstall& r, ServerInstall&) {

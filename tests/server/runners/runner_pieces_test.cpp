@@ -205,8 +205,9 @@ TEST(RunCmd2Pieces, CaptureWaitsForItsReaderBeforeHandingOverTheBytes) {
 
 // Without a reader thread the waiting thread reads only what is there: it keeps serving messages
 // while a writer that fills the pipe many times over waits for one of them, and it still
-// collects everything once the writer (standing in for the child) has ended.
-TEST(RunCmd2Pieces, WithoutAReaderThreadTheWaitServesMessagesAndReadsEverything) {
+// collects everything once the writer (standing in for the child) has ended. A WM_QUIT seen
+// meanwhile reaches the loop below once the wait is over.
+TEST(RunCmd2Pieces, WithoutAReaderThreadTheWaitServesMessagesReadsEverythingAndPassesOnAQuit) {
   Pipe pipe;
   OutputCapture capture(pipe.read.get(), std::numeric_limits<size_t>::max(),
                         OutputCapture::Reader::kCaller);
@@ -223,9 +224,13 @@ TEST(RunCmd2Pieces, WithoutAReaderThreadTheWaitServesMessagesAndReadsEverything)
     pipe.write.reset();
     ::SetEvent(writerDone.get());
   });
+  ::PostQuitMessage(7);
   AwaitChildAndOutput(writerDone.get(), capture);
   writer.join();
   EXPECT_TRUE(messageServed) << "the waiting thread did not serve a message";
+  MSG quit{};
+  EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(quit.wParam, 7u);
   std::string expected;
   for (int i = 0; i < 20; ++i) expected += std::string(10000, 'a' + i);
   EXPECT_TRUE(capture.complete());

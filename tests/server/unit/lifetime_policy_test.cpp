@@ -15,6 +15,7 @@ class FakeCom final : public ClassObjectHost {
  public:
   explicit FakeCom(bool suspendsAtZero) : suspendsAtZero_(suspendsAtZero) {}
   HRESULT Accept() override {
+    if (acceptFails_) return E_OUTOFMEMORY;
     registered_ = true;
     suspended_ = false;
     return S_OK;
@@ -27,6 +28,7 @@ class FakeCom final : public ClassObjectHost {
   // Whether a client activating now reaches this process (otherwise it starts another one).
   bool Serving() const { return registered_ && !suspended_; }
   bool registered() const { return registered_; }
+  bool acceptFails_ = false;
 
  private:
   bool suspendsAtZero_;
@@ -51,7 +53,7 @@ class Server {
   PassDecision Pass(bool messages = true, bool quit = false) {
     return policy_.Pass({references_, lastRelease_, messages, quit, now_});
   }
-  const FakeCom& com() const { return com_; }
+  FakeCom& com() { return com_; }
   LifetimePolicy::Phase phase() const { return policy_.phase(); }
 
  private:
@@ -133,6 +135,42 @@ TEST_P(LifetimeDecisions, AQuitRequestEndsTheServerEvenWithObjectsAlive) {
   EXPECT_TRUE(server_.Pass(true, /*quit=*/true).stop);
   EXPECT_FALSE(server_.com().registered());
   EXPECT_TRUE(server_.Pass().stop) << "the decision to end is final";
+}
+
+TEST_P(LifetimeDecisions, ACreateAndReleaseBetweenTwoLooksStartsTheLingerAgain) {
+  server_.Pass();
+  server_.Wait(2000);
+  server_.Hold();
+  server_.Drop();
+  server_.Wait(2000);  // past the linger counted from start-up, within the one from the release
+  EXPECT_EQ(server_.Pass().waitMs, kTimings.idleLingerMs - 2000);
+  EXPECT_TRUE(server_.com().Serving());
+}
+
+TEST_P(LifetimeDecisions, CallsArrivingWithoutEndEndTheDrainAfterTenLingers) {
+  server_.Pass();
+  server_.Wait(kTimings.idleLingerMs);
+  server_.Pass();  // revoked, draining
+  for (ULONGLONG drained = kTimings.quietMs; drained < 10 * kTimings.idleLingerMs;
+       drained += kTimings.quietMs) {
+    server_.Wait(kTimings.quietMs);
+    ASSERT_FALSE(server_.Pass(/*messages=*/true).stop) << drained;
+  }
+  server_.Wait(kTimings.quietMs);
+  EXPECT_TRUE(server_.Pass(/*messages=*/true).stop);
+}
+
+TEST_P(LifetimeDecisions, WithoutAClassObjectOnlyLiveObjectsKeepTheServer) {
+  server_.Hold();
+  server_.Pass();
+  server_.com().acceptFails_ = true;
+  server_.Drop();
+  server_.Hold();  // the count fell to zero, so activations are registered again, and fail
+  PassDecision held = server_.Pass();
+  EXPECT_FALSE(held.stop);
+  EXPECT_EQ(held.waitMs, INFINITE);
+  server_.Drop();
+  EXPECT_TRUE(server_.Pass().stop);
 }
 
 INSTANTIATE_TEST_SUITE_P(ComLayers, LifetimeDecisions, ::testing::Values(true, false),

@@ -17,10 +17,10 @@
 namespace korvane::server {
 namespace {
 
+using test::Narrow;
 using win::FolderOfPath;
 using win::FromAnsi;
 using win::ToAnsi;
-using test::Narrow;
 
 TEST(ServerPaths, FolderOfProgramKeepsOnlyTheRootBackslash) {
   EXPECT_EQ(FolderOfPath(L"C:\\Tools\\QuandrelCom.exe"), L"C:\\Tools");
@@ -92,6 +92,32 @@ TEST(LibraryAtPath, FindsWhatTheLibraryNeedsBesideIt) {
     ASSERT_TRUE(::DeleteFileW(dependency.c_str()));
     EXPECT_EQ(win::LoadLibraryAtPath(folder / L"quandrelsdk.dll", search).error,
               static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  }
+}
+
+// A planted copy of what the library needs, on PATH or in the current folder, is never taken; the
+// loader's standard order would take it there, so the test can see both places.
+TEST(LibraryAtPath, TheChosenSearchLeavesOutPathAndTheCurrentFolder) {
+  const DWORD chosen = win::DependencySearchFlags(win::AvailableDependencySearch());
+  EXPECT_EQ(chosen & LOAD_WITH_ALTERED_SEARCH_PATH, 0u);
+  EXPECT_NE(chosen & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR, 0u);
+  test::TempDir folder(L"library"), planted(L"planted");
+  test::CopyFileOrFail(test::WindowsPathOf(KORVANE_DEPENDENT_SDK), folder / L"quandrelsdk.dll");
+  test::CopyFileOrFail(test::WindowsPathOf(KORVANE_SDK_DEPENDENCY),
+                       planted / fixture::kDependencyFileName);
+  wchar_t path[32767], current[MAX_PATH];
+  ASSERT_NE(::GetEnvironmentVariableW(L"PATH", path, 32767), 0u);
+  ASSERT_NE(::GetCurrentDirectoryW(MAX_PATH, current), 0u);
+  for (bool onPath : {true, false}) {
+    SCOPED_TRACE(onPath ? "on PATH" : "in the current folder");
+    ASSERT_TRUE(onPath ? ::SetEnvironmentVariableW(L"PATH", (planted.path() + L";" + path).c_str())
+                       : ::SetCurrentDirectoryW(planted.path().c_str()));
+    EXPECT_EQ(win::LoadLibraryAtPath(folder / L"quandrelsdk.dll").error,
+              static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_TRUE(win::LoadLibraryAtPath(folder / L"quandrelsdk.dll",
+                                       win::DependencySearch::kAlteredSearchPath)
+                    .module);
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"PATH", path) && ::SetCurrentDirectoryW(current));
   }
 }
 

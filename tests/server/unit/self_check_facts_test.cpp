@@ -132,6 +132,18 @@ TEST(SelfCheckFacts, TypeLibContentIsReadFromTheFileWithoutRegisteringIt) {
   EXPECT_TRUE(FAILED(ReadTypeLibContent(dir / L"missing.tlb").loaded));
 }
 
+// LocalServer32 may name the server by another spelling of its path than the one it runs under.
+TEST(SelfCheckFacts, ShortAndDottedSpellingsOfAFileCompareEqualOnceFullAndLong) {
+  TempDir dir(L"spelling");
+  const std::wstring exe = dir / L"Quandrel Com Server.exe";
+  test::WriteFileBytes(exe, "");
+  std::wstring shortPath(MAX_PATH, L'\0');
+  shortPath.resize(::GetShortPathNameW(exe.c_str(), shortPath.data(), MAX_PATH));
+  ASSERT_EQ(shortPath.find(L"Quandrel Com Server.exe"), std::wstring::npos) << "no short name";
+  for (const std::wstring& spelling : {shortPath, dir / L".\\Quandrel Com Server.exe"})
+    EXPECT_TRUE(SamePath(FullLongPath(spelling), FullLongPath(exe))) << test::Narrow(spelling);
+}
+
 TEST(SelfCheckFacts, EngineLibraryIsReadUpToItsCap) {
   struct Case {
     const char* name;
