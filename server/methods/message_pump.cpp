@@ -73,13 +73,9 @@ bool WaitOnce(std::vector<HANDLE>& pending, DWORD timeoutMs, bool serveCalls,
 
 }  // namespace
 
-HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs) {
+HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs, std::optional<WPARAM>& quit) {
   const OpenWait depth;
-  std::optional<WPARAM> quit;
-  HRESULT hr =
-      WaitOnce(pending, timeoutMs, depth.servesCalls(), quit) ? S_OK : win::LastErrorAsHresult();
-  if (quit) ::PostQuitMessage(static_cast<int>(*quit));
-  return hr;
+  return WaitOnce(pending, timeoutMs, depth.servesCalls(), quit) ? S_OK : win::LastErrorAsHresult();
 }
 
 HRESULT WaitForAllPumping(std::vector<HANDLE>& pending) {

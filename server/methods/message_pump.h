@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <vector>
 
 namespace korvane::server {
@@ -51,7 +52,10 @@ constexpr bool ServesCallsAtDepth(int depth, bool draining) {
 [[nodiscard]] HRESULT WaitForAllPumping(std::vector<HANDLE>& pending);
 
 // One wait of at most `timeoutMs` for any handle in `pending` (which may be empty) or a message;
-// at most one message is dispatched and signalled handles leave `pending`, as above.
-[[nodiscard]] HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs);
+// at most one message is dispatched and signalled handles leave `pending`, as above. A WM_QUIT
+// seen is kept in `quit` for the caller to post again once it has done polling: posted after
+// each poll, it would wake the next one at once, and the polling would spin.
+[[nodiscard]] HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs,
+                              std::optional<WPARAM>& quit);
 
 }  // namespace korvane::server

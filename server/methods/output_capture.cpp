@@ -48,10 +48,12 @@ void AwaitChildAndOutput(HANDLE process, OutputCapture& capture) {
   }
   // No reader thread: the pipe is looked at between short waits for the child or a message.
   constexpr DWORD kPollMs = 10;
+  std::optional<WPARAM> quit;
   while (capture.ReadAvailable())
-    if (FAILED(PumpFor(pending, kPollMs))) ::Sleep(kPollMs);  // never spin
+    if (FAILED(PumpFor(pending, kPollMs, quit))) ::Sleep(kPollMs);  // never spin
   // The output is read to its end; a failed wait for the child ends the waiting, as above.
   if (!pending.empty()) static_cast<void>(WaitForAllPumping(pending));
+  if (quit) ::PostQuitMessage(static_cast<int>(*quit));
 }
 
 OutputCapture::~OutputCapture() { JoinReader(); }

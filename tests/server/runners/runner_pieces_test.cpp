@@ -64,8 +64,9 @@ TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneR
   int ran = 0, open = 0, deepest = 0;
   auto waitOnce = [&] {
     std::vector<HANDLE> none;
+    std::optional<WPARAM> quit;
     ++open;
-    EXPECT_EQ(server::PumpFor(none, 0), S_OK);
+    EXPECT_EQ(server::PumpFor(none, 0, quit), S_OK);
     --open;
   };
   std::function<void()> action = [&] {
@@ -135,7 +136,8 @@ TEST(RunCmd2Pieces, WaitWhoseHandleIsSignalledReturnsWithoutDispatchingWhatIsQue
       });
     std::vector<HANDLE> pending{ended.get()};
     if (signalledBy < 0) {
-      EXPECT_EQ(server::PumpFor(pending, 0), S_OK);
+      std::optional<WPARAM> quit;
+      EXPECT_EQ(server::PumpFor(pending, 0, quit), S_OK);
       EXPECT_EQ(dispatched, 1);
     } else {
       EXPECT_EQ(WaitForAllPumping(pending), S_OK);
@@ -216,9 +218,15 @@ TEST(RunCmd2Pieces, WithoutAReaderThreadTheWaitServesMessagesReadsEverythingAndP
   UniqueHandle served(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   UniqueHandle writerDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   bool messageServed = false;
+  bool quitPendingWhilePolling = false;
   std::thread writer([&] {
     for (int i = 0; i < 20; ++i) WriteText(pipe.write.get(), std::string(10000, 'a' + i));
-    window.Post([&] { ::SetEvent(served.get()); });
+    window.Post([&] {
+      // The quit is kept aside until the polling ends: pending, it would wake every poll at once.
+      MSG pending;
+      quitPendingWhilePolling = ::PeekMessageW(&pending, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE);
+      ::SetEvent(served.get());
+    });
     messageServed = ::WaitForSingleObject(served.get(), 30000) == WAIT_OBJECT_0;
     WriteText(pipe.write.get(), "end");
     pipe.write.reset();
@@ -228,6 +236,7 @@ TEST(RunCmd2Pieces, WithoutAReaderThreadTheWaitServesMessagesReadsEverythingAndP
   AwaitChildAndOutput(writerDone.get(), capture);
   writer.join();
   EXPECT_TRUE(messageServed) << "the waiting thread did not serve a message";
+  EXPECT_FALSE(quitPendingWhilePolling);
   MSG quit{};
   EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(quit.wParam, 7u);
