@@ -43,10 +43,6 @@ std::string CodePointName(char32_t codePoint) {
   return text;
 }
 
-bool FileExists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 class ExactText : public testing::TestWithParam<Row> {
  protected:
   static void SetUpTestSuite() {

@@ -193,54 +193,6 @@ TEST_F(InProcessObject, MissingAndNullArgumentsGetTheirDocumentedErrors) {
          return hr;
        },
        DISP_E_BADINDEX},
-      {"null argument block",
-       [](_QuandrelCom* o) {
-         return o->Invoke(0x40030000, IID_NULL, 0x409, DISPATCH_PROPERTYGET, nullptr, nullptr,
-                          nullptr, nullptr);
-       },
-       E_INVALIDARG},
-      {"arguments counted but absent",
-       [](_QuandrelCom* o) {
-         DISPPARAMS params{nullptr, nullptr, 2, 0};
-         return o->Invoke(0x60030002, IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, nullptr,
-                          nullptr);
-       },
-       E_INVALIDARG},
-      {"named arguments counted but absent",
-       [](_QuandrelCom* o) {
-         DISPPARAMS params{noArgs, nullptr, 1, 1};
-         return o->Invoke(0x40030000, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &params, nullptr,
-                          nullptr, nullptr);
-       },
-       E_INVALIDARG},
-      {"more named arguments than arguments",
-       [](_QuandrelCom* o) {
-         DISPPARAMS params{noArgs, putId, 0, 1};
-         return o->Invoke(0x40030000, IID_NULL, 0x409, DISPATCH_PROPERTYPUT, &params, nullptr,
-                          nullptr, nullptr);
-       },
-       E_INVALIDARG},
-      {"interface other than IID_NULL",
-       [](_QuandrelCom* o) {
-         DISPPARAMS params{nullptr, nullptr, 0, 0};
-         return o->Invoke(0x40030000, IID_IDispatch, 0x409, DISPATCH_PROPERTYGET, &params, nullptr,
-                          nullptr, nullptr);
-       },
-       DISP_E_UNKNOWNINTERFACE},
-      {"an inherited member by its DISPID (Release)",
-       [](_QuandrelCom* o) {
-         DISPPARAMS params{nullptr, nullptr, 0, 0};
-         return o->Invoke(0x60000002, IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, nullptr,
-                          nullptr);
-       },
-       DISP_E_MEMBERNOTFOUND},
-      {"no result slot for a property get",
-       [](_QuandrelCom* o) {
-         DISPPARAMS params{nullptr, nullptr, 0, 0};
-         return o->Invoke(0x40030000, IID_NULL, 0x409, DISPATCH_PROPERTYGET, &params, nullptr,
-                          nullptr, nullptr);
-       },
-       S_OK},
       {"null interface slot",
        [](_QuandrelCom* o) { return o->QueryInterface(IID_IUnknown, nullptr); }, E_POINTER},
       {"null switch slot", [](_QuandrelCom* o) { return o->get_g_isDebug(nullptr); }, E_POINTER},
@@ -278,6 +230,33 @@ TEST_F(InProcessObject, MissingAndNullArgumentsGetTheirDocumentedErrors) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(c.call(object), c.expected);
+  }
+  DISPPARAMS none{nullptr, nullptr, 0, 0}, countedAbsent{nullptr, nullptr, 2, 0},
+      namedAbsent{noArgs, nullptr, 1, 1}, moreNamed{noArgs, putId, 0, 1};
+  constexpr WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kCall = DISPATCH_METHOD;
+  struct InvokeCase {
+    const char* what;
+    DISPID id;
+    const IID& iid;
+    WORD flags;
+    DISPPARAMS* params;
+    HRESULT expected;
+  } invokes[] = {
+      {"null argument block", 0x40030000, IID_NULL, kGet, nullptr, E_INVALIDARG},
+      {"arguments counted but absent", 0x60030002, IID_NULL, kCall, &countedAbsent, E_INVALIDARG},
+      {"named arguments counted but absent", 0x40030000, IID_NULL, kPut, &namedAbsent,
+       E_INVALIDARG},
+      {"more named arguments than arguments", 0x40030000, IID_NULL, kPut, &moreNamed, E_INVALIDARG},
+      {"interface other than IID_NULL", 0x40030000, IID_IDispatch, kGet, &none,
+       DISP_E_UNKNOWNINTERFACE},
+      {"an inherited member by its DISPID (Release)", 0x60000002, IID_NULL, kCall, &none,
+       DISP_E_MEMBERNOTFOUND},
+      {"no result slot for a property get", 0x40030000, IID_NULL, kGet, &none, S_OK},
+  };
+  for (const InvokeCase& c : invokes) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(object->Invoke(c.id, c.iid, 0x409, c.flags, c.params, nullptr, nullptr, nullptr),
+              c.expected);
   }
   // Nothing above kept or dropped a reference.
   object_->AddRef();
