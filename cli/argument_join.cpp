@@ -1,4 +1,4 @@
-#include "argument_join.h"
+#include "cli/argument_join.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "win/ansi_text.h"
+#include "common/win/ansi_text.h"
 
 namespace korvane::cli {
 

@@ -1,10 +1,10 @@
-#include "engine_binding.h"
+#include "cli/engine_binding.h"
 
 #include <windows.h>
 
-#include "library_path.h"
-#include "quandrelsdk.h"
-#include "win/library_load.h"
+#include "cli/library_path.h"
+#include "common/win/library_load.h"
+#include "engine_api/quandrelsdk.h"
 
 namespace korvane::cli {
 

@@ -1,4 +1,4 @@
-#include "library_path.h"
+#include "cli/library_path.h"
 
 namespace korvane::cli {
 

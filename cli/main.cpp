@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "argument_join.h"
-#include "engine_binding.h"
-#include "quandrelsdk.h"
+#include "cli/argument_join.h"
+#include "cli/engine_binding.h"
+#include "engine_api/quandrelsdk.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 1) {

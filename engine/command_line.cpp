@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "engine/command_line.h"
 
 namespace korvane::engine {
 

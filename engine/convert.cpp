@@ -1,4 +1,4 @@
-#include "convert.h"
+#include "engine/convert.h"
 
 #include <vector>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "request.h"
+#include "engine/request.h"
 
 namespace korvane::engine {
 

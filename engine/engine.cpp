@@ -1,4 +1,4 @@
-#include "engine.h"
+#include "engine/engine.h"
 
 #include <windows.h>
 
@@ -6,10 +6,10 @@
 #include <new>
 #include <optional>
 
-#include "command_line.h"
-#include "convert.h"
-#include "request.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "engine/command_line.h"
+#include "engine/convert.h"
+#include "engine/request.h"
 
 namespace korvane::engine {
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "command_line.h"
-#include "engine.h"
+#include "engine/command_line.h"
+#include "engine/engine.h"
 
 int main() {
   using namespace korvane::engine;

@@ -1,4 +1,4 @@
-#include "request.h"
+#include "engine/request.h"
 
 #include <algorithm>
 #include <cctype>

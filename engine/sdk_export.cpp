@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "engine.h"
-#include "quandrelsdk.h"
+#include "engine/engine.h"
+#include "engine_api/quandrelsdk.h"
 
 // The argument is read up to its terminating zero and never written, though the established
 // signature declares it writable.

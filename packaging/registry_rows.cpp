@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "host/registration.h"
-#include "win/ansi_text.h"
+#include "common/win/ansi_text.h"
+#include "server/host/registration.h"
 
 namespace {
 

@@ -9,10 +9,11 @@
 // Then a g_isDebug read through the vtable and through IDispatch against the minimal server's
 // calls of the same shape, and the server's peak private bytes during a 64 MiB capture.
 //   bench_capture.exe [quick]   ("quick": fewer runs, for trying the benchmark out)
+#include <windows.h>
+
 #include <objbase.h>
 #include <psapi.h>
 #include <tlhelp32.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,15 +23,15 @@
 #include <thread>
 #include <vector>
 
-#include "com/quandrel_com.h"
-#include "methods/output_capture.h"
-#include "quandrelcom.h"
-#include "text_server.h"
-#include "bench_support.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_bstr.h"
-#include "win/unique_handle.h"
+#include "bench/capture/text_server.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrel_com.h"
+#include "server/com/quandrelcom.h"
+#include "server/methods/output_capture.h"
+#include "testing/support/bench_support.h"
 
 namespace {
 

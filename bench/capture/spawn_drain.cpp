@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "bench_support.h"
+#include "testing/support/bench_support.h"
 
 namespace {
 

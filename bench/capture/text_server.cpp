@@ -4,7 +4,10 @@
 // answered from its embedded type library, the same way as the real server. The benchmark
 // registers it, keeps one object for the whole run and releases it at the end; the server then
 // ends. Started by COM with -Embedding only.
+#include "bench/capture/text_server.h"
+
 #include <windows.h>
+
 #include <objbase.h>
 #include <oleauto.h>
 
@@ -12,9 +15,8 @@
 #include <cwchar>
 #include <new>
 
-#include "text_server.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
 
 namespace {
 

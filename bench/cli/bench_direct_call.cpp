@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "quandrelsdk.h"
-#include "win/unique_module.h"
+#include "common/win/unique_module.h"
+#include "engine_api/quandrelsdk.h"
 
 int main(int argc, char** argv) {
   std::string line;

@@ -12,8 +12,9 @@
 // Every text sent begins with kNoProgram, a first word no file can be named, so no command
 // runner can start anything; a null text names nothing either. The engine is not copied beside
 // the server, so its methods find nothing to run.
-#include <objbase.h>
 #include <windows.h>
+
+#include <objbase.h>
 
 #include <atomic>
 #include <climits>
@@ -29,13 +30,13 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.h"
-#include "quandrelcom.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_bstr.h"
-#include "win/unique_excep_info.h"
-#include "win/unique_handle.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_excep_info.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrelcom.h"
+#include "testing/support/bench_support.h"
 
 namespace {
 

@@ -3,21 +3,22 @@
 //   bench_soak.exe [calls, default 10000]
 // Half of the calls come from one client, half from eight clients at once. The clients are the
 // stress test's (every method, every result checked), so a wrong result shows here too.
+#include <windows.h>
+
 #include <objbase.h>
 #include <psapi.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "bench_support.h"
-#include "quandrelcom.h"
-#include "system_handles.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_handle.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrelcom.h"
+#include "testing/support/bench_support.h"
+#include "testing/support/system_handles.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "win/ansi_path.h"
+#include "common/win/ansi_path.h"
 
-#include "win/ansi_text.h"
+#include "common/win/ansi_text.h"
 
 namespace korvane::win {
 

@@ -1,4 +1,4 @@
-#include "win/ansi_text.h"
+#include "common/win/ansi_text.h"
 
 #include <windows.h>
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "win/unique_bstr.h"
+#include "common/win/unique_bstr.h"
 
 namespace korvane::win {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
 
 namespace korvane::win {
 

@@ -1,7 +1,8 @@
-#include "win/late_binding.h"
-#include "win/result.h"
+#include "common/win/late_binding.h"
 
 #include <objbase.h>
+
+#include "common/win/result.h"
 
 namespace korvane::win {
 

@@ -2,14 +2,15 @@
 #pragma once
 
 #include <windows.h>
+
 #include <oaidl.h>
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "win/unique_excep_info.h"
-#include "win/unique_variant.h"
+#include "common/win/unique_excep_info.h"
+#include "common/win/unique_variant.h"
 
 namespace korvane::win {
 

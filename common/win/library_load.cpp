@@ -1,4 +1,4 @@
-#include "win/library_load.h"
+#include "common/win/library_load.h"
 
 namespace korvane::win {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "win/unique_module.h"
+#include "common/win/unique_module.h"
 
 namespace korvane::win {
 

@@ -3,9 +3,10 @@
 #pragma once
 
 #include <windows.h>
+
 #include <tlhelp32.h>
 
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
 
 namespace korvane::win {
 

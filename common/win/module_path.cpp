@@ -1,4 +1,4 @@
-#include "win/module_path.h"
+#include "common/win/module_path.h"
 
 #include <windows.h>
 

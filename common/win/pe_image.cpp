@@ -1,4 +1,4 @@
-#include "win/pe_image.h"
+#include "common/win/pe_image.h"
 
 #include <cstdio>
 

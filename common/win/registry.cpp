@@ -1,6 +1,6 @@
-#include "win/registry.h"
+#include "common/win/registry.h"
 
-#include "win/unique_hkey.h"
+#include "common/win/unique_hkey.h"
 
 namespace korvane::win {
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "win/unique_resource.h"
+#include "common/win/unique_resource.h"
 
 namespace korvane::win {
 

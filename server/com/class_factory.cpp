@@ -1,7 +1,7 @@
-#include "com/class_factory.h"
+#include "server/com/class_factory.h"
 
-#include "com/quandrel_com.h"
-#include "com/server_lifetime.h"
+#include "server/com/quandrel_com.h"
+#include "server/com/server_lifetime.h"
 
 namespace korvane::server {
 

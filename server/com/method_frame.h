@@ -11,6 +11,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <oaidl.h>
 
 #include <new>
@@ -18,9 +19,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "methods/runtime_error.h"
-#include "win/com_ptr.h"
-#include "win/unique_bstr.h"
+#include "common/win/com_ptr.h"
+#include "common/win/unique_bstr.h"
+#include "server/methods/runtime_error.h"
 
 namespace korvane::server {
 

@@ -1,16 +1,16 @@
-#include "com/quandrel_com.h"
+#include "server/com/quandrel_com.h"
 
 #include <new>
 
-#include "com/method_frame.h"
-#include "methods/quandrel.h"
-#include "methods/quandrel_run_cmd.h"
-#include "methods/run_cmd.h"
-#include "methods/run_cmd2.h"
-#include "com/server_lifetime.h"
-#include "com/type_info.h"
-#include "win/com_ptr.h"
-#include "win/result.h"
+#include "common/win/com_ptr.h"
+#include "common/win/result.h"
+#include "server/com/method_frame.h"
+#include "server/com/server_lifetime.h"
+#include "server/com/type_info.h"
+#include "server/methods/quandrel.h"
+#include "server/methods/quandrel_run_cmd.h"
+#include "server/methods/run_cmd.h"
+#include "server/methods/run_cmd2.h"
 
 namespace korvane::server {
 

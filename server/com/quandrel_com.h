@@ -5,12 +5,13 @@
 #pragma once
 
 #include <windows.h>
+
 #include <oaidl.h>
 
 #include <atomic>
 
-#include "methods/debug_log.h"
-#include "quandrelcom.h"
+#include "server/com/quandrelcom.h"
+#include "server/methods/debug_log.h"
 
 namespace korvane::server {
 

@@ -1,4 +1,4 @@
-#include "com/server_lifetime.h"
+#include "server/com/server_lifetime.h"
 
 #include <objbase.h>
 

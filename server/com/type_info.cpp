@@ -1,11 +1,11 @@
-#include "com/type_info.h"
+#include "server/com/type_info.h"
 
 #include <mutex>
 
-#include "quandrelcom.h"
-#include "win/com_ptr.h"
-#include "win/module_path.h"
-#include "win/result.h"
+#include "common/win/com_ptr.h"
+#include "common/win/module_path.h"
+#include "common/win/result.h"
+#include "server/com/quandrelcom.h"
 
 namespace korvane::server {
 

@@ -1,4 +1,4 @@
-#include "host/lifetime_policy.h"
+#include "server/host/lifetime_policy.h"
 
 #include <algorithm>
 

@@ -23,7 +23,7 @@
 
 #include <windows.h>
 
-#include "host/server_loop.h"
+#include "server/host/server_loop.h"
 
 namespace korvane::server {
 

@@ -7,14 +7,14 @@
 #include <new>
 #include <string>
 
-#include "korvane_version.h"
-#include "host/registration.h"
-#include "host/self_check.h"
-#include "host/self_check_facts.h"
-#include "win/module_path.h"
-#include "host/server_loop.h"
-#include "host/server_switch.h"
-#include "host/user_report.h"
+#include "common/win/module_path.h"
+#include "server/host/registration.h"
+#include "server/host/self_check.h"
+#include "server/host/self_check_facts.h"
+#include "server/host/server_loop.h"
+#include "server/host/server_switch.h"
+#include "server/host/user_report.h"
+#include "server/korvane_version.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
-#include "host/registration.h"
+#include "server/host/registration.h"
 
 #include <objbase.h>
 #include <sddl.h>
 
 #include <vector>
 
-#include "quandrelcom.h"
-#include "win/guid_text.h"
-#include "win/module_path.h"
-#include "win/registry.h"
-#include "win/result.h"
-#include "win/unique_local.h"
+#include "common/win/guid_text.h"
+#include "common/win/module_path.h"
+#include "common/win/registry.h"
+#include "common/win/result.h"
+#include "common/win/unique_local.h"
+#include "server/com/quandrelcom.h"
 
 namespace korvane::server {
 

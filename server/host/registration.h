@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "win/unique_hkey.h"
+#include "common/win/unique_hkey.h"
 
 namespace korvane::server {
 

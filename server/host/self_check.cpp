@@ -1,13 +1,13 @@
-#include "host/self_check.h"
+#include "server/host/self_check.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <vector>
 
-#include "quandrelsdk.h"
-#include "win/module_path.h"
-#include "win/registry.h"
+#include "common/win/module_path.h"
+#include "common/win/registry.h"
+#include "engine_api/quandrelsdk.h"
 
 namespace korvane::server {
 

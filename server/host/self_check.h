@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "host/registration.h"
-#include "win/pe_image.h"
+#include "common/win/pe_image.h"
+#include "server/host/registration.h"
 
 namespace korvane::server {
 

@@ -1,4 +1,4 @@
-#include "host/self_check_facts.h"
+#include "server/host/self_check_facts.h"
 
 #include <aclapi.h>
 #include <lm.h>
@@ -7,15 +7,15 @@
 
 #include <vector>
 
-#include "quandrelsdk.h"
-#include "win/com_ptr.h"
-#include "win/guid_text.h"
-#include "win/module_path.h"
-#include "win/registry.h"
-#include "win/result.h"
-#include "win/unique_handle.h"
-#include "win/unique_hkey.h"
-#include "win/unique_local.h"
+#include "common/win/com_ptr.h"
+#include "common/win/guid_text.h"
+#include "common/win/module_path.h"
+#include "common/win/registry.h"
+#include "common/win/result.h"
+#include "common/win/unique_handle.h"
+#include "common/win/unique_hkey.h"
+#include "common/win/unique_local.h"
+#include "engine_api/quandrelsdk.h"
 
 namespace korvane::server {
 

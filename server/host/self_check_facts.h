@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "host/self_check.h"
+#include "server/host/self_check.h"
 
 namespace korvane::server {
 

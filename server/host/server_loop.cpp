@@ -1,19 +1,19 @@
-#include "host/server_loop.h"
+#include "server/host/server_loop.h"
 
 #include <objbase.h>
 #include <process.h>
 
-#include "com/class_factory.h"
-#include "host/lifetime_policy.h"
-#include "quandrelcom.h"
-#include "com/server_lifetime.h"
-#include "com/type_info.h"
-#include "methods/message_pump.h"
-#include "win/com_ptr.h"
-#include "win/result.h"
-#include "win/scope_exit.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_handle.h"
+#include "common/win/com_ptr.h"
+#include "common/win/result.h"
+#include "common/win/scope_exit.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_handle.h"
+#include "server/com/class_factory.h"
+#include "server/com/quandrelcom.h"
+#include "server/com/server_lifetime.h"
+#include "server/com/type_info.h"
+#include "server/host/lifetime_policy.h"
+#include "server/methods/message_pump.h"
 
 namespace korvane::server {
 

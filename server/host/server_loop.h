@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <objbase.h>
 
 namespace korvane::server {

@@ -1,10 +1,10 @@
-#include "host/server_switch.h"
+#include "server/host/server_switch.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "win/registry.h"
+#include "common/win/registry.h"
 
 namespace korvane::server {
 

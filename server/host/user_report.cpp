@@ -1,11 +1,11 @@
-#include "host/user_report.h"
+#include "server/host/user_report.h"
 
 #include <windows.h>
 
 #include <string>
 
-#include "win/ansi_text.h"
-#include "win/unique_handle.h"
+#include "common/win/ansi_text.h"
+#include "common/win/unique_handle.h"
 
 namespace korvane::server {
 

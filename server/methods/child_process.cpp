@@ -1,7 +1,7 @@
-#include "methods/child_process.h"
+#include "server/methods/child_process.h"
 
-#include "methods/show_window.h"
-#include "win/result.h"
+#include "common/win/result.h"
+#include "server/methods/show_window.h"
 
 namespace korvane::server {
 

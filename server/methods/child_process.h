@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
 
 namespace korvane::server {
 

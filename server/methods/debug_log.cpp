@@ -1,15 +1,16 @@
-#include "methods/debug_log.h"
+#include "server/methods/debug_log.h"
 
 #include <windows.h>
+
 #include <oleauto.h>
 
-#include "methods/log_line.h"
-#include "win/ansi_text.h"
-#include "win/com_ptr.h"
-#include "win/late_binding.h"
-#include "win/module_path.h"
-#include "win/unique_bstr.h"
-#include "win/variant_args.h"
+#include "common/win/ansi_text.h"
+#include "common/win/com_ptr.h"
+#include "common/win/late_binding.h"
+#include "common/win/module_path.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/variant_args.h"
+#include "server/methods/log_line.h"
 
 namespace korvane::server {
 

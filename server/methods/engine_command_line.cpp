@@ -1,9 +1,9 @@
-#include "methods/engine_command_line.h"
+#include "server/methods/engine_command_line.h"
 
 #include <windows.h>
 
-#include "quandrelsdk.h"
-#include "win/module_path.h"
+#include "common/win/module_path.h"
+#include "engine_api/quandrelsdk.h"
 
 namespace korvane::server {
 

@@ -1,12 +1,12 @@
-#include "methods/engine_library.h"
+#include "server/methods/engine_library.h"
 
 #include <windows.h>
 
 #include <string>
 
-#include "methods/runtime_error.h"
-#include "win/library_load.h"
-#include "win/module_path.h"
+#include "common/win/library_load.h"
+#include "common/win/module_path.h"
+#include "server/methods/runtime_error.h"
 
 namespace korvane::server {
 

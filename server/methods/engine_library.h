@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "quandrelsdk.h"
+#include "engine_api/quandrelsdk.h"
 
 namespace korvane::server {
 

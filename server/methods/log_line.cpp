@@ -1,13 +1,14 @@
-#include "methods/log_line.h"
+#include "server/methods/log_line.h"
 
 #include <windows.h>
+
 #include <oleauto.h>
 
 #include <cstdio>
 #include <iterator>
 
-#include "win/module_path.h"
-#include "win/unique_bstr.h"
+#include "common/win/module_path.h"
+#include "common/win/unique_bstr.h"
 
 namespace korvane::server {
 

@@ -1,8 +1,8 @@
-#include "methods/message_pump.h"
+#include "server/methods/message_pump.h"
 
 #include <optional>
 
-#include "win/result.h"
+#include "common/win/result.h"
 
 namespace korvane::server {
 

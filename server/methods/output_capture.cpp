@@ -1,4 +1,4 @@
-#include "methods/output_capture.h"
+#include "server/methods/output_capture.h"
 
 #include <process.h>
 
@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "methods/message_pump.h"
+#include "server/methods/message_pump.h"
 
 namespace korvane::server {
 

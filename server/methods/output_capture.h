@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
 
 namespace korvane::server {
 

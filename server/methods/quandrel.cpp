@@ -1,10 +1,10 @@
-#include "methods/quandrel.h"
+#include "server/methods/quandrel.h"
 
 #include <string>
 #include <vector>
 
-#include "methods/engine_library.h"
-#include "win/ansi_text.h"
+#include "common/win/ansi_text.h"
+#include "server/methods/engine_library.h"
 
 namespace korvane::server::methods {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "methods/runtime_error.h"
+#include "server/methods/runtime_error.h"
 
 namespace korvane::server::methods {
 

@@ -1,14 +1,14 @@
-#include "methods/quandrel_run_cmd.h"
+#include "server/methods/quandrel_run_cmd.h"
 
 #include <optional>
 #include <string>
 
-#include "methods/engine_command_line.h"
-#include "methods/log_line.h"
-#include "methods/run_cmd2.h"
-#include "win/ansi_path.h"
-#include "win/ansi_text.h"
-#include "win/module_path.h"
+#include "common/win/ansi_path.h"
+#include "common/win/ansi_text.h"
+#include "common/win/module_path.h"
+#include "server/methods/engine_command_line.h"
+#include "server/methods/log_line.h"
+#include "server/methods/run_cmd2.h"
 
 namespace korvane::server::methods {
 

@@ -3,10 +3,10 @@
 
 #include <string_view>
 
-#include "methods/debug_log.h"
-#include "methods/runtime_error.h"
-#include "quandrelcom.h"
-#include "win/unique_bstr.h"
+#include "common/win/unique_bstr.h"
+#include "server/com/quandrelcom.h"
+#include "server/methods/debug_log.h"
+#include "server/methods/runtime_error.h"
 
 namespace korvane::server::methods {
 

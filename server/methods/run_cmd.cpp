@@ -1,11 +1,11 @@
-#include "methods/run_cmd.h"
+#include "server/methods/run_cmd.h"
 
 #include <string>
 
-#include "methods/child_process.h"
-#include "methods/log_line.h"
-#include "methods/show_window.h"
-#include "win/ansi_text.h"
+#include "common/win/ansi_text.h"
+#include "server/methods/child_process.h"
+#include "server/methods/log_line.h"
+#include "server/methods/show_window.h"
 
 namespace korvane::server::methods {
 

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <windows.h>
+
 #include <oaidl.h>
 
 #include <string_view>
 
-#include "methods/debug_log.h"
-#include "methods/runtime_error.h"
+#include "server/methods/debug_log.h"
+#include "server/methods/runtime_error.h"
 
 namespace korvane::server::methods {
 

@@ -1,4 +1,4 @@
-#include "methods/run_cmd2.h"
+#include "server/methods/run_cmd2.h"
 
 #include <algorithm>
 #include <climits>
@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "methods/child_process.h"
-#include "methods/log_line.h"
-#include "methods/message_pump.h"
-#include "methods/output_capture.h"
-#include "methods/show_window.h"
-#include "win/ansi_text.h"
+#include "common/win/ansi_text.h"
+#include "server/methods/child_process.h"
+#include "server/methods/log_line.h"
+#include "server/methods/message_pump.h"
+#include "server/methods/output_capture.h"
+#include "server/methods/show_window.h"
 
 namespace korvane::server::methods {
 

@@ -6,9 +6,9 @@
 
 #include <string_view>
 
-#include "methods/debug_log.h"
-#include "methods/runtime_error.h"
-#include "win/unique_bstr.h"
+#include "common/win/unique_bstr.h"
+#include "server/methods/debug_log.h"
+#include "server/methods/runtime_error.h"
 
 namespace korvane::server::methods {
 

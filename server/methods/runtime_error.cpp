@@ -1,6 +1,6 @@
-#include "methods/runtime_error.h"
+#include "server/methods/runtime_error.h"
 
-#include "quandrelcom.h"
+#include "server/com/quandrelcom.h"
 
 namespace korvane::server {
 

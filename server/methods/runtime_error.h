@@ -3,11 +3,12 @@
 #pragma once
 
 #include <windows.h>
+
 #include <oaidl.h>
 
 #include <string>
 
-#include "win/com_ptr.h"
+#include "common/win/com_ptr.h"
 
 namespace korvane::server {
 

@@ -1,4 +1,4 @@
-#include "methods/show_window.h"
+#include "server/methods/show_window.h"
 
 namespace korvane::server {
 

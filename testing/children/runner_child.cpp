@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "output_pattern.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "testing/children/output_pattern.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 // The child it runs is runner_child.exe beside this program. Prints "timeout" and exits with 3
 // when its calls take longer than a minute, so a server that does not serve them cannot hang
 // the test.
-#include <objbase.h>
 #include <windows.h>
 
+#include <objbase.h>
 #include <process.h>
 
 #include <cstdio>
@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "quandrelcom.h"
-#include "win/com_ptr.h"
-#include "win/unique_bstr.h"
-#include "win/unique_handle.h"
+#include "common/win/com_ptr.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrelcom.h"
 
 namespace {
 

@@ -8,19 +8,20 @@
 // of its object (that release is a call to the server too, which may queue behind others).
 // Prints one line per wrong result and exits with their count (0: all right); a failure to
 // reach the server at all exits with 1000.
-#include <objbase.h>
 #include <windows.h>
+
+#include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "quandrelcom.h"
-#include "win/ansi_text.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_bstr.h"
-#include "win/unique_handle.h"
+#include "common/win/ansi_text.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrelcom.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -12,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "files_and_processes.h"
-#include "win/file_bytes.h"
-#include "win/main_thread.h"
-#include "win/unique_bstr.h"
-#include "win/unique_handle.h"
+#include "common/win/file_bytes.h"
+#include "common/win/main_thread.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_handle.h"
+#include "testing/support/files_and_processes.h"
 
 namespace korvane::bench {
 

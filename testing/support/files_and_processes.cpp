@@ -1,9 +1,9 @@
-#include "files_and_processes.h"
+#include "testing/support/files_and_processes.h"
 
 #include <tlhelp32.h>
 
-#include "win/ansi_text.h"
-#include "win/unique_handle.h"
+#include "common/win/ansi_text.h"
+#include "common/win/unique_handle.h"
 
 namespace korvane::test {
 

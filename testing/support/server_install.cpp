@@ -1,4 +1,4 @@
-#include "server_install.h"
+#include "testing/support/server_install.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "win/main_thread.h"
-#include "win/unique_handle.h"
-#include "win/variant_args.h"
+#include "common/win/main_thread.h"
+#include "common/win/unique_handle.h"
+#include "common/win/variant_args.h"
 
 namespace korvane::test {
 

@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "quandrelcom.h"
-#include "test_support.h"
-#include "win/com_ptr.h"
-#include "win/late_binding.h"
-#include "win/unique_bstr.h"
+#include "common/win/com_ptr.h"
+#include "common/win/late_binding.h"
+#include "common/win/unique_bstr.h"
+#include "server/com/quandrelcom.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::test {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <winternl.h>
 
 #include <cstddef>

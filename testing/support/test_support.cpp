@@ -1,17 +1,16 @@
-#include "test_support.h"
+#include "testing/support/test_support.h"
 
 #include <gtest/gtest.h>
-
 #include <sddl.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
-#include "win/ansi_text.h"
-#include "win/file_bytes.h"
-#include "win/unique_handle.h"
-#include "win/unique_local.h"
+#include "common/win/ansi_text.h"
+#include "common/win/file_bytes.h"
+#include "common/win/unique_handle.h"
+#include "common/win/unique_local.h"
 
 namespace korvane::test {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "files_and_processes.h"
-#include "win/ansi_text.h"
-#include "win/unique_handle.h"
+#include "common/win/ansi_text.h"
+#include "common/win/unique_handle.h"
+#include "testing/support/files_and_processes.h"
 
 namespace korvane::test {
 

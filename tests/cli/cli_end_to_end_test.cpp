@@ -1,11 +1,11 @@
 // quandrelcmd as users run it: a copy of the program in a folder of its own with a stand-in (or
 // the real) engine library beside it, started as a separate process.
-#include <gtest/gtest.h>
-
 #include <windows.h>
 
-#include "sdk_fixtures.h"
-#include "test_support.h"
+#include <gtest/gtest.h>
+
+#include "testing/support/test_support.h"
+#include "tests/fixtures/sdk_fixtures.h"
 
 namespace korvane::test {
 namespace {

@@ -1,11 +1,11 @@
 // quandrelcmd's pure parts: joining arguments and placing the library beside the program.
-#include <gtest/gtest.h>
-
 #include <windows.h>
 
-#include "argument_join.h"
-#include "engine_binding.h"
-#include "library_path.h"
+#include <gtest/gtest.h>
+
+#include "cli/argument_join.h"
+#include "cli/engine_binding.h"
+#include "cli/library_path.h"
 
 namespace korvane::cli {
 namespace {

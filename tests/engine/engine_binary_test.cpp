@@ -1,12 +1,12 @@
 // The built engine: quandrelsdk.dll loaded in this process, and the quandrel.dll program.
-#include <gtest/gtest.h>
-
 #include <windows.h>
 
-#include "quandrelsdk.h"
-#include "test_support.h"
-#include "win/unique_handle.h"
-#include "win/unique_module.h"
+#include <gtest/gtest.h>
+
+#include "common/win/unique_handle.h"
+#include "common/win/unique_module.h"
+#include "engine_api/quandrelsdk.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::test {
 namespace {

@@ -1,9 +1,9 @@
 // The engine's pure parts: splitting its command line, reading options, converting text.
 #include <gtest/gtest.h>
 
-#include "command_line.h"
-#include "convert.h"
-#include "request.h"
+#include "engine/command_line.h"
+#include "engine/convert.h"
+#include "engine/request.h"
 
 namespace korvane::engine {
 namespace {

@@ -42,7 +42,7 @@ python3 -m zipfile -e "$scratch/first/QuandrelCom-$version-reference-engine.zip"
 for f in server/QuandrelCom.exe cli/quandrelcmd.exe; do
   cmp -s "$unpacked/$name/$(basename $f)" "$build/$f" || fail "$(basename $f) is not the built file"
 done
-cmp -s "$unpacked/$name/QuandrelCom.tlb" "$build/server/generated/quandrelcom.tlb" ||
+cmp -s "$unpacked/$name/QuandrelCom.tlb" "$build/gen/server/com/quandrelcom.tlb" ||
   fail "QuandrelCom.tlb is not the library the server embeds"
 grep -q "^QuandrelCom $version ($platform)" "$unpacked/$name/README.txt" ||
   fail "README.txt does not name version $version and $platform"

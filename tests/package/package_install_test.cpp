@@ -7,8 +7,8 @@
 #include <cctype>
 #include <string>
 
-#include "server_install.h"
-#include "win/unique_hkey.h"
+#include "common/win/unique_hkey.h"
+#include "testing/support/server_install.h"
 
 namespace korvane::test {
 namespace {

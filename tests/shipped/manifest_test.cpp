@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "test_support.h"
-#include "win/com_ptr.h"
-#include "win/late_binding.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_bstr.h"
-#include "win/unique_module.h"
-#include "win/variant_args.h"
+#include "common/win/com_ptr.h"
+#include "common/win/late_binding.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_module.h"
+#include "common/win/variant_args.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::test {
 namespace {

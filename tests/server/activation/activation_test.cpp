@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "server_install.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "testing/support/server_install.h"
 
 namespace korvane::test {
 namespace {

@@ -5,15 +5,16 @@
 // <hold-ms> and releases it. Exit code 0 on success, else the failing HRESULT (or 1 when a value
 // read back is wrong); the failing step goes to standard output.
 #include <windows.h>
+
 #include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "quandrelcom.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_handle.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrelcom.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // and the counting of objects and locks that decides the server's life.
 #include <gtest/gtest.h>
 
-#include "com/class_factory.h"
-#include "quandrelcom.h"
-#include "com/server_lifetime.h"
-#include "host/server_switch.h"
-#include "win/com_ptr.h"
+#include "common/win/com_ptr.h"
+#include "server/com/class_factory.h"
+#include "server/com/quandrelcom.h"
+#include "server/com/server_lifetime.h"
+#include "server/host/server_switch.h"
 
 namespace korvane::server {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "server_install.h"
+#include "testing/support/server_install.h"
 
 namespace korvane::test {
 namespace {

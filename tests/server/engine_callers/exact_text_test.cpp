@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "sdk_fixtures.h"
-#include "server_install.h"
+#include "testing/support/server_install.h"
+#include "tests/fixtures/sdk_fixtures.h"
 
 namespace korvane::test {
 namespace {

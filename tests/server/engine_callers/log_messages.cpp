@@ -1,4 +1,4 @@
-#include "log_messages.h"
+#include "tests/server/engine_callers/log_messages.h"
 
 namespace korvane::test {
 

@@ -1,9 +1,9 @@
 // QuandrelRunCmd: the engine executable beside the server, run through RunCmd2.
 #include <gtest/gtest.h>
 
-#include "log_messages.h"
-#include "server_install.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "testing/support/server_install.h"
+#include "tests/server/engine_callers/log_messages.h"
 
 namespace korvane::test {
 namespace {

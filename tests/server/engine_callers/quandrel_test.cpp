@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <climits>
 
-#include "sdk_fixtures.h"
-#include "server_install.h"
-#include "win/scope_exit.h"
+#include "common/win/scope_exit.h"
+#include "testing/support/server_install.h"
+#include "tests/fixtures/sdk_fixtures.h"
 
 namespace korvane::test {
 namespace {

@@ -1,16 +1,16 @@
 // The registration functions against a scratch key standing in for the machine's
 // Software\Classes: the exact layout with the AppID and its access list, re-registration, what
 // unregistration leaves alone, and a failed registration.
-#include <gtest/gtest.h>
 #include <windows.h>
 
+#include <gtest/gtest.h>
 #include <sddl.h>
 
-#include "host/registration.h"
-#include "registry_tree.h"
-#include "test_support.h"
-#include "win/unique_hkey.h"
-#include "win/unique_local.h"
+#include "common/win/unique_hkey.h"
+#include "common/win/unique_local.h"
+#include "server/host/registration.h"
+#include "testing/support/test_support.h"
+#include "tests/server/registration/registry_tree.h"
 
 namespace korvane::test {
 namespace {

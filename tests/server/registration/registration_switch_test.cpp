@@ -3,9 +3,9 @@
 // untouched, and the outcome is told on standard output and in the exit code.
 #include <gtest/gtest.h>
 
-#include "registry_tree.h"
-#include "server_install.h"
-#include "win/unique_hkey.h"
+#include "common/win/unique_hkey.h"
+#include "testing/support/server_install.h"
+#include "tests/server/registration/registry_tree.h"
 
 namespace korvane::test {
 namespace {

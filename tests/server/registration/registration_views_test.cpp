@@ -3,10 +3,10 @@
 // server's keys from both, and the keys both views share only when no view needs them.
 #include <gtest/gtest.h>
 
-#include "host/registration.h"
-#include "registry_tree.h"
-#include "server_install.h"
-#include "win/unique_hkey.h"
+#include "common/win/unique_hkey.h"
+#include "server/host/registration.h"
+#include "testing/support/server_install.h"
+#include "tests/server/registration/registry_tree.h"
 
 namespace korvane::test {
 namespace {

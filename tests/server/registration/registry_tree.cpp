@@ -1,15 +1,14 @@
-#include "registry_tree.h"
+#include "tests/server/registration/registry_tree.h"
 
 #include <gtest/gtest.h>
-
 #include <sddl.h>
 
 #include <vector>
 
-#include "test_support.h"
-#include "win/registry.h"
-#include "win/unique_hkey.h"
-#include "win/unique_local.h"
+#include "common/win/registry.h"
+#include "common/win/unique_hkey.h"
+#include "common/win/unique_local.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::test {
 

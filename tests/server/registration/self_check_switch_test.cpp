@@ -5,10 +5,10 @@
 
 #include <functional>
 
-#include "host/registration.h"
-#include "registry_tree.h"
-#include "server_install.h"
-#include "win/unique_hkey.h"
+#include "common/win/unique_hkey.h"
+#include "server/host/registration.h"
+#include "testing/support/server_install.h"
+#include "tests/server/registration/registry_tree.h"
 
 namespace korvane::test {
 namespace {

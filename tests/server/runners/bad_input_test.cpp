@@ -4,10 +4,10 @@
 
 #include <climits>
 
-#include "runner_test_support.h"
-#include "server_install.h"
-#include "test_support.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "testing/support/server_install.h"
+#include "testing/support/test_support.h"
+#include "tests/server/runners/runner_test_support.h"
 
 namespace korvane::test {
 namespace {

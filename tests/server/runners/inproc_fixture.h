@@ -4,13 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "methods/log_line.h"
-#include "com/quandrel_com.h"
-#include "runner_test_support.h"
-#include "win/module_path.h"
-#include "test_support.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
+#include "common/win/com_ptr.h"
+#include "common/win/module_path.h"
+#include "common/win/scoped_com_init.h"
+#include "server/com/quandrel_com.h"
+#include "server/methods/log_line.h"
+#include "testing/support/test_support.h"
+#include "tests/server/runners/runner_test_support.h"
 
 namespace korvane::test {
 

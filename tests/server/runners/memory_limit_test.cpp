@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "inproc_fixture.h"
+#include "tests/server/runners/inproc_fixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "message_window.h"
+#include "tests/server/runners/message_window.h"
 
 #include <gtest/gtest.h>
 

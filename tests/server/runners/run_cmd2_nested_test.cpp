@@ -4,8 +4,8 @@
 
 #include <thread>
 
-#include "inproc_fixture.h"
-#include "message_window.h"
+#include "tests/server/runners/inproc_fixture.h"
+#include "tests/server/runners/message_window.h"
 
 namespace korvane::test {
 namespace {

@@ -1,8 +1,8 @@
 // RunCmd2 in the test process: what the child is given, what comes back, and the log lines.
 #include <gtest/gtest.h>
 
-#include "methods/runtime_error.h"
-#include "inproc_fixture.h"
+#include "server/methods/runtime_error.h"
+#include "tests/server/runners/inproc_fixture.h"
 
 namespace korvane::test {
 namespace {

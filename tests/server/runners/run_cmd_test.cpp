@@ -1,8 +1,8 @@
 // RunCmd in the test process: start, optional wait, result and log lines.
 #include <gtest/gtest.h>
 
-#include "inproc_fixture.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "tests/server/runners/inproc_fixture.h"
 
 namespace korvane::test {
 namespace {

@@ -6,10 +6,10 @@
 #include <limits>
 #include <thread>
 
-#include "methods/message_pump.h"
-#include "message_window.h"
-#include "methods/output_capture.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "server/methods/message_pump.h"
+#include "server/methods/output_capture.h"
+#include "tests/server/runners/message_window.h"
 
 namespace korvane::test {
 namespace {

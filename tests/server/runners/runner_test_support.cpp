@@ -1,7 +1,7 @@
-#include "runner_test_support.h"
+#include "tests/server/runners/runner_test_support.h"
 
-#include "output_pattern.h"
-#include "test_support.h"
+#include "testing/children/output_pattern.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::test {
 

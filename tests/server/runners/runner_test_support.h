@@ -2,8 +2,9 @@
 // object, and reading the debug log back as messages.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <initializer_list>
@@ -11,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "quandrelcom.h"
-#include "system_handles.h"
-#include "win/com_ptr.h"
-#include "win/unique_bstr.h"
+#include "common/win/com_ptr.h"
+#include "common/win/unique_bstr.h"
+#include "server/com/quandrelcom.h"
+#include "testing/support/system_handles.h"
 
 namespace korvane::test {
 

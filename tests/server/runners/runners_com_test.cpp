@@ -3,10 +3,10 @@
 // clients, and output that crosses the process boundary.
 #include <gtest/gtest.h>
 
-#include "runner_test_support.h"
-#include "server_install.h"
-#include "test_support.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "testing/support/server_install.h"
+#include "testing/support/test_support.h"
+#include "tests/server/runners/runner_test_support.h"
 
 namespace korvane::test {
 namespace {

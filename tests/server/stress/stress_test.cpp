@@ -1,20 +1,21 @@
 // Many client processes at once: each making many mixed calls on its own object (every result
 // right, the server alive afterwards, every line of the debug log whole), and a crowd of calls
 // held open together.
-#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <gtest/gtest.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "methods/message_pump.h"
-#include "server_install.h"
-#include "system_handles.h"
-#include "test_support.h"
-#include "win/scope_exit.h"
-#include "win/unique_handle.h"
+#include "common/win/scope_exit.h"
+#include "common/win/unique_handle.h"
+#include "server/methods/message_pump.h"
+#include "testing/support/server_install.h"
+#include "testing/support/system_handles.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::test {
 namespace {

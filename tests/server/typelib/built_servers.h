@@ -6,8 +6,8 @@
 #include <ostream>
 #include <string>
 
-#include "server_install.h"
-#include "test_support.h"
+#include "testing/support/server_install.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::test {
 

@@ -2,16 +2,16 @@
 // compared with the published identity: library, class, dual interface with its members in slot
 // order, and the four records.
 #include <windows.h>
-#include <oleauto.h>
 
 #include <gtest/gtest.h>
+#include <oleauto.h>
 
 #include <string>
 #include <vector>
 
-#include "built_servers.h"
-#include "win/com_ptr.h"
-#include "win/guid_text.h"
+#include "common/win/com_ptr.h"
+#include "common/win/guid_text.h"
+#include "tests/server/typelib/built_servers.h"
 
 namespace korvane::test {
 namespace {

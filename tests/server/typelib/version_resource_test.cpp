@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "built_servers.h"
+#include "tests/server/typelib/built_servers.h"
 
 namespace korvane::test {
 namespace {

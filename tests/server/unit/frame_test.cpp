@@ -5,17 +5,17 @@
 #include <utility>
 #include <vector>
 
-#include "methods/runtime_error.h"
-#include "com/class_factory.h"
-#include "com/method_frame.h"
-#include "com/quandrel_com.h"
-#include "host/server_loop.h"
-#include "com/type_info.h"
-#include "test_support.h"
-#include "win/com_ptr.h"
-#include "win/unique_excep_info.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_bstr.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_excep_info.h"
+#include "server/com/class_factory.h"
+#include "server/com/method_frame.h"
+#include "server/com/quandrel_com.h"
+#include "server/com/type_info.h"
+#include "server/host/server_loop.h"
+#include "server/methods/runtime_error.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::server {
 namespace {

@@ -1,10 +1,11 @@
 // The main loop's lifetime decisions against two fake COM layers: one that suspends every class
 // object when the process reference count reaches zero (Windows), one that does not (Wine).
+#include "server/host/lifetime_policy.h"
+
 #include <gtest/gtest.h>
 
-#include "com/class_factory.h"
-#include "host/lifetime_policy.h"
-#include "com/server_lifetime.h"
+#include "server/com/class_factory.h"
+#include "server/com/server_lifetime.h"
 
 namespace korvane::server {
 namespace {

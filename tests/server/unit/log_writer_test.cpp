@@ -3,13 +3,13 @@
 
 #include <algorithm>
 
-#include "methods/debug_log.h"
-#include "methods/log_line.h"
-#include "test_support.h"
-#include "win/com_ptr.h"
-#include "win/module_path.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_handle.h"
+#include "common/win/com_ptr.h"
+#include "common/win/module_path.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_handle.h"
+#include "server/methods/debug_log.h"
+#include "server/methods/log_line.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::server {
 namespace {

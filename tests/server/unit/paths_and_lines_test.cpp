@@ -2,17 +2,17 @@
 // library loading.
 #include <gtest/gtest.h>
 
-#include "methods/engine_command_line.h"
-#include "methods/log_line.h"
-#include "quandrelsdk.h"
-#include "sdk_fixtures.h"
-#include "methods/show_window.h"
-#include "win/ansi_path.h"
-#include "win/ansi_text.h"
-#include "test_support.h"
-#include "win/library_load.h"
-#include "win/module_path.h"
-#include "win/unique_module.h"
+#include "common/win/ansi_path.h"
+#include "common/win/ansi_text.h"
+#include "common/win/library_load.h"
+#include "common/win/module_path.h"
+#include "common/win/unique_module.h"
+#include "engine_api/quandrelsdk.h"
+#include "server/methods/engine_command_line.h"
+#include "server/methods/log_line.h"
+#include "server/methods/show_window.h"
+#include "testing/support/test_support.h"
+#include "tests/fixtures/sdk_fixtures.h"
 
 namespace korvane::server {
 namespace {

@@ -2,21 +2,21 @@
 // may change the installation, and what a file holds as a type library. Wine keeps a file's
 // access list as its Unix mode: Everyone's rights can be set and read back, the owner's write
 // right cannot be taken away, so a folder this user may not write is not made here.
-#include <gtest/gtest.h>
+#include "server/host/self_check_facts.h"
 
 #include <aclapi.h>
+#include <gtest/gtest.h>
 #include <sddl.h>
 
 #include <algorithm>
 #include <functional>
 
-#include "host/self_check_facts.h"
-#include "quandrelcom.h"
-#include "test_support.h"
-#include "win/guid_text.h"
-#include "win/module_path.h"
-#include "win/unique_handle.h"
-#include "win/unique_local.h"
+#include "common/win/guid_text.h"
+#include "common/win/module_path.h"
+#include "common/win/unique_handle.h"
+#include "common/win/unique_local.h"
+#include "server/com/quandrelcom.h"
+#include "testing/support/test_support.h"
 
 namespace korvane::server {
 namespace {

@@ -1,11 +1,11 @@
 // The self-check's plain parts: the PE reader over images built here, the LocalServer32 command
 // line, who may change a file by its access list, and each verdict the check concludes from
 // gathered facts.
+#include "server/host/self_check.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
-
-#include "host/self_check.h"
 
 namespace korvane::server {
 namespace {
