@@ -55,7 +55,9 @@ ZLIB=$ROOT/zlib1.dll
 READY=$ROOT/.ready
 LOG=$ROOT/setup.log
 check_prefix=
-# The Wine environment and the prefixes of this root's loader (the loader check boots one).
+# The Wine environment and the prefixes of this root's loader (the loader check boots one), in
+# the default locale whatever a caller asked for.
+unset KORVANE_WINE_LOCALE
 KORVANE_WINE32_ROOT=$ROOT
 # shellcheck source=scripts/wine-env.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
