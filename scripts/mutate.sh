@@ -58,7 +58,7 @@ for n in "${chosen[@]}"; do
     [ -n "$(ctest --test-dir "$build" -N -R "$regex" | grep '^ *Test *#')" ] ||
       { restore; echo "mutate: mutant $n: no test matches $regex" >&2; exit 2; }
     ctest --test-dir "$build" -R "$regex" --timeout 600 >"$scratch/test.log" 2>&1 ||
-      verdict="caught ($(grep -c '\*\*\*' "$scratch/test.log" || true) tests failed)"
+      verdict="caught ($(sed -n 's/.*, \([0-9]* tests failed out of [0-9]*\)$/\1/p' "$scratch/test.log"))"
   fi
   restore
   tried=$((tried + 1))
