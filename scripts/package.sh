@@ -12,7 +12,9 @@
 #   scripts/package.sh [--out <folder>] [--sign <pfx> [--password-file <file>]
 #                      [--timestamp <url>]] [--msi-version X.Y.Z] [<arch>=<build folder>]...
 # Defaults: --out dist/packages, i686=build/i686 x86_64=build/x86_64. With only some builds
-# given, only their front-end zips are made and the engine zip holds only their engine files.
+# given, only their front-end zips are made and the engine zip holds only their engine files;
+# the installer packages need the x86_64 build among them (its korvane_registry_rows.exe makes
+# both). A build folder that is missing or not configured ends the run.
 # --msi-version gives the installer packages another version than the build's (the upgrade test
 # makes an earlier one). --sign signs QuandrelCom.exe and quandrelcmd.exe (Authenticode, SHA-256,
 # osslsigncode) before they go into any package, and then each .msi, so SHA256SUMS lists the
@@ -22,9 +24,11 @@
 # are byte-identical.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
 out="$root/dist/packages"
 builds=()
-sign_pfx= sign_password_file= sign_timestamp= msi_version=
+sign_pfx='' sign_password_file='' sign_timestamp='' msi_version=''
 usage="usage: scripts/package.sh [--out <folder>] [--sign <pfx> [--password-file <file>] [--timestamp <url>]] [--msi-version X.Y.Z] [i686=<build>] [x86_64=<build>]"
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -80,28 +84,54 @@ checksums() {
     while IFS= read -r f; do sha256sum -- "$f"; done >SHA256SUMS
 }
 
-version=
-engine_top=
-msi_tops=()
-x86_64_build=
-for pair in "${builds[@]}"; do
-  arch=${pair%%=*}
-  build=$(cd "${pair#*=}" && pwd)
-  [ -f "$build/korvane-version.txt" ] || { echo "package: $build is not a configured build" >&2; exit 1; }
-  v=$(cat "$build/korvane-version.txt")
-  [ -z "$version" ] || [ "$v" = "$version" ] || { echo "package: builds differ in version ($version, $v)" >&2; exit 1; }
-  version=$v
-  case "$arch" in i686) platform=win32 ;; x86_64) platform=win64 ;; esac
+# Ends the run with a message; nothing reaches --out.
+die() {
+  echo "package: $*" >&2
+  exit 1
+}
 
+# Prints the absolute path of one architecture's build folder, which must exist and be
+# configured: a package is never made from another tree's files.
+build_folder() {
+  local arch=$1 build=$2
+  [ -d "$build" ] || die "no $arch build folder $build (scripts/build.sh --arch $arch)"
+  build=$(cd "$build" && pwd)
+  [ -f "$build/korvane-version.txt" ] || die "$build is not a configured build"
+  echo "$build"
+}
+
+platform_of() {
+  case "$1" in
+    i686) echo win32 ;;
+    x86_64) echo win64 ;;
+  esac
+}
+
+# The staged front-end folder of one platform, packed into its zip and read by its installer.
+front_end_top() {
+  local name="QuandrelCom-$1-$2"
+  echo "$stage/$name/$name"
+}
+
+# The folder of the reference-engine package, which holds the engine files of every build.
+engine_top() {
+  echo "$stage/engine/QuandrelCom-$1-reference-engine"
+}
+
+# Packs one build's front-end zip and puts its engine files, only there, into the separate,
+# clearly named stand-in package's folder.
+package_build() {
+  local arch=$1 build=$2 version=$3 platform installed name top f engine
+  platform=$(platform_of "$arch")
   installed="$stage/install-$arch"
   cmake --install "$build" --prefix "$installed" >/dev/null
   for f in QuandrelCom.exe quandrelcmd.exe QuandrelCom.tlb quandrelsdk.dll quandrel.dll \
       include/quandrelcom.h include/quandrelcom_i.c; do
-    [ -f "$installed/$f" ] || { echo "package: $build lacks $f (build it first)" >&2; exit 1; }
+    [ -f "$installed/$f" ] || die "$build lacks $f (build it first)"
   done
 
   name="QuandrelCom-$version-$platform"
-  top="$stage/$name/$name"
+  top=$(front_end_top "$version" "$platform")
   mkdir -p "$top/include" "$top/samples"
   cp "$installed/QuandrelCom.exe" "$installed/quandrelcmd.exe" "$installed/QuandrelCom.tlb" "$top/"
   sign "$top/QuandrelCom.exe"
@@ -114,29 +144,36 @@ for pair in "${builds[@]}"; do
   sed -e "s/@VERSION@/$version/g" -e "s/@PLATFORM@/$platform/g" "$root/package/README.txt" >"$stage/README.txt"
   crlf "$stage/README.txt" "$top/README.txt"
   (cd "$top" && checksums)
-  msi_tops+=("$platform=$top")
-  [ "$arch" != x86_64 ] || x86_64_build=$build
   python3 "$root/scripts/deterministic_zip.py" "$out/$name.zip" "$top"
   echo "package: $destination/$name.zip ($(stat -c %s "$out/$name.zip") bytes)"
 
-  # The engine files go only into the separate, clearly named stand-in package.
-  engine_top="$stage/engine/QuandrelCom-$version-reference-engine"
-  mkdir -p "$engine_top/$platform"
-  cp "$installed/quandrelsdk.dll" "$installed/quandrel.dll" "$engine_top/$platform/"
-done
+  engine=$(engine_top "$version")
+  mkdir -p "$engine/$platform"
+  cp "$installed/quandrelsdk.dll" "$installed/quandrel.dll" "$engine/$platform/"
+}
+
+# The registry rows /RegServer writes for <platform>'s server, as the x86_64 build's
+# korvane_registry_rows.exe prints them under that build's Wine.
+registry_rows() {
+  local x86_64_build=$1 platform=$2
+  korvane_wine_env "$x86_64_build" x86_64 || return 1
+  korvane_wine_prefix_ready || return 1
+  korvane_wine "$x86_64_build/packaging/korvane_registry_rows.exe" "$platform" </dev/null
+}
 
 # The installer packages (docs/deploy.md): each server's front ends in an x64 package whose
 # registry rows korvane_registry_rows.exe prints from the registration /RegServer writes. wixl
 # and msibuild stamp the current time; it is frozen at the sources' own time, so the same
 # sources give the same bytes.
 make_msi() {
-  local platform=$1 top=$2 msi_stage=$stage/msi-$1
+  local platform=$1 top=$2 x86_64_build=$3 msi_version=$4 source_time=$5
+  local msi_stage=$stage/msi-$1
   mkdir -p "$msi_stage/files"
   cp "$top/QuandrelCom.exe" "$top/quandrelcmd.exe" "$top/QuandrelCom.tlb" "$top/README.txt" \
     "$msi_stage/files/"
   cp "$top/LICENSE" "$msi_stage/files/LICENSE.txt"
-  korvane_wine "$rows_tool" "$platform" >"$msi_stage/rows.txt" </dev/null ||
-    { echo "package: korvane_registry_rows.exe failed" >&2; exit 1; }
+  registry_rows "$x86_64_build" "$platform" >"$msi_stage/rows.txt" ||
+    die "korvane_registry_rows.exe failed"
   python3 "$root/packaging/make_wxs.py" --platform "$platform" --version "$msi_version" \
     --stage "$msi_stage/files" --rows "$msi_stage/rows.txt" --out "$msi_stage/package.wxs" \
     --fixups "$msi_stage/fixups.txt"
@@ -145,37 +182,62 @@ make_msi() {
   frozen=$(date -u -d "@$source_time" '+%Y-%m-%d %H:%M:%S')
   rm -f "$msi"
   (cd "$msi_stage/files" && TZ=UTC FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "$frozen" \
-    wixl -a x64 -o "$msi" ../package.wxs) || { echo "package: wixl failed" >&2; exit 1; }
+    wixl -a x64 -o "$msi" ../package.wxs) || die "wixl failed"
   while IFS=$'\t' read -r -a call; do
     TZ=UTC FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "$frozen" msibuild "$msi" "${call[@]}" ||
-      { echo "package: msibuild ${call[*]} failed" >&2; exit 1; }
+      die "msibuild ${call[*]} failed"
   done <"$msi_stage/fixups.txt"
   sign "$msi"
   echo "package: $destination/$(basename "$msi") ($(stat -c %s "$msi") bytes)"
 }
 
-if [ ${#msi_tops[@]} -gt 0 ]; then
-  rows_tool=${x86_64_build:-$root/build/x86_64}/packaging/korvane_registry_rows.exe
-  if [ ! -f "$rows_tool" ]; then
-    echo "package: no installer packages: they need the x86_64 build's korvane_registry_rows.exe" >&2
-  else
-    for tool in wixl msibuild faketime; do
-      command -v $tool >/dev/null || { echo "package: $tool is missing (scripts/setup.sh)" >&2; exit 1; }
-    done
-    source "$root/scripts/wine-env.sh"
-    korvane_wine_env "${x86_64_build:-$root/build/x86_64}" x86_64
-    korvane_wine_prefix_ready
-    source_time=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 946684800)}
-    msi_version=${msi_version:-$version}
-    for pair in "${msi_tops[@]}"; do make_msi "${pair%%=*}" "${pair#*=}"; done
-  fi
+# The reference-engine zip, of every build's engine files.
+package_engine() {
+  local version=$1 engine engine_zip
+  engine=$(engine_top "$version")
+  sed "s/@VERSION@/$version/g" "$root/package/REFERENCE-ENGINE.txt" >"$stage/REFERENCE-ENGINE.txt"
+  crlf "$stage/REFERENCE-ENGINE.txt" "$engine/README.txt"
+  crlf "$root/LICENSE" "$engine/LICENSE"
+  (cd "$engine" && checksums)
+  engine_zip="$out/QuandrelCom-$version-reference-engine.zip"
+  python3 "$root/scripts/deterministic_zip.py" "$engine_zip" "$engine"
+  echo "package: $destination/$(basename "$engine_zip") ($(stat -c %s "$engine_zip") bytes)"
+}
+
+# Every build folder is checked, and all agree on the version, before anything is packed.
+arches=() folders=() version=
+for pair in "${builds[@]}"; do
+  arch=${pair%%=*}
+  build=$(build_folder "$arch" "${pair#*=}")
+  v=$(cat "$build/korvane-version.txt")
+  [ -z "$version" ] || [ "$v" = "$version" ] || die "builds differ in version ($version, $v)"
+  version=$v
+  arches+=("$arch")
+  folders+=("$build")
+done
+
+x86_64_build=
+for i in "${!arches[@]}"; do
+  package_build "${arches[$i]}" "${folders[$i]}" "$version"
+  [ "${arches[$i]}" != x86_64 ] || x86_64_build=${folders[$i]}
+done
+
+# Only the x86_64 build runs korvane_registry_rows.exe, for both servers' packages.
+if [ -z "$x86_64_build" ]; then
+  echo "package: no installer packages: they need the x86_64 build's korvane_registry_rows.exe (x86_64=<build folder>)" >&2
+else
+  [ -f "$x86_64_build/packaging/korvane_registry_rows.exe" ] ||
+    die "$x86_64_build lacks packaging/korvane_registry_rows.exe (build it first)"
+  for tool in wixl msibuild faketime; do
+    command -v $tool >/dev/null || die "$tool is missing (scripts/setup.sh)"
+  done
+  source_time=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 946684800)}
+  for i in "${!arches[@]}"; do
+    platform=$(platform_of "${arches[$i]}")
+    make_msi "$platform" "$(front_end_top "$version" "$platform")" "$x86_64_build" \
+      "${msi_version:-$version}" "$source_time"
+  done
 fi
 
-sed "s/@VERSION@/$version/g" "$root/package/REFERENCE-ENGINE.txt" >"$stage/REFERENCE-ENGINE.txt"
-crlf "$stage/REFERENCE-ENGINE.txt" "$engine_top/README.txt"
-crlf "$root/LICENSE" "$engine_top/LICENSE"
-(cd "$engine_top" && checksums)
-engine_zip="$out/QuandrelCom-$version-reference-engine.zip"
-python3 "$root/scripts/deterministic_zip.py" "$engine_zip" "$engine_top"
-echo "package: $destination/$(basename "$engine_zip") ($(stat -c %s "$engine_zip") bytes)"
+package_engine "$version"
 for f in "$out"/*; do mv -f "$f" "$destination/"; done

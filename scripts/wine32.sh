@@ -8,25 +8,14 @@
 #   bash scripts/wine32.sh <root-folder>
 #       Sets up the private 32-bit Wine once (later runs only confirm it, without network, in well
 #       under a second). Prints `wine32: ready: <root>/root/usr/lib/wine/wine` (the loader).
-#   bash scripts/wine32.sh <root-folder> --prefix <prefix-folder>
-#       The same, then makes <prefix-folder> a win32 prefix for that loader: created with
-#       `wineboot -i` when it has no system.reg yet, zlib1.dll in its system32,
-#       <prefix>/.korvane-ready touched. After a creation the prefix's wineserver is left running
-#       persistently (-p); stop it with `WINEPREFIX=<prefix> <wineserver> -k`.
-#       Prints `wine32: prefix ready: <prefix>` after the ready line.
-#   bash scripts/wine32.sh <root-folder> --wow64-prefix <prefix-folder>
-#       The same for a win64 prefix that also runs 32-bit programs, as 64-bit Windows does
-#       (WoW64): 32-bit programs in it, the shipped server among them, run on the private 32-bit
-#       loader. Run every program of such a prefix with <root>/wow64/usr/lib/wine/wine64 and
-#       WINEARCH=win64: the system's wine64 would start no 32-bit child. Prints
-#       `wine32: wow64 prefix ready: <prefix>` after the ready line.
 #
-# Run the loader with WINEARCH=win32, WINEPREFIX=<a win32 prefix> and WINESERVER=<wineserver>
-# (the wineserver= line of <root>/.ready: the system's native one, /usr/lib/wine/wineserver64 on
-# Debian 12, serves 32-bit clients of the same Wine version).
+# Its prefixes (win32, and WoW64: a win64 prefix whose 32-bit programs run on this loader) are
+# made and run by scripts/wine-env.sh (`korvane_wine_env <build> i686|wow64`), which runs the
+# loader with WINESERVER=the system's native wineserver (the wineserver= line of <root>/.ready:
+# /usr/lib/wine/wineserver64 on Debian 12 serves 32-bit clients of the same Wine version).
 #
 # Exit status:
-#   0  ready (the lines above).
+#   0  ready (the line above).
 #   3  not possible here, or the set-up failed: exactly one line
 #      `wine32: i686 suite skipped: <reason>` on stdout. Callers skip the i686 part on 3.
 #   2  wrong arguments (a message on stderr).
@@ -36,19 +25,17 @@
 #               system-wine64=, one package= line per unpacked package (name, architecture,
 #               version) and tool= for patchelf.
 #   root/       the unpacked i386 tree; root/usr/lib/wine/wine is the loader.
-#   zlib1.dll   the copy marked as a Wine DLL, to place in a prefix's drive_c/windows/system32
-#               before its `wineboot -i`.
+#   zlib1.dll   the copy marked as a Wine DLL, which scripts/wine-env.sh places in a prefix's
+#               32-bit system folder before its `wineboot -i`.
 #   setup.log   apt's and Wine's output of the last set-up.
 #   apt/, tools/ the private apt state and patchelf (a build tool, not part of the 32-bit tree).
-#   wow64/      the loader tree of WoW64 prefixes, copies and links only: Wine starts a child of
-#               the other bitness with the loader beside its own real path ("wine" <-> "wine64"),
-#               and /usr/lib/wine/wine64 has none beside it.
+#   wow64/      the loader tree of WoW64 prefixes, laid out by scripts/wine-env.sh.
 set -uo pipefail
 # The checks read tool messages such as "Exec format error".
 export LC_ALL=C
 
 usage() {
-  echo "usage: bash scripts/wine32.sh <root-folder> [--prefix | --wow64-prefix <prefix-folder>]" >&2
+  echo "usage: bash scripts/wine32.sh <root-folder>" >&2
   exit 2
 }
 
@@ -57,19 +44,7 @@ skip() {
   exit 3
 }
 
-prefix_arg= wow64=
-case $# in
-  1) ;;
-  3)
-    case $2 in
-      --prefix) prefix_arg=$3 ;;
-      --wow64-prefix) prefix_arg=$3 wow64=1 ;;
-      *) usage ;;
-    esac
-    ;;
-  *) usage ;;
-esac
-[ -n "$1" ] || usage
+[ $# -eq 1 ] && [ -n "$1" ] || usage
 
 mkdir -p "$1" 2>/dev/null || skip "cannot create the folder $1"
 ROOT=$(cd "$1" && pwd) || skip "cannot enter the folder $1"
@@ -80,53 +55,21 @@ ZLIB=$ROOT/zlib1.dll
 READY=$ROOT/.ready
 LOG=$ROOT/setup.log
 check_prefix=
+# The Wine environment and the prefixes of this root's loader (the loader check boots one), in
+# the default locale whatever a caller asked for.
+unset KORVANE_WINE_LOCALE
+KORVANE_WINE32_ROOT=$ROOT
+# shellcheck source=scripts/wine-env.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 
 # The throwaway prefix of the loader check goes away on every exit path.
 cleanup() {
   if [ -n "$check_prefix" ] && [ -d "$check_prefix" ]; then
-    stop_prefix "$check_prefix"
+    korvane_wine_prefix_kill "$check_prefix"
     rm -rf "$check_prefix"
   fi
 }
 trap cleanup EXIT
-
-# Wine processes, the wineserver above all, must not inherit the set-up lock (fd 9). Address-space
-# randomisation is off for them, as in scripts/wine-env.sh (random start-up failures otherwise).
-# WINEARCH is win32 unless prefix_arch says otherwise (win64 for a WoW64 prefix).
-wine_env() {
-  env WINEPREFIX="$1" WINEARCH="${prefix_arch:-win32}" WINEDEBUG=-all \
-    WINEDLLOVERRIDES='mscoree,mshtml=' WINESERVER="$WINESERVER_PATH" \
-    setarch "$(uname -m)" -R "${@:2}" 9>&-
-}
-
-# Stops one prefix's wineserver only (other Wine sessions may be running on this machine). A
-# process that never reached its server survives `-k`: it still names this prefix in its
-# environment, which is how it is found, by id.
-stop_prefix() {
-  local pfx=$1 d pid
-  [ -n "${WINESERVER_PATH:-}" ] || return 0
-  wine_env "$pfx" "$WINESERVER_PATH" -k >/dev/null 2>&1
-  wine_env "$pfx" timeout 60 "$WINESERVER_PATH" -w >/dev/null 2>&1
-  for d in /proc/[0-9]*; do
-    pid=${d#/proc/}
-    [ "$pid" = $$ ] && continue
-    if tr '\0' '\n' 2>/dev/null <"$d/environ" | grep -qxF "WINEPREFIX=$pfx"; then
-      kill -9 "$pid" 2>/dev/null
-    fi
-  done
-}
-
-# Runs a command with /dev/null for stdio and no other descriptor of ours: a persistent wineserver
-# holding a caller's pipe open would keep that caller waiting for the pipe's end.
-detached() {
-  (
-    for fd in /proc/"$BASHPID"/fd/*; do
-      fd=${fd##*/}
-      [ "$fd" -gt 2 ] && eval "exec $fd>&-"
-    done
-    "$@" </dev/null >/dev/null 2>&1
-  )
-}
 
 find_wineserver() {
   local p
@@ -290,37 +233,22 @@ place_zlib() {
     skip "cannot place zlib1.dll"
 }
 
-# Into the prefix's folder of 32-bit system files (system32, or syswow64 in a WoW64 prefix).
-# Replaced by a rename, never rewritten in place: running processes of the prefix map it.
-put_zlib() {
-  local dir=$1/drive_c/windows/${system32:-system32}
-  cmp -s "$ZLIB" "$dir/zlib1.dll" && return 0
-  mkdir -p "$dir" && cp "$ZLIB" "$dir/zlib1.dll.tmp" && mv -f "$dir/zlib1.dll.tmp" "$dir/zlib1.dll"
-}
-
-# zlib1.dll must be in place before wineboot: without it every 32-bit program wineboot starts
-# after laying out the system folders fails to load user32, and the prefix ends up half set up
-# (wineboot exit 1).
-boot_prefix() {
-  local pfx=$1
-  put_zlib "$pfx" || return 1
-  wine_env "$pfx" timeout 300 "${prefix_loader:-$LOADER}" wineboot -i >>"$LOG" 2>&1 </dev/null
-}
-
+# The loader runs cmd.exe and, for COM and the scripting host as the tests use them, cscript.exe
+# in a throwaway win32 prefix. Its programs must not inherit the set-up lock (fd 9).
 check_loader() {
   check_prefix=$(mktemp -d "$ROOT/check-prefix.XXXXXX") || skip "cannot create a prefix in $ROOT"
-  boot_prefix "$check_prefix" || skip "wineboot of a win32 prefix failed (see $LOG)"
+  korvane_wine_prefix_boot "$check_prefix" i686 "$LOG" ||
+    skip "wineboot of a win32 prefix failed (see $LOG)"
   local out
-  out=$(wine_env "$check_prefix" timeout 60 "$LOADER" cmd /c echo ok 2>>"$LOG" </dev/null |
-    tr -d '\r')
+  out=$(korvane_wine_use "$check_prefix" i686 &&
+    korvane_wine_within 60 cmd /c echo ok 2>>"$LOG" </dev/null 9>&- | tr -d '\r')
   [ "$out" = ok ] || skip "the 32-bit cmd.exe did not answer (got '${out:0:60}', see $LOG)"
-  # COM and the scripting host as well, as the tests use them.
   printf 'WScript.Echo "ok " & CreateObject("Scripting.Dictionary").Count\r\n' \
     >"$check_prefix/drive_c/check.vbs"
-  out=$(wine_env "$check_prefix" timeout 60 "$LOADER" cscript //nologo 'C:\check.vbs' 2>>"$LOG" \
-    </dev/null | tr -d '\r')
+  out=$(korvane_wine_use "$check_prefix" i686 &&
+    korvane_wine_within 60 cscript //nologo 'C:\check.vbs' 2>>"$LOG" </dev/null 9>&- | tr -d '\r')
   [ "$out" = "ok 0" ] || skip "the 32-bit cscript.exe did not answer (got '${out:0:60}', see $LOG)"
-  stop_prefix "$check_prefix"
+  korvane_wine_prefix_kill "$check_prefix"
   rm -rf "$check_prefix"
   check_prefix=
 }
@@ -368,64 +296,5 @@ ensure_root() {
   echo "wine32: ready: $LOADER"
 }
 
-# Makes <prefix-folder> a prefix of the kind asked for (prefix_arch, prefix_loader and system32
-# say which; a win32 prefix unless set).
-prepare_prefix() {
-  mkdir -p "$prefix_arg" 2>/dev/null || skip "cannot create the prefix folder $prefix_arg"
-  local pfx out arch=${prefix_arch:-win32} loader=${prefix_loader:-$LOADER} kind=prefix
-  [ "$arch" = win32 ] || kind="wow64 prefix"
-  pfx=$(cd "$prefix_arg" && pwd) || skip "cannot enter the prefix folder $prefix_arg"
-  if [ -f "$pfx/system.reg" ]; then
-    grep -q "^#arch=$arch" "$pfx/system.reg" || skip "$pfx is not a $arch prefix"
-    put_zlib "$pfx" || skip "cannot place zlib1.dll in $pfx"
-  else
-    rm -f "$pfx/.korvane-ready"
-    if ! boot_prefix "$pfx"; then
-      stop_prefix "$pfx"
-      skip "wineboot of the $kind $pfx failed (see $LOG)"
-    fi
-    if [ "$arch" = win64 ]; then
-      out=$(wine_env "$pfx" timeout 60 "$loader" 'C:\windows\syswow64\cmd.exe' /c \
-        'echo %PROCESSOR_ARCHITECTURE%' 2>>"$LOG" </dev/null | tr -d '\r')
-      if [ "$out" != x86 ]; then
-        stop_prefix "$pfx"
-        skip "the $kind runs no 32-bit program (got '${out:0:60}', see $LOG)"
-      fi
-    fi
-    # The services a fresh wineboot leaves running do not answer the first COM activations:
-    # restart this prefix's wineserver once, persistent and detached from every pipe, and let the
-    # services start again under it.
-    wine_env "$pfx" "$WINESERVER_PATH" -k >/dev/null 2>&1
-    wine_env "$pfx" timeout 60 "$WINESERVER_PATH" -w >/dev/null 2>&1
-    detached wine_env "$pfx" "$WINESERVER_PATH" -p
-    detached wine_env "$pfx" timeout 60 "$loader" cmd /c exit
-  fi
-  touch "$pfx/.korvane-ready" || skip "cannot write $pfx/.korvane-ready"
-  echo "wine32: $kind ready: $pfx"
-}
-
-# The loader tree of WoW64 prefixes (prefix_loader is its wine64), laid out again whenever either
-# loader it copies has changed.
-wow64_loader() {
-  local tree=$ROOT/wow64
-  prefix_loader=$tree/usr/lib/wine/wine64
-  cmp -s "$LOADER" "$tree/usr/lib/wine/wine" && cmp -s /usr/lib/wine/wine64 "$prefix_loader" &&
-    return 0
-  rm -rf "$tree.new"
-  mkdir -p "$tree.new/usr/lib/wine" "$tree.new/usr/share" &&
-    cp /usr/lib/wine/wine64 "$tree.new/usr/lib/wine/wine64" &&
-    cp "$LOADER" "$tree.new/usr/lib/wine/wine" &&
-    mkdir -p "$tree.new/usr/lib/x86_64-linux-gnu" "$tree.new/usr/lib/i386-linux-gnu" &&
-    ln -s /usr/lib/x86_64-linux-gnu/wine "$tree.new/usr/lib/x86_64-linux-gnu/wine" &&
-    ln -s "$TREE/usr/lib/i386-linux-gnu/wine" "$tree.new/usr/lib/i386-linux-gnu/wine" &&
-    ln -s /usr/share/wine "$tree.new/usr/share/wine" || skip "cannot lay out $tree"
-  rm -rf "$tree" && mv "$tree.new" "$tree" || skip "cannot lay out $tree"
-}
-
 ensure_root
-if [ -n "$wow64" ]; then
-  wow64_loader
-  prefix_arch=win64 system32=syswow64
-fi
-[ -z "$prefix_arg" ] || prepare_prefix
 exit 0

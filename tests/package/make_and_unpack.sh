@@ -19,6 +19,23 @@ for zip in "$name.zip" "QuandrelCom-$version-reference-engine.zip"; do
   cmp -s "$scratch/first/$zip" "$scratch/second/$zip" || fail "$zip differs between two runs"
 done
 
+# A build folder that is missing or not configured ends the run with a message naming it, before
+# anything is packed: never a package from another tree's files.
+case "$arch" in i686) other=x86_64 ;; *) other=i686 ;; esac
+mkdir -p "$scratch/unconfigured"
+while IFS='|' read -r folder message; do
+  code=0
+  bash "$root/scripts/package.sh" --out "$scratch/refused" "$arch=$build" "$other=$folder" \
+    >/dev/null 2>"$scratch/refused.txt" || code=$?
+  [ "$code" -ne 0 ] || fail "$other=$folder: packaging succeeded"
+  grep >/dev/null -F "package: $message" "$scratch/refused.txt" ||
+    fail "$other=$folder: no message '$message' ($(cat "$scratch/refused.txt"))"
+  [ -z "$(ls -A "$scratch/refused")" ] || fail "$other=$folder: a package was left in --out"
+done <<ROWS
+$scratch/missing|no $other build folder $scratch/missing
+$scratch/unconfigured|$scratch/unconfigured is not a configured build
+ROWS
+
 listing() { python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$1"; }
 {
   for f in / LICENSE QuandrelCom.exe QuandrelCom.tlb README.txt SHA256SUMS include/ \

@@ -10,6 +10,10 @@ root=$1 arch=$2 build=$3 scratch=$4
 case "$arch" in i686) platform=win32 ;; x86_64) platform=win64 ;; *) exit 2 ;; esac
 name="QuandrelCom-$(cat "$build/korvane-version.txt")-$platform"
 fail() { echo "package_signed: $*" >&2; exit 1; }
+# The installer packages' registry rows come from the x86_64 tree: the i686 tree's package is
+# made with the x86_64 tree beside it.
+builds=("$arch=$build")
+[ "$arch" = x86_64 ] || builds+=("x86_64=$build/../x86_64")
 for tool in openssl osslsigncode; do command -v $tool >/dev/null || fail "$tool is missing (scripts/setup.sh)"; done
 
 rm -rf "$scratch"
@@ -44,7 +48,7 @@ for failing in password installer; do
   signer_path=$PATH password=password.txt
   [ $failing = installer ] && signer_path=$PWD/failing-signer:$PATH || password=wrong-password.txt
   if PATH=$signer_path bash "$root/scripts/package.sh" --out "$scratch/failed-$failing" \
-      --sign signer.pfx --password-file $password "$arch=$build" >/dev/null 2>&1; then
+      --sign signer.pfx --password-file $password "${builds[@]}" >/dev/null 2>&1; then
     fail "$failing: packaging succeeded although signing failed"
   fi
   left=$(ls -A "$scratch/failed-$failing")
@@ -52,7 +56,7 @@ for failing in password installer; do
 done
 
 bash "$root/scripts/package.sh" --out "$scratch/out" --sign signer.pfx \
-  --password-file password.txt "$arch=$build" >/dev/null
+  --password-file password.txt "${builds[@]}" >/dev/null
 python3 -m zipfile -e "$scratch/out/$name.zip" "$scratch/unpacked"
 cd "$scratch/unpacked/$name"
 for f in QuandrelCom.exe quandrelcmd.exe; do
@@ -60,10 +64,7 @@ for f in QuandrelCom.exe quandrelcmd.exe; do
     fail "$f: not accepted as signed by the throwaway CA ($(tail -3 "$scratch/verify-$f.txt"))"
 done
 sha256sum --quiet -c SHA256SUMS || fail "SHA256SUMS does not list the signed bytes"
-# The 64-bit tree makes the installer packages' registry rows; from the 32-bit one alone there
-# may be none.
-[ "$arch" != x86_64 ] || [ -f "$scratch/out/QuandrelCom-$(cat "$build/korvane-version.txt")-win64.msi" ] ||
-  fail "no installer package was made"
+[ -f "$scratch/out/$name.msi" ] || fail "no installer package was made"
 for f in "$scratch/out"/*.msi; do
   [ -f "$f" ] || continue
   osslsigncode verify -CAfile "$scratch/keys/ca.pem" -in "$f" >"$scratch/verify-msi.txt" 2>&1 ||

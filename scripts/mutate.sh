@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Samples whether the tests catch faults: applies one listed one-line change (a mutant) at a time
+# to the product, rebuilds the x86_64 tree, runs the tests named for it, and puts the file back,
+# always, an interrupt included. A mutant is caught when the build or one of its tests fails.
+# Prints caught or missed per mutant, then the score; exits non-zero when any was missed.
+#   scripts/mutate.sh [-B <x86_64 build folder>] [mutant number...]
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$root/build/x86_64
+if [ "${1:-}" = -B ]; then build=$2; shift 2; fi
+# shellcheck source=scripts/wine-env.sh
+source "$root/scripts/wine-env.sh"
+
+# Triples: file, a sed expression changing exactly one of its lines, the ctest regex that must fail.
+mutants=(
+  cli/argument_join.cpp '0,/int i = 1;/s//int i = 2;/' '^Quandrelcmd\.'
+  cli/argument_join.cpp 's/line += "\\" ";/line += "\\"";/' '^JoinQuotedArguments\.'
+  cli/library_path.cpp 's/path.size() + 1 > kMax/path.size() > kMax/' '^LibraryPathFromProgramPath\.'
+  engine/command_line.cpp 's/if (quoted) return std::nullopt;/(void)quoted;/' '^EngineArguments\.'
+  engine/command_line.cpp 's/c == .\\t. || //' '^EngineArguments\.'
+  server/methods/engine_command_line.cpp 's/line += L"\\" ";/line += L"\\"";/' '^EngineCommandLine\.'
+  server/methods/engine_command_line.cpp 's/ file is not exist\./ file does not exist./' '^EngineCommandLine\.'
+  server/host/lifetime_policy.cpp 's/>= 10ull \*/>= 11ull */' 'TenLingers'
+)
+count=$((${#mutants[@]} / 3))
+chosen=("$@")
+[ ${#chosen[@]} -gt 0 ] || mapfile -t chosen < <(seq 1 "$count")
+
+scratch=$(mktemp -d)
+restore() {
+  # A fresh time stamp on the original, so the next build compiles it again.
+  [ -z "${mutated:-}" ] || cp "$scratch/original" "$root/$mutated"
+  mutated=
+}
+trap 'restore; rm -rf "$scratch"' EXIT
+trap 'exit 130' INT TERM
+
+caught=0 tried=0
+korvane_wine_env "$build" x86_64
+korvane_wine_start
+for n in "${chosen[@]}"; do
+  [[ "$n" =~ ^[0-9]+$ ]] && [ "$n" -ge 1 ] && [ "$n" -le "$count" ] ||
+    { echo "mutate: no mutant $n (1 to $count)" >&2; exit 2; }
+  file=${mutants[$(((n - 1) * 3))]} expr=${mutants[$(((n - 1) * 3 + 1))]}
+  regex=${mutants[$(((n - 1) * 3 + 2))]}
+  cp -p "$root/$file" "$scratch/original"
+  mutated=$file
+  sed -e "$expr" "$scratch/original" >"$root/$file"
+  if [ "$(diff "$scratch/original" "$root/$file" | grep -c '^>' || true)" != 1 ]; then
+    restore
+    echo "mutate: mutant $n does not change exactly one line of $file" >&2
+    exit 2
+  fi
+  verdict=missed
+  if ! korvane_build x86_64 "$build" >"$scratch/build.log" 2>&1; then
+    verdict="caught (build)"
+  else
+    [ -n "$(ctest --test-dir "$build" -N -R "$regex" | grep '^ *Test *#')" ] ||
+      { restore; echo "mutate: mutant $n: no test matches $regex" >&2; exit 2; }
+    ctest --test-dir "$build" -R "$regex" --timeout 600 >"$scratch/test.log" 2>&1 ||
+      verdict="caught ($(sed -n 's/.*, \([0-9]* tests failed out of [0-9]*\)$/\1/p' "$scratch/test.log"))"
+  fi
+  restore
+  tried=$((tried + 1))
+  [ "$verdict" = missed ] || caught=$((caught + 1))
+  echo "mutant $n, $file: $expr: $verdict"
+done
+korvane_wine_stop
+echo "mutate: $caught of $tried mutants caught"
+# The tree back to the product as it is.
+korvane_build x86_64 "$build" >/dev/null
+[ "$caught" -eq "$tried" ]
