@@ -27,6 +27,7 @@
 #include "quandrelcom.h"
 #include "text_server.h"
 #include "bench_support.h"
+#include "server_install.h"
 #include "win/com_ptr.h"
 #include "win/scoped_com_init.h"
 #include "win/unique_bstr.h"
@@ -405,7 +406,7 @@ struct MemoryGoal {
 
 // Runs first, on a server that has served nothing yet, so its high-water mark is this call's.
 MemoryGoal MemoryFigures(_QuandrelCom* remote, _QuandrelCom* local,
-                         const korvane::bench::ServerCopy& server) {
+                         const korvane::test::ServerInstall& server) {
   MemoryGoal goal;
   constexpr unsigned long long kBytes = 64ull << 20;
   const double utf16 = 2.0 * static_cast<double>(kBytes);
@@ -507,11 +508,12 @@ int main(int argc, char** argv) {
   korvane::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
   int status = 0;
   {
-    korvane::bench::ServerCopy server(KORVANE_SERVER_EXE, L"capture");
+    korvane::test::ServerInstall server(L"capture");
+    server.Register();
     TextServer textServer;
     ComPtr<_QuandrelCom> remote, local;
     ComPtr<_BenchText> text;
-    HRESULT hr = server.ok() && textServer.ok() ? S_OK : E_FAIL;
+    HRESULT hr = server.registered() && textServer.ok() ? S_OK : E_FAIL;
     if (SUCCEEDED(hr))
       hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
                               remote.put_void());
@@ -524,7 +526,7 @@ int main(int argc, char** argv) {
       std::printf(
           "cannot reach the registered servers (0x%08lX; registered: real %d, minimal "
           "%d)\n",
-          static_cast<unsigned long>(hr), server.ok(), textServer.ok());
+          static_cast<unsigned long>(hr), server.registered(), textServer.ok());
       status = 1;
     } else {
       std::printf(

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "server_install.h"
 #include "quandrelcom.h"
 #include "system_handles.h"
 #include "win/com_ptr.h"
@@ -29,14 +30,15 @@ using korvane::win::UniqueHandle;
 // the clients' files.
 class SoakServer {
  public:
-  SoakServer() : copy_(KORVANE_SERVER_EXE, L"soak"), work_(copy_.folder() + L"\\work") {
-    ok_ = copy_.ok() && ::CreateDirectoryW(work_.c_str(), nullptr) &&
+  SoakServer() : copy_(L"soak"), work_(copy_.folder() + L"\\work") {
+    copy_.Register();
+    ok_ = copy_.registered() && ::CreateDirectoryW(work_.c_str(), nullptr) &&
           ::CopyFileW(WindowsPathOf(KORVANE_ENGINE_SDK).c_str(),
                       (copy_.folder() + L"\\quandrelsdk.dll").c_str(), FALSE) &&
           WriteText(work_ + L"\\in.txt", "one\r\ntwo\r\n");
   }
   bool ok() const { return ok_; }
-  const std::wstring& exe() const { return copy_.exe(); }
+  std::wstring exe() const { return copy_.exe(); }
   const std::wstring& work() const { return work_; }
 
  private:
@@ -50,7 +52,7 @@ class SoakServer {
            written == text.size();
   }
 
-  korvane::bench::ServerCopy copy_;
+  korvane::test::ServerInstall copy_;
   std::wstring work_;
   bool ok_ = false;
 };

@@ -11,7 +11,7 @@
 
 #include "server_install.h"
 #include "host/server_loop.h"
-#include "win/main_thread.h"
+#include "main_thread.h"
 #include "win/unique_handle.h"
 
 namespace korvane::test {
