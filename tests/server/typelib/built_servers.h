@@ -58,17 +58,14 @@ inline std::vector<std::string> LinesOf(const std::string& text) {
   return lines;
 }
 
-inline const char* MarkOf(const BuiltServer& server) {
-  return server.syskind == SYS_WIN64 ? "[win64] " : "[win32] ";
-}
-
 // The file's text as one bitness shows it: its own marked lines unmarked, the other's left out.
 inline std::string DumpForBitness(const std::string& file, const BuiltServer& server) {
+  const char* mark = server.syskind == SYS_WIN64 ? "[win64] " : "[win32] ";
   std::string out;
   for (const std::string& line : LinesOf(file)) {
     if (line.rfind("[win", 0) != 0)
       out += line + "\n";
-    else if (line.rfind(MarkOf(server), 0) == 0)
+    else if (line.rfind(mark, 0) == 0)
       out += line.substr(8) + "\n";
   }
   return out;

@@ -88,7 +88,6 @@ std::string NameOf(ITypeInfo* info) {
 
 std::string TypeText(ITypeInfo* info, const TYPEDESC& type) {
   if (type.vt == VT_PTR) return TypeText(info, *type.lptdesc) + "*";
-  if (type.vt == VT_SAFEARRAY) return "SAFEARRAY(" + TypeText(info, *type.lptdesc) + ")";
   if (type.vt != VT_USERDEFINED) return Nth(type.vt, kVarTypes);
   ComPtr<ITypeInfo> referenced;
   EXPECT_EQ(info->GetRefTypeInfo(type.hreftype, referenced.put()), S_OK);
@@ -118,24 +117,35 @@ ComPtr<ITypeInfo> VtableOf(ITypeInfo* dispatch) {
   return vtable;
 }
 
-void DumpType(ITypeInfo* info, int pointerSize, std::ostream& out);
-
-void DumpMembers(ITypeInfo* info, const TYPEATTR& attr, std::ostream& out) {
-  for (UINT i = 0; i < attr.cImplTypes; ++i) {
+void DumpType(ITypeInfo* info, int pointerSize, std::ostream& out) {
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  std::string name;
+  std::string doc = DocOf(info, MEMBERID_NIL, &name);
+  out << Nth(attr->typekind, kKinds) << " " << name << " " << Text(attr->guid) << " version "
+      << attr->wMajorVerNum << "." << attr->wMinorVerNum << doc << "\n";
+  if (attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL)) {
+    // The dispatch view is derived by the loader, as the platform chooses: the library holds
+    // the vtable half.
+    out << "  dual, its vtable half:\n";
+    info->ReleaseTypeAttr(attr);
+    return DumpType(VtableOf(info).get(), pointerSize, out);
+  }
+  out << "  flags " << Bits(attr->wTypeFlags, kTypeFlags) << " funcs " << attr->cFuncs << " vars "
+      << attr->cVars << " implemented " << attr->cImplTypes << "\n";
+  if (attr->typekind == TKIND_INTERFACE)
+    out << "  vtable of " << attr->cbSizeVft / pointerSize << " pointers\n";
+  for (UINT i = 0; i < attr->cImplTypes; ++i) {
     HREFTYPE ref = 0;
     INT flags = 0;
     ComPtr<ITypeInfo> base;
     EXPECT_EQ(info->GetRefTypeOfImplType(i, &ref), S_OK);
     EXPECT_EQ(info->GetImplTypeFlags(i, &flags), S_OK);
     EXPECT_EQ(info->GetRefTypeInfo(ref, base.put()), S_OK);
-    TYPEATTR* baseAttr = nullptr;
-    EXPECT_EQ(base->GetTypeAttr(&baseAttr), S_OK);
-    out << "  implements " << NameOf(base.get()) << " " << Text(baseAttr->guid) << " flags "
-        << Bits(flags, kImplFlags) << "\n";
-    base->ReleaseTypeAttr(baseAttr);
+    out << "  implements " << NameOf(base.get()) << " flags " << Bits(flags, kImplFlags) << "\n";
   }
   std::string offsets;
-  for (UINT i = 0; i < attr.cVars; ++i) {
+  for (UINT i = 0; i < attr->cVars; ++i) {
     VARDESC* var = nullptr;
     ASSERT_EQ(info->GetVarDesc(i, &var), S_OK);
     std::string name;
@@ -146,10 +156,10 @@ void DumpMembers(ITypeInfo* info, const TYPEATTR& attr, std::ostream& out) {
     offsets += " " + std::to_string(var->oInst);
     info->ReleaseVarDesc(var);
   }
-  if (attr.typekind == TKIND_RECORD)
-    out << "  layout size " << attr.cbSizeInstance << " align " << attr.cbAlignment << " offsets"
+  if (attr->typekind == TKIND_RECORD)
+    out << "  layout size " << attr->cbSizeInstance << " align " << attr->cbAlignment << " offsets"
         << offsets << "\n";
-  for (UINT i = 0; i < attr.cFuncs; ++i) {
+  for (UINT i = 0; i < attr->cFuncs; ++i) {
     FUNCDESC* f = nullptr;
     ASSERT_EQ(info->GetFuncDesc(i, &f), S_OK);
     // Names are looked up by DISPID, which a put shares with its get: a put's value shows none.
@@ -168,27 +178,6 @@ void DumpMembers(ITypeInfo* info, const TYPEATTR& attr, std::ostream& out) {
         << Nth(f->funckind, kFuncKinds) << " " << Nth(f->callconv, kCallConvs) << " flags "
         << f->wFuncFlags << " optional " << f->cParamsOpt << DocOf(info, f->memid) << "\n";
     info->ReleaseFuncDesc(f);
-  }
-}
-
-void DumpType(ITypeInfo* info, int pointerSize, std::ostream& out) {
-  TYPEATTR* attr = nullptr;
-  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-  std::string name;
-  std::string doc = DocOf(info, MEMBERID_NIL, &name);
-  out << Nth(attr->typekind, kKinds) << " " << name << " " << Text(attr->guid) << " version "
-      << attr->wMajorVerNum << "." << attr->wMinorVerNum << doc << "\n";
-  if (attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL)) {
-    // The dispatch view is derived by the loader, as the platform chooses: the library holds
-    // the vtable half.
-    out << "  dual, its vtable half:\n";
-    DumpType(VtableOf(info).get(), pointerSize, out);
-  } else {
-    out << "  flags " << Bits(attr->wTypeFlags, kTypeFlags) << " funcs " << attr->cFuncs << " vars "
-        << attr->cVars << " implemented " << attr->cImplTypes << "\n";
-    if (attr->typekind == TKIND_INTERFACE)
-      out << "  vtable of " << attr->cbSizeVft / pointerSize << " pointers\n";
-    DumpMembers(info, *attr, out);
   }
   info->ReleaseTypeAttr(attr);
 }
