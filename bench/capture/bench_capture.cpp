@@ -23,15 +23,16 @@
 #include <thread>
 #include <vector>
 
-#include "bench/capture/text_server.h"
-#include "common/win/com_ptr.h"
-#include "common/win/scoped_com_init.h"
-#include "common/win/unique_bstr.h"
-#include "common/win/unique_handle.h"
-#include "server/com/quandrel_com.h"
-#include "server/com/quandrelcom.h"
-#include "server/methods/output_capture.h"
-#include "testing/support/bench_support.h"
+#include "com/quandrel_com.h"
+#include "methods/output_capture.h"
+#include "quandrelcom.h"
+#include "text_server.h"
+#include "bench_support.h"
+#include "server_install.h"
+#include "win/com_ptr.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_bstr.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -406,7 +407,7 @@ struct MemoryGoal {
 
 // Runs first, on a server that has served nothing yet, so its high-water mark is this call's.
 MemoryGoal MemoryFigures(_QuandrelCom* remote, _QuandrelCom* local,
-                         const korvane::bench::ServerCopy& server) {
+                         const korvane::test::ServerInstall& server) {
   MemoryGoal goal;
   constexpr unsigned long long kBytes = 64ull << 20;
   const double utf16 = 2.0 * static_cast<double>(kBytes);
@@ -508,11 +509,12 @@ int main(int argc, char** argv) {
   korvane::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
   int status = 0;
   {
-    korvane::bench::ServerCopy server(KORVANE_SERVER_EXE, L"capture");
+    korvane::test::ServerInstall server(L"capture");
+    server.Register();
     TextServer textServer;
     ComPtr<_QuandrelCom> remote, local;
     ComPtr<_BenchText> text;
-    HRESULT hr = server.ok() && textServer.ok() ? S_OK : E_FAIL;
+    HRESULT hr = server.registered() && textServer.ok() ? S_OK : E_FAIL;
     if (SUCCEEDED(hr))
       hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
                               remote.put_void());
@@ -525,7 +527,7 @@ int main(int argc, char** argv) {
       std::printf(
           "cannot reach the registered servers (0x%08lX; registered: real %d, minimal "
           "%d)\n",
-          static_cast<unsigned long>(hr), server.ok(), textServer.ok());
+          static_cast<unsigned long>(hr), server.registered(), textServer.ok());
       status = 1;
     } else {
       std::printf(

@@ -30,13 +30,14 @@
 #include <string>
 #include <vector>
 
-#include "common/win/com_ptr.h"
-#include "common/win/scoped_com_init.h"
-#include "common/win/unique_bstr.h"
-#include "common/win/unique_excep_info.h"
-#include "common/win/unique_handle.h"
-#include "server/com/quandrelcom.h"
-#include "testing/support/bench_support.h"
+#include "bench_support.h"
+#include "server_install.h"
+#include "quandrelcom.h"
+#include "win/com_ptr.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_bstr.h"
+#include "win/unique_excep_info.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -684,11 +685,13 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 
   korvane::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
-  ServerCopy copy(KORVANE_SERVER_EXE, L"fuzz");
+  korvane::test::ServerInstall copy(L"fuzz");
+  copy.Register();
   ComPtr<_QuandrelCom> object;
-  HRESULT hr = copy.ok() ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID__QuandrelCom, object.put_void())
-                         : E_FAIL;
+  HRESULT hr = copy.registered()
+                   ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
+                                        IID__QuandrelCom, object.put_void())
+                   : E_FAIL;
   if (FAILED(hr)) {
     std::printf("cannot reach a registered server (0x%08lX)\n", static_cast<unsigned long>(hr));
     return 1;

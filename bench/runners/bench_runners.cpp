@@ -19,16 +19,17 @@
 #include <thread>
 #include <vector>
 
-#include "common/win/com_ptr.h"
-#include "common/win/scoped_com_init.h"
-#include "common/win/unique_bstr.h"
-#include "common/win/unique_handle.h"
-#include "server/com/quandrel_com.h"
-#include "server/com/quandrelcom.h"
-#include "server/methods/message_pump.h"
-#include "server/methods/output_capture.h"
-#include "testing/support/bench_support.h"
-#include "testing/support/system_handles.h"
+#include "methods/message_pump.h"
+#include "methods/output_capture.h"
+#include "com/quandrel_com.h"
+#include "quandrelcom.h"
+#include "system_handles.h"
+#include "bench_support.h"
+#include "server_install.h"
+#include "win/com_ptr.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_bstr.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ void CaptureFigures(_QuandrelCom* remote) {
               viaCom, mib / viaCom, comChars, bare / viaCom);
 }
 
-void IdleWaitFigures(_QuandrelCom* remote, const korvane::bench::ServerCopy& server,
+void IdleWaitFigures(_QuandrelCom* remote, const korvane::test::ServerInstall& server,
                      DWORD serverPid) {
   UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, serverPid));
   HostProcess host(server.exe());
@@ -213,10 +214,11 @@ void HandleFigures(_QuandrelCom* remote, DWORD serverPid, int calls) {
 // of the nesting limit.
 int CrowdFigures(int clients, int seconds) {
   constexpr int kLimit = korvane::server::kMaxNestedWaits;
-  korvane::bench::ServerCopy server(KORVANE_SERVER_EXE, L"crowd");
+  korvane::test::ServerInstall server(L"crowd");
+  server.Register();
   const std::wstring work = server.folder() + L"\\work";
   ComPtr<_QuandrelCom> keeper;  // keeps one server running throughout
-  HRESULT hr = server.ok() && ::CreateDirectoryW(work.c_str(), nullptr)
+  HRESULT hr = server.registered() && ::CreateDirectoryW(work.c_str(), nullptr)
                    ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
                                         IID__QuandrelCom, keeper.put_void())
                    : E_FAIL;
@@ -320,12 +322,15 @@ int main(int argc, char** argv) {
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   int status = 0;
   {
-    korvane::bench::ServerCopy server(KORVANE_SERVER_EXE, L"runners");
+    korvane::test::ServerInstall server(L"runners");
+    server.Register();
     ComPtr<_QuandrelCom> remote;
-    HRESULT hr = server.ok() ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
-                                                  IID__QuandrelCom, remote.put_void())
-                             : E_FAIL;
-    DWORD serverPid = server.ProcessId();
+    HRESULT hr = server.registered()
+                     ? ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
+                                          IID__QuandrelCom, remote.put_void())
+                     : E_FAIL;
+    std::vector<DWORD> ids = ProcessIdsOf(server.exe());
+    DWORD serverPid = ids.empty() ? 0 : ids.front();
     if (FAILED(hr) || serverPid == 0) {
       std::printf("cannot reach a registered server (0x%08lX)\n", static_cast<unsigned long>(hr));
       status = 1;

@@ -13,12 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "common/win/com_ptr.h"
-#include "common/win/scoped_com_init.h"
-#include "common/win/unique_handle.h"
-#include "server/com/quandrelcom.h"
-#include "testing/support/bench_support.h"
-#include "testing/support/system_handles.h"
+#include "bench_support.h"
+#include "server_install.h"
+#include "quandrelcom.h"
+#include "system_handles.h"
+#include "win/com_ptr.h"
+#include "win/scoped_com_init.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -30,14 +31,15 @@ using korvane::win::UniqueHandle;
 // the clients' files.
 class SoakServer {
  public:
-  SoakServer() : copy_(KORVANE_SERVER_EXE, L"soak"), work_(copy_.folder() + L"\\work") {
-    ok_ = copy_.ok() && ::CreateDirectoryW(work_.c_str(), nullptr) &&
+  SoakServer() : copy_(L"soak"), work_(copy_.folder() + L"\\work") {
+    copy_.Register();
+    ok_ = copy_.registered() && ::CreateDirectoryW(work_.c_str(), nullptr) &&
           ::CopyFileW(WindowsPathOf(KORVANE_ENGINE_SDK).c_str(),
                       (copy_.folder() + L"\\quandrelsdk.dll").c_str(), FALSE) &&
           WriteText(work_ + L"\\in.txt", "one\r\ntwo\r\n");
   }
   bool ok() const { return ok_; }
-  const std::wstring& exe() const { return copy_.exe(); }
+  std::wstring exe() const { return copy_.exe(); }
   const std::wstring& work() const { return work_; }
 
  private:
@@ -51,7 +53,7 @@ class SoakServer {
            written == text.size();
   }
 
-  korvane::bench::ServerCopy copy_;
+  korvane::test::ServerInstall copy_;
   std::wstring work_;
   bool ok_ = false;
 };

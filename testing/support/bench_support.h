@@ -1,11 +1,9 @@
-// Helpers the benchmarks share (beyond files_and_processes.h, which the tests use too): a clock,
-// starting programs, a registered copy of the server, and the host (Linux) side of a Wine
-// process.
+// Helpers the benchmarks share (beyond files_and_processes.h and server_install.h, which the
+// tests use too): a clock, the bare drain and the timed RunCmd2 call, the wait for a server to
+// end, and the host (Linux) side of a Wine process.
 #pragma once
 
 #include <windows.h>
-
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,15 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "common/win/file_bytes.h"
-#include "common/win/main_thread.h"
-#include "common/win/unique_bstr.h"
-#include "common/win/unique_handle.h"
-#include "testing/support/files_and_processes.h"
+#include "files_and_processes.h"
+#include "main_thread.h"
+#include "win/file_bytes.h"
+#include "win/unique_bstr.h"
+#include "win/unique_handle.h"
 
 namespace korvane::bench {
 
-using test::DeleteTree;
 using test::ProcessIdsOf;
 using test::WindowsPathOf;
 
@@ -35,21 +32,6 @@ inline double Now() {
   LARGE_INTEGER now;
   ::QueryPerformanceCounter(&now);
   return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// Runs a program to its end: its exit code, or the error that kept it from starting.
-inline DWORD RunAndWait(std::wstring commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-    return ::GetLastError();
-  win::UniqueHandle process(info.hProcess), thread(info.hThread);
-  ::WaitForSingleObject(process.get(), INFINITE);
-  DWORD code = 1;
-  ::GetExitCodeProcess(process.get(), &code);
-  return code;
 }
 
 // The floor under RunCmd2's capture, in this process: the child spawned as RunCmd2 spawns it
@@ -110,42 +92,6 @@ inline void AwaitServersEnded(const std::wstring& exe) {
       std::printf("note: %ls (pid %lu) did not end\n", exe.c_str(), id);
   }
 }
-
-// A copy of the built server in a temporary folder of its own, registered machine-wide while the
-// benchmark runs; unregistered and removed, folder and all, afterwards.
-class ServerCopy {
- public:
-  ServerCopy(const char* builtServer, const std::wstring& name) {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    folder_ =
-        std::wstring(temp) + L"bench-" + name + L"-" + std::to_wstring(::GetCurrentProcessId());
-    exe_ = folder_ + L"\\QuandrelCom.exe";
-    ok_ = ::CreateDirectoryW(folder_.c_str(), nullptr) &&
-          ::CopyFileW(WindowsPathOf(builtServer).c_str(), exe_.c_str(), FALSE) &&
-          RunAndWait(L"\"" + exe_ + L"\" /RegServer") == 0;
-  }
-  ServerCopy(const ServerCopy&) = delete;
-  ServerCopy& operator=(const ServerCopy&) = delete;
-  ~ServerCopy() {
-    AwaitServersEnded(exe_);  // a running server holds its files
-    RunAndWait(L"\"" + exe_ + L"\" /UnregServer");
-    DeleteTree(folder_);
-  }
-  bool ok() const { return ok_; }
-  const std::wstring& folder() const { return folder_; }
-  const std::wstring& exe() const { return exe_; }
-  // The Windows process id of the running server started from this copy; 0 when none runs.
-  DWORD ProcessId() const {
-    std::vector<DWORD> ids = ProcessIdsOf(exe_);
-    return ids.empty() ? 0 : ids.front();
-  }
-
- private:
-  std::wstring folder_;
-  std::wstring exe_;
-  bool ok_ = false;
-};
 
 // The host (Linux) process of a Wine process, found in the host's /proc (reached through drive
 // Z:) by its command line, which names the executable (by its Windows path, or by its host path

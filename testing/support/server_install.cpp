@@ -7,23 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "common/win/main_thread.h"
-#include "common/win/unique_handle.h"
-#include "common/win/variant_args.h"
+#include "main_thread.h"
+#include "win/unique_handle.h"
+#include "win/variant_args.h"
 
 namespace korvane::test {
-
-namespace {
-
-// Every test of the server talks COM from the main thread, in a single-threaded apartment.
-class ComEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-  void TearDown() override { ::CoUninitialize(); }
-};
-const auto* const kComEnvironment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
-
-}  // namespace
 
 std::wstring BuiltServerExe() { return WindowsPathOf(KORVANE_SERVER_EXE); }
 

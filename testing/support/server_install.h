@@ -26,12 +26,11 @@ void EndAllServerProcesses();
 // Process ids of the running QuandrelCom.exe processes.
 std::vector<DWORD> ServerProcessIds();
 
+// Tests and benchmarks alike: failures go to GoogleTest, and a benchmark asks registered().
 class ServerInstall {
  public:
   // `folderName` may hold spaces; the folder is created below a fresh temporary folder.
   explicit ServerInstall(std::wstring_view folderName = L"server");
-  ServerInstall(const ServerInstall&) = delete;
-  ServerInstall& operator=(const ServerInstall&) = delete;
   // Ends the server processes and unregisters the copy.
   ~ServerInstall();
 
@@ -48,6 +47,7 @@ class ServerInstall {
 
   // Registers this copy machine-wide (ending any server that still runs from another copy).
   void Register();
+  bool registered() const { return registered_; }
 
   // Creates an object in the (started if need be) server process.
   win::ComPtr<_QuandrelCom> Create() const;

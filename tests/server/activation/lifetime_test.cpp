@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/win/main_thread.h"
-#include "common/win/unique_handle.h"
-#include "server/host/server_loop.h"
-#include "testing/support/server_install.h"
+#include "server_install.h"
+#include "host/server_loop.h"
+#include "main_thread.h"
+#include "win/unique_handle.h"
 
 namespace korvane::test {
 namespace {

@@ -1,7 +1,11 @@
 // The version information of each built executable, read from the file as Explorer and
-// installers read it (a 64-bit reader reads the 32-bit file too).
+// installers read it (a 64-bit reader reads the 32-bit file too), against the checked-in dump
+// version_resource.txt: every fixed field, string and translation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,77 +14,63 @@
 namespace korvane::test {
 namespace {
 
-class VersionResourceTest : public ::testing::TestWithParam<BuiltServer> {
- protected:
-  void SetUp() override {
-    SKIP_IF_OTHER_RUNS_IT(GetParam());
-    ASSERT_BUILT(GetParam());
-    DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeW(GetParam().exe.c_str(), &ignored);
-    ASSERT_GT(size, 0u) << "no version information, error " << ::GetLastError();
-    block_.resize(size);
-    ASSERT_TRUE(::GetFileVersionInfoW(GetParam().exe.c_str(), 0, size, block_.data()));
-  }
+const BYTE* Aligned(const BYTE* at, const BYTE* base) { return base + ((at - base + 3) & ~3); }
 
-  // A value of the U.S. English, Unicode string table; false when it is missing.
-  bool StringValue(const std::wstring& name, std::wstring* value) {
-    std::wstring path = L"\\StringFileInfo\\040904b0\\" + name;
-    void* data = nullptr;
-    UINT length = 0;
-    if (!::VerQueryValueW(block_.data(), path.c_str(), &data, &length)) return false;
-    const wchar_t* text = static_cast<const wchar_t*>(data);
-    // The reported length may or may not count the terminating zero.
-    while (length > 0 && text[length - 1] == L'\0') --length;
-    value->assign(text, length);
-    return true;
-  }
-
-  std::vector<BYTE> block_;
-};
-
-TEST_P(VersionResourceTest, FixedVersionIsOneZeroZeroZero) {
-  void* data = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(::VerQueryValueW(block_.data(), L"\\", &data, &length));
-  ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
-  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(data);
-  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-}
-
-TEST_P(VersionResourceTest, OneTranslationUsEnglishUnicode) {
-  void* data = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(::VerQueryValueW(block_.data(), L"\\VarFileInfo\\Translation", &data, &length));
-  ASSERT_EQ(length, 4u);
-  const WORD* pair = static_cast<const WORD*>(data);
-  EXPECT_EQ(pair[0], 0x0409);
-  EXPECT_EQ(pair[1], 1200);
-}
-
-TEST_P(VersionResourceTest, NamesVersionsAndSelfRegistrationMark) {
-  const std::pair<const wchar_t*, const char*> expected[] = {
-      {L"ProductName", "QuandrelCom"},
-      {L"InternalName", "QuandrelCom"},
-      {L"FileVersion", "1.00"},
-      {L"ProductVersion", "1.00"},
-      // Present and empty: installers take it as "this program registers itself".
-      {L"OLESelfRegister", ""},
+void DumpFixed(const VS_FIXEDFILEINFO& f, std::ostream& out) {
+  auto version = [](DWORD ms, DWORD ls) {
+    return std::to_string(HIWORD(ms)) + "." + std::to_string(LOWORD(ms)) + "." +
+           std::to_string(HIWORD(ls)) + "." + std::to_string(LOWORD(ls));
   };
-  for (const auto& [name, value] : expected) {
-    SCOPED_TRACE(Narrow(name));
-    std::wstring actual;
-    ASSERT_TRUE(StringValue(name, &actual)) << "missing";
-    EXPECT_EQ(Narrow(actual), value);
-  }
+  out << std::hex << "fixed signature 0x" << f.dwSignature << " struct 0x" << f.dwStrucVersion
+      << "\nfixed file " << version(f.dwFileVersionMS, f.dwFileVersionLS) << " product "
+      << version(f.dwProductVersionMS, f.dwProductVersionLS) << "\nfixed flags 0x" << f.dwFileFlags
+      << " mask 0x" << f.dwFileFlagsMask << " os 0x" << f.dwFileOS << " type 0x" << f.dwFileType
+      << " subtype 0x" << f.dwFileSubtype << " date 0x" << f.dwFileDateMS << " 0x" << f.dwFileDateLS
+      << std::dec << "\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, VersionResourceTest, ::testing::Values(X64Server(), I686Server()),
-                         [](const auto& info) { return std::string(info.param.build); });
+// One node of the version block (length, value length, type, key, value, children) and those
+// below it, each as its path and its value: text quoted, binary as hex words.
+void DumpNode(const BYTE* at, const BYTE* end, const BYTE* base, const std::string& parent,
+              std::ostream& out) {
+  const WORD* header = reinterpret_cast<const WORD*>(at);
+  const BYTE* nodeEnd = std::min(end, at + header[0]);
+  const wchar_t* key = reinterpret_cast<const wchar_t*>(at + 6);
+  const size_t keyLength = wcsnlen(key, (nodeEnd - at - 6) / 2);
+  const std::string path = parent + Narrow(std::wstring_view(key, keyLength));
+  const BYTE* value = Aligned(at + 6 + 2 * (keyLength + 1), base);
+  const size_t valueBytes = header[2] == 1 ? 2u * header[1] : header[1];
+  if (parent.empty() && valueBytes >= sizeof(VS_FIXEDFILEINFO)) {
+    DumpFixed(*reinterpret_cast<const VS_FIXEDFILEINFO*>(value), out);
+  } else if (header[2] == 1 && (header[1] > 0 || Aligned(value, base) >= nodeEnd)) {
+    std::wstring_view text(reinterpret_cast<const wchar_t*>(value), header[1]);
+    out << path << " \"" << Narrow(text.substr(0, text.find(L'\0'))) << "\"\n";
+  } else if (valueBytes > 0) {
+    out << path << std::hex;
+    for (size_t i = 0; i + 1 < valueBytes; i += 2)
+      out << " 0x" << *reinterpret_cast<const WORD*>(value + i);
+    out << std::dec << "\n";
+  }
+  for (const BYTE* child = Aligned(value + valueBytes, base);
+       child + 6 <= nodeEnd && *reinterpret_cast<const WORD*>(child) > 0;
+       child = Aligned(child + *reinterpret_cast<const WORD*>(child), base))
+    DumpNode(child, nodeEnd, base, path + "\\", out);
+}
+
+std::string DumpVersionResource(const BuiltServer& server) {
+  DWORD ignored = 0;
+  DWORD size = ::GetFileVersionInfoSizeW(server.exe.c_str(), &ignored);
+  EXPECT_GT(size, 0u) << "no version information, error " << ::GetLastError();
+  std::vector<BYTE> block(size);
+  if (size == 0 || !::GetFileVersionInfoW(server.exe.c_str(), 0, size, block.data())) return "";
+  std::ostringstream out;
+  DumpNode(block.data(), block.data() + size, block.data(), "", out);
+  return out.str();
+}
+
+// The strings include OLESelfRegister, present and empty: installers take it as "this program
+// registers itself".
+TEST(BuiltServerDumps, VersionResource) { CheckDump("version_resource.txt", DumpVersionResource); }
 
 }  // namespace
 }  // namespace korvane::test
