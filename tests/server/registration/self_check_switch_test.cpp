@@ -52,6 +52,9 @@ struct Case {
   bool needsOtherBuild = false;  // the engine library of the other bitness's build tree
 };
 
+// Names the row in test names and messages.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 std::vector<Case> Cases() {
   const bool twoViews = server::IsSixtyFourBitWindows();
   const std::string other = sizeof(void*) == 8 ? "x86 (32-bit)" : "x64 (64-bit)";

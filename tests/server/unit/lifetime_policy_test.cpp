@@ -93,13 +93,14 @@ void Play(Server& server, const std::string& scenario) {
     if (op == 'p' || op == 's' || op == 'x') {
       const PassDecision decision = server.Pass(op != 's', op == 'x');
       EXPECT_EQ(decision.stop, arg == "!");
-      if (arg != "!") EXPECT_EQ(decision.waitMs, Ms(arg));
+      EXPECT_EQ(decision.waitMs, arg == "!" ? 0u : Ms(arg));
     }
-    if (op == '~') EXPECT_TRUE(server.com().Serving());
-    if (op == 'u') EXPECT_FALSE(server.com().registered());
+    EXPECT_TRUE(op != '~' || server.com().Serving()) << "a new client would start another server";
+    EXPECT_TRUE(op != 'u' || !server.com().registered()) << "the class object is registered";
     if (op == 'f') server.com().acceptFails_ = true;
     const size_t phase = std::string("ADS").find(op);  // in the order of LifetimePolicy::Phase
-    if (phase != std::string::npos) EXPECT_EQ(static_cast<size_t>(server.phase()), phase);
+    EXPECT_TRUE(phase == std::string::npos || static_cast<size_t>(server.phase()) == phase)
+        << "in phase " << static_cast<int>(server.phase());
   }
 }
 
