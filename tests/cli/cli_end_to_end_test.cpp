@@ -2,10 +2,11 @@
 // the real) engine library beside it, started as a separate process.
 #include <windows.h>
 
-#include <gtest/gtest.h>
+#include <algorithm>
+#include <optional>
 
-#include "testing/support/test_support.h"
-#include "tests/fixtures/sdk_fixtures.h"
+#include "sdk_fixtures.h"
+#include "test_support.h"
 
 namespace korvane::test {
 namespace {
@@ -34,131 +35,11 @@ class Quandrelcmd : public ::testing::Test {
   }
   void SetUp() override { Install(dir_.path(), KORVANE_RECORDING_SDK); }
 
-  ProcessResult Run(const std::wstring& args) {
-    return RunProcess(L"\"" + (dir_ / L"quandrelcmd.exe") + L"\"" + args, dir_.path());
-  }
-  std::string Received() { return ReadFileBytes(dir_ / fx::kReceived); }
-  int Loads() { return CountLines(ReadFileBytes(dir_ / fx::kLoads), "attach "); }
-
   TempDir dir_{L"cli"};
 };
 
-TEST_F(Quandrelcmd, WithoutArgumentsPrintsUsageAndLoadsNothing) {
-  ProcessResult run = Run(L"");
-  ASSERT_TRUE(run.started) << run.startError;
-  EXPECT_EQ(run.output, "Usage: [options] <in-file> [<out-file>]\r\n");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(Loads(), 0);
-  EXPECT_FALSE(FileExists(dir_ / fx::kCalls));
-}
-
-TEST_F(Quandrelcmd, HandsTheQuotedLineOnceAndReleasesTheLibrary) {
-  ProcessResult run = Run(L" in.pdf out.txt");
-  EXPECT_EQ(run.output, "nRet = 0\r\n");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(Received(), "\"in.pdf\" \"out.txt\" ");
-  EXPECT_EQ(ReadFileBytes(dir_ / fx::kCalls), "call 19\n");
-  // The engine got the zero-filled 2048 bytes engines expect, and writing all of them was safe.
-  EXPECT_EQ(ReadFileBytes(dir_ / fx::kTail), "zero");
-  EXPECT_EQ(Loads(), 1);
-  // Released right after the call, not left to the end of the process.
-  EXPECT_EQ(CountLines(ReadFileBytes(dir_ / fx::kUnloads), "free "), 1);
-}
-
-TEST_F(Quandrelcmd, PassesArgumentsAsThePlatformSplitsThem) {
-  struct Case {
-    const wchar_t* commandLine;
-    std::string received;
-  } cases[] = {
-      {L" \"a b\"", "\"a b\" "},
-      {L" \"\"", "\"\" "},
-      {L" x \"\" y", "\"x\" \"\" \"y\" "},
-      {L" a\\\"b", "\"a\"b\" "},  // a\"b on the command line is the argument a"b
-      {L" \"C:\\out dir\\\\\"", "\"C:\\out dir\\\" "},
-      {L" 5 4 3 2 1 -to html", "\"5\" \"4\" \"3\" \"2\" \"1\" \"-to\" \"html\" "},
-  };
-  for (const Case& c : cases) {
-    ProcessResult run = Run(c.commandLine);
-    EXPECT_EQ(run.output, "nRet = 0\r\n");
-    EXPECT_EQ(Received(), c.received) << Narrow(c.commandLine);
-  }
-}
-
-TEST_F(Quandrelcmd, ExitsWithTheEngineCodeInFull) {
-  struct Case {
-    const char* code;
-    uint32_t exitCode;
-  } cases[] = {
-      {"-5", 0xFFFFFFFBu},
-      {"7", 7u},
-      {"2147483647", 0x7FFFFFFFu},
-      {"-2147483648", 0x80000000u},
-  };
-  for (const Case& c : cases) {
-    WriteFileBytes(dir_ / fx::kResult, c.code);
-    ProcessResult run = Run(L" in.txt");
-    EXPECT_EQ(run.output, std::string("nRet = ") + c.code + "\r\n");
-    EXPECT_EQ(run.exitCode, c.exitCode) << c.code;
-  }
-}
-
-TEST_F(Quandrelcmd, CommandLinesPastTwoThousandCharactersArriveWhole) {
-  // 50 arguments of 97 characters: 5,000 characters once quoted.
-  std::wstring args;
-  std::string expected;
-  for (int i = 0; i < 50; ++i) {
-    std::string arg = std::to_string(100 + i) + std::string(94, 'a' + i % 26);
-    args += L" " + Widen(arg);
-    expected += "\"" + arg + "\" ";
-  }
-  ASSERT_EQ(expected.size(), 5000u);
-  ProcessResult run = Run(args);
-  EXPECT_EQ(run.output, "nRet = 0\r\n");
-  EXPECT_EQ(Received(), expected);
-
-  // Right at the old limit of 2047 characters, and one past it.
-  for (size_t length : {2044u, 2045u}) {
-    std::string arg(length, 'z');
-    Run(L" " + Widen(arg));
-    EXPECT_EQ(Received(), "\"" + arg + "\" ") << length;
-  }
-}
-
-TEST_F(Quandrelcmd, WithoutTheLibraryOrItsExportPrintsZero) {
-  TempDir bare(L"cli bare");
-  Install(bare.path(), nullptr);
-  // A library in the current folder is not the one beside the program: it must stay untouched.
-  ProcessResult run = RunProcess(L"\"" + (bare / L"quandrelcmd.exe") + L"\" in.txt", dir_.path());
-  EXPECT_EQ(run.output, "nRet = 0\r\n");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(Loads(), 0);
-
-  TempDir noExport(L"cli noexport");
-  Install(noExport.path(), KORVANE_NOEXPORT_SDK);
-  run = RunProcess(L"\"" + (noExport / L"quandrelcmd.exe") + L"\" in.txt", dir_.path());
-  EXPECT_EQ(run.output, "nRet = 0\r\n");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(CountLines(ReadFileBytes(noExport / fx::kLoads), "attach "), 1);
-  EXPECT_EQ(CountLines(ReadFileBytes(noExport / fx::kUnloads), "free "), 1);
-}
-
-TEST_F(Quandrelcmd, FindsTheLibraryWhereverItWasStartedFrom) {
-  TempDir elsewhere(L"cli cwd");
-  // Through a path with forward slashes, from another current folder.
-  std::wstring slashed = dir_ / L"quandrelcmd.exe";
-  for (auto& c : slashed)
-    if (c == L'\\') c = L'/';
-  ProcessResult run = RunProcess(L"\"" + slashed + L"\" a", elsewhere.path());
-  EXPECT_EQ(run.output, "nRet = 0\r\n");
-  EXPECT_EQ(Received(), "\"a\" ");
-
-  // From a folder whose name holds spaces and a letter the ANSI code page (1252) cannot spell.
-  TempDir spaced(L"cli folder with spaces \u0416");
-  Install(spaced.path(), KORVANE_RECORDING_SDK);
-  WriteFileBytes(spaced / fx::kResult, "-12");
-  run = RunProcess(L"\"" + (spaced / L"quandrelcmd.exe") + L"\" b", elsewhere.path());
-  EXPECT_EQ(run.output, "nRet = -12\r\n");
-  EXPECT_EQ(ReadFileBytes(spaced / fx::kReceived), "\"b\" ");
+int Loads(const std::wstring& folder) {
+  return CountLines(ReadFileBytes(folder + L"\\" + fx::kLoads), "attach ");
 }
 
 // A folder below `base` in which quandrelcmd.exe has a path of exactly `length` characters.
@@ -176,20 +57,83 @@ std::wstring FolderForProgramPathOf(const std::wstring& base, size_t length) {
   return folder;
 }
 
-TEST_F(Quandrelcmd, AProgramPathTooLongToReadWholeLoadsNothing) {
-  // The program's own path is asked for with a 256-character limit: at 255 characters it comes
-  // whole, at 256 it is cut, and a library must not be looked for beside a cut path.
-  for (size_t length : {255u, 256u, 259u}) {
-    TempDir base(L"cli deep");
-    std::wstring folder = FolderForProgramPathOf(base.path(), length);
-    Install(folder, KORVANE_RECORDING_SDK);
-    ProcessResult run = RunProcess(L"\"" + folder + L"\\quandrelcmd.exe\" a", dir_.path());
+// Each run starts the program in a folder of its own from the fixture's folder, whose
+// quandrelsdk.dll is not the one beside the program and must stay untouched.
+TEST_F(Quandrelcmd, HandsTheJoinedLineToTheLibraryBesideItAndExitsWithItsCode) {
+  // 50 arguments of 97 characters: 5,000 characters once quoted, past the old 2047.
+  std::wstring longArgs;
+  std::string longLine;
+  for (int i = 0; i < 50; ++i) {
+    std::string arg = std::to_string(100 + i) + std::string(94, 'a' + i % 26);
+    longArgs += L" " + Widen(arg);
+    longLine += "\"" + arg + "\" ";
+  }
+  ASSERT_EQ(longLine.size(), 5000u);
+  const char* rec = KORVANE_RECORDING_SDK;
+  const std::wstring deep = L"cli deep";
+  struct Row {
+    const char* name;
+    std::wstring folder;  // its name; "cli deep": nested until the program's path is `length` long
+    size_t length;
+    bool slashes;         // the program started through a path with forward slashes
+    const char* library;  // beside the program
+    std::wstring args;
+    const char* result;  // what the engine returns ("": nothing written, 0)
+    uint32_t exitCode;
+    int loads;  // of the library beside the program (each released after its call)
+    std::optional<std::string> received;  // none: the engine is not called
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"no arguments: usage", L"cli", 0, false, rec, L"", "", 0, 0, std::nullopt},
+      // a\"b on the command line is the argument a"b; "C:\out dir\\" is C:\out dir\.
+      {"the joined line, as the platform splits it", L"cli", 0, false, rec, L" in.pdf out.txt \"a b\" \"\" x a\\\"b \"C:\\out dir\\\\\" -to html", "", 0, 1,
+       "\"in.pdf\" \"out.txt\" \"a b\" \"\" \"x\" \"a\"b\" \"C:\\out dir\\\" \"-to\" \"html\" "},
+      {"exit code -5 in full", L"cli", 0, false, rec, L" in.txt", "-5", 0xFFFFFFFBu, 1, "\"in.txt\" "},
+      {"exit code 7", L"cli", 0, false, rec, L" in.txt", "7", 7u, 1, "\"in.txt\" "},
+      {"exit code INT_MAX", L"cli", 0, false, rec, L" in.txt", "2147483647", 0x7FFFFFFFu, 1, "\"in.txt\" "},
+      {"exit code INT_MIN", L"cli", 0, false, rec, L" in.txt", "-2147483648", 0x80000000u, 1, "\"in.txt\" "},
+      {"a line past the old 2047 characters", L"cli", 0, false, rec, longArgs, "", 0, 1, longLine},
+      {"no library beside it", L"cli bare", 0, false, nullptr, L" in.txt", "", 0, 0, std::nullopt},
+      {"a library without the export", L"cli noexport", 0, false, KORVANE_NOEXPORT_SDK, L" in.txt", "", 0, 1, std::nullopt},
+      {"started through forward slashes", L"cli cwd", 0, true, rec, L" a", "", 0, 1, "\"a\" "},
+      // Blanks and a letter the ANSI code page (1252) cannot spell.
+      {"from a folder the code page cannot spell", L"cli folder with spaces \u0416", 0, false, rec, L" b", "-12", 0xFFFFFFF4u, 1, "\"b\" "},
+      // The program's own path is asked for with a 256-character limit: at 255 characters it
+      // comes whole, at 256 it is cut, and a library must not be looked for beside a cut path.
+      {"a program path of 255 characters", deep, 255, false, rec, L" a", "", 0, 1, "\"a\" "},
+      {"a program path of 256 characters", deep, 256, false, rec, L" a", "", 0, 0, std::nullopt},
+      {"a program path of 259 characters", deep, 259, false, rec, L" a", "", 0, 0, std::nullopt},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir base(row.folder);
+    const std::wstring folder =
+        row.length ? FolderForProgramPathOf(base.path(), row.length) : base.path();
+    Install(folder, row.library);
+    if (*row.result) WriteFileBytes(folder + L"\\" + fx::kResult, row.result);
+    std::wstring program = folder + L"\\quandrelcmd.exe";
+    if (row.slashes) std::replace(program.begin(), program.end(), L'\\', L'/');
+
+    ProcessResult run = RunProcess(L"\"" + program + L"\"" + row.args, dir_.path());
     ASSERT_TRUE(run.started) << "error " << run.startError;
-    bool whole = length < 256;
-    EXPECT_EQ(run.output, "nRet = 0\r\n");
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(FileExists(folder + L"\\" + fx::kLoads), whole) << length;
-    EXPECT_EQ(ReadFileBytes(folder + L"\\" + fx::kReceived), whole ? "\"a\" " : "") << length;
+    EXPECT_EQ(run.output, row.args.empty()
+                              ? "Usage: [options] <in-file> [<out-file>]\r\n"
+                              : "nRet = " + std::string(*row.result ? row.result : "0") + "\r\n");
+    EXPECT_EQ(run.exitCode, row.exitCode);
+    EXPECT_EQ(Loads(folder), row.loads);
+    EXPECT_EQ(CountLines(ReadFileBytes(folder + L"\\" + fx::kUnloads), "free "), row.loads);
+    EXPECT_EQ(Loads(dir_.path()), 0);
+    const std::wstring calls = folder + L"\\" + fx::kCalls;
+    if (!row.received) {
+      EXPECT_FALSE(FileExists(calls));
+      continue;
+    }
+    EXPECT_EQ(ReadFileBytes(folder + L"\\" + fx::kReceived), *row.received);
+    EXPECT_EQ(ReadFileBytes(calls), "call " + std::to_string(row.received->size()) + "\n");
+    // The engine got the zero-filled 2048 bytes engines expect, and writing all of them was safe.
+    EXPECT_EQ(ReadFileBytes(folder + L"\\" + fx::kTail), "zero");
   }
 }
 

@@ -10,72 +10,69 @@
 namespace korvane::cli {
 namespace {
 
-std::string Join(std::vector<const char*> args) {
-  args.insert(args.begin(), "quandrelcmd.exe");
-  return JoinQuotedArguments(static_cast<int>(args.size()), args.data());
-}
-
-TEST(JoinQuotedArguments, QuotesEachArgumentAndEndsWithASpace) {
-  EXPECT_EQ(Join({"in.pdf", "out.txt"}), "\"in.pdf\" \"out.txt\" ");
-  EXPECT_EQ(Join({"in.pdf", "out.txt"}).size(), 19u);
-  EXPECT_EQ(Join({"a b"}), "\"a b\" ");
-  EXPECT_EQ(Join({""}), "\"\" ");
-  EXPECT_EQ(Join({"x", "", "y"}), "\"x\" \"\" \"y\" ");
-  EXPECT_EQ(Join({"3", "1", "2"}), "\"3\" \"1\" \"2\" ");
-}
-
-TEST(JoinQuotedArguments, CopiesBytesUnchanged) {
-  EXPECT_EQ(Join({"a\"b"}), "\"a\"b\" ");
-  EXPECT_EQ(Join({"C:\\dir\\"}), "\"C:\\dir\\\" ");
-  EXPECT_EQ(Join({"caf\xe9\t%d"}), "\"caf\xe9\t%d\" ");
-}
-
-TEST(JoinQuotedArguments, NoArgumentsGiveAnEmptyLine) {
-  const char* argv[] = {"quandrelcmd.exe"};
-  EXPECT_EQ(JoinQuotedArguments(1, argv), "");
-  EXPECT_EQ(JoinQuotedArguments(0, argv), "");
-}
-
-TEST(JoinQuotedArguments, LinesPastTheOldBufferArriveWhole) {
+TEST(JoinQuotedArguments, QuotesEachArgumentEndsWithABlankAndCopiesBytesUnchanged) {
   // 2047 characters was the most a line could hold; longer ones must not be cut.
-  std::string fits(2044, 'f');  // 2044 + 3 = 2047
-  EXPECT_EQ(Join({fits.c_str()}), "\"" + fits + "\" ");
-  std::string over(2045, 'o');
-  EXPECT_EQ(Join({"x", over.c_str(), "y"}), "\"x\" \"" + over + "\" \"y\" ");
+  const std::string fits(2044, 'f'), over(2045, 'o');  // 2044 + 3 = 2047
+  struct Row {
+    std::vector<std::string> args;
+    std::string line;
+  };
+  // clang-format off
+  const Row rows[] = {
+      {{}, ""},
+      {{"in.pdf", "out.txt"}, "\"in.pdf\" \"out.txt\" "},
+      {{"a b"}, "\"a b\" "},
+      {{""}, "\"\" "},
+      {{"x", "", "y"}, "\"x\" \"\" \"y\" "},
+      {{"3", "1", "2"}, "\"3\" \"1\" \"2\" "},
+      {{"5", "4", "3", "2", "1", "-to", "html"}, "\"5\" \"4\" \"3\" \"2\" \"1\" \"-to\" \"html\" "},
+      {{"a\"b"}, "\"a\"b\" "},
+      {{"C:\\dir\\"}, "\"C:\\dir\\\" "},
+      {{"C:\\out dir\\"}, "\"C:\\out dir\\\" "},
+      {{"caf\xe9\t%d"}, "\"caf\xe9\t%d\" "},
+      {{fits}, "\"" + fits + "\" "},
+      {{"x", over, "y"}, "\"x\" \"" + over + "\" \"y\" "},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    std::vector<const char*> argv{"quandrelcmd.exe"};
+    for (const std::string& arg : row.args) argv.push_back(arg.c_str());
+    EXPECT_EQ(JoinQuotedArguments(static_cast<int>(argv.size()), argv.data()), row.line);
+  }
+  const char* programOnly[] = {"quandrelcmd.exe"};
+  EXPECT_EQ(JoinQuotedArguments(0, programOnly), "");
 }
 
-std::optional<std::wstring> Beside(std::wstring_view program) {
-  return LibraryPathFromProgramPath(program, L"quandrelsdk.dll");
-}
-
-TEST(LibraryPathFromProgramPath, KeepsDriveAndDirectory) {
-  EXPECT_EQ(Beside(L"C:\\tools\\quandrelcmd.exe"), L"C:\\tools\\quandrelsdk.dll");
-  EXPECT_EQ(Beside(L"C:\\quandrelcmd.exe"), L"C:\\quandrelsdk.dll");
-  EXPECT_EQ(Beside(L"d:\\my tools.v2\\bin\\q.exe"), L"d:\\my tools.v2\\bin\\quandrelsdk.dll");
-  EXPECT_EQ(Beside(L"\\\\server\\share\\q.exe"), L"\\\\server\\share\\quandrelsdk.dll");
-}
-
-TEST(LibraryPathFromProgramPath, AcceptsSlashesAsSeparators) {
-  EXPECT_EQ(Beside(L"C:/tools/quandrelcmd.exe"), L"C:/tools/quandrelsdk.dll");
-  EXPECT_EQ(Beside(L"C:\\a/b\\quandrelcmd.exe"), L"C:\\a/b\\quandrelsdk.dll");
-  EXPECT_EQ(Beside(L"C:\\a\\b/quandrelcmd"), L"C:\\a\\b/quandrelsdk.dll");
-}
-
-TEST(LibraryPathFromProgramPath, WithoutADirectoryGivesTheBareName) {
-  EXPECT_EQ(Beside(L"quandrelcmd.exe"), L"quandrelsdk.dll");
-  EXPECT_EQ(Beside(L""), L"quandrelsdk.dll");
-  EXPECT_EQ(Beside(L"C:quandrelcmd.exe"), L"C:quandrelsdk.dll");
-}
-
-TEST(LibraryPathFromProgramPath, RefusesAPathPastTheLimit) {
+TEST(LibraryPathFromProgramPath, PutsTheLibraryInTheProgramsFolderOrRefusesAPathPastTheLimit) {
   // "C:\" + folder + "\" + 15-character file name: 259 characters fit with their zero, 260 not.
-  std::wstring folder(259 - 3 - 1 - 15, L'd');
-  std::wstring program = L"C:\\" + folder + L"\\q.exe";
-  std::optional<std::wstring> path = Beside(program);
-  ASSERT_TRUE(path);
-  EXPECT_EQ(path->size(), 259u);
-  EXPECT_FALSE(Beside(L"C:\\" + folder + L"d\\q.exe"));
-  EXPECT_FALSE(LibraryPathFromProgramPath(L"C:\\q.exe", std::wstring(300, L'n')));
+  const std::wstring folder(259 - 3 - 1 - 15, L'd');
+  struct Row {
+    std::wstring program;
+    std::optional<std::wstring> library;
+    std::wstring file = L"quandrelsdk.dll";
+  };
+  // clang-format off
+  const Row rows[] = {
+      {L"C:\\tools\\quandrelcmd.exe", L"C:\\tools\\quandrelsdk.dll"},
+      {L"C:\\quandrelcmd.exe", L"C:\\quandrelsdk.dll"},
+      {L"d:\\my tools.v2\\bin\\q.exe", L"d:\\my tools.v2\\bin\\quandrelsdk.dll"},
+      {L"\\\\server\\share\\q.exe", L"\\\\server\\share\\quandrelsdk.dll"},
+      // Slashes are separators too.
+      {L"C:/tools/quandrelcmd.exe", L"C:/tools/quandrelsdk.dll"},
+      {L"C:\\a/b\\quandrelcmd.exe", L"C:\\a/b\\quandrelsdk.dll"},
+      {L"C:\\a\\b/quandrelcmd", L"C:\\a\\b/quandrelsdk.dll"},
+      // Without a folder, the bare name.
+      {L"quandrelcmd.exe", L"quandrelsdk.dll"},
+      {L"", L"quandrelsdk.dll"},
+      {L"C:quandrelcmd.exe", L"C:quandrelsdk.dll"},
+      {L"C:\\" + folder + L"\\q.exe", L"C:\\" + folder + L"\\quandrelsdk.dll"},  // 259 characters
+      {L"C:\\" + folder + L"d\\q.exe", std::nullopt},
+      {L"C:\\q.exe", std::nullopt, std::wstring(300, L'n')},
+  };
+  // clang-format on
+  for (const Row& row : rows)
+    EXPECT_EQ(LibraryPathFromProgramPath(row.program, row.file), row.library)
+        << testing::PrintToString(row.program);
 }
 
 TEST(LibraryPathBesideProgram, IsInThisProgramsFolder) {

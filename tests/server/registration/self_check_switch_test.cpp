@@ -3,6 +3,7 @@
 // the check itself changes nothing in the registry or the folder.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 
 #include "common/win/unique_hkey.h"
@@ -42,149 +43,122 @@ int Count(const std::string& text, const std::string& part) {
   return n;
 }
 
-TEST(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
+struct Case {
+  const char* name;
+  // Breaks the registered copy or the other one; returns the copy to check.
+  std::function<const ServerInstall*(ServerInstall& registered, ServerInstall& another)> breakIt;
+  uint32_t problems;
+  std::vector<std::string> said;
+  bool needsOtherBuild = false;  // the engine library of the other bitness's build tree
+};
+
+// Names the row in test names and messages.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+std::vector<Case> Cases() {
   const bool twoViews = server::IsSixtyFourBitWindows();
   const std::string other = sizeof(void*) == 8 ? "x86 (32-bit)" : "x64 (64-bit)";
   // The view of this build's own bitness, which holds its type library entry.
-  const REGSAM view = twoViews ? server::OwnTypeLibView(true) : 0;
-  const wchar_t* kPlatform = server::kOwnTypeLibPlatform;
-  struct Case {
-    const char* name;
-    // Breaks the registered copy or the other one; returns the copy to check.
-    std::function<const ServerInstall*(ServerInstall& registered, ServerInstall& another)> breakIt;
-    uint32_t problems;
-    std::vector<std::string> said;
-  } cases[] = {
-      {"clean",
-       [](ServerInstall& r, ServerInstall&) { return &r; },
-       0,
-       {"no problems", "OK       quandrelsdk.dll"}},
+  static const REGSAM view = twoViews ? server::OwnTypeLibView(true) : 0;
+  using Copies = ServerInstall&;
+  // clang-format off
+  return {
+      {"clean", [](Copies r, Copies) { return &r; }, 0, {"no problems", "OK       quandrelsdk.dll"}},
       {"missing view",
-       [](ServerInstall& r, ServerInstall&) {
-         DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(),
-                       std::wstring(L"CLSID\\") + kClsidText);
-         return &r;
-       },
-       1,
-       {twoViews ? "PROBLEM  32-bit view: class {" : "PROBLEM  registry: class {",
-        "is not registered", "QuandrelCom.exe\" /RegServer"}},
+       [](Copies r, Copies) { DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText); return &r; }, 1,
+       {twoViews ? "PROBLEM  32-bit view: class {" : "PROBLEM  registry: class {", "is not registered", "QuandrelCom.exe\" /RegServer"}},
       {"moved executable",
-       [](ServerInstall& r, ServerInstall& a) {
-         EXPECT_TRUE(::MoveFileExW(r.exe().c_str(), a.exe().c_str(), MOVEFILE_REPLACE_EXISTING));
-         return &a;
-       },
-       twoViews ? 4u : 2u,
-       {", which does not exist (moved or deleted)", "QuandrelCom.exe\" /RegServer"}},
-      {"engine of the other bitness",
-       [](ServerInstall& r, ServerInstall&) {
-         PutEngine(r, KORVANE_OTHER_BITNESS_SDK);
-         return &r;
-       },
-       1,
-       {"is built for " + other, "error 48", "use the QuandrelCom.exe built for " + other}},
-      {"library without the export",
-       [](ServerInstall& r, ServerInstall&) {
-         PutEngine(r, KORVANE_NOEXPORT_SDK);
-         return &r;
-       },
-       1,
+       [](Copies r, Copies a) { EXPECT_TRUE(::MoveFileExW(r.exe().c_str(), a.exe().c_str(), MOVEFILE_REPLACE_EXISTING)); return &a; },
+       twoViews ? 4u : 2u, {", which does not exist (moved or deleted)", "QuandrelCom.exe\" /RegServer"}},
+      {"engine of the other bitness", [](Copies r, Copies) { PutEngine(r, KORVANE_OTHER_BITNESS_SDK); return &r; }, 1,
+       {"is built for " + other, "error 48", "use the QuandrelCom.exe built for " + other}, true},
+      {"library without the export", [](Copies r, Copies) { PutEngine(r, KORVANE_NOEXPORT_SDK); return &r; }, 1,
        {"has no export KorvaneQuandrelConverter", "error 453", "copy the engine's own"}},
-      {"registration of another copy",
-       [](ServerInstall&, ServerInstall& a) { return &a; },
-       twoViews ? 2u : 1u,
+      {"registration of another copy", [](Copies, Copies a) { return &a; }, twoViews ? 2u : 1u,
        {"LocalServer32 names another copy", "/RegServer to serve from this copy"}},
       {"LocalServer32 with the short spelling of this copy's path",
-       [&](ServerInstall& r, ServerInstall&) {
+       [](Copies r, Copies) {
          std::wstring shortPath(MAX_PATH, L'\0');
          shortPath.resize(::GetShortPathNameW(r.exe().c_str(), shortPath.data(), MAX_PATH));
          EXPECT_EQ(shortPath.find(L"registered copy"), std::wstring::npos) << "no short name";
          SetText(view, kLocalServer, nullptr, L"\"" + shortPath + L"\"");
          return &r;
-       },
-       0,
-       {"no problems"}},
-      // The copy's folder is named "registered copy".
-      {"unquoted LocalServer32 with a blank",
-       [&](ServerInstall& r, ServerInstall&) {
-         SetText(view, kLocalServer, nullptr, r.exe());
-         return &r;
-       },
-       1,
-       {"LocalServer32 is not quoted and its path holds a blank: COM tries ",
-        "\\registered.exe first", "/RegServer"}},
-      {"text after the program",
-       [&](ServerInstall& r, ServerInstall&) {
-         SetText(view, kLocalServer, nullptr, L"\"" + r.exe() + L"\" /automation");
-         return &r;
-       },
-       1,
-       {"LocalServer32 has \"/automation\" after the program", "/RegServer"}},
+       }, 0, {"no problems"}},
+      // The copy's folder is named "registered copy". The other spellings of LocalServer32 (text
+      // after the program among them) are rows of the self-check's unit table.
+      {"unquoted LocalServer32 with a blank", [](Copies r, Copies) { SetText(view, kLocalServer, nullptr, r.exe()); return &r; }, 1,
+       {"LocalServer32 is not quoted and its path holds a blank: COM tries ", "\\registered.exe first", "/RegServer"}},
       {"relative LocalServer32, checked from the server's folder",
-       [&](ServerInstall& r, ServerInstall&) {
-         SetText(view, kLocalServer, nullptr, L"QuandrelCom.exe");
-         return &r;
-       },
-       1,
+       [](Copies r, Copies) { SetText(view, kLocalServer, nullptr, L"QuandrelCom.exe"); return &r; }, 1,
        {"LocalServer32 names QuandrelCom.exe, which is not a full path"}},
       {"LocalServer32 with a component longer than a file name",
-       [&](ServerInstall& r, ServerInstall&) {
-         SetText(view, kLocalServer, nullptr,
-                 L"\"C:\\" + std::wstring(1100, L'a') + L"\\QuandrelCom.exe\"");
-         return &r;
-       },
-       1,
+       [](Copies r, Copies) { SetText(view, kLocalServer, nullptr, L"\"C:\\" + std::wstring(1100, L'a') + L"\\QuandrelCom.exe\""); return &r; }, 1,
        {"QuandrelCom.exe, which does not exist"}},
       {"type library entry naming a file without one, interface naming another version",
-       [&](ServerInstall& r, ServerInstall&) {
-         SetText(view, std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0\\0\\" + kPlatform, nullptr,
-                 r.file(L"quandrelsdk.dll"));
-         SetText(view, std::wstring(L"Interface\\") + kIidText + L"\\TypeLib", L"Version",
-                 L"garbage");
+       [](Copies r, Copies) {
+         SetText(view, std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0\\0\\" + server::kOwnTypeLibPlatform, nullptr, r.file(L"quandrelsdk.dll"));
+         SetText(view, std::wstring(L"Interface\\") + kIidText + L"\\TypeLib", L"Version", L"garbage");
          return &r;
        },
        // Wine shares the type library's key between the views, as 64-bit Windows 7 and later do.
-       twoViews ? 3u : 2u,
-       {"quandrelsdk.dll, which holds no type library", "version garbage, not the automation"}},
+       twoViews ? 3u : 2u, {"quandrelsdk.dll, which holds no type library", "version garbage, not the automation"}},
       {"folder that Everyone may change",
-       [](ServerInstall& r, ServerInstall&) {
+       [](Copies r, Copies) {
          SetAccessList(r.folder(), L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)");
          // /RegServer warns the same way and registers all the same.
          const ProcessResult run = r.Run(L"/RegServer");
          EXPECT_EQ(run.exitCode, 0u) << run.output;
-         EXPECT_NE(run.output.find("QuandrelCom: warning: " + Narrow(r.folder()) +
-                                   " may be changed by Everyone"),
-                   std::string::npos)
-             << run.output;
+         EXPECT_NE(run.output.find("QuandrelCom: warning: " + Narrow(r.folder()) + " may be changed by Everyone"), std::string::npos) << run.output;
          return &r;
-       },
-       1,
-       {"may be changed by Everyone, not only by administrators", "/RegServerPerUser"}},
+       }, 1, {"may be changed by Everyone, not only by administrators", "/RegServerPerUser"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ServerInstall registered{L"registered copy"};
-    ServerInstall another{L"another copy"};
-    PutEngine(registered);
-    PutEngine(another);
-    registered.Register();
-    const ServerInstall* checked = c.breakIt(registered, another);
-
-    const RegistryTree before64 = ReadRegistration(MachineClasses(KEY_WOW64_64KEY).get());
-    const RegistryTree before32 = ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get());
-    ProcessResult run = checked->Run(L"/Check");
-    EXPECT_EQ(run.exitCode, c.problems) << run.output;
-    EXPECT_EQ(Count(run.output, "\nPROBLEM  "), static_cast<int>(c.problems)) << run.output;
-    for (const std::string& part : c.said)
-      EXPECT_NE(run.output.find(part), std::string::npos) << part << "\n" << run.output;
-    EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_64KEY).get()), before64);
-    EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get()), before32);
-    EXPECT_FALSE(FileExists(checked->logPath()));
-
-    // The registered copy unregisters itself when it goes, once its keys name it again.
-    if (!FileExists(registered.exe())) CopyFileOrFail(another.exe(), registered.exe());
-    registered.Register();
-  }
+  // clang-format on
 }
+
+class SelfCheckSwitch : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
+  const Case& c = GetParam();
+  if (c.needsOtherBuild && !FileExists(WindowsPathOf(KORVANE_OTHER_BITNESS_SDK)))
+    GTEST_SKIP() << "the other bitness's build tree (" << KORVANE_OTHER_BITNESS_SDK
+                 << ") is not built";
+  ServerInstall registered{L"registered copy"};
+  ServerInstall another{L"another copy"};
+  PutEngine(registered);
+  PutEngine(another);
+  registered.Register();
+  const ServerInstall* checked = c.breakIt(registered, another);
+
+  const RegistryTree before64 = ReadRegistration(MachineClasses(KEY_WOW64_64KEY).get());
+  const RegistryTree before32 = ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get());
+  ProcessResult run = checked->Run(L"/Check");
+  EXPECT_EQ(run.exitCode, c.problems) << run.output;
+  EXPECT_EQ(Count(run.output, "\nPROBLEM  "), static_cast<int>(c.problems)) << run.output;
+  for (const std::string& part : c.said)
+    EXPECT_NE(run.output.find(part), std::string::npos) << part << "\n" << run.output;
+  EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_64KEY).get()), before64);
+  EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get()), before32);
+  EXPECT_FALSE(FileExists(checked->logPath()));
+
+  // The registered copy unregisters itself when it goes, once its keys name it again.
+  if (!FileExists(registered.exe())) CopyFileOrFail(another.exe(), registered.exe());
+  registered.Register();
+}
+
+// The row's name in words, as a test name: "engine of the other bitness" ->
+// EngineOfTheOtherBitness.
+std::string RowName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name;
+  bool upper = true;
+  for (const char* at = info.param.name; *at; ++at) {
+    const bool alnum = std::isalnum(static_cast<unsigned char>(*at)) != 0;
+    if (alnum) name += upper ? static_cast<char>(std::toupper(*at)) : *at;
+    upper = !alnum;
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SelfCheckSwitch, ::testing::ValuesIn(Cases()), RowName);
 
 }  // namespace
 }  // namespace korvane::test

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "server/com/class_factory.h"
-#include "server/com/server_lifetime.h"
+#include <sstream>
+#include <string>
+
+#include "com/class_factory.h"
+#include "host/lifetime_policy.h"
+#include "com/server_lifetime.h"
 
 namespace korvane::server {
 namespace {
@@ -51,7 +55,7 @@ class Server {
     }
   }
   void Wait(ULONGLONG ms) { now_ += ms; }
-  PassDecision Pass(bool messages = true, bool quit = false) {
+  PassDecision Pass(bool messages, bool quit) {
     return policy_.Pass({references_, lastRelease_, messages, quit, now_});
   }
   FakeCom& com() { return com_; }
@@ -65,113 +69,75 @@ class Server {
   ULONGLONG lastRelease_ = 0;
 };
 
-class LifetimeDecisions : public ::testing::TestWithParam<bool> {
- protected:
-  Server server_{GetParam()};
-};
-
-TEST_P(LifetimeDecisions, ReleaseToZeroAndACreateInOnePassLeaveActivationsServed) {
-  server_.Hold();
-  EXPECT_FALSE(server_.Pass().stop);
-  server_.Drop();  // the last release ...
-  server_.Hold();  // ... and a new object, handled before the loop looks again
-  PassDecision next = server_.Pass();
-  EXPECT_FALSE(next.stop);
-  EXPECT_EQ(next.waitMs, INFINITE);
-  EXPECT_TRUE(server_.com().Serving()) << "a later client would start another server";
+// L is the linger, Q the quiet time, I INFINITE, anything else milliseconds.
+DWORD Ms(const std::string& text) {
+  if (text == "L") return kTimings.idleLingerMs;
+  if (text == "Q") return kTimings.quietMs;
+  if (text == "I") return INFINITE;
+  return static_cast<DWORD>(std::stoul(text));
 }
 
-TEST_P(LifetimeDecisions, AClientArrivingDuringTheLingerIsServedByThisProcess) {
-  server_.Hold();
-  server_.Pass();
-  server_.Drop();
-  PassDecision linger = server_.Pass();
-  EXPECT_FALSE(linger.stop);
-  EXPECT_EQ(linger.waitMs, kTimings.idleLingerMs);
-  server_.Wait(2000);
-  EXPECT_TRUE(server_.com().Serving()) << "the class must be served while lingering";
-  server_.Hold();
-  EXPECT_FALSE(server_.Pass().stop);
-  EXPECT_TRUE(server_.com().Serving());
-  // Busy long past the linger: still serving.
-  server_.Wait(60000);
-  EXPECT_FALSE(server_.Pass(false).stop);
-  EXPECT_TRUE(server_.com().Serving());
-}
-
-TEST_P(LifetimeDecisions, AnUnlockToZeroLingersThenDrainsThenEnds) {
-  server_.Hold();  // a LockServer(TRUE)
-  server_.Pass();
-  server_.Wait(10000);
-  server_.Drop();  // LockServer(FALSE)
-  EXPECT_EQ(server_.Pass().waitMs, kTimings.idleLingerMs);
-  server_.Wait(kTimings.idleLingerMs);
-  PassDecision drain = server_.Pass();
-  EXPECT_FALSE(drain.stop);
-  EXPECT_EQ(drain.waitMs, kTimings.quietMs);
-  EXPECT_FALSE(server_.com().registered()) << "no new client may find a server about to end";
-  server_.Wait(kTimings.quietMs);
-  EXPECT_FALSE(server_.Pass(/*messages=*/true).stop) << "calls still arriving are served";
-  server_.Wait(kTimings.quietMs);
-  EXPECT_TRUE(server_.Pass(/*messages=*/false).stop);
-  EXPECT_EQ(server_.phase(), LifetimePolicy::Phase::kStopping);
-}
-
-TEST_P(LifetimeDecisions, AnObjectCreatedWhileDrainingBringsTheServerBack) {
-  server_.Pass();
-  server_.Wait(kTimings.idleLingerMs);
-  server_.Pass();  // revoked, draining
-  ASSERT_FALSE(server_.com().registered());
-  server_.Hold();  // a client that fetched the class object before the revocation
-  EXPECT_FALSE(server_.Pass().stop);
-  EXPECT_TRUE(server_.com().Serving());
-  EXPECT_EQ(server_.phase(), LifetimePolicy::Phase::kAccepting);
-}
-
-TEST_P(LifetimeDecisions, AQuitRequestEndsTheServerEvenWithObjectsAlive) {
-  // WM_QUIT reaching the loop while a RunCmd2 pumped is set aside and posted again once that
-  // call returns; the outermost loop then honours it.
-  server_.Hold();
-  server_.Pass();
-  EXPECT_TRUE(server_.Pass(true, /*quit=*/true).stop);
-  EXPECT_FALSE(server_.com().registered());
-  EXPECT_TRUE(server_.Pass().stop) << "the decision to end is final";
-}
-
-TEST_P(LifetimeDecisions, ACreateAndReleaseBetweenTwoLooksStartsTheLingerAgain) {
-  server_.Pass();
-  server_.Wait(2000);
-  server_.Hold();
-  server_.Drop();
-  server_.Wait(2000);  // past the linger counted from start-up, within the one from the release
-  EXPECT_EQ(server_.Pass().waitMs, kTimings.idleLingerMs - 2000);
-  EXPECT_TRUE(server_.com().Serving());
-}
-
-TEST_P(LifetimeDecisions, CallsArrivingWithoutEndEndTheDrainAfterTenLingers) {
-  server_.Pass();
-  server_.Wait(kTimings.idleLingerMs);
-  server_.Pass();  // revoked, draining
-  for (ULONGLONG drained = kTimings.quietMs; drained < 10 * kTimings.idleLingerMs;
-       drained += kTimings.quietMs) {
-    server_.Wait(kTimings.quietMs);
-    ASSERT_FALSE(server_.Pass(/*messages=*/true).stop) << drained;
+// Plays a scenario, steps apart by blanks: + takes an object or a lock, - releases one, w<ms>
+// waits; p, s and x are passes (after messages, after none, with WM_QUIT) followed by the decision
+// they must take: ! to stop, else how long to wait. ~ expects a new client to reach this process,
+// u the class object revoked, A, D or S the phase; f makes every later Accept fail.
+void Play(Server& server, const std::string& scenario) {
+  std::istringstream steps(scenario);
+  int index = 0;
+  for (std::string step; steps >> step; ++index) {
+    SCOPED_TRACE("step " + std::to_string(index) + " " + step);
+    const char op = step[0];
+    const std::string arg = step.substr(1);
+    ASSERT_NE(std::string("+-wpsx~ufADS").find(op), std::string::npos) << "unknown step";
+    if (op == '+') server.Hold();
+    if (op == '-') server.Drop();
+    if (op == 'w') server.Wait(Ms(arg));
+    if (op == 'p' || op == 's' || op == 'x') {
+      const PassDecision decision = server.Pass(op != 's', op == 'x');
+      EXPECT_EQ(decision.stop, arg == "!");
+      EXPECT_EQ(decision.waitMs, arg == "!" ? 0u : Ms(arg));
+    }
+    EXPECT_TRUE(op != '~' || server.com().Serving()) << "a new client would start another server";
+    EXPECT_TRUE(op != 'u' || !server.com().registered()) << "the class object is registered";
+    if (op == 'f') server.com().acceptFails_ = true;
+    const size_t phase = std::string("ADS").find(op);  // in the order of LifetimePolicy::Phase
+    EXPECT_TRUE(phase == std::string::npos || static_cast<size_t>(server.phase()) == phase)
+        << "in phase " << static_cast<int>(server.phase());
   }
-  server_.Wait(kTimings.quietMs);
-  EXPECT_TRUE(server_.Pass(/*messages=*/true).stop);
 }
 
-TEST_P(LifetimeDecisions, WithoutAClassObjectOnlyLiveObjectsKeepTheServer) {
-  server_.Hold();
-  server_.Pass();
-  server_.com().acceptFails_ = true;
-  server_.Drop();
-  server_.Hold();  // the count fell to zero, so activations are registered again, and fail
-  PassDecision held = server_.Pass();
-  EXPECT_FALSE(held.stop);
-  EXPECT_EQ(held.waitMs, INFINITE);
-  server_.Drop();
-  EXPECT_TRUE(server_.Pass().stop);
+std::string Repeat(const std::string& steps, int times) {
+  std::string all;
+  for (int i = 0; i < times; ++i) all += steps;
+  return all;
+}
+
+class LifetimeDecisions : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LifetimeDecisions, EachScenarioTakesItsDecisions) {
+  struct Row {
+    const char* name;
+    std::string scenario;
+  };
+  // clang-format off
+  const Row rows[] = {
+      {"release to zero and a create in one pass: still served", "+ pI - + pI ~"},
+      {"the last release lingers, then drains and ends", "+ pI - pL w1500 p1500 ~ w1500 pQ u D wQ s! S"},
+      {"started without a client: lingers from its start, ends", "pL w1500 p1500 ~ w1500 pQ u D wQ s! S"},
+      {"a client arriving while it lingers is served and keeps it", "+ pI - pL w2000 ~ + pI ~ w60000 sI ~ A - pL wL pQ u wQ s! S"},
+      {"an unlock to zero lingers, drains while calls come, ends", "+ pI w10000 - pL wL pQ u wQ pQ wQ s! S"},
+      {"an object created while draining brings it back", "pL wL pQ u D + pI ~ A"},
+      {"a quit ends it with objects alive, for good", "+ pI x! u p! S"},
+      {"a create and release between looks restarts the linger", "pL w2000 + - w2000 p1000 ~"},
+      {"calls without end end the drain after ten lingers", "pL wL pQ" + Repeat(" wQ pQ", 59) + " wQ p!"},
+      {"without a class object only live objects keep it", "+ pI f - + pI - p!"},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Server server(GetParam());
+    Play(server, row.scenario);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(ComLayers, LifetimeDecisions, ::testing::Values(true, false),

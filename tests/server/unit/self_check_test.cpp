@@ -58,12 +58,9 @@ TEST(PeImage, ReadsMachineAndExportsOrNamesTheDefect) {
     uint16_t machine;
     std::vector<std::string> exports;
   } cases[] = {
+      // clang-format off
       {"x86 engine", x86, PeDefect::kNone, 0x14c, {"KorvaneQuandrelConverter"}},
-      {"x64, two exports",
-       Image(0x8664, true, {"A", "KorvaneQuandrelConverter"}),
-       PeDefect::kNone,
-       0x8664,
-       {"A", "KorvaneQuandrelConverter"}},
+      {"x64, two exports", Image(0x8664, true, {"A", "KorvaneQuandrelConverter"}), PeDefect::kNone, 0x8664, {"A", "KorvaneQuandrelConverter"}},
       {"no export", Image(0x14c, false, {}), PeDefect::kNone, 0x14c, {}},
       {"empty file", "", PeDefect::kNotAnImage, 0, {}},
       {"text", "This is not a library at all", PeDefect::kNotAnImage, 0, {}},
@@ -71,6 +68,7 @@ TEST(PeImage, ReadsMachineAndExportsOrNamesTheDefect) {
       {"cut in the section table", x86.substr(0, 0x140), PeDefect::kTruncated, 0x14c, {}},
       {"cut in an export name", x86.substr(0, x86.size() - 3), PeDefect::kTruncated, 0x14c, {}},
       {"unknown optional header", badMagic, PeDefect::kMalformed, 0x14c, {}},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -90,49 +88,21 @@ TEST(SelfCheck, ReadsLocalServer32AsProcessCreationDoesAndComparesPaths) {
     std::vector<std::wstring> triedFirst;
     bool fullyQualified;
   } cases[] = {
-      {L"\"C:\\A B\\QuandrelCom.exe\" -Embedding",
-       L"C:\\A B\\QuandrelCom.exe",
-       true,
-       L"-Embedding",
-       {},
-       true},
+      // clang-format off
+      {L"\"C:\\A B\\QuandrelCom.exe\" -Embedding", L"C:\\A B\\QuandrelCom.exe", true, L"-Embedding", {}, true},
       {L"\"C:\\srv\\QuandrelCom.exe\"", L"C:\\srv\\QuandrelCom.exe", true, L"", {}, true},
-      {L"C:\\A B\\QuandrelCom.EXE /automation",
-       L"C:\\A B\\QuandrelCom.EXE",
-       false,
-       L"/automation",
-       {L"C:\\A.exe"},
-       true},
-      {L"C:\\a b\\c d.e\\QuandrelCom.exe",
-       L"C:\\a b\\c d.e\\QuandrelCom.exe",
-       false,
-       L"",
-       {L"C:\\a.exe", L"C:\\a b\\c.exe"},
-       true},
-      {L"C:\\Program Files\\x.y z\\QuandrelCom.exe",
-       L"C:\\Program Files\\x.y z\\QuandrelCom.exe",
-       false,
-       L"",
-       {L"C:\\Program.exe", L"C:\\Program Files\\x.y"},
-       true},
+      {L"C:\\A B\\QuandrelCom.EXE /automation", L"C:\\A B\\QuandrelCom.EXE", false, L"/automation", {L"C:\\A.exe"}, true},
+      {L"C:\\a b\\c d.e\\QuandrelCom.exe", L"C:\\a b\\c d.e\\QuandrelCom.exe", false, L"", {L"C:\\a.exe", L"C:\\a b\\c.exe"}, true},
+      {L"C:\\Program Files\\x.y z\\QuandrelCom.exe", L"C:\\Program Files\\x.y z\\QuandrelCom.exe", false, L"", {L"C:\\Program.exe", L"C:\\Program Files\\x.y"}, true},
       {L"  C:\\Tools\\server.bin  ", L"C:\\Tools\\server.bin", false, L"", {}, true},
       {L"QuandrelCom.exe", L"QuandrelCom.exe", false, L"", {}, false},
       {L"\"srv\\QuandrelCom.exe\"", L"srv\\QuandrelCom.exe", true, L"", {}, false},
       {L"\\srv\\QuandrelCom.exe", L"\\srv\\QuandrelCom.exe", false, L"", {}, false},
       {L"C:QuandrelCom.exe", L"C:QuandrelCom.exe", false, L"", {}, false},
-      {L"\\\\host\\share\\QuandrelCom.exe",
-       L"\\\\host\\share\\QuandrelCom.exe",
-       false,
-       L"",
-       {},
-       true},
-      {L"\\\\?\\C:\\srv\\QuandrelCom.exe",
-       L"\\\\?\\C:\\srv\\QuandrelCom.exe",
-       false,
-       L"",
-       {},
-       true},
+      {L"\\\\host\\share\\QuandrelCom.exe", L"\\\\host\\share\\QuandrelCom.exe", false, L"", {}, true},
+      {L"\\\\?\\C:\\srv\\QuandrelCom.exe", L"\\\\?\\C:\\srv\\QuandrelCom.exe", false, L"", {}, true},
       {L"", L"", false, L"", {}, false},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.value)));
@@ -189,98 +159,32 @@ TEST(SelfCheck, WhoMayChangeAFileOrFolderFromItsOwnerAndAccessList) {
     std::vector<std::wstring> who;
     bool hasDacl = true;
   } cases[] = {
+      // clang-format off
       {"Program Files", true, kTrustedInstaller, Locked(L"C:\\P", true).entries, {}},
-      {"owned by Administrators, SYSTEM full",
-       false,
-       kAdministrators,
-       {Allow(kSystem, GENERIC_ALL), Allow(kUsers, kRead)},
-       {}},
-      {"a folder under C:\\ (Authenticated Users may modify)",
-       true,
-       kAdministrators,
-       {Allow(kAdministrators, FILE_ALL_ACCESS), Allow(kAuthenticatedUsers, kModify)},
-       {kAuthenticatedUsers}},
-      {"CREATOR OWNER and Users' write for the content only",
-       true,
-       kAdministrators,
-       {Allow(kCreatorOwner, GENERIC_ALL, true), Allow(kUsers, kModify, true)},
-       {}},
+      {"owned by Administrators, SYSTEM full", false, kAdministrators, {Allow(kSystem, GENERIC_ALL), Allow(kUsers, kRead)}, {}},
+      {"a folder under C:\\ (Authenticated Users may modify)", true, kAdministrators, {Allow(kAdministrators, FILE_ALL_ACCESS), Allow(kAuthenticatedUsers, kModify)}, {kAuthenticatedUsers}},
+      {"CREATOR OWNER and Users' write for the content only", true, kAdministrators, {Allow(kCreatorOwner, GENERIC_ALL, true), Allow(kUsers, kModify, true)}, {}},
       {"Users may add files", true, kAdministrators, {Allow(kUsers, FILE_ADD_FILE)}, {kUsers}},
-      {"Users may add folders",
-       true,
-       kAdministrators,
-       {Allow(kUsers, FILE_ADD_SUBDIRECTORY)},
-       {kUsers}},
-      {"Users may delete the folder's content",
-       true,
-       kAdministrators,
-       {Allow(kUsers, FILE_DELETE_CHILD)},
-       {kUsers}},
-      {"the same bit on a file means nothing",
-       false,
-       kAdministrators,
-       {Allow(kUsers, FILE_DELETE_CHILD | kRead)},
-       {}},
+      {"Users may add folders", true, kAdministrators, {Allow(kUsers, FILE_ADD_SUBDIRECTORY)}, {kUsers}},
+      {"Users may delete the folder's content", true, kAdministrators, {Allow(kUsers, FILE_DELETE_CHILD)}, {kUsers}},
+      {"the same bit on a file means nothing", false, kAdministrators, {Allow(kUsers, FILE_DELETE_CHILD | kRead)}, {}},
       {"Users may append", false, kAdministrators, {Allow(kUsers, FILE_APPEND_DATA)}, {kUsers}},
       {"Users may delete", false, kAdministrators, {Allow(kUsers, DELETE)}, {kUsers}},
       {"Users may change the list", false, kAdministrators, {Allow(kUsers, WRITE_DAC)}, {kUsers}},
       {"Users may take it over", false, kAdministrators, {Allow(kUsers, WRITE_OWNER)}, {kUsers}},
-      {"Everyone: generic write",
-       false,
-       kAdministrators,
-       {Allow(kEveryone, GENERIC_WRITE)},
-       {kEveryone}},
-      {"Everyone: generic all",
-       false,
-       kAdministrators,
-       {Allow(kEveryone, GENERIC_ALL)},
-       {kEveryone}},
-      {"attributes only",
-       false,
-       kAdministrators,
-       {Allow(kUsers, FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | kRead)},
-       {}},
-      {"denied to Everyone first",
-       false,
-       kAdministrators,
-       {Deny(kEveryone, GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER), Allow(kUsers, kModify)},
-       {}},
-      {"denied to the same SID first",
-       false,
-       kAdministrators,
-       {Deny(kUsers, FILE_ALL_ACCESS), Allow(kUsers, kModify)},
-       {}},
-      {"denied to another SID",
-       false,
-       kAdministrators,
-       {Deny(kAnn, FILE_ALL_ACCESS), Allow(kUsers, kModify)},
-       {kUsers}},
-      {"denied after it was allowed",
-       false,
-       kAdministrators,
-       {Allow(kUsers, kModify), Deny(kUsers, FILE_ALL_ACCESS)},
-       {kUsers}},
-      {"owned by a user",
-       false,
-       kAnn,
-       {Allow(kUsers, kRead)},
-       {std::wstring(kAnn) + L" (its owner)"}},
-      {"owned by a user whom OWNER RIGHTS lets read",
-       false,
-       kAnn,
-       {Allow(kOwnerRights, kRead), Allow(kUsers, kRead)},
-       {}},
-      {"owned by a user whom OWNER RIGHTS lets write",
-       false,
-       kAnn,
-       {Allow(kOwnerRights, kModify)},
-       {kAnn}},
-      {"owned by a local administrator",
-       false,
-       L"S-1-5-21-1-2-3-500",
-       {Allow(L"S-1-5-21-1-2-3-500", FILE_ALL_ACCESS)},
-       {}},
+      {"Everyone: generic write", false, kAdministrators, {Allow(kEveryone, GENERIC_WRITE)}, {kEveryone}},
+      {"Everyone: generic all", false, kAdministrators, {Allow(kEveryone, GENERIC_ALL)}, {kEveryone}},
+      {"attributes only", false, kAdministrators, {Allow(kUsers, FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | kRead)}, {}},
+      {"denied to Everyone first", false, kAdministrators, {Deny(kEveryone, GENERIC_WRITE | DELETE | WRITE_DAC | WRITE_OWNER), Allow(kUsers, kModify)}, {}},
+      {"denied to the same SID first", false, kAdministrators, {Deny(kUsers, FILE_ALL_ACCESS), Allow(kUsers, kModify)}, {}},
+      {"denied to another SID", false, kAdministrators, {Deny(kAnn, FILE_ALL_ACCESS), Allow(kUsers, kModify)}, {kUsers}},
+      {"denied after it was allowed", false, kAdministrators, {Allow(kUsers, kModify), Deny(kUsers, FILE_ALL_ACCESS)}, {kUsers}},
+      {"owned by a user", false, kAnn, {Allow(kUsers, kRead)}, {std::wstring(kAnn) + L" (its owner)"}},
+      {"owned by a user whom OWNER RIGHTS lets read", false, kAnn, {Allow(kOwnerRights, kRead), Allow(kUsers, kRead)}, {}},
+      {"owned by a user whom OWNER RIGHTS lets write", false, kAnn, {Allow(kOwnerRights, kModify)}, {kAnn}},
+      {"owned by a local administrator", false, L"S-1-5-21-1-2-3-500", {Allow(L"S-1-5-21-1-2-3-500", FILE_ALL_ACCESS)}, {}},
       {"no access list", false, kAdministrators, {}, {L"Everyone (it has no access list)"}, false},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -339,192 +243,75 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
     std::vector<std::wstring> said;
     std::vector<std::wstring> notSaid = {};
   } cases[] = {
-      {"healthy",
-       [](CheckFacts&) {},
-       0,
+      // clang-format off
+      {"healthy", [](CheckFacts&) {}, 0,
        {L"OK       32-bit view: LocalServer32 starts this",
-        L"OK       64-bit view: type library entry win32: C:\\Q\\QuandrelCom.exe (this "
-        L"executable), "
-        L"holds the type library",
+        L"OK       64-bit view: type library entry win32: C:\\Q\\QuandrelCom.exe (this executable), holds the type library",
         L"OK       only administrators may change", L"INFO     C:\\Q is writable"}},
-      {"per-user class",
-       [](CheckFacts& f) {
-         f.views[0].localServer.from = RegistrationScope::kUser;
-         f.views[0].localServer.hidesMachine = true;
-       },
-       0,
+      {"per-user class", [](CheckFacts& f) { f.views[0].localServer.from = RegistrationScope::kUser; f.views[0].localServer.hidesMachine = true; }, 0,
        {L"HKEY_CURRENT_USER\\Software\\Classes, which hides the machine-wide"}},
-      {"class not registered",
-       [](CheckFacts& f) { f.views[1].localServer = {}; },
-       1,
-       {L"32-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0} is not registered: 32-bit "
-        L"clients get \"Class not registered\" (0x80040154)",
+      {"class not registered", [](CheckFacts& f) { f.views[1].localServer = {}; }, 1,
+       {L"32-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0} is not registered: 32-bit clients get \"Class not registered\" (0x80040154)",
         L"Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServer as administrator"}},
-      {"names no program",
-       [](CheckFacts& f) {
-         f.views[0].localServer.hasValue = false;
-         f.views[0].server = {};
-       },
-       1,
+      {"names no program", [](CheckFacts& f) { f.views[0].localServer.hasValue = false; f.views[0].server = {}; }, 1,
        {L"64-bit view: LocalServer32 of the class names no program"}},
-      {"relative path",
-       [](CheckFacts& f) {
-         f.views[0].localServer.data = L"QuandrelCom.exe";
-         f.views[0].server = {L"QuandrelCom.exe", false, L""};
-       },
-       1,
+      {"relative path", [](CheckFacts& f) { f.views[0].localServer.data = L"QuandrelCom.exe"; f.views[0].server = {L"QuandrelCom.exe", false, L""}; }, 1,
        {L"LocalServer32 names QuandrelCom.exe, which is not a full path"}},
-      {"moved",
-       [](CheckFacts& f) { f.views[1].server.exists = false; },
-       1,
+      {"moved", [](CheckFacts& f) { f.views[1].server.exists = false; }, 1,
        {L"32-bit view: LocalServer32 names C:\\Q\\QuandrelCom.exe, which does not exist"}},
-      {"another copy",
-       [](CheckFacts& f) { f.views[1].server.fullPath = L"C:\\Old\\QuandrelCom.exe"; },
-       1,
+      {"another copy", [](CheckFacts& f) { f.views[1].server.fullPath = L"C:\\Old\\QuandrelCom.exe"; }, 1,
        {L"LocalServer32 names another copy, C:\\Q\\QuandrelCom.exe", L"run /Check from that one"}},
-      {"unquoted with a blank",
-       [](CheckFacts& f) {
-         Serve(f, L"C:\\a b\\QuandrelCom.exe", L"C:\\a b\\QuandrelCom.exe");
-         f.install = {};
-       },
-       2,
-       {L"64-bit view: LocalServer32 is not quoted and its path holds a blank: COM tries "
-        L"C:\\a.exe first, and a program placed there runs instead of this server",
+      {"unquoted with a blank", [](CheckFacts& f) { Serve(f, L"C:\\a b\\QuandrelCom.exe", L"C:\\a b\\QuandrelCom.exe"); f.install = {}; }, 2,
+       {L"64-bit view: LocalServer32 is not quoted and its path holds a blank: COM tries C:\\a.exe first, and a program placed there runs instead of this server",
         L"/RegServer"}},
-      {"unquoted without a blank",
-       [](CheckFacts& f) { Serve(f, L"C:\\Q\\QuandrelCom.exe", L"C:\\Q\\QuandrelCom.exe"); },
-       0,
-       {L"LocalServer32 starts this executable"}},
-      {"text after the program",
-       [](CheckFacts& f) {
-         f.views[0].localServer.data = L"\"C:\\Q\\QuandrelCom.exe\" /automation";
-       },
-       1,
-       {L"LocalServer32 has \"/automation\" after the program: COM adds -Embedding, the server "
-        L"refuses two switches"}},
-      {"ProgID and interface",
-       [](CheckFacts& f) {
-         f.views[0].progIdClass = {};
-         f.views[0].proxyStub.data = L"{00000000-0000-0000-0000-000000000000}";
-         f.views[1].typeLib[0] = {};
-       },
-       3,
-       {L"CreateObject(\"Korvane.QuandrelCom\") fails with error 429",
-        L"not the automation marshaller", L"has no win32 or win64 entry"}},
-      {"ProgID names another class",
-       [](CheckFacts& f) {
-         f.views[1].progIdClass.data = L"{00000000-0000-0000-0000-000000000001}";
-       },
-       1,
-       {L"ProgID Korvane.QuandrelCom names another class, {00000000-0000-0000-0000-000000000001}: "
-        L"CreateObject creates that one"}},
-      {"interface not registered",
-       [](CheckFacts& f) { f.views[0].proxyStub = f.views[0].interfaceTypeLib = {}; },
-       1,
-       {L"64-bit view: Interface\\{79D8CD39-F512-46E7-8935-7A60569F6F2F} is not registered: "
-        L"early-bound 64-bit clients get \"Interface not registered\""}},
-      {"interface names another version of the library",
-       [](CheckFacts& f) { f.views[0].interfaceTypeLibVersion.data = L"garbage"; },
-       1,
-       {L"TypeLib {33609DAE-7AF8-4E00-BFF4-E1B69E14EC41} version garbage, not the automation "
-        L"marshaller"}},
-      {"interface without a version",
-       [](CheckFacts& f) { f.views[0].interfaceTypeLibVersion = {}; },
-       1,
-       {L"version (none)"}},
-      {"type library entry names no file",
-       [](CheckFacts& f) {
-         f.views[0].typeLib[0].hasValue = false;
-         f.views[0].typeLibFile[0] = {};
-       },
-       1,
+      {"unquoted without a blank", [](CheckFacts& f) { Serve(f, L"C:\\Q\\QuandrelCom.exe", L"C:\\Q\\QuandrelCom.exe"); }, 0,
+       {L"LocalServer32 starts this executable"}, {L"not quoted"}},
+      {"text after the program", [](CheckFacts& f) { f.views[0].localServer.data = L"\"C:\\Q\\QuandrelCom.exe\" /automation"; }, 1,
+       {L"LocalServer32 has \"/automation\" after the program: COM adds -Embedding, the server refuses two switches"}},
+      {"ProgID and interface", [](CheckFacts& f) { f.views[0].progIdClass = {}; f.views[0].proxyStub.data = L"{00000000-0000-0000-0000-000000000000}"; f.views[1].typeLib[0] = {}; }, 3,
+       {L"CreateObject(\"Korvane.QuandrelCom\") fails with error 429", L"not the automation marshaller", L"has no win32 or win64 entry"}},
+      {"ProgID names another class", [](CheckFacts& f) { f.views[1].progIdClass.data = L"{00000000-0000-0000-0000-000000000001}"; }, 1,
+       {L"ProgID Korvane.QuandrelCom names another class, {00000000-0000-0000-0000-000000000001}: CreateObject creates that one"}},
+      {"interface not registered", [](CheckFacts& f) { f.views[0].proxyStub = f.views[0].interfaceTypeLib = {}; }, 1,
+       {L"64-bit view: Interface\\{79D8CD39-F512-46E7-8935-7A60569F6F2F} is not registered: early-bound 64-bit clients get \"Interface not registered\""}},
+      {"interface names another version of the library", [](CheckFacts& f) { f.views[0].interfaceTypeLibVersion.data = L"garbage"; }, 1,
+       {L"TypeLib {33609DAE-7AF8-4E00-BFF4-E1B69E14EC41} version garbage, not the automation marshaller"}},
+      {"interface without a version", [](CheckFacts& f) { f.views[0].interfaceTypeLibVersion = {}; }, 1, {L"version (none)"}},
+      {"type library entry names no file", [](CheckFacts& f) { f.views[0].typeLib[0].hasValue = false; f.views[0].typeLibFile[0] = {}; }, 1,
        {L"64-bit view: type library entry win32 names no file"}},
-      {"type library entry relative",
-       [](CheckFacts& f) {
-         f.views[0].typeLibFile[0] = {L"QuandrelCom.exe", false, L""};
-       },
-       1,
+      {"type library entry relative", [](CheckFacts& f) { f.views[0].typeLibFile[0] = {L"QuandrelCom.exe", false, L""}; }, 1,
        {L"type library entry win32 names QuandrelCom.exe, which is not a full path"}},
-      {"type library file missing",
-       [](CheckFacts& f) { f.views[0].typeLibFile[0].exists = false; },
-       1,
+      {"type library file missing", [](CheckFacts& f) { f.views[0].typeLibFile[0].exists = false; }, 1,
        {L"type library entry win32 names C:\\Q\\QuandrelCom.exe, which does not exist"}},
       {"type library entry names a file without one",
-       [](CheckFacts& f) {
-         f.views[1].typeLibFile[0] = {L"C:\\windows\\notepad.exe", true,
-                                      L"C:\\windows\\notepad.exe"};
-         f.views[1].typeLibContent[0] = {TYPE_E_CANTLOADLIBRARY, L"", 0, 0};
-       },
-       1,
-       {L"32-bit view: type library entry win32 names C:\\windows\\notepad.exe, which holds no "
-        L"type "
-        L"library (error 0x80029C4A)"}},
-      {"type library entry names another library",
-       [](CheckFacts& f) {
-         f.views[1].typeLibContent[0] = {S_OK, L"{00020430-0000-0000-C000-000000000046}", 2, 0};
-       },
-       1,
-       {L"which holds type library {00020430-0000-0000-C000-000000000046} version 2.0, not "
-        L"{33609DAE-7AF8-4E00-BFF4-E1B69E14EC41} version 1.0"}},
-      {"type library of another version",
-       [](CheckFacts& f) { f.views[1].typeLibContent[0].minor = 1; },
-       1,
-       {L"version 1.1, not"}},
-      {"garbage",
-       [](CheckFacts& f) { f.library.defect = PeDefect::kTruncated; },
-       1,
-       {L"quandrelsdk.dll cannot be loaded: the file is cut short"}},
-      {"other bitness",
-       [](CheckFacts& f) { f.library.machine = 0x8664; },
-       1,
+       [](CheckFacts& f) { f.views[1].typeLibFile[0] = {L"C:\\windows\\notepad.exe", true, L"C:\\windows\\notepad.exe"}; f.views[1].typeLibContent[0] = {TYPE_E_CANTLOADLIBRARY, L"", 0, 0}; }, 1,
+       {L"32-bit view: type library entry win32 names C:\\windows\\notepad.exe, which holds no type library (error 0x80029C4A)"}},
+      {"type library entry names another library", [](CheckFacts& f) { f.views[1].typeLibContent[0] = {S_OK, L"{00020430-0000-0000-C000-000000000046}", 2, 0}; }, 1,
+       {L"which holds type library {00020430-0000-0000-C000-000000000046} version 2.0, not {33609DAE-7AF8-4E00-BFF4-E1B69E14EC41} version 1.0"}},
+      {"type library of another version", [](CheckFacts& f) { f.views[1].typeLibContent[0].minor = 1; }, 1, {L"version 1.1, not"}},
+      {"garbage", [](CheckFacts& f) { f.library.defect = PeDefect::kTruncated; }, 1, {L"quandrelsdk.dll cannot be loaded: the file is cut short"}},
+      {"other bitness", [](CheckFacts& f) { f.library.machine = 0x8664; }, 1,
        {L"quandrelsdk.dll is built for x64 (64-bit), this server for x86 (32-bit)", L"error 48"}},
-      {"no export",
-       [](CheckFacts& f) { f.library.exportNames = {"Other"}; },
-       1,
-       {L"has no export KorvaneQuandrelConverter: Quandrel fails with error 453"}},
-      {"library too large to read",
-       [](CheckFacts& f) {
-         f.libraryTooLarge = true;
-         f.library = {};
-       },
-       0,
-       {L"INFO     quandrelsdk.dll is larger than 64 MiB"}},
-      {"no engine, read-only folder",
-       [](CheckFacts& f) {
-         f.libraryPresent = f.programPresent = false;
-         f.logFolder = FolderAccess::kNotWritable;
-       },
-       2,
+      {"no export", [](CheckFacts& f) { f.library.exportNames = {"Other"}; }, 1, {L"has no export KorvaneQuandrelConverter: Quandrel fails with error 453"}},
+      {"library too large to read", [](CheckFacts& f) { f.libraryTooLarge = true; f.library = {}; }, 0, {L"INFO     quandrelsdk.dll is larger than 64 MiB"}},
+      {"no engine, read-only folder", [](CheckFacts& f) { f.libraryPresent = f.programPresent = false; f.logFolder = FolderAccess::kNotWritable; }, 2,
        {L"error 53", L"quandrel.dll is not in C:\\Q", L"INFO     C:\\Q is not writable"}},
-      {"log folder unknown",
-       [](CheckFacts& f) { f.logFolder = FolderAccess::kUnknown; },
-       0,
-       {L"INFO     Whether C:\\Q is writable for _debug.log cannot be told."}},
+      {"log folder unknown", [](CheckFacts& f) { f.logFolder = FolderAccess::kUnknown; }, 0, {L"INFO     Whether C:\\Q is writable for _debug.log cannot be told."}},
       {"folder that users may change",
        [](CheckFacts& f) {
-         f.install.files[0].entries.push_back(
-             {true, false, 0x1301bf, kAuthenticatedUsers, L"NT AUTHORITY\\Authenticated Users"});
+         f.install.files[0].entries.push_back({true, false, 0x1301bf, kAuthenticatedUsers, L"NT AUTHORITY\\Authenticated Users"});
          f.install.files[3].ownerSid = kAnn;
          f.install.files[3].owner.clear();
-       },
-       2,
-       {L"PROBLEM  C:\\Q may be changed by NT AUTHORITY\\Authenticated Users, not only by "
-        L"administrators",
+       }, 2,
+       {L"PROBLEM  C:\\Q may be changed by NT AUTHORITY\\Authenticated Users, not only by administrators",
         L"PROBLEM  C:\\Q\\quandrel.dll may be changed by S-1-5-21-1-2-3-1001 (its owner)",
         L"Fix: install machine-wide only into a folder that only administrators may change"}},
       {"folder that users may change, registered per user",
-       [](CheckFacts& f) {
-         f.install.files[0].ownerSid = kAnn;
-         for (ViewFacts& v : f.views) v.localServer.from = RegistrationScope::kUser;
-       },
-       0,
-       {L"OK       64-bit view: class"},
-       {L"may change"}},
-      {"folder whose access list cannot be read",
-       [](CheckFacts& f) { f.install.files[0].read = E_ACCESSDENIED; },
-       0,
-       {L"INFO     Who may change C:\\Q cannot be told (error 0x80070005)."},
-       {L"only administrators may change"}},
+       [](CheckFacts& f) { f.install.files[0].ownerSid = kAnn; for (ViewFacts& v : f.views) v.localServer.from = RegistrationScope::kUser; }, 0,
+       {L"OK       64-bit view: class"}, {L"may change"}},
+      {"folder whose access list cannot be read", [](CheckFacts& f) { f.install.files[0].read = E_ACCESSDENIED; }, 0,
+       {L"INFO     Who may change C:\\Q cannot be told (error 0x80070005)."}, {L"only administrators may change"}},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -541,6 +328,9 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
     EXPECT_EQ(problemLines, c.problems);
     for (const std::wstring& part : c.said)
       EXPECT_NE(text.find(part), std::wstring::npos) << testing::PrintToString(part) << "\n"
+                                                     << testing::PrintToString(text);
+    for (const std::wstring& part : c.notSaid)
+      EXPECT_EQ(text.find(part), std::wstring::npos) << testing::PrintToString(part) << "\n"
                                                      << testing::PrintToString(text);
   }
 }
