@@ -4,23 +4,16 @@
 #include <algorithm>
 #include <climits>
 
+#include "engine_caller_fixture.h"
 #include "sdk_fixtures.h"
-#include "server_install.h"
 #include "win/scope_exit.h"
 
 namespace korvane::test {
 namespace {
 
-class QuandrelTest : public ::testing::Test {
+class QuandrelTest : public EngineCallerTest {
  protected:
-  void SetUp() override {
-    server_.Register();
-    object_ = server_.Create();
-    ASSERT_TRUE(object_);
-  }
-  void PutLibrary(const char* builtFile) {
-    CopyFileOrFail(WindowsPathOf(builtFile), server_.file(L"quandrelsdk.dll"));
-  }
+  void PutLibrary(const char* builtFile) { Put(builtFile, L"quandrelsdk.dll"); }
   void SetEngineResult(int code) {
     WriteFileBytes(server_.file(fixture::kResult), std::to_string(code));
   }
@@ -36,9 +29,6 @@ class QuandrelTest : public ::testing::Test {
     std::string loads = ReadFileBytes(server_.file(fixture::kLoads));
     return static_cast<int>(std::count(loads.begin(), loads.end(), '\n'));
   }
-
-  ServerInstall server_;
-  win::ComPtr<_QuandrelCom> object_;
 };
 
 TEST_F(QuandrelTest, MissingLibraryFailsWithFileNotFoundUntilItIsPutInPlace) {

@@ -121,6 +121,61 @@ TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheM
   EXPECT_EQ(ranInside, expected);
 }
 
+// A WM_QUIT that arrives while the deepest wait runs stays queued there (that wait serves nothing),
+// is set aside by the wait at the mark once the drain has ended, so it does not wake that wait
+// again and again, and reaches the loop outside once every wait has returned: the server ends,
+// and the calls queued meanwhile are still served.
+TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWaitsReturn) {
+  constexpr int kLimit = server::kMaxNestedWaits;
+  MessageWindow window;
+  std::vector<UniqueHandle> ended(kLimit + 1);  // by the depth of the wait for it
+  for (UniqueHandle& event : ended) event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueHandle probed(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  const DWORD thread = ::GetCurrentThreadId();
+  int open = 0, ran = 0;
+  std::vector<std::pair<int, bool>> probes;  // the depth each probe ran at, and a quit pending
+  auto probe = [&] {
+    MSG quit;
+    probes.emplace_back(open, ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    ::SetEvent(probed.get());
+  };
+  auto ender = [&] {
+    ::Sleep(50);  // the deepest wait is open by now
+    ::PostThreadMessageW(thread, WM_QUIT, 7, 0);
+    for (int depth = kLimit; depth > server::kDrainedDepth; --depth) ::SetEvent(ended[depth].get());
+    // A call posted now runs in the wait at the mark, after that wait has taken the quit.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      ::Sleep(20);
+      window.Post(probe);
+      if (::WaitForSingleObject(probed.get(), 10000) != WAIT_OBJECT_0 || !probes.back().second)
+        break;
+    }
+    for (int depth = server::kDrainedDepth; depth > 0; --depth) ::SetEvent(ended[depth].get());
+  };
+  std::thread ending;
+  auto wait = [&] {
+    std::vector<HANDLE> pending{ended[++open].get()};
+    EXPECT_EQ(WaitForAllPumping(pending), S_OK);
+    --open;
+  };
+  std::function<void()> action = [&] {
+    if (++ran < kLimit - 1)
+      window.Post(action);
+    else  // the wait this action opens is the deepest
+      ending = std::thread(ender);
+    wait();
+  };
+  window.Post(action);
+  wait();
+  ending.join();
+  ASSERT_FALSE(probes.empty()) << "no call was served after the drain";
+  for (const auto& [depth, quitPending] : probes) EXPECT_EQ(depth, server::kDrainedDepth);
+  EXPECT_FALSE(probes.back().second) << "the quit was not set aside";
+  MSG quit{};
+  ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit was lost";
+  EXPECT_EQ(quit.wParam, 7u);
+}
+
 // A wait looks at its own handle before each message it serves: once the handle is signalled it
 // returns, and what is still queued waits for whoever pumps next. PumpFor serves one message.
 TEST(RunCmd2Pieces, WaitWhoseHandleIsSignalledReturnsWithoutDispatchingWhatIsQueued) {
