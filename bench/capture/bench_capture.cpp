@@ -23,16 +23,16 @@
 #include <thread>
 #include <vector>
 
-#include "com/quandrel_com.h"
-#include "methods/output_capture.h"
-#include "quandrelcom.h"
-#include "text_server.h"
-#include "bench_support.h"
-#include "server_install.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_bstr.h"
-#include "win/unique_handle.h"
+#include "bench/capture/text_server.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrel_com.h"
+#include "server/com/quandrelcom.h"
+#include "server/methods/output_capture.h"
+#include "testing/support/bench_support.h"
+#include "testing/support/server_install.h"
 
 namespace {
 

@@ -30,14 +30,14 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.h"
-#include "server_install.h"
-#include "quandrelcom.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_bstr.h"
-#include "win/unique_excep_info.h"
-#include "win/unique_handle.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_excep_info.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrelcom.h"
+#include "testing/support/bench_support.h"
+#include "testing/support/server_install.h"
 
 namespace {
 

@@ -19,17 +19,17 @@
 #include <thread>
 #include <vector>
 
-#include "methods/message_pump.h"
-#include "methods/output_capture.h"
-#include "com/quandrel_com.h"
-#include "quandrelcom.h"
-#include "system_handles.h"
-#include "bench_support.h"
-#include "server_install.h"
-#include "win/com_ptr.h"
-#include "win/scoped_com_init.h"
-#include "win/unique_bstr.h"
-#include "win/unique_handle.h"
+#include "common/win/com_ptr.h"
+#include "common/win/scoped_com_init.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_handle.h"
+#include "server/com/quandrel_com.h"
+#include "server/com/quandrelcom.h"
+#include "server/methods/message_pump.h"
+#include "server/methods/output_capture.h"
+#include "testing/support/bench_support.h"
+#include "testing/support/server_install.h"
+#include "testing/support/system_handles.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "files_and_processes.h"
-#include "main_thread.h"
-#include "win/file_bytes.h"
-#include "win/unique_bstr.h"
-#include "win/unique_handle.h"
+#include "common/win/file_bytes.h"
+#include "common/win/unique_bstr.h"
+#include "common/win/unique_handle.h"
+#include "testing/support/files_and_processes.h"
+#include "testing/support/main_thread.h"
 
 namespace korvane::bench {
 

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "main_thread.h"
-#include "win/unique_handle.h"
-#include "win/variant_args.h"
+#include "common/win/unique_handle.h"
+#include "common/win/variant_args.h"
+#include "testing/support/main_thread.h"
 
 namespace korvane::test {
 

@@ -1,8 +1,7 @@
 // The main of the test programs that talk to the server as its clients do: every such test
 // talks COM from the main thread, in one single-threaded apartment around all the tests.
-#include <objbase.h>
-
 #include <gtest/gtest.h>
+#include <objbase.h>
 
 namespace {
 

@@ -144,4 +144,24 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
   return result;
 }
 
+std::vector<std::string> LogMessages(std::string_view log) {
+  constexpr std::string_view kPrefix = "KorvaneCom: Run Time: ";
+  const std::string kNextLine = "\r\n" + std::string(kPrefix);
+  std::vector<std::string> messages;
+  for (size_t at = 0; at < log.size();) {
+    const size_t next = log.find(kNextLine, at);
+    std::string_view line = log.substr(at, next == std::string_view::npos ? next : next - at);
+    if (next == std::string_view::npos && line.size() >= 2 &&
+        line.substr(line.size() - 2) == "\r\n")
+      line.remove_suffix(2);
+    const size_t separator = line.find("; ");
+    if (line.substr(0, kPrefix.size()) == kPrefix && separator != std::string_view::npos)
+      messages.emplace_back(line.substr(separator + 2));
+    else
+      messages.push_back("!!" + std::string(line));
+    at = next == std::string_view::npos ? log.size() : next + 2;
+  }
+  return messages;
+}
+
 }  // namespace korvane::test

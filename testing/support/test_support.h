@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/win/ansi_text.h"
 #include "common/win/unique_handle.h"
@@ -54,6 +55,11 @@ win::UniqueHandle StartWithOutputFile(const std::wstring& commandLine,
 // at most `timeoutMs` (the child is killed and the test fails past it).
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cwd = L"",
                          DWORD timeoutMs = 60000);
+
+// The messages of the server's debug-log lines in `log`: what follows "<prefix><time stamp>; ".
+// A message may span several physical lines (captured output ends in CR LF); text that is no
+// log line comes back whole with "!!" in front, so it shows in a comparison.
+std::vector<std::string> LogMessages(std::string_view log);
 
 // Text conversions of the product's own helpers (win/ansi_text.h), under the tests' short names.
 inline std::wstring Widen(std::string_view text, UINT codePage = CP_ACP) {

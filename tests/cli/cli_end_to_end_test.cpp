@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "sdk_fixtures.h"
-#include "test_support.h"
+#include "testing/support/test_support.h"
+#include "tests/fixtures/sdk_fixtures.h"
 
 namespace korvane::test {
 namespace {

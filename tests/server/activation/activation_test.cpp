@@ -1,6 +1,5 @@
-// A registered server activated from this process by ProgID and by CLSID, and called as real
-// clients call it: early bound through the dual interface's vtable and late bound through
-// IDispatch, named arguments included.
+// A registered server activated from this process by ProgID and by CLSID, and called late bound
+// with named arguments, as real clients call it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,55 +39,6 @@ TEST_F(Activation, ProgIdAndClsidReachOneServerProcess) {
   DWORD length = MAX_PATH;
   ASSERT_TRUE(::QueryFullProcessImageNameW(process.get(), 0, image, &length));
   EXPECT_EQ(::lstrcmpiW(image, install_.exe().c_str()), 0) << Narrow(image);
-}
-
-TEST_F(Activation, EarlyBoundSwitchThroughTheVtable) {
-  win::ComPtr<_QuandrelCom> object = install_.Create();
-  ASSERT_TRUE(object);
-  VARIANT_BOOL value = VARIANT_TRUE;
-  ASSERT_EQ(object->get_g_isDebug(&value), S_OK);
-  EXPECT_EQ(value, VARIANT_FALSE);
-
-  ASSERT_EQ(object->EnableDebugLog(VARIANT_TRUE), S_OK);
-  ASSERT_EQ(object->get_g_isDebug(&value), S_OK);
-  EXPECT_EQ(value, VARIANT_TRUE);
-  ASSERT_EQ(object->EnableDebugLog(VARIANT_FALSE), S_OK);
-  ASSERT_EQ(object->get_g_isDebug(&value), S_OK);
-  EXPECT_EQ(value, VARIANT_FALSE);
-
-  // Stored unchanged across the process boundary: any non-zero value, not just -1.
-  ASSERT_EQ(object->put_g_isDebug(5), S_OK);
-  ASSERT_EQ(object->get_g_isDebug(&value), S_OK);
-  EXPECT_EQ(value, 5);
-}
-
-TEST_F(Activation, LateBoundSwitchThroughIDispatch) {
-  win::ComPtr<IDispatch> object = install_.CreateDispatch();
-  ASSERT_TRUE(object);
-  {
-    DispatchResult get;
-    CallByName(object.get(), L"g_isDebug", {}, &get, DISPATCH_PROPERTYGET);
-    ASSERT_EQ(get.hr, S_OK);
-    ASSERT_EQ(get.value().vt, VT_BOOL);
-    EXPECT_EQ(get.value().boolVal, VARIANT_FALSE);
-  }
-  {
-    DispatchResult call;
-    CallByName(object.get(), L"EnableDebugLog", {VariantBool(true)}, &call);
-    ASSERT_EQ(call.hr, S_OK);
-    DispatchResult get;
-    CallByName(object.get(), L"g_isDebug", {}, &get, DISPATCH_PROPERTYGET);
-    EXPECT_EQ(get.value().boolVal, VARIANT_TRUE);
-  }
-  {
-    // Arguments are coerced as the type library says: a number becomes the Boolean false.
-    DispatchResult put;
-    CallByName(object.get(), L"g_isDebug", {VariantLong(0)}, &put, DISPATCH_PROPERTYPUT);
-    ASSERT_EQ(put.hr, S_OK);
-    DispatchResult get;
-    CallByName(object.get(), L"g_isDebug", {}, &get, DISPATCH_PROPERTYGET);
-    EXPECT_EQ(get.value().boolVal, VARIANT_FALSE);
-  }
 }
 
 // A late-bound call with every argument passed by name, in the order given.
@@ -135,71 +85,46 @@ std::vector<std::pair<const wchar_t*, VARIANT>> RunCmdArguments(const Order& ord
   return args;
 }
 
-TEST_F(Activation, NamedArgumentsInAnyOrderAreCoercedToTheirOwnParameter) {
-  win::ComPtr<IDispatch> object = install_.CreateDispatch();
-  ASSERT_TRUE(object);
-  for (const Order& order : AllOrders()) {
-    SCOPED_TRACE("positions " + std::to_string(order[0]) + std::to_string(order[1]) +
-                 std::to_string(order[2]));
-    // A text that is no number cannot become wShowWindow or bWait, wherever it stands: the
-    // call is refused before the method runs.
-    NamedCall badShow;
-    CallWithNames(object.get(), L"RunCmd",
-                  RunCmdArguments(order, VariantText(L"cmd /c exit 0"), VariantText(L"abc"),
-                                  VariantBool(false)),
-                  &badShow);
-    EXPECT_EQ(badShow.hr, DISP_E_TYPEMISMATCH);
-    NamedCall badWait;
-    CallWithNames(
-        object.get(), L"RunCmd",
-        RunCmdArguments(order, VariantText(L"cmd /c exit 0"), VariantLong(0), VariantText(L"abc")),
-        &badWait);
-    EXPECT_EQ(badWait.hr, DISP_E_TYPEMISMATCH);
-    // The same text named strCmdLine is a command line like any other (one that cannot start,
-    // which RunCmd answers with false), wherever it stands.
-    NamedCall goodText;
-    CallWithNames(object.get(), L"RunCmd",
-                  RunCmdArguments(order, VariantText(L"abc"), VariantLong(0), VariantBool(false)),
-                  &goodText);
-    EXPECT_EQ(goodText.hr, S_OK);
-  }
-}
-
-TEST_F(Activation, NamedArgumentsInAnyOrderReachRunCmd) {
+// Each argument passed by name reaches its own parameter, whatever the order, and is coerced as
+// that parameter's type says. Per order: a text that is no number cannot become wShowWindow or
+// bWait (refused before the method runs); the same text named strCmdLine is a command line like
+// any other (one that cannot start: false); a value named wShowWindow that does not fit a WORD
+// overflows inside the method and reaches the client as an exception; and a whole call runs
+// (waiting, bWait, makes the file that strCmdLine names exist when it returns; a hidden window,
+// wShowWindow, is what a server must use).
+TEST_F(Activation, NamedArgumentsInAnyOrderReachTheirOwnParameter) {
   win::ComPtr<IDispatch> object = install_.CreateDispatch();
   ASSERT_TRUE(object);
   int run = 0;
   for (const Order& order : AllOrders()) {
-    SCOPED_TRACE("order " + std::to_string(order[0]) + std::to_string(order[1]) +
+    SCOPED_TRACE("positions " + std::to_string(order[0]) + std::to_string(order[1]) +
                  std::to_string(order[2]));
-    // Waiting (bWait) makes the file exist when the call returns; the command line
-    // (strCmdLine) names the file; a hidden window (wShowWindow) is what a server must use.
+    auto call = [&](VARIANT cmdLine, VARIANT show, VARIANT wait) {
+      NamedCall named;
+      CallWithNames(object.get(), L"RunCmd", RunCmdArguments(order, cmdLine, show, wait), &named);
+      return named;
+    };
+    EXPECT_EQ(call(VariantText(L"cmd /c exit 0"), VariantText(L"abc"), VariantBool(false)).hr,
+              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(call(VariantText(L"cmd /c exit 0"), VariantLong(0), VariantText(L"abc")).hr,
+              DISP_E_TYPEMISMATCH);
+    NamedCall text = call(VariantText(L"abc"), VariantLong(0), VariantBool(false));
+    EXPECT_EQ(text.hr, S_OK);
+    EXPECT_EQ(text.result.value().boolVal, VARIANT_FALSE);
+    NamedCall overflow =
+        call(VariantText(L"cmd /c exit 0"), VariantLong(65536), VariantBool(false));
+    ASSERT_EQ(overflow.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(static_cast<uint32_t>(overflow.result.excep->scode), 0x800A0006u);
+    EXPECT_NE(overflow.result.excep->bstrDescription, nullptr);
+
     const std::wstring file = install_.file(L"named-" + std::to_wstring(run++) + L".txt");
-    NamedCall call;
-    CallWithNames(object.get(), L"RunCmd",
-                  RunCmdArguments(order, VariantText(L"cmd /c echo named>\"" + file + L"\""),
-                                  VariantLong(SW_HIDE), VariantBool(true)),
-                  &call);
-    ASSERT_EQ(call.hr, S_OK);
-    ASSERT_EQ(call.result.value().vt, VT_BOOL);
-    EXPECT_EQ(call.result.value().boolVal, VARIANT_TRUE);
+    NamedCall whole = call(VariantText(L"cmd /c echo named>\"" + file + L"\""),
+                           VariantLong(SW_HIDE), VariantBool(true));
+    ASSERT_EQ(whole.hr, S_OK);
+    ASSERT_EQ(whole.result.value().vt, VT_BOOL);
+    EXPECT_EQ(whole.result.value().boolVal, VARIANT_TRUE);
     EXPECT_TRUE(FileExists(file));
   }
-}
-
-TEST_F(Activation, FailingCallReachesTheLateBoundClientAsAnException) {
-  win::ComPtr<IDispatch> object = install_.CreateDispatch();
-  ASSERT_TRUE(object);
-  // A show-window code that does not fit in 16 bits overflows inside the method.
-  NamedCall call;
-  CallWithNames(object.get(), L"RunCmd",
-                {{L"wShowWindow", VariantLong(65536)},
-                 {L"bWait", VariantBool(false)},
-                 {L"strCmdLine", VariantText(L"cmd /c exit 0")}},
-                &call);
-  ASSERT_EQ(call.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(static_cast<uint32_t>(call.result.excep->scode), 0x800A0006u);
-  EXPECT_NE(call.result.excep->bstrDescription, nullptr);
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "server_install.h"
-#include "host/server_loop.h"
-#include "main_thread.h"
-#include "win/unique_handle.h"
+#include "common/win/unique_handle.h"
+#include "server/host/server_loop.h"
+#include "testing/support/main_thread.h"
+#include "testing/support/server_install.h"
 
 namespace korvane::test {
 namespace {

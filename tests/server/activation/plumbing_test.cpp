@@ -2,6 +2,8 @@
 // and the counting of objects and locks that decides the server's life.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "common/win/com_ptr.h"
 #include "server/com/class_factory.h"
 #include "server/com/quandrelcom.h"
@@ -12,51 +14,42 @@ namespace korvane::server {
 namespace {
 
 TEST(ServerSwitch, ArgumentsFollowTheProgramNameQuotedOrNot) {
-  EXPECT_EQ(ArgumentsOf(L"\"C:\\Program Files\\Q\\QuandrelCom.exe\" -Embedding"), L"-Embedding");
-  EXPECT_EQ(ArgumentsOf(L"C:\\Q\\QuandrelCom.exe   /RegServer"), L"/RegServer");
-  EXPECT_EQ(ArgumentsOf(L"\"C:\\Q\\QuandrelCom.exe\""), L"");
-  EXPECT_EQ(ArgumentsOf(L"QuandrelCom.exe"), L"");
-  EXPECT_EQ(ArgumentsOf(L"\"unterminated -Embedding"), L"");
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"\"C:\\Program Files\\Q\\QuandrelCom.exe\" -Embedding", L"-Embedding"},
+      {L"C:\\Q\\QuandrelCom.exe   /RegServer", L"/RegServer"},
+      {L"\"C:\\Q\\QuandrelCom.exe\"", L""},
+      {L"QuandrelCom.exe", L""},
+      {L"\"unterminated -Embedding", L""}};
+  for (const auto& [commandLine, arguments] : cases) EXPECT_EQ(ArgumentsOf(commandLine), arguments);
 }
 
-TEST(ServerSwitch, KnownSwitchesInAnyCaseWithDashOrSlash) {
-  struct Case {
-    const wchar_t* arguments;
-    ServerAction action;
+// Known switches in any case, with '-' or '/', alone; anything else is refused. (What a refused
+// switch does to the registry, and a registration by an unusual spelling of each scope, are run
+// as real processes in registration_switch_test.cpp.)
+TEST(ServerSwitch, KnownSwitchesInAnyCaseWithDashOrSlashAndNothingElse) {
+  constexpr ServerAction kServe = ServerAction::kServe, kReg = ServerAction::kRegister,
+                         kUnreg = ServerAction::kUnregister,
+                         kRegUser = ServerAction::kRegisterPerUser,
+                         kUnregUser = ServerAction::kUnregisterPerUser,
+                         kCheck = ServerAction::kCheck, kHelp = ServerAction::kHelp,
+                         kInvalid = ServerAction::kInvalid;
+  // clang-format off
+  const std::pair<const wchar_t*, ServerAction> cases[] = {
+      {L"", kServe}, {L"   ", kServe}, {L"-Embedding", kServe}, {L"/embedding", kServe},
+      {L"/RegServer", kReg}, {L"-REGSERVER", kReg}, {L"-regserver", kReg}, {L"\"/RegServer\"", kReg}, {L"  /rEgSeRvEr  ", kReg},
+      {L"/UnregServer", kUnreg}, {L"-unregserver", kUnreg}, {L"/UNREGSERVER", kUnreg}, {L"-UnRegServer", kUnreg},
+      {L"/RegServerPerUser", kRegUser}, {L"-regserverperuser", kRegUser}, {L"-RegServerPerUser", kRegUser},
+      {L"/UnregServerPerUser", kUnregUser}, {L"\t-UNREGSERVERPERUSER ", kUnregUser}, {L"/unregserverperuser", kUnregUser},
+      {L"/Check", kCheck}, {L"-check", kCheck},
+      {L"/?", kHelp}, {L"-?", kHelp}, {L"/help", kHelp}, {L"-HELP", kHelp},
+      {L"RegServer", kInvalid}, {L"/", kInvalid}, {L"-", kInvalid}, {L"/RegServe", kInvalid}, {L"/RegServerX", kInvalid},
+      {L"/RegServer2", kInvalid}, {L"/Install", kInvalid}, {L"/RegServer /UnregServer", kInvalid}, {L"/RegServer extra", kInvalid},
+      {L"-Embedding extra", kInvalid}, {L"--RegServer", kInvalid}, {L"\\RegServer", kInvalid}, {L"/Reg Server", kInvalid},
+      {L"?", kInvalid}, {L"/??", kInvalid}, {L"/? /RegServer", kInvalid},
   };
-  const Case cases[] = {
-      {L"", ServerAction::kServe},
-      {L"   ", ServerAction::kServe},
-      {L"-Embedding", ServerAction::kServe},
-      {L"/embedding", ServerAction::kServe},
-      {L"/RegServer", ServerAction::kRegister},
-      {L"-REGSERVER", ServerAction::kRegister},
-      {L"\"/RegServer\"", ServerAction::kRegister},
-      {L"/UnregServer", ServerAction::kUnregister},
-      {L"-unregserver", ServerAction::kUnregister},
-      {L"/RegServerPerUser", ServerAction::kRegisterPerUser},
-      {L"-regserverperuser", ServerAction::kRegisterPerUser},
-      {L"/UnregServerPerUser", ServerAction::kUnregisterPerUser},
-      {L"\t-UNREGSERVERPERUSER ", ServerAction::kUnregisterPerUser},
-      {L"/Check", ServerAction::kCheck},
-      {L"-check", ServerAction::kCheck},
-      {L"/?", ServerAction::kHelp},
-      {L"-?", ServerAction::kHelp},
-      {L"/help", ServerAction::kHelp},
-      {L"-HELP", ServerAction::kHelp},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(ParseServerAction(c.arguments), c.action) << testing::PrintToString(c.arguments);
-}
-
-TEST(ServerSwitch, AnythingElseIsRefused) {
-  for (const wchar_t* arguments :
-       {L"RegServer", L"/", L"-", L"/RegServe", L"/RegServerX", L"/RegServer /UnregServer",
-        L"-Embedding extra", L"--RegServer", L"\\RegServer", L"/Reg Server", L"?", L"/??",
-        L"/? /RegServer"}) {
-    EXPECT_EQ(ParseServerAction(arguments), ServerAction::kInvalid)
-        << testing::PrintToString(arguments);
-  }
+  // clang-format on
+  for (const auto& [arguments, action] : cases)
+    EXPECT_EQ(ParseServerAction(arguments), action) << testing::PrintToString(arguments);
 }
 
 TEST(ClassObject, CreatesObjectsThatAnswerTheInterface) {

@@ -2,25 +2,17 @@
 #include <gtest/gtest.h>
 
 #include "common/win/unique_handle.h"
-#include "testing/support/server_install.h"
-#include "tests/server/engine_callers/log_messages.h"
+#include "tests/server/engine_callers/engine_caller_fixture.h"
 
 namespace korvane::test {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-class QuandrelRunCmdTest : public ::testing::Test {
+class QuandrelRunCmdTest : public EngineCallerTest {
  protected:
-  explicit QuandrelRunCmdTest(std::wstring_view folder = L"server") : server_(folder) {}
-  void SetUp() override {
-    server_.Register();
-    object_ = server_.Create();
-    ASSERT_TRUE(object_);
-  }
-  void PutEngine(const char* builtFile) {
-    CopyFileOrFail(WindowsPathOf(builtFile), server_.file(L"quandrel.dll"));
-  }
+  explicit QuandrelRunCmdTest(std::wstring_view folder = L"server") : EngineCallerTest(folder) {}
+  void PutEngine(const char* builtFile) { Put(builtFile, L"quandrel.dll"); }
   // Calls the method and returns its text; the status must be success.
   std::string Call(std::wstring_view argument) {
     win::UniqueBstr in{argument};
@@ -30,9 +22,6 @@ class QuandrelRunCmdTest : public ::testing::Test {
     return Narrow(out.view());
   }
   std::string EnginePath() { return Narrow(server_.file(L"quandrel.dll")); }
-
-  ServerInstall server_;
-  win::ComPtr<_QuandrelCom> object_;
 };
 
 TEST_F(QuandrelRunCmdTest, MissingEngineGivesTheNotFoundMessageAndStartsNothing) {
@@ -83,20 +72,15 @@ TEST_F(QuandrelRunCmdTest, EmptyEngineFileIsNotMissingButCannotStart) {
   EXPECT_EQ(messages[5], "QuandrelRunCmd: failed to execute command");
 }
 
-TEST_F(QuandrelRunCmdTest, ClearSwitchGivesTheSameResultsAndWritesNothing) {
-  EXPECT_EQ(Call(L"a"), EnginePath() + " file is not exist.");
-  PutEngine(KORVANE_ECHO_ENGINE);
-  EXPECT_EQ(Call(L"a"), "\"" + EnginePath() + "\" a");
-  EXPECT_FALSE(FileExists(server_.logPath()));
-}
-
-// The engine is looked up anew on every call.
+// The engine is looked up anew on every call. With the switch clear the results are those of the
+// logged calls above, and nothing is written.
 TEST_F(QuandrelRunCmdTest, SeesAnEngineAddedOrRemovedBetweenCalls) {
   EXPECT_EQ(Call(L"a"), EnginePath() + " file is not exist.");
   PutEngine(KORVANE_ECHO_ENGINE);
   EXPECT_EQ(Call(L"a"), "\"" + EnginePath() + "\" a");
   ASSERT_TRUE(::DeleteFileW(server_.file(L"quandrel.dll").c_str()));
   EXPECT_EQ(Call(L"a"), EnginePath() + " file is not exist.");
+  EXPECT_FALSE(FileExists(server_.logPath()));
 }
 
 TEST_F(QuandrelRunCmdTest, ReferenceEngineConvertsADocument) {

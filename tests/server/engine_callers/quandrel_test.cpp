@@ -5,22 +5,15 @@
 #include <climits>
 
 #include "common/win/scope_exit.h"
-#include "testing/support/server_install.h"
 #include "tests/fixtures/sdk_fixtures.h"
+#include "tests/server/engine_callers/engine_caller_fixture.h"
 
 namespace korvane::test {
 namespace {
 
-class QuandrelTest : public ::testing::Test {
+class QuandrelTest : public EngineCallerTest {
  protected:
-  void SetUp() override {
-    server_.Register();
-    object_ = server_.Create();
-    ASSERT_TRUE(object_);
-  }
-  void PutLibrary(const char* builtFile) {
-    CopyFileOrFail(WindowsPathOf(builtFile), server_.file(L"quandrelsdk.dll"));
-  }
+  void PutLibrary(const char* builtFile) { Put(builtFile, L"quandrelsdk.dll"); }
   void SetEngineResult(int code) {
     WriteFileBytes(server_.file(fixture::kResult), std::to_string(code));
   }
@@ -36,9 +29,6 @@ class QuandrelTest : public ::testing::Test {
     std::string loads = ReadFileBytes(server_.file(fixture::kLoads));
     return static_cast<int>(std::count(loads.begin(), loads.end(), '\n'));
   }
-
-  ServerInstall server_;
-  win::ComPtr<_QuandrelCom> object_;
 };
 
 TEST_F(QuandrelTest, MissingLibraryFailsWithFileNotFoundUntilItIsPutInPlace) {

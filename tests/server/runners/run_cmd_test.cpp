@@ -1,55 +1,167 @@
-// RunCmd in the test process: start, optional wait, result and log lines.
+// RunCmd and RunCmd2 in the test process: what both do alike (the runner a parameter), then
+// RunCmd's waiting and not waiting.
 #include <gtest/gtest.h>
 
 #include "common/win/unique_handle.h"
+#include "server/methods/runtime_error.h"
 #include "tests/server/runners/inproc_fixture.h"
 
 namespace korvane::test {
 namespace {
 
 constexpr wchar_t kMissingProgram[] = L"C:\\no such folder\\missing-program.exe /x";
+constexpr wchar_t kFailure[] = L"failed to execute command";
+constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);
+
+class BothRunners : public InProcessRunner, public ::testing::WithParamInterface<Runner> {
+ protected:
+  TempDir temp_{L"runners"};
+};
+
+INSTANTIATE_TEST_SUITE_P(Runners, BothRunners, ::testing::Values(Runner::kRunCmd, Runner::kRunCmd2),
+                         [](const auto& info) { return std::string(NameOf(info.param)); });
+
+// The child's start-up information says show-window alone (RunCmd) or with the pipe and no
+// standard input (RunCmd2), and the show-window value as its sixteen-bit pattern.
+TEST_P(BothRunners, ChildGetsTheCommandLineAndTheShowWindowAsItsSixteenBitPattern) {
+  const bool runCmd2 = GetParam() == Runner::kRunCmd2;
+  const std::pair<LONG, const char*> cases[] = {{0, "0"}, {-1, "65535"},    {3, "3"},
+                                                {5, "5"}, {32767, "32767"}, {-32768, "32768"}};
+  for (const auto& [code, field] : cases) {
+    SCOPED_TRACE(code);
+    const std::wstring reportFile = temp_ / (L"report " + std::to_wstring(code));  // quoted
+    const std::wstring line = ChildCommand({L"report", reportFile});
+    RunnerResult run = CallRunner(GetParam(), object_.get(), line, code);
+    ASSERT_EQ(run.hr, S_OK);
+    EXPECT_EQ(run.text, runCmd2 ? L"" : L"True");
+    const std::string report = ReadFileBytes(reportFile);
+    EXPECT_EQ(ProbeValue(report, "cmdline"), Narrow(line));
+    // STARTF_USESHOWWINDOW, with STARTF_USESTDHANDLES for RunCmd2's pipe.
+    EXPECT_EQ(ProbeValue(report, "flags"), runCmd2 ? "257" : "1");
+    EXPECT_EQ(ProbeValue(report, "show"), field);
+    if (runCmd2) {
+      EXPECT_EQ(ProbeValue(report, "stdin"), "none");
+    }
+  }
+}
+
+// Every path of each runner, run again and again, leaves the process's handle count where it was.
+TEST_P(BothRunners, NoHandleIsLeftBehindOnAnyPath) {
+  auto runEveryPath = [this] {
+    for (bool wait : {true, false})
+      EXPECT_EQ(CallRunner(GetParam(), object_.get(), ChildCommand({L"out", L"x"}), 0, wait).hr,
+                S_OK);
+    EXPECT_EQ(CallRunner(GetParam(), object_.get(), kMissingProgram).hr, S_OK);
+    EXPECT_EQ(CallRunner(GetParam(), object_.get(), ChildCommand({L"out", L"x"}), 70000).hr,
+              kOverflow);
+  };
+  runEveryPath();  // first use settles what the process keeps for good
+  const size_t before = HandleCountOf(::GetCurrentProcessId());
+  ASSERT_NE(before, 0u);
+  for (int i = 0; i < 10; ++i) runEveryPath();
+  EXPECT_EQ(HandleCountOf(::GetCurrentProcessId()), before);
+}
+
+// One call and what it answers and logs. In the expected messages "{cmd}" stands for the command
+// line, and a message ending in '*' is matched by what comes before it.
+struct Outcome {
+  const char* name;
+  Runner runner;
+  std::vector<std::wstring> steps;  // the child's; none: `line` as it is
+  const wchar_t* line;
+  LONG show;
+  bool log;  // the debug switch
+  HRESULT hr;
+  const wchar_t* text;  // the result on success
+  std::vector<std::string> messages;
+};
+
+void PrintTo(const Outcome& outcome, std::ostream* out) { *out << outcome.name; }
+
+constexpr Runner kCmd = Runner::kRunCmd, kCmd2 = Runner::kRunCmd2;
+const std::string kStrCmd = "[RunCmd] strCmd = {cmd}", kStrCmd2 = "[RunCmd2] strCmd = {cmd}";
+const std::string kNotFound = "ErrorCode=" + std::to_string(ERROR_FILE_NOT_FOUND);
+
+// A failed start is logged with the position and the platform's code; an overflow comes before
+// RunCmd logs anything but after RunCmd2 logged its command line; with the switch clear the
+// results are the same and nothing is written.
+// clang-format off
+const Outcome kOutcomes[] = {
+    {"RunCmdSuccess", kCmd, {L"exit", L"3"}, nullptr, 0, true, S_OK, L"True", {kStrCmd}},
+    {"RunCmd2Success", kCmd2, {L"out", L"one", L"hex", L"E980FC"}, nullptr, 0, true, S_OK, L"one\r\n\u00E9\u20AC\u00FC", {kStrCmd2, "[RunCmd2] strReturn=one\r\n\xE9\x80\xFC"}},
+    {"RunCmd2SilentChild", kCmd2, {L"exit", L"0"}, nullptr, 0, true, S_OK, L"", {kStrCmd2, "[RunCmd2] strReturn="}},
+    {"RunCmdMissingProgram", kCmd, {}, kMissingProgram, 0, true, S_OK, L"False", {kStrCmd, "[RunCmd] Pos=10001, " + kNotFound}},
+    {"RunCmd2MissingProgram", kCmd2, {}, kMissingProgram, 0, true, S_OK, kFailure, {kStrCmd2, "[RunCmd2] Pos=20001, " + kNotFound}},
+    {"RunCmdEmptyLine", kCmd, {}, L"", 0, true, S_OK, L"False", {kStrCmd, "[RunCmd] Pos=10001, ErrorCode=*"}},
+    {"RunCmd2EmptyLine", kCmd2, {}, L"", 0, true, S_OK, kFailure, {kStrCmd2, "[RunCmd2] Pos=20001, ErrorCode=*"}},
+    {"RunCmdOverflow", kCmd, {L"exit", L"0"}, nullptr, 65536, true, kOverflow, nullptr, {}},
+    {"RunCmd2Overflow", kCmd2, {L"exit", L"0"}, nullptr, 65536, true, kOverflow, nullptr, {kStrCmd2}},
+    {"RunCmdSwitchClear", kCmd, {L"exit", L"3"}, nullptr, 0, false, S_OK, L"True", {}},
+    {"RunCmdSwitchClearMissingProgram", kCmd, {}, kMissingProgram, 0, false, S_OK, L"False", {}},
+    {"RunCmd2SwitchClear", kCmd2, {L"out", L"x"}, nullptr, 0, false, S_OK, L"x\r\n", {}},
+    {"RunCmd2SwitchClearMissingProgram", kCmd2, {}, kMissingProgram, 0, false, S_OK, kFailure, {}},
+    {"RunCmd2SwitchClearOverflow", kCmd2, {}, L"x", 65536, false, kOverflow, nullptr, {}},
+};
+// clang-format on
+
+class RunnerOutcome : public InProcessRunner, public ::testing::WithParamInterface<Outcome> {};
+
+TEST_P(RunnerOutcome, AnswerAndLogLines) {
+  const Outcome& row = GetParam();
+  EnableLog(row.log);
+  const std::wstring line = row.line ? row.line : ChildCommand(row.steps);
+  FileGrowth log(LogPath());
+  RunnerResult run = CallRunner(row.runner, object_.get(), line, row.show);
+  EXPECT_EQ(run.hr, row.hr);
+  if (SUCCEEDED(row.hr)) {
+    EXPECT_EQ(run.text, row.text);
+  } else {
+    EXPECT_TRUE(run.noResult) << "a failed call delivers no result";
+    win::ComPtr<IErrorInfo> info;
+    ASSERT_EQ(::GetErrorInfo(0, info.put()), S_OK);
+    win::UniqueBstr description;
+    info->GetDescription(description.put());
+    EXPECT_EQ(description.view(), server::DescriptionOfRuntimeError(server::kErrOverflow));
+  }
+  const std::vector<std::string> messages = LogMessages(log.Added());
+  ASSERT_EQ(messages.size(), row.messages.size()) << ::testing::PrintToString(messages);
+  for (size_t i = 0; i < messages.size(); ++i) {
+    std::string expected = row.messages[i];
+    if (size_t at = expected.find("{cmd}"); at != std::string::npos)
+      expected.replace(at, 5, Narrow(line));
+    if (!expected.empty() && expected.back() == '*')
+      EXPECT_EQ(messages[i].rfind(expected.substr(0, expected.size() - 1), 0), 0u) << messages[i];
+    else
+      EXPECT_EQ(messages[i], expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runners, RunnerOutcome, ::testing::ValuesIn(kOutcomes),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class RunCmdTest : public InProcessRunner {
  protected:
-  HRESULT Run(const std::wstring& line, LONG show, bool wait, VARIANT_BOOL* result) {
-    win::UniqueBstr text(line);
-    return object_->RunCmd(text.get(), show, wait ? VARIANT_TRUE : VARIANT_FALSE, result);
-  }
-  VARIANT_BOOL RunOk(const std::wstring& line, LONG show = 0, bool wait = true) {
-    VARIANT_BOOL result = 0x1234;
-    EXPECT_EQ(Run(line, show, wait, &result), S_OK);
-    return result;
-  }
   TempDir temp_{L"runcmd"};
 };
 
-TEST_F(RunCmdTest, ChildGetsCommandLineAndShowWindowOnly) {
-  const std::pair<LONG, const char*> cases[] = {{0, "0"}, {-1, "65535"}, {3, "3"}};
-  for (const auto& [code, field] : cases) {
-    std::wstring reportFile = temp_ / (L"report" + std::to_wstring(code));
-    std::wstring line = ChildCommand({L"report", reportFile});
-    ASSERT_EQ(RunOk(line, code), VARIANT_TRUE);
-    std::string report = ReadFileBytes(reportFile);
-    EXPECT_EQ(ProbeValue(report, "cmdline"), Narrow(line));
-    EXPECT_EQ(ProbeValue(report, "flags"), "1");  // STARTF_USESHOWWINDOW alone
-    EXPECT_EQ(ProbeValue(report, "show"), field) << "code " << code;
-  }
-}
-
 TEST_F(RunCmdTest, WaitingReturnsTrueOnlyAfterTheChildEndedWhateverItsExitCode) {
   std::wstring marker = temp_ / L"ended";
-  ASSERT_EQ(RunOk(ChildCommand({L"sleep", L"300", L"pidfile", marker, L"exit", L"3"})),
-            VARIANT_TRUE);
+  const std::wstring line = ChildCommand({L"sleep", L"300", L"pidfile", marker, L"exit", L"3"});
+  ASSERT_EQ(CallRunner(Runner::kRunCmd, object_.get(), line).text, L"True");
   EXPECT_TRUE(FileExists(marker)) << "returned before the child ended";
 }
 
+// Not waiting, RunCmd answers false at once for a program that cannot start, and true while a
+// child that started runs on.
 TEST_F(RunCmdTest, WithoutWaitingReturnsTrueWhileTheChildRunsOn) {
+  for (const wchar_t* line : {kMissingProgram, L""})
+    EXPECT_EQ(CallRunner(Runner::kRunCmd, object_.get(), line, 0, false).text, L"False");
   std::wstring eventName = L"runcmd-release-" + std::to_wstring(::GetCurrentProcessId());
   win::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
   ASSERT_TRUE(release.valid());
   std::wstring pidFile = temp_ / L"pid";
-  ASSERT_EQ(RunOk(ChildCommand({L"pidfile", pidFile, L"wait-event", eventName}), 0, false),
-            VARIANT_TRUE);
+  const std::wstring line = ChildCommand({L"pidfile", pidFile, L"wait-event", eventName});
+  ASSERT_EQ(CallRunner(Runner::kRunCmd, object_.get(), line, 0, false).text, L"True");
 
   DWORD pid = ReadPidFile(pidFile);
   win::UniqueHandle child(
@@ -62,62 +174,6 @@ TEST_F(RunCmdTest, WithoutWaitingReturnsTrueWhileTheChildRunsOn) {
   DWORD code = 1;
   ::GetExitCodeProcess(child.get(), &code);
   EXPECT_EQ(code, 0u);
-}
-
-TEST_F(RunCmdTest, ProgramThatCannotStartGivesFalse) {
-  for (bool wait : {true, false}) {
-    EXPECT_EQ(RunOk(kMissingProgram, 0, wait), VARIANT_FALSE);
-    EXPECT_EQ(RunOk(L"", 0, wait), VARIANT_FALSE);
-  }
-}
-
-TEST_F(RunCmdTest, ShowWindowOutsideSixteenBitsFailsWithOverflowAndNoResult) {
-  for (LONG code : {65536L, 32768L, -32769L}) {
-    VARIANT_BOOL result = 0x1234;
-    EXPECT_EQ(Run(ChildCommand({L"exit", L"0"}), code, true, &result),
-              static_cast<HRESULT>(0x800A0006));
-    EXPECT_EQ(result, 0x1234) << "a failed call delivers no result";
-  }
-}
-
-class RunCmdLog : public RunCmdTest {};
-
-TEST_F(RunCmdLog, SuccessLogsOnlyTheCommandLine) {
-  EnableLog(true);
-  FileGrowth log(LogPath());
-  std::wstring line = ChildCommand({L"exit", L"3"});
-  ASSERT_EQ(RunOk(line), VARIANT_TRUE);
-  std::vector<std::string> expected = {"[RunCmd] strCmd = " + Narrow(line)};
-  EXPECT_EQ(LogMessages(log.Added()), expected);
-}
-
-TEST_F(RunCmdLog, FailedStartLogsPosition10001WithThePlatformCode) {
-  EnableLog(true);
-  FileGrowth log(LogPath());
-  ASSERT_EQ(RunOk(kMissingProgram), VARIANT_FALSE);
-  ASSERT_EQ(RunOk(L""), VARIANT_FALSE);
-  std::vector<std::string> messages = LogMessages(log.Added());
-  ASSERT_EQ(messages.size(), 4u);
-  EXPECT_EQ(messages[0], "[RunCmd] strCmd = " + Narrow(kMissingProgram));
-  EXPECT_EQ(messages[1], "[RunCmd] Pos=10001, ErrorCode=" + std::to_string(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(messages[2], "[RunCmd] strCmd = ");
-  EXPECT_EQ(messages[3].rfind("[RunCmd] Pos=10001, ErrorCode=", 0), 0u) << messages[3];
-}
-
-TEST_F(RunCmdLog, OverflowLogsNothing) {
-  EnableLog(true);
-  FileGrowth log(LogPath());
-  VARIANT_BOOL result = 0;
-  ASSERT_EQ(Run(ChildCommand({L"exit", L"0"}), 65536, true, &result),
-            static_cast<HRESULT>(0x800A0006));
-  EXPECT_EQ(log.Added(), "");
-}
-
-TEST_F(RunCmdLog, WithTheSwitchClearResultsAreTheSameAndNothingIsWritten) {
-  FileGrowth log(LogPath());
-  EXPECT_EQ(RunOk(ChildCommand({L"exit", L"3"})), VARIANT_TRUE);
-  EXPECT_EQ(RunOk(kMissingProgram), VARIANT_FALSE);
-  EXPECT_EQ(log.Added(), "");
 }
 
 }  // namespace

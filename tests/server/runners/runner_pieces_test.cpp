@@ -81,6 +81,24 @@ TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneR
   EXPECT_EQ(deepest, server::kMaxNestedWaits - 1);
 }
 
+// Waits nested on this thread as calls whose RunCmd2 waits nest, each ended by its own event.
+struct NestedWaits {
+  NestedWaits() {
+    for (UniqueHandle& event : ended) event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  }
+  void Wait() {
+    std::vector<HANDLE> pending{ended[++open].get()};
+    EXPECT_EQ(WaitForAllPumping(pending), S_OK);
+    --open;
+  }
+  // Ends the waits at the depths from `deepest` down to just above `above`.
+  void End(int deepest, int above) {
+    for (int depth = deepest; depth > above; --depth) ::SetEvent(ended[depth].get());
+  }
+  std::vector<UniqueHandle> ended = std::vector<UniqueHandle>(server::kMaxNestedWaits + 1);
+  int open = 0;  // the depth of the innermost wait
+};
+
 // A crowd of calls whose children run: once the nesting reaches the limit, the waits above the
 // mark only wait for their children, which end from the top down on another thread; the call
 // queued meanwhile runs only when the wait at the mark serves again, inside exactly as many
@@ -88,37 +106,76 @@ TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneR
 TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheMarkReturned) {
   constexpr int kLimit = server::kMaxNestedWaits;
   MessageWindow window;
-  std::vector<UniqueHandle> ended(kLimit + 1);  // by the depth of the wait for it
-  for (UniqueHandle& event : ended) event.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  int open = 0;
+  NestedWaits waits;
   std::vector<int> ranInside;
   std::thread ender;
-  auto wait = [&] {
-    std::vector<HANDLE> pending{ended[++open].get()};
-    EXPECT_EQ(WaitForAllPumping(pending), S_OK);
-    --open;
-  };
   std::function<void()> action = [&] {
-    ranInside.push_back(open);
+    ranInside.push_back(waits.open);
     if (ranInside.size() == static_cast<size_t>(kLimit)) {  // the call past the limit
-      for (UniqueHandle& event : ended) ::SetEvent(event.get());
+      waits.End(kLimit, 0);
       return;
     }
     window.Post(action);
-    if (open == kLimit - 1)
-      ender = std::thread([&] {
-        for (int depth = kLimit; depth > server::kDrainedDepth; --depth)
-          ::SetEvent(ended[depth].get());
-      });
-    wait();
+    if (waits.open == kLimit - 1)
+      ender = std::thread([&] { waits.End(kLimit, server::kDrainedDepth); });
+    waits.Wait();
   };
   window.Post(action);
-  wait();
+  waits.Wait();
   if (ender.joinable()) ender.join();
   std::vector<int> expected;
   for (int depth = 1; depth < kLimit; ++depth) expected.push_back(depth);
   expected.push_back(server::kDrainedDepth);
   EXPECT_EQ(ranInside, expected);
+}
+
+// A WM_QUIT that arrives while the deepest wait runs stays queued there (that wait serves nothing),
+// is set aside by the wait at the mark once the drain has ended, so it does not wake that wait
+// again and again, and reaches the loop outside once every wait has returned: the server ends,
+// and the calls queued meanwhile are still served.
+TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWaitsReturn) {
+  constexpr int kLimit = server::kMaxNestedWaits;
+  MessageWindow window;
+  NestedWaits waits;
+  UniqueHandle probed(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  const DWORD thread = ::GetCurrentThreadId();
+  int ran = 0;
+  std::vector<std::pair<int, bool>> probes;  // the depth each probe ran at, and a quit pending
+  auto probe = [&] {
+    MSG quit;
+    probes.emplace_back(waits.open, ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+    ::SetEvent(probed.get());
+  };
+  auto ender = [&] {
+    ::Sleep(50);  // the deepest wait is open by now
+    ::PostThreadMessageW(thread, WM_QUIT, 7, 0);
+    waits.End(kLimit, server::kDrainedDepth);
+    // A call posted now runs in the wait at the mark, after that wait has taken the quit.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      ::Sleep(20);
+      window.Post(probe);
+      if (::WaitForSingleObject(probed.get(), 10000) != WAIT_OBJECT_0 || !probes.back().second)
+        break;
+    }
+    waits.End(server::kDrainedDepth, 0);
+  };
+  std::thread ending;
+  std::function<void()> action = [&] {
+    if (++ran < kLimit - 1)
+      window.Post(action);
+    else  // the wait this action opens is the deepest
+      ending = std::thread(ender);
+    waits.Wait();
+  };
+  window.Post(action);
+  waits.Wait();
+  ending.join();
+  ASSERT_FALSE(probes.empty()) << "no call was served after the drain";
+  for (const auto& [depth, quitPending] : probes) EXPECT_EQ(depth, server::kDrainedDepth);
+  EXPECT_FALSE(probes.back().second) << "the quit was not set aside";
+  MSG quit{};
+  ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit was lost";
+  EXPECT_EQ(quit.wParam, 7u);
 }
 
 // A wait looks at its own handle before each message it serves: once the handle is signalled it

@@ -8,7 +8,7 @@ namespace korvane::test {
 std::wstring RunnerChildExe() { return WindowsPathOf(KORVANE_RUNNER_CHILD); }
 std::wstring RunnerClientExe() { return WindowsPathOf(KORVANE_RUNNER_CLIENT); }
 
-std::wstring CommandLineOf(const std::wstring& program, std::initializer_list<std::wstring> steps) {
+std::wstring CommandLineOf(const std::wstring& program, const std::vector<std::wstring>& steps) {
   std::wstring line = L"\"" + program + L"\"";
   for (const auto& step : steps) {
     bool quote = step.empty() || step.find(L' ') != std::wstring::npos;
@@ -46,22 +46,6 @@ std::string ProbeValue(const std::string& report, const std::string& key) {
   return {};
 }
 
-std::vector<std::string> LogMessages(std::string_view logBytes) {
-  constexpr std::string_view kPrefix = "KorvaneCom: Run Time: ";
-  std::vector<std::string> messages;
-  size_t at = logBytes.find(kPrefix);
-  while (at != std::string_view::npos) {
-    size_t next = logBytes.find(kPrefix, at + kPrefix.size());
-    std::string_view line = logBytes.substr(at, next == std::string_view::npos ? next : next - at);
-    if (line.size() >= 2 && line.substr(line.size() - 2) == "\r\n") line.remove_suffix(2);
-    size_t separator = line.find("; ");
-    messages.emplace_back(separator == std::string_view::npos ? std::string_view("<no separator>")
-                                                              : line.substr(separator + 2));
-    at = next;
-  }
-  return messages;
-}
-
 FileGrowth::FileGrowth(std::wstring path)
     : path_(std::move(path)), start_(ReadFileBytes(path_).size()) {}
 
@@ -77,6 +61,24 @@ RunCmd2Result CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine,
   result.hr = object->RunCmd2(line.get(), showWindow, text.put());
   result.resultIsNull = text.get() == nullptr;
   result.text = std::wstring(text.view());
+  return result;
+}
+
+const char* NameOf(Runner runner) { return runner == Runner::kRunCmd ? "RunCmd" : "RunCmd2"; }
+
+RunnerResult CallRunner(Runner runner, _QuandrelCom* object, const std::wstring& commandLine,
+                        LONG showWindow, bool wait) {
+  if (runner == Runner::kRunCmd2) {
+    RunCmd2Result run = CallRunCmd2(object, commandLine, showWindow);
+    return {run.hr, run.resultIsNull, run.text};
+  }
+  win::UniqueBstr line(commandLine);
+  constexpr VARIANT_BOOL kUntouched = 0x1234;
+  VARIANT_BOOL started = kUntouched;
+  RunnerResult result;
+  result.hr = object->RunCmd(line.get(), showWindow, wait ? VARIANT_TRUE : VARIANT_FALSE, &started);
+  result.noResult = started == kUntouched;
+  result.text = started == VARIANT_TRUE ? L"True" : started == VARIANT_FALSE ? L"False" : L"?";
   return result;
 }
 

@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/win/com_ptr.h"
@@ -23,8 +21,8 @@ std::wstring RunnerChildExe();
 std::wstring RunnerClientExe();
 
 // "<program>" followed by the steps, each quoted when it holds a space or is empty.
-std::wstring CommandLineOf(const std::wstring& program, std::initializer_list<std::wstring> steps);
-inline std::wstring ChildCommand(std::initializer_list<std::wstring> steps) {
+std::wstring CommandLineOf(const std::wstring& program, const std::vector<std::wstring>& steps);
+inline std::wstring ChildCommand(const std::vector<std::wstring>& steps) {
   return CommandLineOf(RunnerChildExe(), steps);
 }
 
@@ -36,10 +34,6 @@ std::wstring PatternText(uint64_t count);
 
 // One "key=value" line of the child's probe report ("" when missing).
 std::string ProbeValue(const std::string& report, const std::string& key);
-
-// The messages (what follows "<time stamp>; ") of the debug-log lines in `logBytes`, which may
-// span several physical lines.
-std::vector<std::string> LogMessages(std::string_view logBytes);
 
 // Bytes appended to a file since a first look at its length.
 class FileGrowth {
@@ -60,6 +54,19 @@ struct RunCmd2Result {
 };
 RunCmd2Result CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine,
                           LONG showWindow = 0);
+
+// The two runners side by side, for behaviours they share: RunCmd or RunCmd2 (`wait` is RunCmd's
+// alone), its result as text (RunCmd's Boolean as "True" or "False").
+enum class Runner { kRunCmd, kRunCmd2 };
+const char* NameOf(Runner runner);
+inline void PrintTo(Runner runner, std::ostream* out) { *out << NameOf(runner); }
+struct RunnerResult {
+  HRESULT hr = E_FAIL;
+  bool noResult = true;  // the result slot was left as it was
+  std::wstring text;
+};
+RunnerResult CallRunner(Runner runner, _QuandrelCom* object, const std::wstring& commandLine,
+                        LONG showWindow = 0, bool wait = true);
 
 // A process by id, for children that run on after the call returned.
 DWORD ReadPidFile(const std::wstring& path, DWORD timeoutMs = 30000);

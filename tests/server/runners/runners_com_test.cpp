@@ -1,7 +1,10 @@
 // RunCmd and RunCmd2 against a registered server, through real cross-process COM: calls from a
-// second client process served while RunCmd2 waits, error reporting to late-bound and script
-// clients, and output that crosses the process boundary.
+// second client process served while RunCmd2 waits, the overflow error as each kind of client
+// sees it, output that crosses the process boundary, and input a careless or hostile client may
+// send (each gets the documented answer or a clean error, and the server goes on serving).
 #include <gtest/gtest.h>
+
+#include <climits>
 
 #include "common/win/unique_handle.h"
 #include "testing/support/server_install.h"
@@ -12,9 +15,11 @@ namespace korvane::test {
 namespace {
 
 constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);
+constexpr wchar_t kFailure[] = L"failed to execute command";
 
 class RunCmdCom : public ::testing::Test {
  protected:
+  explicit RunCmdCom(std::wstring_view folder = L"server") : server_(folder) {}
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(server_.Register());
     object_ = server_.Create();
@@ -48,6 +53,13 @@ class RunCmdCom : public ::testing::Test {
     std::wstring path = temp_ / L"object.bin";
     WriteFileBytes(path, bytes);
     return path;
+  }
+
+  // The server still answers, on the object the test called.
+  void ExpectServing() {
+    auto run = CallRunCmd2(object_.get(), ChildCommand({L"out", L"alive"}));
+    EXPECT_EQ(run.hr, S_OK);
+    EXPECT_EQ(run.text, L"alive\r\n");
   }
 
   std::wstring ClientCommand(std::initializer_list<std::wstring> steps) {
@@ -90,25 +102,22 @@ TEST_F(RunCmdCom, SwitchChangedByAnotherClientDuringTheWaitDecidesTheLaterLines)
   EXPECT_EQ(LogMessages(log2.Added()), expected);
 }
 
-TEST_F(RunCmdCom, OutputCrossesTheProcessBoundaryWhole) {
-  constexpr uint64_t kSize = 4u << 20;
-  auto run = CallRunCmd2(object_.get(), ChildCommand({L"bytes", std::to_wstring(kSize)}));
-  ASSERT_EQ(run.hr, S_OK);
-  EXPECT_TRUE(SameLongText(run.text, PatternText(kSize)));
-}
-
-// A 32-bit server cannot hold 1.25 GiB of output together with its text: the call fails with
-// E_OUTOFMEMORY instead of crashing or passing a part off as the whole, and the server serves on.
-TEST_F(RunCmdCom, OutputBeyondThe32BitAddressSpaceFailsCleanly) {
-  if (sizeof(void*) == 8)
-    GTEST_SKIP() << "a 64-bit server holds this much; the i686 run checks the 32-bit limit";
-  constexpr uint64_t kSize = 1280ull << 20;
-  auto run = CallRunCmd2(object_.get(), ChildCommand({L"bytes", std::to_wstring(kSize)}));
-  EXPECT_EQ(run.hr, E_OUTOFMEMORY);
-  EXPECT_TRUE(run.resultIsNull);
-  auto after = CallRunCmd2(object_.get(), ChildCommand({L"out", L"still here"}));
-  ASSERT_EQ(after.hr, S_OK);
-  EXPECT_EQ(after.text, L"still here\r\n");
+// Output crosses the process boundary whole. A 32-bit server cannot hold 1.25 GiB of output
+// together with its text: that call fails with E_OUTOFMEMORY instead of crashing or passing a part
+// off as the whole, and the server serves on (a 64-bit server holds that much; the i686 run checks
+// the 32-bit limit).
+TEST_F(RunCmdCom, OutputCrossesTheProcessBoundaryWholeOrFailsCleanlyBeyondTheAddressSpace) {
+  const std::pair<uint64_t, HRESULT> cases[] = {{4ull << 20, S_OK}, {1280ull << 20, E_OUTOFMEMORY}};
+  for (const auto& [size, expected] : cases) {
+    if (expected == E_OUTOFMEMORY && sizeof(void*) == 8) continue;
+    auto run = CallRunCmd2(object_.get(), ChildCommand({L"bytes", std::to_wstring(size)}));
+    EXPECT_EQ(run.hr, expected) << size << " bytes";
+    if (expected == S_OK)
+      EXPECT_TRUE(SameLongText(run.text, PatternText(size)));
+    else
+      EXPECT_TRUE(run.resultIsNull);
+  }
+  ExpectServing();
 }
 
 TEST_F(RunCmdCom, AClientKilledDuringItsWaitLeavesTheServerServingAndNoHandleBehind) {
@@ -156,25 +165,7 @@ TEST_F(RunCmdCom, AClientKilledDuringItsWaitLeavesTheServerServingAndNoHandleBeh
   EXPECT_EQ(later.text, L"later\r\n");
 }
 
-TEST_F(RunCmdCom, OverflowReachesLateBoundClientsAsRunTimeError6) {
-  win::ComPtr<IDispatch> object = server_.CreateDispatch();
-  ASSERT_TRUE(object);
-  DispatchResult run2;
-  CallByName(object.get(), L"RunCmd2",
-             {VariantText(ChildCommand({L"exit", L"0"})), VariantLong(65536)}, &run2);
-  EXPECT_EQ(run2.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(run2.excep->scode, kOverflow);
-  EXPECT_NE(run2.excep->bstrDescription, nullptr);
-
-  DispatchResult run;
-  CallByName(object.get(), L"RunCmd",
-             {VariantText(ChildCommand({L"exit", L"0"})), VariantLong(-32769), VariantBool(true)},
-             &run);
-  EXPECT_EQ(run.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(run.excep->scode, kOverflow);
-}
-
-TEST_F(RunCmdCom, ScriptClientGetsOutputBooleansAndTheOverflowError) {
+TEST_F(RunCmdCom, ScriptClientGetsOutputAndBooleans) {
   std::string child = Narrow(RunnerChildExe());
   // Wine's script host has no WScript.StdOut: one Echo carries everything.
   std::string script =
@@ -186,12 +177,185 @@ TEST_F(RunCmdCom, ScriptClientGetsOutputBooleansAndTheOverflowError) {
       child +
       "\"\" exit 3\", 0, True)\r\n"
       "s = s & \" missing=\" & o.RunCmd(\"C:\\none\\x.exe\", 0, True)\r\n"
-      "On Error Resume Next\r\n"
-      "r = o.RunCmd2(\"x\", 65536)\r\n"
-      "WScript.Echo s & \" err=\" & Err.Number\r\n";
+      "WScript.Echo s\r\n";
   ProcessResult result = RunScript(server_, L"vbs", script);
   ASSERT_TRUE(result.started);
-  EXPECT_EQ(result.output, "hello\r\nworld\r\nwait=True missing=False err=6\r\n");
+  EXPECT_EQ(result.output, "hello\r\nworld\r\nwait=True missing=False\r\n");
+}
+
+// A show-window value that does not fit a WORD is run-time error 6 (Overflow), for each runner as
+// each kind of client sees it: early bound through the proxy (no result), late bound (an exception
+// with its number and description), VBScript (Err.Number, and the object works on) and JScript (the
+// number as an HRESULT). Every value is a row of the rule's own table (paths_and_lines_test.cpp).
+enum class Client { kEarlyBound, kLateBound, kVbscript, kJscript };
+struct OverflowCall {
+  const char* name;
+  Runner runner;
+  Client client;
+  LONG show;
+};
+void PrintTo(const OverflowCall& call, std::ostream* out) { *out << call.name; }
+
+class OverflowError : public RunCmdCom, public ::testing::WithParamInterface<OverflowCall> {};
+
+TEST_P(OverflowError, ReachesTheClientAsRunTimeError6) {
+  const OverflowCall& call = GetParam();
+  const std::wstring line = L"cmd /c exit 0";
+  const bool runCmd = call.runner == Runner::kRunCmd;
+  const std::string show = std::to_string(call.show);
+  if (call.client == Client::kEarlyBound) {
+    RunnerResult run = CallRunner(call.runner, object_.get(), line, call.show);
+    EXPECT_EQ(run.hr, kOverflow);
+    if (!runCmd) {
+      EXPECT_TRUE(run.noResult);
+    }
+  } else if (call.client == Client::kLateBound) {
+    win::ComPtr<IDispatch> late;
+    ASSERT_EQ(object_.query_to(&late), S_OK);
+    std::vector<VARIANT> args = {VariantText(line), VariantLong(call.show)};
+    if (runCmd) args.push_back(VariantBool(false));
+    DispatchResult run;
+    CallByName(late.get(), Widen(NameOf(call.runner)), std::move(args), &run);
+    ASSERT_EQ(run.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(run.excep->scode, kOverflow);
+    EXPECT_EQ(run.excep.description(), L"Overflow");
+  } else if (call.client == Client::kVbscript) {
+    const std::string script =
+        "Set o = CreateObject(\"Korvane.QuandrelCom\")\r\nOn Error Resume Next\r\n"
+        "r = o." +
+        std::string(NameOf(call.runner)) + "(\"cmd /c exit 0\", " + show +
+        (runCmd ? ", False)" : ")") +
+        "\r\nWScript.Echo \"err=\" & Err.Number\r\nErr.Clear\r\n"
+        "o.EnableDebugLog True\r\nWScript.Echo \"after=\" & Err.Number & \" \" & o.g_isDebug\r\n";
+    EXPECT_EQ(RunScript(server_, L"vbs", script).output, "err=6\r\nafter=0 True\r\n");
+  } else {
+    const std::string script =
+        "var o = new ActiveXObject(\"Korvane.QuandrelCom\");\r\ntry {\r\n  o." +
+        std::string(NameOf(call.runner)) + "(\"cmd /c exit 0\", " + show +
+        (runCmd ? ", false);" : ");") +
+        "\r\n  WScript.Echo(\"err=none\");\r\n} catch (e) {\r\n  "
+        "WScript.Echo(\"err=\" + e.number);\r\n}\r\n";
+    EXPECT_EQ(RunScript(server_, L"js", script).output, "err=-2146828282\r\n");
+  }
+  ExpectServing();
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Clients, OverflowError, ::testing::Values(
+    OverflowCall{"RunCmdEarlyBound", Runner::kRunCmd, Client::kEarlyBound, INT_MAX},
+    OverflowCall{"RunCmd2EarlyBound", Runner::kRunCmd2, Client::kEarlyBound, INT_MIN},
+    OverflowCall{"RunCmdLateBound", Runner::kRunCmd, Client::kLateBound, -32769},
+    OverflowCall{"RunCmd2LateBound", Runner::kRunCmd2, Client::kLateBound, 65536},
+    OverflowCall{"RunCmdVbscript", Runner::kRunCmd, Client::kVbscript, 65536},
+    OverflowCall{"RunCmd2Vbscript", Runner::kRunCmd2, Client::kVbscript, -65536},
+    OverflowCall{"RunCmdJscript", Runner::kRunCmd, Client::kJscript, 65536},
+    OverflowCall{"RunCmd2Jscript", Runner::kRunCmd2, Client::kJscript, 32768}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+class BadInput : public RunCmdCom {
+ protected:
+  BadInput() : RunCmdCom(L"bad input") {}
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(RunCmdCom::SetUp());
+    dispatch_ = server_.CreateDispatch();
+    ASSERT_TRUE(dispatch_);
+  }
+  void TearDown() override {
+    dispatch_.reset();
+    RunCmdCom::TearDown();
+  }
+
+  win::ComPtr<IDispatch> dispatch_;
+};
+
+TEST_F(BadInput, NullEmptyAndEmbeddedNulTexts) {
+  win::UniqueBstr text;
+  EXPECT_EQ(object_->RunCmd2(nullptr, 0, text.put()), S_OK);
+  EXPECT_EQ(text.view(), kFailure);
+  win::UniqueBstr empty{std::wstring_view(L"")};
+  EXPECT_EQ(object_->RunCmd2(empty.get(), 0, text.put()), S_OK);
+  EXPECT_EQ(text.view(), kFailure);
+  VARIANT_BOOL started = VARIANT_TRUE;
+  EXPECT_EQ(object_->RunCmd(nullptr, 0, VARIANT_TRUE, &started), S_OK);
+  EXPECT_EQ(started, VARIANT_FALSE);
+  // The 8-bit command line would end at the NUL: the call is refused rather than cut.
+  std::wstring withNul = ChildCommand({L"out", L"before"});
+  withNul += std::wstring(L"\0 out after", 11);
+  auto run = CallRunCmd2(object_.get(), withNul);
+  EXPECT_EQ(run.hr, S_OK);
+  EXPECT_EQ(run.text, kFailure);
+  // Late-bound: a null string and an empty VARIANT are both the empty text.
+  DispatchResult late;
+  VARIANT nullText;
+  ::VariantInit(&nullText);
+  nullText.vt = VT_BSTR;
+  nullText.bstrVal = nullptr;
+  CallByName(dispatch_.get(), L"RunCmd2", {nullText, VariantLong(0)}, &late);
+  EXPECT_EQ(late.hr, S_OK);
+  EXPECT_EQ(late.Text(), kFailure);
+  ExpectServing();
+}
+
+// The stub hands the server whatever the client's array held; with no names it must read none
+// and write none, and the next lookup through the same proxy is answered as ever.
+TEST_F(BadInput, NoNamesToLookUpIsAnEmptyAnswer) {
+  LPOLESTR names[2] = {nullptr, const_cast<LPOLESTR>(L"RunCmd2")};
+  DISPID ids[2] = {1234, 1234};
+  EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, names, 0, 0x409, ids), S_OK);
+  EXPECT_EQ(ids[0], 1234);
+  EXPECT_EQ(dispatch_->GetIDsOfNames(IID_NULL, names + 1, 1, 0x409, ids + 1), S_OK);
+  EXPECT_EQ(ids[1], 0x60030003);
+  ExpectServing();
+}
+
+TEST_F(BadInput, CharactersTheCodePageCannotHoldAndUnpairedSurrogatesAreRefused) {
+  for (const wchar_t* word : {L"\u4E2D\u6587", L"a\xD800z", L"\xDC00", L"\U0001F600"}) {
+    auto run = CallRunCmd2(object_.get(), ChildCommand({L"out", word}));
+    EXPECT_EQ(run.hr, S_OK);
+    EXPECT_EQ(run.text, kFailure);
+  }
+  ExpectServing();
+}
+
+TEST_F(BadInput, ACommandLineLongerThanThePlatformTakes) {
+  const std::wstring longLine = ChildCommand({L"out", std::wstring(40000, L'x')});
+  auto run = CallRunCmd2(object_.get(), longLine);
+  EXPECT_EQ(run.hr, S_OK);
+  EXPECT_EQ(run.text, kFailure);
+  win::UniqueBstr line{std::wstring_view(longLine)};
+  VARIANT_BOOL started = VARIANT_TRUE;
+  EXPECT_EQ(object_->RunCmd(line.get(), 0, VARIANT_FALSE, &started), S_OK);
+  EXPECT_EQ(started, VARIANT_FALSE);
+  DispatchResult late;
+  CallByName(dispatch_.get(), L"RunCmd2", {VariantText(longLine), VariantLong(0)}, &late);
+  EXPECT_EQ(late.hr, S_OK);
+  EXPECT_EQ(late.Text(), kFailure);
+  ExpectServing();
+}
+
+TEST_F(BadInput, ALogFileThatIsLockedReadOnlyOrAFolderCostsNoResult) {
+  ASSERT_EQ(object_->EnableDebugLog(VARIANT_TRUE), S_OK);
+  const std::wstring log = server_.logPath();
+  {
+    win::UniqueHandle locked(::CreateFileW(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(locked);
+    auto run = CallRunCmd2(object_.get(), ChildCommand({L"out", L"locked"}));
+    EXPECT_EQ(run.hr, S_OK);
+    EXPECT_EQ(run.text, L"locked\r\n");
+  }
+  ASSERT_TRUE(::SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_READONLY));
+  auto readOnly = CallRunCmd2(object_.get(), ChildCommand({L"out", L"read-only"}));
+  EXPECT_EQ(readOnly.hr, S_OK);
+  EXPECT_EQ(readOnly.text, L"read-only\r\n");
+  ::SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_TRUE(::DeleteFileW(log.c_str()));
+  ASSERT_TRUE(::CreateDirectoryW(log.c_str(), nullptr));
+  auto folder = CallRunCmd2(object_.get(), ChildCommand({L"out", L"folder"}));
+  EXPECT_EQ(folder.hr, S_OK);
+  EXPECT_EQ(folder.text, L"folder\r\n");
+  ::RemoveDirectoryW(log.c_str());
 }
 
 }  // namespace

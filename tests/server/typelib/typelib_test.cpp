@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "built_servers.h"
-#include "win/com_ptr.h"
-#include "win/guid_text.h"
-#include "win/unique_bstr.h"
+#include "common/win/com_ptr.h"
+#include "common/win/guid_text.h"
+#include "common/win/unique_bstr.h"
+#include "tests/server/typelib/built_servers.h"
 
 namespace korvane::test {
 namespace {

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "common/win/com_ptr.h"
+#include "common/win/late_binding.h"
+#include "common/win/module_path.h"
 #include "common/win/scoped_com_init.h"
 #include "common/win/unique_bstr.h"
 #include "common/win/unique_excep_info.h"
@@ -14,6 +16,7 @@
 #include "server/com/quandrel_com.h"
 #include "server/com/type_info.h"
 #include "server/host/server_loop.h"
+#include "server/methods/log_line.h"
 #include "server/methods/runtime_error.h"
 #include "testing/support/test_support.h"
 
@@ -29,19 +32,65 @@ class InProcessObject : public ::testing::Test {
   win::ComPtr<_QuandrelCom> object_;
 };
 
-TEST_F(InProcessObject, SwitchStartsClearAndStoresAllSixteenBits) {
+// The debug switch keeps the value it is given as the client hands it over (early bound unchanged,
+// late bound coerced to a Boolean), and any non-zero value switches the log on, not only
+// VARIANT_TRUE: C's TRUE (1) from a client that stores it so counts too.
+TEST_F(InProcessObject, DebugSwitchKeepsWhatItIsGivenAndAnyNonZeroValueWritesTheLog) {
+  enum How { kEnable, kPut, kLateEnable, kLatePutNumber };
+  const struct {
+    const char* what;
+    How how;
+    LONG given;
+    VARIANT_BOOL stored;
+  } rows[] = {
+      {"EnableDebugLog(VARIANT_TRUE)", kEnable, VARIANT_TRUE, VARIANT_TRUE},
+      {"EnableDebugLog(1)", kEnable, 1, 1},
+      {"EnableDebugLog(VARIANT_FALSE)", kEnable, VARIANT_FALSE, VARIANT_FALSE},
+      {"g_isDebug = 5", kPut, 5, 5},
+      {"g_isDebug = VARIANT_TRUE", kPut, VARIANT_TRUE, VARIANT_TRUE},
+      {"g_isDebug = VARIANT_FALSE", kPut, VARIANT_FALSE, VARIANT_FALSE},
+      {"late bound EnableDebugLog(True)", kLateEnable, VARIANT_TRUE, VARIANT_TRUE},
+      {"late bound g_isDebug = 7", kLatePutNumber, 7, VARIANT_TRUE},
+      {"late bound g_isDebug = 0", kLatePutNumber, 0, VARIANT_FALSE},
+  };
+  win::ComPtr<IDispatch> late;
+  ASSERT_EQ(object_.query_to(&late), S_OK);
   VARIANT_BOOL value = 123;
   ASSERT_EQ(object_->get_g_isDebug(&value), S_OK);
-  EXPECT_EQ(value, VARIANT_FALSE);
-  ASSERT_EQ(object_->EnableDebugLog(5), S_OK);
-  object_->get_g_isDebug(&value);
-  EXPECT_EQ(value, 5);
-  ASSERT_EQ(object_->put_g_isDebug(VARIANT_TRUE), S_OK);
-  object_->get_g_isDebug(&value);
-  EXPECT_EQ(value, VARIANT_TRUE);
-  ASSERT_EQ(object_->EnableDebugLog(VARIANT_FALSE), S_OK);
-  object_->get_g_isDebug(&value);
-  EXPECT_EQ(value, VARIANT_FALSE);
+  EXPECT_EQ(value, VARIANT_FALSE) << "a new object's switch is clear";
+  const std::wstring log = LogFilePath(win::RunningExecutableFolder());
+  ::DeleteFileW(log.c_str());
+  win::UniqueBstr empty{std::wstring_view(L"")};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto given = static_cast<VARIANT_BOOL>(row.given);
+    VARIANT arg;
+    ::VariantInit(&arg);
+    arg.vt = row.how == kLatePutNumber ? VT_I4 : VT_BOOL;
+    if (arg.vt == VT_I4)
+      arg.lVal = row.given;
+    else
+      arg.boolVal = given;
+    HRESULT hr = E_FAIL;
+    if (row.how == kEnable) hr = object_->EnableDebugLog(given);
+    if (row.how == kPut) hr = object_->put_g_isDebug(given);
+    if (row.how == kLateEnable) hr = win::InvokeByName(late.get(), L"EnableDebugLog", {arg}).hr;
+    if (row.how == kLatePutNumber)
+      hr = win::InvokeByName(late.get(), L"g_isDebug", {arg}, DISPATCH_PROPERTYPUT).hr;
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(object_->get_g_isDebug(&value), S_OK);
+    EXPECT_EQ(value, row.stored);
+    win::DispatchOutcome get =
+        win::InvokeByName(late.get(), L"g_isDebug", {}, DISPATCH_PROPERTYGET);
+    ASSERT_EQ(get.value().vt, VT_BOOL);
+    EXPECT_EQ(get.value().boolVal, row.stored);
+    // A call that logs two lines when the switch is set (a command line that cannot start).
+    const size_t before = test::ReadFileBytes(log).size();
+    VARIANT_BOOL started = VARIANT_TRUE;
+    ASSERT_EQ(object_->RunCmd(empty.get(), 0, VARIANT_FALSE, &started), S_OK);
+    EXPECT_EQ(test::ReadFileBytes(log).size() > before, row.stored != VARIANT_FALSE);
+  }
+  ::DeleteFileW(log.c_str());
 }
 
 TEST_F(InProcessObject, NoExceptionLeavesTheFrameAndNoStaleErrorInformationRemains) {
@@ -156,76 +205,26 @@ TEST_F(InProcessObject, MissingAndNullArgumentsGetTheirDocumentedErrors) {
     HRESULT (*call)(_QuandrelCom* object);
     HRESULT expected;
   } cases[] = {
-      {"no names, null name slot",
-       [](_QuandrelCom* o) {
-         DISPID id = 1234;
-         HRESULT hr = o->GetIDsOfNames(IID_NULL, nullName, 0, 0x409, &id);
-         EXPECT_EQ(id, 1234);  // nothing filled
-         return hr;
-       },
-       S_OK},
-      {"no names, null arrays",
-       [](_QuandrelCom* o) { return o->GetIDsOfNames(IID_NULL, nullptr, 0, 0x409, nullptr); },
-       S_OK},
-      {"null name array",
-       [](_QuandrelCom* o) {
-         DISPID id = 0;
-         return o->GetIDsOfNames(IID_NULL, nullptr, 1, 0x409, &id);
-       },
-       E_INVALIDARG},
-      {"null name",
-       [](_QuandrelCom* o) {
-         DISPID id = 0;
-         return o->GetIDsOfNames(IID_NULL, nullName, 1, 0x409, &id);
-       },
-       E_INVALIDARG},
-      {"null id array",
-       [](_QuandrelCom* o) { return o->GetIDsOfNames(IID_NULL, known, 1, 0x409, nullptr); },
-       E_POINTER},
+      // clang-format off
+      {"no names, null name slot", [](_QuandrelCom* o) { DISPID id = 1234; HRESULT hr = o->GetIDsOfNames(IID_NULL, nullName, 0, 0x409, &id); EXPECT_EQ(id, 1234); return hr; }, S_OK},
+      {"no names, null arrays", [](_QuandrelCom* o) { return o->GetIDsOfNames(IID_NULL, nullptr, 0, 0x409, nullptr); }, S_OK},
+      {"null name array", [](_QuandrelCom* o) { DISPID id = 0; return o->GetIDsOfNames(IID_NULL, nullptr, 1, 0x409, &id); }, E_INVALIDARG},
+      {"null name", [](_QuandrelCom* o) { DISPID id = 0; return o->GetIDsOfNames(IID_NULL, nullName, 1, 0x409, &id); }, E_INVALIDARG},
+      {"null id array", [](_QuandrelCom* o) { return o->GetIDsOfNames(IID_NULL, known, 1, 0x409, nullptr); }, E_POINTER},
       {"null count slot", [](_QuandrelCom* o) { return o->GetTypeInfoCount(nullptr); }, E_POINTER},
-      {"null type info slot", [](_QuandrelCom* o) { return o->GetTypeInfo(0, 0x409, nullptr); },
-       E_POINTER},
-      {"type info index 1",
-       [](_QuandrelCom* o) {
-         ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
-         HRESULT hr = o->GetTypeInfo(1, 0x409, &info);
-         EXPECT_EQ(info, nullptr);
-         return hr;
-       },
-       DISP_E_BADINDEX},
-      {"null interface slot",
-       [](_QuandrelCom* o) { return o->QueryInterface(IID_IUnknown, nullptr); }, E_POINTER},
+      {"null type info slot", [](_QuandrelCom* o) { return o->GetTypeInfo(0, 0x409, nullptr); }, E_POINTER},
+      {"type info index 1", [](_QuandrelCom* o) { ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1); HRESULT hr = o->GetTypeInfo(1, 0x409, &info); EXPECT_EQ(info, nullptr); return hr; }, DISP_E_BADINDEX},
+      {"null interface slot", [](_QuandrelCom* o) { return o->QueryInterface(IID_IUnknown, nullptr); }, E_POINTER},
       {"null switch slot", [](_QuandrelCom* o) { return o->get_g_isDebug(nullptr); }, E_POINTER},
-      {"null RunCmd result",
-       [](_QuandrelCom* o) { return o->RunCmd(nullptr, 0, VARIANT_FALSE, nullptr); }, E_POINTER},
-      {"null RunCmd2 result", [](_QuandrelCom* o) { return o->RunCmd2(nullptr, 0, nullptr); },
-       E_POINTER},
-      {"null QuandrelRunCmd result",
-       [](_QuandrelCom* o) { return o->QuandrelRunCmd(nullptr, nullptr); }, E_POINTER},
-      {"null Quandrel result", [](_QuandrelCom* o) { return o->Quandrel(nullptr, nullptr); },
-       E_POINTER},
-      {"error information of another interface",
-       [](_QuandrelCom* o) {
-         win::ComPtr<ISupportErrorInfo> support;
-         EXPECT_EQ(o->QueryInterface(IID_ISupportErrorInfo, support.put_void()), S_OK);
-         return support->InterfaceSupportsErrorInfo(IID_IDispatch);
-       },
-       S_FALSE},
-      {"class factory: null interface slot",
-       [](_QuandrelCom*) { return ClassFactory().QueryInterface(IID_IUnknown, nullptr); },
-       E_POINTER},
-      {"class factory: null object slot",
-       [](_QuandrelCom*) { return ClassFactory().CreateInstance(nullptr, IID_IDispatch, nullptr); },
-       E_POINTER},
-      {"class factory: aggregation",
-       [](_QuandrelCom* o) {
-         IUnknown* made = reinterpret_cast<IUnknown*>(1);
-         HRESULT hr =
-             ClassFactory().CreateInstance(o, IID_IUnknown, reinterpret_cast<void**>(&made));
-         EXPECT_EQ(made, nullptr);
-         return hr;
-       },
-       CLASS_E_NOAGGREGATION},
+      {"null RunCmd result", [](_QuandrelCom* o) { return o->RunCmd(nullptr, 0, VARIANT_FALSE, nullptr); }, E_POINTER},
+      {"null RunCmd2 result", [](_QuandrelCom* o) { return o->RunCmd2(nullptr, 0, nullptr); }, E_POINTER},
+      {"null QuandrelRunCmd result", [](_QuandrelCom* o) { return o->QuandrelRunCmd(nullptr, nullptr); }, E_POINTER},
+      {"null Quandrel result", [](_QuandrelCom* o) { return o->Quandrel(nullptr, nullptr); }, E_POINTER},
+      {"error information of another interface", [](_QuandrelCom* o) { win::ComPtr<ISupportErrorInfo> support; EXPECT_EQ(o->QueryInterface(IID_ISupportErrorInfo, support.put_void()), S_OK); return support->InterfaceSupportsErrorInfo(IID_IDispatch); }, S_FALSE},
+      {"class factory: null interface slot", [](_QuandrelCom*) { return ClassFactory().QueryInterface(IID_IUnknown, nullptr); }, E_POINTER},
+      {"class factory: null object slot", [](_QuandrelCom*) { return ClassFactory().CreateInstance(nullptr, IID_IDispatch, nullptr); }, E_POINTER},
+      {"class factory: aggregation", [](_QuandrelCom* o) { IUnknown* made = reinterpret_cast<IUnknown*>(1); HRESULT hr = ClassFactory().CreateInstance(o, IID_IUnknown, reinterpret_cast<void**>(&made)); EXPECT_EQ(made, nullptr); return hr; }, CLASS_E_NOAGGREGATION},
+      // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

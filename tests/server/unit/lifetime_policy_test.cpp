@@ -7,9 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "com/class_factory.h"
-#include "host/lifetime_policy.h"
-#include "com/server_lifetime.h"
+#include "server/com/class_factory.h"
+#include "server/com/server_lifetime.h"
+#include "server/host/lifetime_policy.h"
 
 namespace korvane::server {
 namespace {

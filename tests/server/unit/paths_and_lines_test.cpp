@@ -2,6 +2,9 @@
 // library loading.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <optional>
+
 #include "common/win/ansi_path.h"
 #include "common/win/ansi_text.h"
 #include "common/win/library_load.h"
@@ -158,14 +161,29 @@ TEST(LogLine, LineHasPrefixTimestampSeparatorAndMessage) {
   EXPECT_EQ(std::wstring(kLogLinePrefix).size(), 22u);
 }
 
+// Every show-window value the tests call the runners with: its sixteen-bit pattern for the child
+// (what the start-up information carries), or refused, which the runners answer with run-time
+// error 6 (runners_com_test.cpp: each runner as each kind of client sees it).
 TEST(ShowWindow, NarrowsToSixteenBitsOrRefuses) {
-  EXPECT_EQ(NarrowShowWindow(0), int16_t{0});
-  EXPECT_EQ(NarrowShowWindow(32767), int16_t{32767});
-  EXPECT_EQ(NarrowShowWindow(-32768), int16_t{-32768});
-  EXPECT_FALSE(NarrowShowWindow(32768).has_value());
-  EXPECT_FALSE(NarrowShowWindow(-32769).has_value());
-  EXPECT_FALSE(NarrowShowWindow(65536).has_value());
-  EXPECT_EQ(ShowWindowField(*NarrowShowWindow(-1)), 0xFFFF);
+  constexpr std::optional<WORD> kRefused;
+  const std::pair<LONG, std::optional<WORD>> cases[] = {{0, 0},
+                                                        {3, 3},
+                                                        {5, 5},
+                                                        {-1, 0xFFFF},
+                                                        {32767, 0x7FFF},
+                                                        {-32768, 0x8000},
+                                                        {32768, kRefused},
+                                                        {-32769, kRefused},
+                                                        {65536, kRefused},
+                                                        {-65536, kRefused},
+                                                        {70000, kRefused},
+                                                        {INT_MAX, kRefused},
+                                                        {INT_MIN, kRefused}};
+  for (const auto& [value, field] : cases) {
+    const std::optional<int16_t> narrowed = NarrowShowWindow(value);
+    EXPECT_EQ(narrowed ? std::optional<WORD>(ShowWindowField(*narrowed)) : kRefused, field)
+        << value;
+  }
 }
 
 // Exact or refused: never a look-alike, a default character or a text cut at a NUL.
