@@ -20,7 +20,7 @@
 
 namespace {
 
-using korvane::server::RegistryRow;
+using korvane::server::host::RegistryRow;
 
 constexpr wchar_t kPlaceholderFolder[] = L"C:\\KORVANE-INSTALLDIR\\";
 
@@ -68,10 +68,10 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   const std::wstring exe = std::wstring(kPlaceholderFolder) + L"QuandrelCom.exe";
-  korvane::server::RegistrationPlan perUser;
-  korvane::server::RegistrationPlan machine;
-  HRESULT hr = korvane::server::PlanRegistration(exe, false, platform, &perUser);
-  if (SUCCEEDED(hr)) hr = korvane::server::PlanRegistration(exe, true, platform, &machine);
+  korvane::server::host::RegistrationPlan perUser;
+  korvane::server::host::RegistrationPlan machine;
+  HRESULT hr = korvane::server::host::PlanRegistration(exe, false, platform, &perUser);
+  if (SUCCEEDED(hr)) hr = korvane::server::host::PlanRegistration(exe, true, platform, &machine);
   if (FAILED(hr)) {
     std::fprintf(stderr, "korvane_registry_rows: 0x%08lX\n", static_cast<unsigned long>(hr));
     return 1;

@@ -43,7 +43,7 @@ using korvane::win::UniqueHandle;
 
 constexpr DWORD kLargeRead = 64 * 1024;  // what RunCmd2 reads with (OutputCapture::kReadSize)
 constexpr DWORD kSmallRead = 10000;      // the read size RunCmd2 used before
-static_assert(kLargeRead == korvane::server::OutputCapture::kReadSize,
+static_assert(kLargeRead == korvane::server::methods::OutputCapture::kReadSize,
               "the bare drain reads as RunCmd2 does");
 
 // ---------------------------------------------------------------------------------------------
@@ -522,7 +522,7 @@ int main(int argc, char** argv) {
       hr = ::CoCreateInstance(CLSID_BenchText, nullptr, CLSCTX_LOCAL_SERVER, IID__BenchText,
                               text.put_void());
     if (SUCCEEDED(hr))
-      hr = korvane::server::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
+      hr = korvane::server::com::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
     if (FAILED(hr)) {
       std::printf(
           "cannot reach the registered servers (0x%08lX; registered: real %d, minimal "

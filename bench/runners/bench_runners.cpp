@@ -39,7 +39,8 @@ using korvane::win::UniqueBstr;
 using korvane::win::UniqueHandle;
 
 constexpr unsigned long long kCaptureBytes = 64ull << 20;
-constexpr DWORD kReadSize = korvane::server::OutputCapture::kReadSize;  // RunCmd2's read size
+constexpr DWORD kReadSize =
+    korvane::server::methods::OutputCapture::kReadSize;  // RunCmd2's read size
 
 std::wstring ChildCommand(const std::wstring& steps) {
   return L"\"" + WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" " + steps;
@@ -72,7 +73,7 @@ double Percentile(std::vector<double> values, double fraction) {
 void CaptureFigures(_QuandrelCom* remote) {
   std::wstring line = ChildCommand(L"bytes " + std::to_wstring(kCaptureBytes));
   ComPtr<_QuandrelCom> local;
-  korvane::server::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
+  korvane::server::com::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
   double bare = 1e9, viaCom = 1e9, inProcess = 1e9;
   size_t bareBytes = 0, comChars = 0, localChars = 0;
   // Interleaved, best of seven (of two through COM, which is slow): other work on the machine
@@ -113,7 +114,7 @@ void IdleWaitFigures(_QuandrelCom* remote, const korvane::test::ServerInstall& s
     std::printf("  host /proc time of the server:   not found\n");
 
   ComPtr<_QuandrelCom> local;
-  korvane::server::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
+  korvane::server::com::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
   double self0 = ProcessCpuSeconds(::GetCurrentProcess());
   wall = RunCmd2Seconds(local.get(), line, &chars);
   double self = ProcessCpuSeconds(::GetCurrentProcess()) - self0;
@@ -213,7 +214,7 @@ void HandleFigures(_QuandrelCom* remote, DWORD serverPid, int calls) {
 // all released at once: when their calls returned, beside the bound of serving them in rounds
 // of the nesting limit.
 int CrowdFigures(int clients, int seconds) {
-  constexpr int kLimit = korvane::server::kMaxNestedWaits;
+  constexpr int kLimit = korvane::server::methods::kMaxNestedWaits;
   korvane::test::ServerInstall server(L"crowd");
   server.Register();
   const std::wstring work = server.folder() + L"\\work";

@@ -3,7 +3,7 @@
 #include "server/com/quandrel_com.h"
 #include "server/com/server_lifetime.h"
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 HRESULT ClassFactory::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
@@ -37,4 +37,4 @@ HRESULT ClassFactory::LockServer(BOOL lock) {
   return LockReleased() ? S_OK : E_UNEXPECTED;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

@@ -5,7 +5,7 @@
 
 #include <unknwn.h>
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 class ClassFactory final : public IClassFactory {
  public:
@@ -23,4 +23,4 @@ class ClassFactory final : public IClassFactory {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 };
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

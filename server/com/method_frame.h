@@ -23,7 +23,7 @@
 #include "common/win/unique_bstr.h"
 #include "server/methods/runtime_error.h"
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 // The local result variable of a method whose [out, retval] slot has type T.
 template <typename T>
@@ -79,7 +79,7 @@ template <typename T, typename Body, typename... Args>
   if constexpr (std::is_same_v<T, BSTR>) *slot = nullptr;
   return NoExceptionEscapes([&]() -> HRESULT {
     typename FrameResult<T>::Local result{};
-    MethodStatus status;
+    methods::MethodStatus status;
     {
       win::ComPtr<IUnknown> hold(self);  // a reference of the frame's own
       CopyCheck check;
@@ -97,7 +97,7 @@ template <typename T, typename Body, typename... Args>
 template <typename Body, typename... Args>
 [[nodiscard]] HRESULT InvokeInFrame(IUnknown* self, NoResult, Body&& body, Args... args) noexcept {
   return NoExceptionEscapes([&]() -> HRESULT {
-    MethodStatus status;
+    methods::MethodStatus status;
     {
       win::ComPtr<IUnknown> hold(self);  // a reference of the frame's own
       CopyCheck check;
@@ -109,4 +109,4 @@ template <typename Body, typename... Args>
   });
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

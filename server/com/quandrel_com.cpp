@@ -12,7 +12,7 @@
 #include "server/methods/run_cmd.h"
 #include "server/methods/run_cmd2.h"
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 HRESULT QuandrelCom::Create(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
@@ -115,7 +115,7 @@ HRESULT QuandrelCom::EnableDebugLog(VARIANT_BOOL bEnable) {
       Self(), NoResult{},
       [this](VARIANT_BOOL enable) {
         isDebug_ = enable;
-        return MethodStatus();
+        return methods::MethodStatus();
       },
       bEnable);
 }
@@ -158,4 +158,4 @@ HRESULT QuandrelCom::Quandrel(BSTR strCmdLine, LONG* result) {
       strCmdLine);
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

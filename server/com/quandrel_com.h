@@ -13,7 +13,7 @@
 #include "server/com/quandrelcom.h"
 #include "server/methods/debug_log.h"
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 class QuandrelCom final : public _QuandrelCom, public ISupportErrorInfo {
  public:
@@ -51,7 +51,7 @@ class QuandrelCom final : public _QuandrelCom, public ISupportErrorInfo {
   ~QuandrelCom();
 
   _QuandrelCom* Self() { return static_cast<_QuandrelCom*>(this); }
-  DebugLog Log() const { return DebugLog(&isDebug_); }
+  methods::DebugLog Log() const { return methods::DebugLog(&isDebug_); }
 
   std::atomic<ULONG> refs_{1};
   // Debug-log switch, published as the property g_isDebug; any non-zero value counts as on, and
@@ -59,4 +59,4 @@ class QuandrelCom final : public _QuandrelCom, public ISupportErrorInfo {
   VARIANT_BOOL isDebug_ = VARIANT_FALSE;
 };
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

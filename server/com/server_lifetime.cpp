@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 namespace {
 
@@ -62,4 +62,4 @@ void DetachServerLoop() { g_attached = false; }
 void BeginStopping() { g_stopping = true; }
 bool IsStopping() { return g_stopping.load(); }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 void ObjectCreated();
 void ObjectDestroyed();
@@ -36,4 +36,4 @@ void DetachServerLoop();
 void BeginStopping();
 bool IsStopping();
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

@@ -7,7 +7,7 @@
 #include "common/win/result.h"
 #include "server/com/quandrelcom.h"
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 namespace {
 
@@ -36,4 +36,4 @@ void ReleaseQuandrelComTypeInfo() {
   g_cached.reset();
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

@@ -6,7 +6,7 @@
 
 #include <oaidl.h>
 
-namespace korvane::server {
+namespace korvane::server::com {
 
 [[nodiscard]] HRESULT GetQuandrelComTypeInfo(ITypeInfo** info);
 
@@ -15,4 +15,4 @@ namespace korvane::server {
 // COM is still initialized, not by a static destructor after CoUninitialize.
 void ReleaseQuandrelComTypeInfo();
 
-}  // namespace korvane::server
+}  // namespace korvane::server::com

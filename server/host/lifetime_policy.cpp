@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 LifetimePolicy::LifetimePolicy(ClassObjectHost& host, const ServerTimings& timings,
                                ULONGLONG startTick, bool accepting)
@@ -73,4 +73,4 @@ PassDecision LifetimePolicy::Stop() {
   return {true, 0};
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

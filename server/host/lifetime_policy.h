@@ -25,7 +25,7 @@
 
 #include "server/host/server_loop.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 // The class object's registration with COM, as the main loop drives it.
 class ClassObjectHost {
@@ -81,4 +81,4 @@ class LifetimePolicy {
   ULONGLONG drainingSince_ = 0;
 };
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

@@ -18,7 +18,7 @@
 
 namespace {
 
-using namespace korvane::server;
+using namespace korvane::server::host;
 
 std::wstring HexCode(HRESULT hr) {
   wchar_t text[16];

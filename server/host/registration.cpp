@@ -12,7 +12,7 @@
 #include "common/win/unique_local.h"
 #include "server/com/quandrelcom.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 namespace {
 
@@ -500,4 +500,4 @@ HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath, std::wstri
   return UnregisterServer(ClassesRoots::Single(classesRoot), exePath, registeredTo);
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

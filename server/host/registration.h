@@ -13,7 +13,7 @@
 
 #include "common/win/unique_hkey.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 enum class RegistrationScope {
   kMachine,  // HKEY_LOCAL_MACHINE\Software\Classes: every user, needs administrator rights
@@ -157,4 +157,4 @@ struct RegistrationPlan {
 [[nodiscard]] HRESULT UnregisterServer(HKEY classesRoot, std::wstring_view exePath,
                                        std::wstring* registeredTo = nullptr);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

@@ -9,7 +9,7 @@
 #include "common/win/registry.h"
 #include "engine_api/quandrelsdk.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 namespace {
 
@@ -431,4 +431,4 @@ std::wstring FormatCheckLine(const CheckLine& line) {
   return L"INFO     " + line.text;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

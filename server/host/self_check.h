@@ -14,7 +14,7 @@
 #include "common/win/pe_image.h"
 #include "server/host/registration.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 // A value as the merged view of the classes root shows it: a key of the current user's
 // Software\Classes hides the machine's key of the same name.
@@ -152,4 +152,4 @@ CheckReport ConcludeCheck(const CheckFacts& facts);
 // The line as printed: "OK", "PROBLEM" or "INFO", then the text.
 std::wstring FormatCheckLine(const CheckLine& line);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

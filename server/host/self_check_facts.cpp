@@ -17,7 +17,7 @@
 #include "common/win/unique_local.h"
 #include "engine_api/quandrelsdk.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 // Only for a path that exists: expanding a name that does not, with a component longer than a
 // file name may be, has crashed Wine.
@@ -306,4 +306,4 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   return facts;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

@@ -8,7 +8,7 @@
 
 #include "server/host/self_check.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 // `path` in full with long names, so that a short (8.3) or relative spelling of a file that
 // exists compares equal (SamePath). Only for a file that exists.
@@ -35,4 +35,4 @@ bool MayAccess(const std::wstring& path, DWORD access);
 // or create one.
 FolderAccess LogFolderAccess(const std::wstring& folder);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

@@ -15,7 +15,7 @@
 #include "server/host/lifetime_policy.h"
 #include "server/methods/message_pump.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 namespace {
 
@@ -23,7 +23,7 @@ namespace {
 constexpr UINT kLifetimeChanged = WM_APP + 0x51;
 
 // Outlives the apartment: stubs that clients still hold may release it while COM shuts down.
-ClassFactory g_factory;
+com::ClassFactory g_factory;
 
 // The class object's registration with COM.
 class ComClassObjectHost final : public ClassObjectHost {
@@ -85,7 +85,7 @@ Pumped PumpOnce(DWORD timeoutMs) {
   return pumped;
 }
 
-// The serving thread's stack: kMaxNestedWaits calls waiting one inside another
+// The serving thread's stack: methods::kMaxNestedWaits calls waiting one inside another
 // (methods/message_pump.h). A level takes about 5.5 KiB under Wine, 0.7 MiB for all of them;
 // Windows' own frames are not measured here, so each level is given 48 KiB (6 MiB), and 2 MiB
 // more hold the start below the first level and, above the deepest serving one, a call into the
@@ -93,7 +93,7 @@ Pumped PumpOnce(DWORD timeoutMs) {
 // Only this thread gets it. The program's default (its header, server/CMakeLists.txt) stays
 // small because every thread the run time starts takes that default: a crowd of clients brings
 // a receiving thread each, and at 8 MiB apiece they would use up a 32-bit address space.
-constexpr unsigned kServingStackBytes = kMaxNestedWaits * 48 * 1024 + 2 * 1024 * 1024;
+constexpr unsigned kServingStackBytes = methods::kMaxNestedWaits * 48 * 1024 + 2 * 1024 * 1024;
 
 // The creating thread's view of the serving thread.
 struct ServingThread {
@@ -126,9 +126,9 @@ HRESULT Serve(const ServerTimings& timings, HANDLE queueReady) {
   win::ScopedComInit apartment(COINIT_APARTMENTTHREADED);
   if (!apartment.ok()) return apartment.status();
   // Runs after everything below has ended and before the apartment closes.
-  auto releaseTypeInfo = win::MakeScopeExit([] { ReleaseQuandrelComTypeInfo(); });
-  AttachServerLoop(::GetCurrentThreadId(), kLifetimeChanged);
-  auto detach = win::MakeScopeExit([] { DetachServerLoop(); });
+  auto releaseTypeInfo = win::MakeScopeExit([] { com::ReleaseQuandrelComTypeInfo(); });
+  com::AttachServerLoop(::GetCurrentThreadId(), kLifetimeChanged);
+  auto detach = win::MakeScopeExit([] { com::DetachServerLoop(); });
 
   // Before anything is marshalled. A platform without the option serves as before: the frame
   // already lets no C++ exception out, so only a fault the server cannot vouch for is concerned
@@ -150,13 +150,13 @@ HRESULT Serve(const ServerTimings& timings, HANDLE queueReady) {
   LifetimePolicy policy(host, timings, ::GetTickCount64(), /*accepting=*/true);
   PassFacts facts;
   for (;;) {
-    facts.references = ServerReferences();
-    facts.lastRelease = LastReleaseTick();
+    facts.references = com::ServerReferences();
+    facts.lastRelease = com::LastReleaseTick();
     facts.now = ::GetTickCount64();
     const PassDecision decision = policy.Pass(facts);
     if (decision.stop) {
       // From here a create through a class factory a client already holds is refused.
-      BeginStopping();
+      com::BeginStopping();
       return S_OK;
     }
     const Pumped pumped = PumpOnce(decision.waitMs);
@@ -203,4 +203,4 @@ HRESULT RunServer(const ServerTimings& timings) {
   return serving.result;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

@@ -9,7 +9,7 @@
 
 #include <objbase.h>
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 struct ServerTimings {
   // Longer than a client's one-second activation poll (lifetime_policy.h), with room for a slow
@@ -29,4 +29,4 @@ struct ServerTimings {
 // starting (for the process exit code).
 [[nodiscard]] HRESULT RunServer(const ServerTimings& timings = {});
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

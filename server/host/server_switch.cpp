@@ -6,7 +6,7 @@
 
 #include "common/win/registry.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 namespace {
 
@@ -73,4 +73,4 @@ ServerAction ParseServerAction(std::wstring_view arguments) {
   return ServerAction::kInvalid;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

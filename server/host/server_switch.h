@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 enum class ServerAction {
   kServe,              // -Embedding (the automation run time starting us), or no switch at all
@@ -24,4 +24,4 @@ std::wstring_view ArgumentsOf(std::wstring_view commandLine);
 // regardless of case; exactly one switch, or none, is accepted.
 ServerAction ParseServerAction(std::wstring_view arguments);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

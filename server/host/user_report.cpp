@@ -7,7 +7,7 @@
 #include "common/win/ansi_text.h"
 #include "common/win/unique_handle.h"
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 namespace {
 
@@ -45,4 +45,4 @@ void TellUser(std::wstring_view line) {
   ::FreeConsole();
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

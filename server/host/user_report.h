@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-namespace korvane::server {
+namespace korvane::server::host {
 
 void TellUser(std::wstring_view line);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::host

@@ -3,7 +3,7 @@
 #include "common/win/result.h"
 #include "server/methods/show_window.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 STARTUPINFOA StartupWithShowWindow(int16_t showWindow) {
   STARTUPINFOA startup{};
@@ -37,4 +37,4 @@ ChildProcess StartChildProcess(std::string& commandLine, STARTUPINFOA& startup) 
   return child;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -10,7 +10,7 @@
 
 #include "common/win/unique_handle.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 // A started child, or why it could not be started.
 struct ChildProcess {
@@ -31,4 +31,4 @@ STARTUPINFOA StartupWithOutputPipe(int16_t showWindow, HANDLE outputWriteEnd);
 // Starts `commandLine`, which the platform may write into.
 ChildProcess StartChildProcess(std::string& commandLine, STARTUPINFOA& startup);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

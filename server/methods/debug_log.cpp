@@ -12,7 +12,7 @@
 #include "common/win/variant_args.h"
 #include "server/methods/log_line.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 namespace {
 
@@ -78,4 +78,4 @@ void DebugLog::Write(std::initializer_list<std::wstring_view> pieces) const noex
   }
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 // Where a method's log lines go: `_debug.log` beside the server, while the object's switch is
 // set. The switch is read at every line, so a client that changes it while a call waits decides
@@ -31,4 +31,4 @@ class DebugLog {
 // missing. A step that fails is abandoned and the next one is tried; nothing is reported.
 void AppendLogLine(const std::wstring& path, std::wstring_view line) noexcept;
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -5,7 +5,7 @@
 #include "common/win/module_path.h"
 #include "engine_api/quandrelsdk.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 std::wstring EngineExecutablePath(std::wstring_view serverFolder) {
   return win::FileInFolder(serverFolder, engine_api::kExecutableFileNameW);
@@ -31,4 +31,4 @@ int64_t FileLengthOrMinusOne(const std::wstring& path) {
   return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

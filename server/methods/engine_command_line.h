@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 // The engine executable in the server folder (one backslash, also at a drive root).
 std::wstring EngineExecutablePath(std::wstring_view serverFolder);
@@ -19,4 +19,4 @@ std::wstring EngineNotFoundMessage(std::wstring_view enginePath);
 // The file's length in bytes, or -1 when it does not exist.
 int64_t FileLengthOrMinusOne(const std::wstring& path);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

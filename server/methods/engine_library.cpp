@@ -8,7 +8,7 @@
 #include "common/win/module_path.h"
 #include "server/methods/runtime_error.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 namespace {
 
@@ -51,4 +51,4 @@ HRESULT BindEngineLibrary(engine_api::ConverterFn* converter) {
   return S_OK;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -6,7 +6,7 @@
 
 #include "engine_api/quandrelsdk.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 // Hands out the bound entry point, binding first when nothing is bound yet: the library in the
 // server's folder (what it needs from there and the system folder), then the export. A failure
@@ -15,4 +15,4 @@ namespace korvane::server {
 // export is missing.
 [[nodiscard]] HRESULT BindEngineLibrary(engine_api::ConverterFn* converter);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -10,7 +10,7 @@
 #include "common/win/module_path.h"
 #include "common/win/unique_bstr.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 std::wstring LogTimestampText(DATE when) {
   win::UniqueBstr text;
@@ -46,4 +46,4 @@ std::wstring LogFilePath(std::wstring_view serverFolder) {
   return win::FileInFolder(serverFolder, kLogFileName);
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

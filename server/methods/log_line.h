@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 inline constexpr wchar_t kLogLinePrefix[] = L"KorvaneCom: Run Time: ";
 inline constexpr wchar_t kLogFileName[] = L"_debug.log";
@@ -37,4 +37,4 @@ class DecimalText {
 // The log file in the server folder.
 std::wstring LogFilePath(std::wstring_view serverFolder);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -4,7 +4,7 @@
 
 #include "common/win/result.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 namespace {
 
@@ -92,4 +92,4 @@ HRESULT WaitForAllPumping(std::vector<HANDLE>& pending) {
   return hr;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 // How many waits may be open at once on one thread, each inside a call that the wait below it
 // serves. Every level holds its frames on the thread's stack, so a crowd of waiting calls
@@ -58,4 +58,4 @@ constexpr bool ServesCallsAtDepth(int depth, bool draining) {
 [[nodiscard]] HRESULT PumpFor(std::vector<HANDLE>& pending, DWORD timeoutMs,
                               std::optional<WPARAM>& quit);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

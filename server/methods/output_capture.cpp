@@ -9,7 +9,7 @@
 
 #include "server/methods/message_pump.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 OutputCapture::OutputCapture(HANDLE readEnd, size_t limit, Reader reader)
     : readEnd_(readEnd), limit_(limit) {
@@ -96,4 +96,4 @@ void OutputCapture::Keep(const char* data, DWORD size) {
   if (!complete_) std::string().swap(bytes_);  // give the memory back at once
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -11,7 +11,7 @@
 
 #include "common/win/unique_handle.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 class OutputCapture {
  public:
@@ -71,4 +71,4 @@ class OutputCapture {
 // and waits for messages or the child in between.
 void AwaitChildAndOutput(HANDLE process, OutputCapture& capture);
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -2,7 +2,7 @@
 
 #include "server/com/quandrelcom.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 namespace {
 constexpr wchar_t kErrorSource[] = L"Korvane.QuandrelCom";
@@ -69,4 +69,4 @@ HRESULT MethodStatus::Report() const {
   return hr_;
 }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -10,7 +10,7 @@
 
 #include "common/win/com_ptr.h"
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 // The automation run time's error numbers that the methods can raise.
 enum RuntimeErrorNumber : long {
@@ -53,4 +53,4 @@ class MethodStatus {
   win::ComPtr<IErrorInfo> info_;
 };
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace korvane::server {
+namespace korvane::server::methods {
 
 // The value narrowed to 16 bits, or nothing when it lies outside -32768..32767 (the caller then
 // fails with the overflow error).
@@ -16,4 +16,4 @@ std::optional<int16_t> NarrowShowWindow(LONG value);
 // The 16-bit pattern stored in STARTUPINFO.wShowWindow (-1 becomes 0xFFFF).
 inline WORD ShowWindowField(int16_t narrowed) { return static_cast<WORD>(narrowed); }
 
-}  // namespace korvane::server
+}  // namespace korvane::server::methods

@@ -10,7 +10,14 @@
 #include "server/com/server_lifetime.h"
 #include "server/host/server_switch.h"
 
-namespace korvane::server {
+namespace korvane::test {
+
+using server::com::ClassFactory;
+using server::com::LastReleaseTick;
+using server::com::ServerReferences;
+using server::host::ArgumentsOf;
+using server::host::ParseServerAction;
+using server::host::ServerAction;
 namespace {
 
 TEST(ServerSwitch, ArgumentsFollowTheProgramNameQuotedOrNot) {
@@ -121,4 +128,4 @@ TEST(ServerReferences, LocksCountUntilUnlockedAndAnUnbalancedUnlockIsRefused) {
 }
 
 }  // namespace
-}  // namespace korvane::server
+}  // namespace korvane::test

@@ -20,7 +20,22 @@
 #include "server/methods/runtime_error.h"
 #include "testing/support/test_support.h"
 
-namespace korvane::server {
+namespace korvane::test {
+using server::com::QuandrelCom;
+using server::methods::kErrOverflow;
+
+using server::com::ClassFactory;
+using server::com::InvokeInFrame;
+using server::com::ReleaseQuandrelComTypeInfo;
+using server::host::LetFaultsEndTheProcess;
+using server::methods::DescriptionOfRuntimeError;
+using server::methods::HresultOfRuntimeError;
+using server::methods::kErrDllLoadFailed;
+using server::methods::kErrEntryPointNotFound;
+using server::methods::kErrFileNotFound;
+using server::methods::kErrInvalidCall;
+using server::methods::LogFilePath;
+using server::methods::MethodStatus;
 namespace {
 
 class InProcessObject : public ::testing::Test {
@@ -315,4 +330,4 @@ TEST(MethodStatus, RunTimeErrorNumbersMapToTheirStatus) {
 }
 
 }  // namespace
-}  // namespace korvane::server
+}  // namespace korvane::test

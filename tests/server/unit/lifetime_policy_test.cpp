@@ -11,7 +11,15 @@
 #include "server/com/server_lifetime.h"
 #include "server/host/lifetime_policy.h"
 
-namespace korvane::server {
+namespace korvane::test {
+using server::host::ClassObjectHost;
+using server::host::LifetimePolicy;
+using server::host::PassDecision;
+using server::host::ServerTimings;
+
+using server::com::BeginStopping;
+using server::com::ClassFactory;
+using server::com::ServerReferences;
 namespace {
 
 constexpr ServerTimings kTimings{3000, 500};
@@ -159,4 +167,4 @@ TEST(ClassFactoryStopping, OnceTheServerEndsCreatesAndLocksAreRefusedForActivati
 }
 
 }  // namespace
-}  // namespace korvane::server
+}  // namespace korvane::test

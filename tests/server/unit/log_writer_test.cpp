@@ -11,7 +11,9 @@
 #include "server/methods/debug_log.h"
 #include "testing/support/test_support.h"
 
-namespace korvane::server {
+namespace korvane::test {
+
+using server::methods::AppendLogLine;
 namespace {
 
 using test::ReadFileBytes;
@@ -86,4 +88,4 @@ TEST_F(LogWriter, SwallowsAMissingFolder) {
 }
 
 }  // namespace
-}  // namespace korvane::server
+}  // namespace korvane::test

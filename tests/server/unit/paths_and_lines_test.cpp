@@ -17,7 +17,17 @@
 #include "testing/support/test_support.h"
 #include "tests/fixtures/sdk_fixtures.h"
 
-namespace korvane::server {
+namespace korvane::test {
+
+using server::methods::EngineCommandLine;
+using server::methods::EngineExecutablePath;
+using server::methods::EngineNotFoundMessage;
+using server::methods::FormatLogLine;
+using server::methods::kLogLinePrefix;
+using server::methods::LogFilePath;
+using server::methods::LogTimestampText;
+using server::methods::NarrowShowWindow;
+using server::methods::ShowWindowField;
 namespace {
 
 using test::Narrow;
@@ -258,4 +268,4 @@ TEST(AnsiText, MarksWhatItCannotCarryForReadersAndDescribesIt) {
 }
 
 }  // namespace
-}  // namespace korvane::server
+}  // namespace korvane::test

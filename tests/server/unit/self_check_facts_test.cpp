@@ -18,7 +18,23 @@
 #include "server/com/quandrelcom.h"
 #include "testing/support/test_support.h"
 
-namespace korvane::server {
+namespace korvane::test {
+using server::host::CheckFacts;
+using server::host::FolderAccess;
+using server::host::GatherCheckFacts;
+using server::host::GatherInstallSecurity;
+using server::host::GuardedFile;
+using server::host::InstallSecurity;
+using server::host::ReadGuardedFile;
+using server::host::TypeLibContent;
+
+using server::host::ChangeableByOthers;
+using server::host::FullLongPath;
+using server::host::kMaxLibraryBytes;
+using server::host::LogFolderAccess;
+using server::host::MayAccess;
+using server::host::ReadTypeLibContent;
+using server::host::SamePath;
 namespace {
 
 using test::SetAccessList;
@@ -180,4 +196,4 @@ TEST(SelfCheckFacts, EngineLibraryIsReadUpToItsCap) {
 }
 
 }  // namespace
-}  // namespace korvane::server
+}  // namespace korvane::test
