@@ -7,7 +7,7 @@
 #include <cctype>
 #include <string>
 
-#include "common/win/unique_hkey.h"
+#include "common/win/registry.h"
 #include "testing/support/server_install.h"
 
 namespace korvane::test {
@@ -16,13 +16,6 @@ namespace {
 constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
 constexpr wchar_t kProgIdKey[] = L"Software\\Classes\\Korvane.QuandrelCom";
 constexpr wchar_t kAppIdKey[] = L"Software\\Classes\\AppID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
-
-bool KeyExists(HKEY root, const wchar_t* path, REGSAM view) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(key);
-  return true;
-}
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -67,28 +60,12 @@ class InstalledPackage : public ::testing::Test {
     installed_ = false;
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EndAllServerProcesses();
-    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassKey, view)) << "view " << view;
-      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey, view)) << "view " << view;
-      EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppIdKey, view)) << "view " << view;
-    }
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+      for (const wchar_t* key : {kClassKey, kProgIdKey, kAppIdKey})
+        EXPECT_FALSE(win::KeyExists(HKEY_LOCAL_MACHINE, key, view))
+            << Narrow(key) << ", view " << view;
     CLSID clsid{};
     EXPECT_NE(::CLSIDFromProgID(L"Korvane.QuandrelCom", &clsid), S_OK);
-  }
-
-  // A sample that calls every member: its report lines, its output files and the server's log.
-  void ExpectEveryMemberCalled(const ProcessResult& run, std::wstring_view outputTag) {
-    EXPECT_EQ(run.exitCode, 0u) << run.output;
-    const std::string text = Lower(run.output);
-    for (const char* line :
-         {"g_isdebug: true", "runcmd returned: true", "runcmd2 returned: hello from runcmd2",
-          "quandrelruncmd returned: converted", "quandrel returned: 0", "error 6 as expected"}) {
-      EXPECT_NE(text.find(line), std::string::npos) << "no \"" << line << "\" in:\n" << run.output;
-    }
-    EXPECT_TRUE(FileExists(input_ + L"." + std::wstring(outputTag) + L".html"));
-    EXPECT_TRUE(FileExists(input_ + L"." + std::wstring(outputTag) + L".txt"));
-    EXPECT_NE(ReadFileBytes(file(L"_debug.log")).find("KorvaneCom: Run Time: "), std::string::npos)
-        << "the sample turned the log on, but _debug.log has no line";
   }
 
   ProcessResult Sample(const std::wstring& commandLine) {
@@ -122,31 +99,45 @@ TEST_F(InstalledPackage, InstallRunsTheVbscriptSampleAndUninstallLeavesNoClass) 
   UninstallLeavesNothing();
 }
 
-TEST_F(InstalledPackage, VbscriptClientCallsEveryMember) {
+// Each shipped client of the installed server (a script, or a built program when no script),
+// the tag of its output files.
+struct Client {
+  const char* name;
+  const wchar_t* script;
+  const char* program;
+  const wchar_t* tag;
+};
+void PrintTo(const Client& client, std::ostream* out) { *out << client.name; }
+
+class ShippedClient : public InstalledPackage, public ::testing::WithParamInterface<Client> {};
+
+// Its report lines, its output files and the server's log.
+TEST_P(ShippedClient, CallsEveryMember) {
+  const Client& client = GetParam();
   ASSERT_NO_FATAL_FAILURE(Install());
-  ExpectEveryMemberCalled(ServerSample(SampleScript(L"client.vbs")), L"vbs");
+  const ProcessResult run = ServerSample(
+      client.script ? SampleScript(client.script) : L"\"" + WindowsPathOf(client.program) + L"\"");
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  const std::string text = Lower(run.output);
+  for (const char* line :
+       {"g_isdebug: true", "runcmd returned: true", "runcmd2 returned: hello from runcmd2",
+        "quandrelruncmd returned: converted", "quandrel returned: 0", "error 6 as expected"})
+    EXPECT_NE(text.find(line), std::string::npos) << "no \"" << line << "\" in:\n" << run.output;
+  for (const wchar_t* extension : {L".html", L".txt"})
+    EXPECT_TRUE(FileExists(input_ + L"." + client.tag + extension)) << Narrow(extension);
+  EXPECT_NE(ReadFileBytes(file(L"_debug.log")).find("KorvaneCom: Run Time: "), std::string::npos)
+      << "the sample turned the log on, but _debug.log has no line";
   UninstallLeavesNothing();
 }
 
-TEST_F(InstalledPackage, JscriptClientCallsEveryMember) {
-  ASSERT_NO_FATAL_FAILURE(Install());
-  ExpectEveryMemberCalled(ServerSample(SampleScript(L"client.js")), L"js");
-  UninstallLeavesNothing();
-}
-
-TEST_F(InstalledPackage, CppEarlyBindingClientCallsEveryMember) {
-  ASSERT_NO_FATAL_FAILURE(Install());
-  ExpectEveryMemberCalled(ServerSample(L"\"" + WindowsPathOf(KORVANE_SAMPLE_CLIENT_EARLY) + L"\""),
-                          L"early");
-  UninstallLeavesNothing();
-}
-
-TEST_F(InstalledPackage, CppLateBindingClientCallsEveryMember) {
-  ASSERT_NO_FATAL_FAILURE(Install());
-  ExpectEveryMemberCalled(ServerSample(L"\"" + WindowsPathOf(KORVANE_SAMPLE_CLIENT_LATE) + L"\""),
-                          L"late");
-  UninstallLeavesNothing();
-}
+const Client kClients[] = {
+    {"Vbscript", L"client.vbs", nullptr, L"vbs"},
+    {"Jscript", L"client.js", nullptr, L"js"},
+    {"CppEarlyBinding", nullptr, KORVANE_SAMPLE_CLIENT_EARLY, L"early"},
+    {"CppLateBinding", nullptr, KORVANE_SAMPLE_CLIENT_LATE, L"late"},
+};
+INSTANTIATE_TEST_SUITE_P(Samples, ShippedClient, ::testing::ValuesIn(kClients),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(InstalledPackage, BatchSampleConvertsThroughQuandrelcmd) {
   ProcessResult run = Sample(L"cmd.exe /c convert.cmd");
@@ -159,18 +150,18 @@ TEST_F(InstalledPackage, BatchSampleConvertsThroughQuandrelcmd) {
 TEST_F(InstalledPackage, PerUserInstallWritesOnlyTheUsersKeysAndUninstallRemovesThem) {
   ProcessResult run = Script(L"install.cmd /user");
   ASSERT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kProgIdKey, 0));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey, 0));
+  EXPECT_TRUE(win::KeyExists(HKEY_CURRENT_USER, kProgIdKey));
+  EXPECT_FALSE(win::KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey));
   run = Script(L"uninstall.cmd /user");
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kProgIdKey, 0));
+  EXPECT_FALSE(win::KeyExists(HKEY_CURRENT_USER, kProgIdKey));
 }
 
 TEST_F(InstalledPackage, ScriptsRefuseAnUnknownSwitchWithTheirUsage) {
   ProcessResult run = Script(L"install.cmd /machine");
   EXPECT_EQ(run.exitCode, 87u) << run.output;
   EXPECT_NE(run.output.find("Usage: install.cmd [/user]"), std::string::npos) << run.output;
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey, 0));
+  EXPECT_FALSE(win::KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey));
 }
 
 TEST_F(InstalledPackage, ServerPrintsVersionAndUsage) {

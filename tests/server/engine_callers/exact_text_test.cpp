@@ -109,26 +109,20 @@ TEST_P(ExactText, EveryCallerHandsTheTextOverExactlyOrRefusesIt) {
       EXPECT_EQ(ReadFileBytes(record), Exact(runCmdLine));
     }
   }
-  win::UniqueBstr output;
-  {
-    SCOPED_TRACE("RunCmd2");
-    ASSERT_EQ(object_->RunCmd2(runCmdArg.get(), 0, output.put()), S_OK);
+  // The two callers that give back text: RunCmd2 reads back the child's 8-bit view of its
+  // command line, QuandrelRunCmd starts the engine with the text after its path.
+  for (const bool engine : {false, true}) {
+    SCOPED_TRACE(engine ? "QuandrelRunCmd" : "RunCmd2");
+    win::UniqueBstr engineArg{std::wstring_view(row.text)}, output;
+    ASSERT_EQ(engine ? object_->QuandrelRunCmd(engineArg.get(), output.put())
+                     : object_->RunCmd2(runCmdArg.get(), 0, output.put()),
+              S_OK);
     if (Refused()) {
       EXPECT_EQ(output.view(), L"failed to execute command");
-      ExpectLogNamesTheCharacter("[RunCmd2] Refused: ");
+      ExpectLogNamesTheCharacter(engine ? "QuandrelRunCmd: Refused: " : "[RunCmd2] Refused: ");
     } else {
-      EXPECT_EQ(output.view(), runCmdLine);  // the child's 8-bit view, read back
-    }
-  }
-  {
-    SCOPED_TRACE("QuandrelRunCmd");
-    win::UniqueBstr engineArg{std::wstring_view(row.text)};
-    ASSERT_EQ(object_->QuandrelRunCmd(engineArg.get(), output.put()), S_OK);
-    if (Refused()) {
-      EXPECT_EQ(output.view(), L"failed to execute command");
-      ExpectLogNamesTheCharacter("QuandrelRunCmd: Refused: ");
-    } else {
-      EXPECT_EQ(output.view(), L"\"" + server_->file(L"quandrel.dll") + L"\" " + row.text);
+      EXPECT_EQ(output.view(),
+                engine ? L"\"" + server_->file(L"quandrel.dll") + L"\" " + row.text : runCmdLine);
     }
   }
   {

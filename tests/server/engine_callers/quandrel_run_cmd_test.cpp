@@ -123,13 +123,10 @@ TEST_F(QuandrelRunCmdTest, SecondClientIsServedWhileTheEngineRuns) {
       "If InStr(r, \"from-second\") > 0 Then fso.CreateTextFile(\"" +
       Narrow(marker) + "\").Close\r\n";
   WriteFileBytes(server_.file(L"second.vbs"), script);
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  std::wstring line = L"cscript.exe //nologo \"" + server_.file(L"second.vbs") + L"\"";
-  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               server_.folder().c_str(), &si, &pi));
-  win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  win::UniqueHandle process =
+      StartWithOutputFile(L"cscript.exe //nologo \"" + server_.file(L"second.vbs") + L"\"",
+                          server_.file(L"second.out"));
+  ASSERT_TRUE(process);
 
   EXPECT_EQ(Call(L"--wait-for \"" + marker + L"\""), "seen");
   EXPECT_EQ(::WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
-#include "common/win/unique_hkey.h"
 #include "common/win/unique_local.h"
 #include "server/host/registration.h"
 #include "testing/support/test_support.h"
@@ -19,41 +18,18 @@ using server::ClassesRoots;
 using server::RegisterServer;
 using server::UnregisterServer;
 
-// Each build registers its own type library platform.
-constexpr const wchar_t* kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
-
-// A fresh key below HKCU that plays the part of a Software\Classes key.
+// A scratch key plays the machine's Software\Classes, so the AppID keys are written too.
 class ScratchClasses : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static int counter = 0;
-    path_ = L"Software\\KorvaneRegistrationTest-" + std::to_wstring(::GetCurrentProcessId()) +
-            L"-" + std::to_wstring(counter++);
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0,
-                                KEY_READ | KEY_WRITE, nullptr, root_.put(), nullptr),
-              ERROR_SUCCESS);
-    roots_ = ClassesRoots::Single(root_.get());
-    roots_.appId = true;
-  }
-  void TearDown() override {
-    root_.reset();
-    DeleteKeyTree(HKEY_CURRENT_USER, path_);
-  }
   HKEY root() const { return root_.get(); }
 
-  std::wstring path_;
-  win::UniqueHkey root_;
-  ClassesRoots roots_;  // machine-wide: with the AppID
+  ScratchKey root_;
+  ClassesRoots roots_ = [this] {
+    ClassesRoots roots = ClassesRoots::Single(root_.get());
+    roots.appId = true;
+    return roots;
+  }();
 };
-
-// The full tree: the owned keys, their parents, and nothing besides.
-RegistryTree WithParents(RegistryTree tree) {
-  tree[L"CLSID"];
-  tree[L"Interface"];
-  tree[L"TypeLib"];
-  tree[L"AppID"];
-  return tree;
-}
 
 // Each registration over the one before: a folder with blanks, a drive's root (which keeps its
 // backslash as the help folder), then another folder, to which everything then points.
@@ -63,13 +39,16 @@ TEST_F(ScratchClasses, WritesExactlyThePublishedLayoutForTheLastRegisteredFolder
   for (const std::wstring exe : folders) {
     SCOPED_TRACE(Narrow(exe));
     ASSERT_EQ(RegisterServer(roots_, exe), S_OK);
-    EXPECT_EQ(ReadTree(root(), L""), WithParents(ExpectedRegistration(exe, kPlatform, true)));
+    // The owned keys, their parents, and nothing besides.
+    RegistryTree expected = ExpectedRegistration(exe, kPlatform, true);
+    for (const wchar_t* parent : {L"CLSID", L"Interface", L"TypeLib", L"AppID"}) expected[parent];
+    EXPECT_EQ(ReadTree(root(), L""), expected);
   }
   EXPECT_EQ(AccessPermissionSddl(root()),
             L"O:BAG:BAD:(A;;CCDC;;;PS)(A;;CCDC;;;SY)S:(ML;;NX;;;S-1-16-8192)");
 
   ASSERT_EQ(UnregisterServer(roots_, folders[2]), S_OK);
-  for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root(), key)) << Narrow(key);
+  EXPECT_EQ(OwnedKeysIn(root()), kNoKeys);
 }
 
 TEST_F(ScratchClasses, RegisteringAgainKeepsAnAccessListAnAdministratorWidened) {
@@ -80,8 +59,8 @@ TEST_F(ScratchClasses, RegisteringAgainKeepsAnAccessListAnAdministratorWidened) 
   ULONG bytes = 0;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
       widened.c_str(), SDDL_REVISION_1, descriptor.put(), &bytes));
-  ASSERT_EQ(::RegSetKeyValueW(root(), (std::wstring(L"AppID\\") + kClsidText).c_str(),
-                              L"AccessPermission", REG_BINARY, descriptor.get(), bytes),
+  ASSERT_EQ(::RegSetKeyValueW(root(), kAppIdKey.c_str(), L"AccessPermission", REG_BINARY,
+                              descriptor.get(), bytes),
             ERROR_SUCCESS);
   ASSERT_EQ(RegisterServer(roots_, L"C:\\New place\\QuandrelCom.exe"), S_OK);
   EXPECT_EQ(AccessPermissionSddl(root()),
@@ -89,7 +68,7 @@ TEST_F(ScratchClasses, RegisteringAgainKeepsAnAccessListAnAdministratorWidened) 
 }
 
 TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
-  const std::wstring library = std::wstring(L"TypeLib\\") + kLibidText;
+  const std::wstring& library = kTypeLibKey;
   WriteKey(root(), L"CLSID\\{11111111-2222-3333-4444-555555555555}\\LocalServer32", L"other.exe");
   WriteKey(root(), L"Interface\\{11111111-2222-3333-4444-555555555556}", L"IOther");
   WriteKey(root(), L"Other.ProgID\\CLSID", L"{11111111-2222-3333-4444-555555555555}");
@@ -115,10 +94,9 @@ TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
   WriteKey(root(), std::wstring(kProgId) + L"\\CLSID", other.c_str());
 
   ASSERT_EQ(UnregisterServer(roots_, exe), S_OK);
-  RegistryTree left = ReadTree(root(), kProgId);
-  EXPECT_EQ(left[std::wstring(kProgId) + L"\\CLSID"][L""], other);
-  EXPECT_FALSE(KeyExists(root(), std::wstring(L"CLSID\\") + kClsidText));
-  EXPECT_FALSE(KeyExists(root(), std::wstring(L"TypeLib\\") + kLibidText));
+  EXPECT_EQ(win::ReadText(root(), std::wstring(kProgId) + L"\\CLSID", nullptr), other);
+  EXPECT_FALSE(KeyExists(root(), kClassKey));
+  EXPECT_FALSE(KeyExists(root(), kTypeLibKey));
 }
 
 TEST_F(ScratchClasses, UnregisteringWhatIsNotRegisteredSucceedsAndChangesNothing) {
@@ -129,14 +107,8 @@ TEST_F(ScratchClasses, UnregisteringWhatIsNotRegisteredSucceedsAndChangesNothing
 }
 
 TEST_F(ScratchClasses, RegistrationFailingHalfWayTakesBackWhatItWrote) {
-  // A volatile version key refuses the lasting subkeys the registration puts below it, after the
-  // class, ProgID and interface keys have been written.
-  const std::wstring version = std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0";
-  win::UniqueHkey key;
-  ASSERT_EQ(::RegCreateKeyExW(root(), version.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE,
-                              nullptr, key.put(), nullptr),
-            ERROR_SUCCESS);
-  key.reset();
+  // The version key fails after the class, ProgID and interface keys have been written.
+  ASSERT_NO_FATAL_FAILURE(WriteKey(root(), kVersionKey, nullptr, REG_OPTION_VOLATILE));
   const RegistryTree before = ReadTree(root(), L"");
 
   EXPECT_EQ(RegisterServer(roots_, L"C:\\Tools\\QuandrelCom.exe"),
@@ -144,25 +116,17 @@ TEST_F(ScratchClasses, RegistrationFailingHalfWayTakesBackWhatItWrote) {
   // Exactly what was there: the keys it created (the AppID's too) are gone, the ones it found
   // are kept.
   EXPECT_EQ(ReadTree(root(), L""), before);
-  EXPECT_FALSE(KeyExists(root(), std::wstring(L"CLSID\\") + kClsidText));
+  EXPECT_FALSE(KeyExists(root(), kClassKey));
 }
 
 TEST_F(ScratchClasses, FailedRegistrationPutsBackAWorkingEarlierInstallation) {
   const std::wstring old = L"C:\\Old place\\QuandrelCom.exe";
   ASSERT_EQ(RegisterServer(roots_, old), S_OK);
-  // Part-way through the next registration, a key refuses lasting subkeys: the interface key,
-  // made volatile with the values it had.
-  const std::wstring iface = std::wstring(L"Interface\\") + kIidText;
-  const RegistryTree interfaceKeys = ReadTree(root(), iface);
-  DeleteKeyTree(root(), iface);
-  win::UniqueHkey key;
-  ASSERT_EQ(::RegCreateKeyExW(root(), iface.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE,
-                              nullptr, key.put(), nullptr),
-            ERROR_SUCCESS);
-  const std::wstring name = interfaceKeys.at(iface).at(L"");
-  ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                   static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
-  key.reset();
+  // Part-way through the next registration, the interface key fails: made volatile with the
+  // value it had.
+  const std::wstring name = ReadTree(root(), kInterfaceKey).at(kInterfaceKey).at(L"");
+  DeleteKeyTree(root(), kInterfaceKey);
+  ASSERT_NO_FATAL_FAILURE(WriteKey(root(), kInterfaceKey, name.c_str(), REG_OPTION_VOLATILE));
   const RegistryTree before = ReadTree(root(), L"");
 
   EXPECT_EQ(RegisterServer(roots_, L"C:\\New place\\QuandrelCom.exe"),
@@ -177,7 +141,7 @@ TEST_F(ScratchClasses, FailedRegistrationPutsBackAWorkingEarlierInstallation) {
 TEST_F(ScratchClasses, KeyThatCannotBeOpenedStopsTheRegistrationBeforeAnyWrite) {
   ASSERT_EQ(RegisterServer(roots_, L"C:\\Old place\\QuandrelCom.exe"), S_OK);
   const RegistryTree before = ReadTree(root(), L"");
-  const std::wstring server = std::wstring(L"CLSID\\") + kClsidText + L"\\LocalServer32";
+  const std::wstring server = kClassKey + L"\\LocalServer32";
   const auto setDacl = [&](const wchar_t* sddl) {
     win::UniqueLocal<> descriptor;
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,

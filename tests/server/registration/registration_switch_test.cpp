@@ -12,15 +12,6 @@ namespace {
 
 constexpr uint32_t kInvalidArgument = 0x80070057;
 
-win::UniqueHkey OpenClasses(HKEY hive) {
-  win::UniqueHkey key;
-  // A fresh prefix may not have the user's Classes key yet; Windows always does.
-  EXPECT_EQ(::RegCreateKeyExW(hive, L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr,
-                              key.put(), nullptr),
-            ERROR_SUCCESS);
-  return key;
-}
-
 class RegistrationSwitches : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -28,10 +19,8 @@ class RegistrationSwitches : public ::testing::Test {
     // of another copy is left in place by the switches, so its keys are deleted here).
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
       for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        win::UniqueHkey classes;
-        ::RegOpenKeyExW(hive, L"Software\\Classes", 0, KEY_ALL_ACCESS | view, classes.put());
-        if (classes)
-          for (const std::wstring& key : OwnedKeys()) DeleteKeyTree(classes.get(), key);
+        win::UniqueHkey classes = OpenClasses(hive, KEY_ALL_ACCESS | view);
+        for (const std::wstring& key : OwnedKeys()) DeleteKeyTree(classes.get(), key);
       }
     ASSERT_EQ(Machine(), RegistryTree{});
     ASSERT_EQ(User(), RegistryTree{});
@@ -44,12 +33,12 @@ class RegistrationSwitches : public ::testing::Test {
   RegistryTree Machine() { return ReadRegistration(machine_.get()); }
   RegistryTree User() { return ReadRegistration(user_.get()); }
   RegistryTree Expected(bool machine) {
-    return ExpectedRegistration(install_.exe(), sizeof(void*) == 8 ? L"win64" : L"win32", machine);
+    return ExpectedRegistration(install_.exe(), kPlatform, machine);
   }
 
   ServerInstall install_{L"registered copy"};
-  win::UniqueHkey machine_ = OpenClasses(HKEY_LOCAL_MACHINE);
-  win::UniqueHkey user_ = OpenClasses(HKEY_CURRENT_USER);
+  win::UniqueHkey machine_ = OpenClasses(HKEY_LOCAL_MACHINE, KEY_READ);
+  win::UniqueHkey user_ = OpenClasses(HKEY_CURRENT_USER, KEY_READ);
 };
 
 // Machine-wide (true) or per user, each by an unusual spelling (the spellings themselves are

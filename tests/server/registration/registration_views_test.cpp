@@ -15,12 +15,6 @@ using server::ClassesRoots;
 using server::ClassesView;
 using server::Owner;
 
-const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsidText;
-const std::wstring kInterfaceKey = std::wstring(L"Interface\\") + kIidText;
-const std::wstring kVersionKey = std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0";
-constexpr const wchar_t* kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
-constexpr const wchar_t* kOtherPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
-
 bool HasClass(HKEY root) {
   return KeyExists(root, kClassKey + L"\\LocalServer32") && KeyExists(root, kInterfaceKey) &&
          KeyExists(root, std::wstring(kProgId) + L"\\CLSID");
@@ -68,29 +62,15 @@ TEST(RemovalPlan, SharedKeysGoOnlyWhenNoViewNamesAnotherExecutable) {
 class ScratchViews : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (int i = 0; i < 3; ++i) {
-      paths_[i] = L"Software\\KorvaneViewsTest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                  std::to_wstring(i);
-      ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, paths_[i].c_str(), 0, nullptr, 0,
-                                  KEY_READ | KEY_WRITE, nullptr, keys_[i].put(), nullptr),
-                ERROR_SUCCESS);
-    }
-    roots_.views = {{keys_[0].get(), 0}, {keys_[1].get(), 0}};
-    roots_.typeLib = {keys_[0].get(), 0};
-  }
-  void TearDown() override {
-    for (int i = 0; i < 3; ++i) {
-      keys_[i].reset();
-      DeleteKeyTree(HKEY_CURRENT_USER, paths_[i]);
-    }
+    roots_.views = {{own(), 0}, {other(), 0}};
+    roots_.typeLib = {own(), 0};
   }
   HKEY own() const { return keys_[0].get(); }
   HKEY other() const { return keys_[1].get(); }
   HKEY shared() const { return keys_[2].get(); }
 
   const std::wstring exe_ = L"C:\\Tools\\QuandrelCom.exe";
-  std::wstring paths_[3];
-  win::UniqueHkey keys_[3];
+  ScratchKey keys_[3];
   ClassesRoots roots_;
 };
 
@@ -102,17 +82,11 @@ TEST_F(ScratchViews, ClassGoesIntoEveryViewAndTheTypeLibraryIntoItsOwn) {
   EXPECT_FALSE(KeyExists(other(), L"TypeLib"));
 
   ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
-  for (HKEY root : {own(), other()})
-    for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root, key)) << Narrow(key);
+  for (HKEY root : {own(), other()}) EXPECT_EQ(OwnedKeysIn(root), kNoKeys);
 }
 
 TEST_F(ScratchViews, AFailureInTheSecondViewIsUndoneInBoth) {
-  // A volatile key refuses the lasting subkeys the registration puts below it.
-  win::UniqueHkey key;
-  ASSERT_EQ(::RegCreateKeyExW(other(), kInterfaceKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                              KEY_WRITE, nullptr, key.put(), nullptr),
-            ERROR_SUCCESS);
-  key.reset();
+  ASSERT_NO_FATAL_FAILURE(WriteKey(other(), kInterfaceKey, nullptr, REG_OPTION_VOLATILE));
   const RegistryTree ownBefore = ReadTree(own(), L"");
   const RegistryTree otherBefore = ReadTree(other(), L"");
   EXPECT_EQ(server::RegisterServer(roots_, exe_), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
@@ -142,17 +116,15 @@ TEST_P(AnotherInstallation, KeepsWhatItNeedsUntilItIsGone) {
   EXPECT_EQ(registeredTo, L"D:\\Elsewhere\\QuandrelCom.exe");
   EXPECT_FALSE(KeyExists(own(), kClassKey));
   EXPECT_TRUE(KeyExists(other(), kInterfaceKey));
-  for (const std::wstring& key :
-       {std::wstring(kProgId), std::wstring(L"AppID\\") + kClsidText, kVersionKey + L"\\FLAGS",
-        kVersionKey + L"\\0\\" + kOtherPlatform})
+  for (const std::wstring& key : {std::wstring(kProgId), kAppIdKey, kVersionKey + L"\\FLAGS",
+                                  kVersionKey + L"\\0\\" + kOtherPlatform})
     EXPECT_TRUE(KeyExists(common, key)) << Narrow(key);
   EXPECT_FALSE(KeyExists(common, kVersionKey + L"\\0\\" + kPlatform));
 
   DeleteKeyTree(other(), kClassKey);
   DeleteKeyTree(common, kVersionKey + L"\\0\\" + kOtherPlatform);
   ASSERT_EQ(server::UnregisterServer(roots_, exe_), S_OK);
-  for (HKEY root : {own(), other(), shared()})
-    for (const std::wstring& key : OwnedKeys()) EXPECT_FALSE(KeyExists(root, key)) << Narrow(key);
+  for (HKEY root : {own(), other(), shared()}) EXPECT_EQ(OwnedKeysIn(root), kNoKeys);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommonKeys, AnotherInstallation, ::testing::Bool(),
@@ -160,11 +132,7 @@ INSTANTIATE_TEST_SUITE_P(CommonKeys, AnotherInstallation, ::testing::Bool(),
 
 // The real Software\Classes keys of the test prefix, seen through both views.
 win::UniqueHkey OpenView(HKEY hive, REGSAM view) {
-  win::UniqueHkey key;
-  EXPECT_EQ(::RegCreateKeyExW(hive, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS | view,
-                              nullptr, key.put(), nullptr),
-            ERROR_SUCCESS);
-  return key;
+  return OpenClasses(hive, KEY_ALL_ACCESS | view);
 }
 
 class BothViews : public ::testing::TestWithParam<bool> {
@@ -172,23 +140,20 @@ class BothViews : public ::testing::TestWithParam<bool> {
   void SetUp() override {
     if (!server::IsSixtyFourBitWindows())
       GTEST_SKIP() << "a 32-bit Windows has one registry view; the 64-bit run checks both";
-    hive_ = GetParam() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    suffix_ = GetParam() ? L"" : L"PerUser";
   }
-  const wchar_t* switchFor(bool add) const {
-    return add ? (GetParam() ? L"/RegServer" : L"/RegServerPerUser")
-               : (GetParam() ? L"/UnregServer" : L"/UnregServerPerUser");
+  HKEY hive() const { return GetParam() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+  std::wstring switchFor(bool add) const {
+    return std::wstring(add ? L"/RegServer" : L"/UnregServer") + (GetParam() ? L"" : L"PerUser");
   }
 
   ServerInstall install_{L"views"};
-  HKEY hive_ = nullptr;
-  std::wstring suffix_;
 };
 
 TEST_P(BothViews, SwitchesWriteBothViewsAndRemoveOnlyThisServersKeys) {
-  win::UniqueHkey view64 = OpenView(hive_, KEY_WOW64_64KEY);
-  win::UniqueHkey view32 = OpenView(hive_, KEY_WOW64_32KEY);
+  win::UniqueHkey view64 = OpenView(hive(), KEY_WOW64_64KEY);
+  win::UniqueHkey view32 = OpenView(hive(), KEY_WOW64_32KEY);
   // The other build registered its type library entry first.
+  const std::wstring ownEntry = kVersionKey + L"\\0\\" + kPlatform;
   const std::wstring otherEntry = kVersionKey + L"\\0\\" + kOtherPlatform;
   HKEY ownTypeLibView = sizeof(void*) == 8 ? view64.get() : view32.get();
   WriteKey(ownTypeLibView, otherEntry, L"C:\\Other build\\QuandrelCom.exe");
@@ -196,17 +161,15 @@ TEST_P(BothViews, SwitchesWriteBothViewsAndRemoveOnlyThisServersKeys) {
   ASSERT_EQ(install_.RunSwitch(switchFor(true)), 0u);
   EXPECT_TRUE(HasClass(view64.get()));
   EXPECT_TRUE(HasClass(view32.get()));
-  EXPECT_TRUE(KeyExists(ownTypeLibView, kVersionKey + L"\\0\\" + kPlatform));
+  EXPECT_TRUE(KeyExists(ownTypeLibView, ownEntry));
 
   ASSERT_EQ(install_.RunSwitch(switchFor(false)), 0u);
-  for (HKEY root : {view64.get(), view32.get()}) {
-    EXPECT_FALSE(KeyExists(root, kClassKey));
-    EXPECT_FALSE(KeyExists(root, kInterfaceKey));
-    EXPECT_FALSE(KeyExists(root, kProgId));
-  }
-  EXPECT_FALSE(KeyExists(ownTypeLibView, kVersionKey + L"\\0\\" + kPlatform));
+  for (HKEY root : {view64.get(), view32.get()})
+    for (const std::wstring& key : {kClassKey, kInterfaceKey, std::wstring(kProgId)})
+      EXPECT_FALSE(KeyExists(root, key)) << Narrow(key);
+  EXPECT_FALSE(KeyExists(ownTypeLibView, ownEntry));
   EXPECT_TRUE(KeyExists(ownTypeLibView, otherEntry)) << "the other build's entry stays";
-  DeleteKeyTree(ownTypeLibView, std::wstring(L"TypeLib\\") + kLibidText);
+  DeleteKeyTree(ownTypeLibView, kTypeLibKey);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scopes, BothViews, ::testing::Values(true, false),

@@ -5,8 +5,6 @@
 
 #include <vector>
 
-#include "common/win/registry.h"
-#include "common/win/unique_hkey.h"
 #include "common/win/unique_local.h"
 #include "testing/support/test_support.h"
 
@@ -60,13 +58,11 @@ RegistryTree ReadTree(HKEY root, const std::wstring& path) {
   return tree;
 }
 
-bool KeyExists(HKEY root, const std::wstring& path) { return win::KeyExists(root, path); }
-
-void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue) {
+void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue, DWORD options) {
   win::UniqueHkey key;
-  ASSERT_EQ(
-      ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
-      ERROR_SUCCESS)
+  ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, options, KEY_WRITE, nullptr,
+                              key.put(), nullptr),
+            ERROR_SUCCESS)
       << Narrow(path);
   if (defaultValue) {
     ASSERT_EQ(
@@ -76,16 +72,39 @@ void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue) 
   }
 }
 
+win::UniqueHkey OpenClasses(HKEY hive, REGSAM access) {
+  win::UniqueHkey key;
+  EXPECT_EQ(::RegCreateKeyExW(hive, L"Software\\Classes", 0, nullptr, 0, access, nullptr, key.put(),
+                              nullptr),
+            ERROR_SUCCESS);
+  return key;
+}
+
+ScratchKey::ScratchKey() {
+  static int counter = 0;
+  path_ = L"Software\\KorvaneRegistrationTest-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+          std::to_wstring(counter++);
+  EXPECT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                              nullptr, key_.put(), nullptr),
+            ERROR_SUCCESS);
+}
+
+ScratchKey::~ScratchKey() {
+  key_.reset();
+  DeleteKeyTree(HKEY_CURRENT_USER, path_);
+}
+
 const std::vector<std::wstring>& OwnedKeys() {
-  static const std::vector<std::wstring> keys = {
-      kProgId,
-      std::wstring(L"CLSID\\") + kClsidText,
-      std::wstring(L"Interface\\") + kIidText,
-      std::wstring(L"TypeLib\\") + kLibidText,
-      std::wstring(L"AppID\\") + kClsidText,
-      L"AppID\\QuandrelCom.exe",
-  };
+  static const std::vector<std::wstring> keys = {kProgId,     kClassKey, kInterfaceKey,
+                                                 kTypeLibKey, kAppIdKey, L"AppID\\QuandrelCom.exe"};
   return keys;
+}
+
+std::vector<std::wstring> OwnedKeysIn(HKEY root) {
+  std::vector<std::wstring> present;
+  for (const std::wstring& key : OwnedKeys())
+    if (KeyExists(root, key)) present.push_back(key);
+  return present;
 }
 
 RegistryTree ReadRegistration(HKEY classesRoot) {
@@ -99,9 +118,9 @@ RegistryTree ReadRegistration(HKEY classesRoot) {
 
 RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstring& platform,
                                   bool appId) {
-  const std::wstring clsid = std::wstring(L"CLSID\\") + kClsidText;
-  const std::wstring iface = std::wstring(L"Interface\\") + kIidText;
-  const std::wstring lib = std::wstring(L"TypeLib\\") + kLibidText;
+  const std::wstring& clsid = kClassKey;
+  const std::wstring& iface = kInterfaceKey;
+  const std::wstring& lib = kTypeLibKey;
   const std::wstring marshaller = L"{00020424-0000-0000-C000-000000000046}";
   const std::wstring folder = exePath.substr(0, exePath.find_last_of(L'\\') + 1);
   RegistryTree tree = {
@@ -125,8 +144,7 @@ RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstrin
   };
   if (appId) {
     tree[clsid][L"AppID"] = kClsidText;
-    tree[std::wstring(L"AppID\\") + kClsidText] = {{L"", L"Korvane QuandrelCom"},
-                                                   {L"AccessPermission", L"<type 3>"}};
+    tree[kAppIdKey] = {{L"", L"Korvane QuandrelCom"}, {L"AccessPermission", L"<type 3>"}};
     tree[L"AppID\\QuandrelCom.exe"] = {{L"AppID", kClsidText}};
   }
   return tree;
@@ -135,13 +153,12 @@ RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstrin
 std::wstring AccessPermissionSddl(HKEY classesRoot) {
   std::vector<BYTE> sd(4096);
   DWORD bytes = static_cast<DWORD>(sd.size());
-  const std::wstring key = std::wstring(L"AppID\\") + kClsidText;
   win::UniqueLocal<wchar_t> text, sid;
   BOOL present = FALSE, defaulted = FALSE;
   ACL* sacl = nullptr;
   void* ace = nullptr;
-  if (::RegGetValueW(classesRoot, key.c_str(), L"AccessPermission", RRF_RT_REG_BINARY, nullptr,
-                     sd.data(), &bytes) != ERROR_SUCCESS ||
+  if (::RegGetValueW(classesRoot, kAppIdKey.c_str(), L"AccessPermission", RRF_RT_REG_BINARY,
+                     nullptr, sd.data(), &bytes) != ERROR_SUCCESS ||
       !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
           sd.data(), SDDL_REVISION_1,
           OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,

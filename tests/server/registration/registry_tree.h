@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/win/registry.h"
+#include "common/win/unique_hkey.h"
+
 namespace korvane::test {
 
 // Value name ("" for the default value) -> data; data that is not REG_SZ reads "<type N>".
@@ -19,19 +22,49 @@ using RegistryTree = std::map<std::wstring, KeyValues>;
 // `path` reads everything below `root` (the root itself is not listed).
 RegistryTree ReadTree(HKEY root, const std::wstring& path);
 
-bool KeyExists(HKEY root, const std::wstring& path);
+using win::KeyExists;
 
-// Creates `path` below `root` with a default value (if given).
-void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue = nullptr);
+// Creates `path` below `root` with a default value (if given). REG_OPTION_VOLATILE makes a key
+// that refuses the lasting subkeys a registration puts below it: a registration failing there.
+void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue = nullptr,
+              DWORD options = 0);
+
+// Software\Classes of `hive` opened with `access`; a fresh prefix may not have the user's yet.
+win::UniqueHkey OpenClasses(HKEY hive, REGSAM access);
+
+// A fresh key below HKEY_CURRENT_USER, deleted with its tree at the end, standing in for a
+// Software\Classes key.
+class ScratchKey {
+ public:
+  ScratchKey();
+  ~ScratchKey();
+  HKEY get() const { return key_.get(); }
+
+ private:
+  std::wstring path_;
+  win::UniqueHkey key_;
+};
 
 inline constexpr wchar_t kProgId[] = L"Korvane.QuandrelCom";
 inline constexpr wchar_t kClsidText[] = L"{BDBB0F90-863E-4814-820F-1657390654B0}";
 inline constexpr wchar_t kIidText[] = L"{79D8CD39-F512-46E7-8935-7A60569F6F2F}";
 inline constexpr wchar_t kLibidText[] = L"{33609DAE-7AF8-4E00-BFF4-E1B69E14EC41}";
+inline const std::wstring kClassKey = std::wstring(L"CLSID\\") + kClsidText;
+inline const std::wstring kInterfaceKey = std::wstring(L"Interface\\") + kIidText;
+inline const std::wstring kTypeLibKey = std::wstring(L"TypeLib\\") + kLibidText;
+inline const std::wstring kVersionKey = kTypeLibKey + L"\\1.0";
+inline const std::wstring kAppIdKey = std::wstring(L"AppID\\") + kClsidText;
+// Each build registers its own type library platform.
+inline constexpr const wchar_t* kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
+inline constexpr const wchar_t* kOtherPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
 
 // The keys a registration owns, relative to a Software\Classes key (the AppID keys only
 // machine-wide).
 const std::vector<std::wstring>& OwnedKeys();
+
+// The owned keys present below `root`: empty once a registration is wholly gone.
+std::vector<std::wstring> OwnedKeysIn(HKEY root);
+inline const std::vector<std::wstring> kNoKeys;
 
 // Everything below the owned keys, read from a Software\Classes key.
 RegistryTree ReadRegistration(HKEY classesRoot);
