@@ -33,19 +33,12 @@ TEST_F(Activation, ProgIdAndClsidReachOneServerProcess) {
   EXPECT_EQ(ProcessIdsOf(install_.exe()), servers);
 }
 
-// A late-bound call with every argument passed by name, in the order given.
-struct NamedCall {
-  HRESULT hr = E_FAIL;
-  UINT argError = static_cast<UINT>(-1);
-  DispatchResult result;
-};
-
-// RunCmd with strCmdLine, wShowWindow and bWait at positions order[0], order[1], order[2] of
-// rgvarg; it clears the arguments.
+// A late-bound RunCmd with every argument passed by name: strCmdLine, wShowWindow and bWait at
+// positions order[0], order[1], order[2] of rgvarg. It clears the arguments.
 using Order = std::array<int, 3>;
-NamedCall CallRunCmdWithNames(IDispatch* object, const Order& order,
-                              std::array<VARIANT, 3> values) {
-  NamedCall out;
+DispatchResult CallRunCmdWithNames(IDispatch* object, const Order& order,
+                                   std::array<VARIANT, 3> values) {
+  DispatchResult out;
   const wchar_t* const kNames[] = {L"strCmdLine", L"wShowWindow", L"bWait"};
   std::array<LPOLESTR, 4> names{const_cast<LPOLESTR>(L"RunCmd")};
   std::array<VARIANT, 3> args{};
@@ -56,9 +49,10 @@ NamedCall CallRunCmdWithNames(IDispatch* object, const Order& order,
   std::array<DISPID, 4> ids{};
   out.hr = object->GetIDsOfNames(IID_NULL, names.data(), 4, LOCALE_USER_DEFAULT, ids.data());
   if (SUCCEEDED(out.hr)) {
+    UINT argError = 0;
     DISPPARAMS params{args.data(), ids.data() + 1, 3, 3};
     out.hr = object->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                            out.result.result.put(), out.result.excep.put(), &out.argError);
+                            out.result.put(), out.excep.put(), &argError);
   }
   for (VARIANT& arg : args) ::VariantClear(&arg);
   return out;
@@ -86,21 +80,21 @@ TEST_F(Activation, NamedArgumentsInAnyOrderReachTheirOwnParameter) {
               DISP_E_TYPEMISMATCH);
     EXPECT_EQ(call(VariantText(L"cmd /c exit 0"), win::LongArg(0), VariantText(L"abc")).hr,
               DISP_E_TYPEMISMATCH);
-    NamedCall text = call(VariantText(L"abc"), win::LongArg(0), win::BoolArg(false));
+    DispatchResult text = call(VariantText(L"abc"), win::LongArg(0), win::BoolArg(false));
     EXPECT_EQ(text.hr, S_OK);
-    EXPECT_EQ(text.result.value().boolVal, VARIANT_FALSE);
-    NamedCall overflow =
+    EXPECT_EQ(text.value().boolVal, VARIANT_FALSE);
+    DispatchResult overflow =
         call(VariantText(L"cmd /c exit 0"), win::LongArg(65536), win::BoolArg(false));
     ASSERT_EQ(overflow.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(static_cast<uint32_t>(overflow.result.excep->scode), 0x800A0006u);
-    EXPECT_NE(overflow.result.excep->bstrDescription, nullptr);
+    EXPECT_EQ(static_cast<uint32_t>(overflow.excep->scode), 0x800A0006u);
+    EXPECT_NE(overflow.excep->bstrDescription, nullptr);
 
     const std::wstring file = install_.file(L"named-" + std::to_wstring(run++) + L".txt");
-    NamedCall whole = call(VariantText(L"cmd /c echo named>\"" + file + L"\""),
-                           win::LongArg(SW_HIDE), win::BoolArg(true));
+    DispatchResult whole = call(VariantText(L"cmd /c echo named>\"" + file + L"\""),
+                                win::LongArg(SW_HIDE), win::BoolArg(true));
     ASSERT_EQ(whole.hr, S_OK);
-    ASSERT_EQ(whole.result.value().vt, VT_BOOL);
-    EXPECT_EQ(whole.result.value().boolVal, VARIANT_TRUE);
+    ASSERT_EQ(whole.value().vt, VT_BOOL);
+    EXPECT_EQ(whole.value().boolVal, VARIANT_TRUE);
     EXPECT_TRUE(FileExists(file));
   } while (std::next_permutation(order.begin(), order.end()));
 }
