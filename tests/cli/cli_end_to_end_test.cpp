@@ -2,6 +2,8 @@
 // the real) engine library beside it, started as a separate process.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <optional>
 #include <sstream>

@@ -200,7 +200,9 @@ TEST_F(EngineProgram, ExitsWithTheNegativeCodeAndExplainsOnStderr) {
     EXPECT_EQ(run.exitCode, row.exitCode) << Narrow(row.args);
     for (const std::string& text : row.explained)
       EXPECT_NE(run.output.find(text), std::string::npos) << text << " in: " << run.output;
-    if (row.atStart) EXPECT_EQ(run.output.rfind(row.explained.front(), 0), 0u) << run.output;
+    if (row.atStart) {
+      EXPECT_EQ(run.output.rfind(row.explained.front(), 0), 0u) << run.output;
+    }
   }
 }
 
