@@ -3,11 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include "common/win/unique_handle.h"
 #include "common/win/unique_module.h"
 #include "engine_api/quandrelsdk.h"

@@ -2,9 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "engine/command_line.h"
 #include "engine/convert.h"
