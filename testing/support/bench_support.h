@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -147,16 +148,13 @@ class HostProcess {
     std::string stat = win::ReadWholeFile(L"Z:\\proc\\" + pid_ + L"\\stat");
     size_t at = stat.rfind(')');
     if (at == std::string::npos) return 0;
-    std::vector<std::string> fields;
-    for (size_t i = at + 2; i < stat.size();) {
-      size_t end = stat.find(' ', i);
-      if (end == std::string::npos) end = stat.size();
-      fields.push_back(stat.substr(i, end - i));
-      i = end + 1;
-    }
     // After the name: state is field 3, utime 14, stime 15.
-    if (fields.size() < 13) return 0;
-    return (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) / 100.0;
+    std::istringstream fields(stat.substr(at + 1));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field) fields >> skipped;
+    double user = 0, system = 0;
+    if (!(fields >> user >> system)) return 0;
+    return (user + system) / 100.0;
   }
 
  private:

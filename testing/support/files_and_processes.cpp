@@ -14,13 +14,6 @@ std::wstring WindowsPathOf(std::string_view unixPath) {
   return path;
 }
 
-std::wstring BuildFile(std::wstring_view relative) {
-  std::wstring path = WindowsPathOf(KORVANE_BUILD_DIR) + L"\\" + std::wstring(relative);
-  for (auto& c : path)
-    if (c == L'/') c = L'\\';
-  return path;
-}
-
 void DeleteTree(const std::wstring& path) {
   WIN32_FIND_DATAW data;
   HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);

@@ -14,9 +14,6 @@ namespace korvane::test {
 // A Windows path for a file of the Linux build tree (Wine maps / to drive Z:); UTF-8 in.
 std::wstring WindowsPathOf(std::string_view unixPath);
 
-// A file produced by the build, by its path below the build folder ("cli/quandrelcmd.exe").
-std::wstring BuildFile(std::wstring_view relative);
-
 // Deletes a folder and everything below it, as far as it can.
 void DeleteTree(const std::wstring& path);
 bool FileExists(const std::wstring& path);

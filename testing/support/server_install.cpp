@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/win/unique_handle.h"
-#include "common/win/variant_args.h"
 #include "testing/support/main_thread.h"
 
 namespace korvane::test {
@@ -134,9 +133,5 @@ VARIANT VariantText(std::wstring_view text) {
   v.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   return v;
 }
-
-VARIANT VariantLong(LONG value) { return win::LongArg(value); }
-
-VARIANT VariantBool(bool value) { return win::BoolArg(value); }
 
 }  // namespace korvane::test

@@ -11,6 +11,7 @@
 #include "common/win/com_ptr.h"
 #include "common/win/late_binding.h"
 #include "common/win/unique_bstr.h"
+#include "common/win/variant_args.h"
 #include "server/com/quandrelcom.h"
 #include "testing/support/test_support.h"
 
@@ -68,8 +69,7 @@ using DispatchResult = win::DispatchOutcome;
 void CallByName(IDispatch* object, std::wstring_view name, std::vector<VARIANT> args,
                 DispatchResult* out, WORD flags = DISPATCH_METHOD);
 
-VARIANT VariantText(std::wstring_view text);  // caller's VARIANT owns a new BSTR
-VARIANT VariantLong(LONG value);
-VARIANT VariantBool(bool value);
+VARIANT VariantText(std::wstring_view text);  // caller's VARIANT owns a new BSTR (win::LongArg,
+                                              // win::BoolArg give the others)
 
 }  // namespace korvane::test

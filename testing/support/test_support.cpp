@@ -73,6 +73,32 @@ void SetAccessList(const std::wstring& path, const std::wstring& sddl) {
       << "error " << ::GetLastError() << ": " << Narrow(path);
 }
 
+namespace {
+
+// Starts a command line with a hidden window, its standard output and error going to `output`;
+// the process handle, or an invalid one with the error in `error`.
+UniqueHandle StartHidden(const std::wstring& commandLine, HANDLE output, DWORD creationFlags,
+                         const std::wstring& cwd, DWORD* error) {
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  si.hStdOutput = output;
+  si.hStdError = output;
+  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+  line.push_back(L'\0');
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, creationFlags, nullptr,
+                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
+    *error = ::GetLastError();
+    return {};
+  }
+  ::CloseHandle(pi.hThread);
+  return UniqueHandle(pi.hProcess);
+}
+
+}  // namespace
+
 UniqueHandle StartWithOutputFile(const std::wstring& commandLine, const std::wstring& outputPath) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   UniqueHandle output(::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
@@ -81,21 +107,10 @@ UniqueHandle StartWithOutputFile(const std::wstring& commandLine, const std::wst
     ADD_FAILURE() << "cannot create " << Narrow(outputPath) << ", error " << ::GetLastError();
     return {};
   }
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = output.get();
-  si.hStdError = output.get();
-  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-  line.push_back(L'\0');
-  PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &si, &pi)) {
-    ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ", error " << ::GetLastError();
-    return {};
-  }
-  ::CloseHandle(pi.hThread);
-  return UniqueHandle(pi.hProcess);
+  DWORD error = 0;
+  UniqueHandle process = StartHidden(commandLine, output.get(), CREATE_NO_WINDOW, L"", &error);
+  if (!process) ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ", error " << error;
+  return process;
 }
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cwd,
@@ -108,22 +123,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
     return result;
   }
   ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  si.wShowWindow = SW_HIDE;
-  si.hStdOutput = writeEnd.get();
-  si.hStdError = writeEnd.get();
-  PROCESS_INFORMATION pi{};
-  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-  line.push_back(L'\0');
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        cwd.empty() ? nullptr : cwd.c_str(), &si, &pi)) {
-    result.startError = ::GetLastError();
-    return result;
-  }
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  UniqueHandle process = StartHidden(commandLine, writeEnd.get(), 0, cwd, &result.startError);
+  if (!process) return result;
   writeEnd.reset();
   result.started = true;
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <sstream>
+#include <string>
 
 #include "testing/support/test_support.h"
 #include "tests/fixtures/sdk_fixtures.h"
@@ -16,14 +18,9 @@ namespace {
 namespace fx = korvane::fixture;
 
 int CountLines(const std::string& text, std::string_view prefix) {
+  std::istringstream lines(text);
   int count = 0;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    if (text.compare(at, prefix.size(), prefix) == 0) ++count;
-    at = end + 1;
-  }
+  for (std::string line; std::getline(lines, line);) count += line.rfind(prefix, 0) == 0;
   return count;
 }
 

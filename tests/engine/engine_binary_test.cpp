@@ -27,6 +27,13 @@ const std::string kSampleHtml =
 
 std::wstring SamplePath() { return WindowsPathOf(KORVANE_SAMPLE); }
 
+// The line the engine expects: every argument quoted and followed by a blank.
+std::string Line(std::initializer_list<std::string> args) {
+  std::string line;
+  for (const std::string& arg : args) line += "\"" + arg + "\" ";
+  return line;
+}
+
 class EngineLibrary : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -46,33 +53,32 @@ class EngineLibrary : public ::testing::Test {
 TEST_F(EngineLibrary, ConvertsTheSampleToHtml) {
   std::string in = Narrow(dir_ / L"sample.txt");
   CopyFileOrFail(SamplePath(), dir_ / L"sample.txt");
-  EXPECT_EQ(Call("\"" + in + "\" "), 0);
+  EXPECT_EQ(Call(Line({in})), 0);
   EXPECT_EQ(ReadFileBytes(dir_ / L"sample.html"), kSampleHtml);
 }
 
 TEST_F(EngineLibrary, KeepsNoStateBetweenCalls) {
   std::string in = Narrow(dir_ / L"in.txt");
   WriteFileBytes(dir_ / L"in.txt", "a\r\nb");
-  EXPECT_EQ(
-      Call("\"-to\" \"text\" \"-eol\" \"lf\" \"" + in + "\" \"" + Narrow(dir_ / L"1.txt") + "\" "),
-      0);
+  EXPECT_EQ(Call(Line({"-to", "text", "-eol", "lf", in, Narrow(dir_ / L"1.txt")})), 0);
   EXPECT_EQ(ReadFileBytes(dir_ / L"1.txt"), "a\nb");
   // The options of the first call do not carry over: defaults are HTML with CR LF.
-  EXPECT_EQ(Call("\"" + in + "\" \"" + Narrow(dir_ / L"2.html") + "\" "), 0);
+  EXPECT_EQ(Call(Line({in, Narrow(dir_ / L"2.html")})), 0);
   std::string page = ReadFileBytes(dir_ / L"2.html");
   EXPECT_EQ(page.rfind("<!DOCTYPE html>\r\n", 0), 0u) << page;
 }
 
 TEST_F(EngineLibrary, ReportsFailuresByDistinctCodes) {
   EXPECT_EQ(convert_(nullptr), -1);
-  EXPECT_EQ(Call(""), -1);
-  EXPECT_EQ(Call("\"-to\" \"pdf\" \"x.txt\" "), -1);
-  EXPECT_EQ(Call("\"unclosed.txt "), -1);
-  EXPECT_EQ(Call("\"" + Narrow(dir_ / L"missing.txt") + "\" "), -2);
   WriteFileBytes(dir_ / L"in.txt", "x");
-  EXPECT_EQ(Call("\"" + Narrow(dir_ / L"in.txt") + "\" \"" + Narrow(dir_ / L"no\\such\\out.html") +
-                 "\" "),
-            -3);
+  const std::pair<std::string, int> rows[] = {
+      {"", -1},
+      {Line({"-to", "pdf", "x.txt"}), -1},
+      {"\"unclosed.txt ", -1},
+      {Line({Narrow(dir_ / L"missing.txt")}), -2},
+      {Line({Narrow(dir_ / L"in.txt"), Narrow(dir_ / L"no\\such\\out.html")}), -3},
+  };
+  for (const auto& [line, code] : rows) EXPECT_EQ(Call(line), code) << line;
   EXPECT_FALSE(FileExists(dir_ / L"no"));
 }
 
@@ -83,8 +89,7 @@ TEST_F(EngineLibrary, NeverDestroysAFile) {
   for (const std::wstring& same :
        {dir_ / L"IN.TXT", dir_ / L"sub\\..\\In.txt", dir_.path() + L"\\.\\in.txt"}) {
     ::CreateDirectoryW((dir_ / L"sub").c_str(), nullptr);
-    EXPECT_EQ(Call("\"-to\" \"text\" \"" + in + "\" \"" + Narrow(same) + "\" "), -5)
-        << Narrow(same);
+    EXPECT_EQ(Call(Line({"-to", "text", in, Narrow(same)})), -5) << Narrow(same);
     EXPECT_EQ(ReadFileBytes(dir_ / L"In.txt"), "keep me");
   }
   // An existing output that cannot be replaced (another program holds it open) stays as it was,
@@ -95,7 +100,7 @@ TEST_F(EngineLibrary, NeverDestroysAFile) {
     win::UniqueHandle held(::CreateFileW(out.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
-    EXPECT_EQ(Call("\"-to\" \"text\" \"" + in + "\" \"" + Narrow(out) + "\" "), -3);
+    EXPECT_EQ(Call(Line({"-to", "text", in, Narrow(out)})), -3);
   }
   EXPECT_EQ(ReadFileBytes(out), "old output");
   WIN32_FIND_DATAW found;
@@ -103,7 +108,7 @@ TEST_F(EngineLibrary, NeverDestroysAFile) {
   EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file was left behind";
   if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
   // Replaced once the new output is whole.
-  EXPECT_EQ(Call("\"-to\" \"text\" \"" + in + "\" \"" + Narrow(out) + "\" "), 0);
+  EXPECT_EQ(Call(Line({"-to", "text", in, Narrow(out)})), 0);
   EXPECT_EQ(ReadFileBytes(out), "keep me");
 }
 
@@ -118,7 +123,7 @@ TEST_F(EngineLibrary, RefusesAnInputTooLargeWithoutReadingIt) {
     ASSERT_TRUE(::SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN));
     ASSERT_TRUE(::SetEndOfFile(file.get()));
   }
-  EXPECT_EQ(Call("\"" + Narrow(big) + "\" \"" + Narrow(dir_ / L"big.html") + "\" "), -4);
+  EXPECT_EQ(Call(Line({Narrow(big), Narrow(dir_ / L"big.html")})), -4);
   EXPECT_FALSE(FileExists(dir_ / L"big.html"));
 }
 
@@ -132,7 +137,7 @@ TEST_F(EngineLibrary, NeitherWritesIntoNorReadsPastItsArgument) {
       ::VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
   ASSERT_NE(block, nullptr);
   WriteFileBytes(dir_ / L"in.txt", "<x>");
-  std::string text = "\"" + Narrow(dir_ / L"in.txt") + "\" \"" + Narrow(dir_ / L"out.html") + "\" ";
+  std::string text = Line({Narrow(dir_ / L"in.txt"), Narrow(dir_ / L"out.html")});
   char* argument = block + page - (text.size() + 1);
   memcpy(argument, text.c_str(), text.size() + 1);
   DWORD old = 0;
@@ -170,29 +175,30 @@ TEST_F(EngineProgram, ConvertsAndReportsOnStdout) {
 }
 
 TEST_F(EngineProgram, ExitsWithTheNegativeCodeAndExplainsOnStderr) {
-  ProcessResult run = Run(L"");
-  EXPECT_EQ(run.exitCode, 0xFFFFFFFFu);
-  EXPECT_NE(run.output.find("quandrel: error -1: no input file given"), std::string::npos)
-      << run.output;
-  EXPECT_NE(run.output.find("usage: "), std::string::npos);
-
-  run = Run(L"missing.txt");
-  EXPECT_EQ(run.exitCode, 0xFFFFFFFEu);
-  EXPECT_EQ(run.output.rfind("quandrel: error -2: cannot open 'missing.txt'", 0), 0u) << run.output;
-
   WriteFileBytes(dir_ / L"in.txt", "x");
-  run = Run(L"in.txt nowhere\\out.html");
-  EXPECT_EQ(run.exitCode, 0xFFFFFFFDu);
-  EXPECT_NE(run.output.find("cannot create 'nowhere\\out.html'"), std::string::npos) << run.output;
-}
-
-TEST_F(EngineProgram, AQuotedPathMayEndInABackslash) {
-  // Under backslash-escape rules this would be one argument; here the quote after the backslash
-  // closes it, so the folder itself is the input, which cannot be opened as a file.
-  std::string folder = Narrow(dir_.path()) + "\\";
-  ProcessResult run = Run(Widen("\"" + folder + "\" \"out.html\""));
-  EXPECT_EQ(run.exitCode, 0xFFFFFFFEu);
-  EXPECT_NE(run.output.find("cannot open '" + folder + "'"), std::string::npos) << run.output;
+  const std::string folder = Narrow(dir_.path()) + "\\";
+  const struct {
+    std::wstring args;
+    uint32_t exitCode;
+    std::vector<std::string> explained;  // each found in the output
+    bool atStart = false;                // the first one begins it
+  } rows[] = {
+      {L"", 0xFFFFFFFFu, {"quandrel: error -1: no input file given", "usage: "}},
+      {L"missing.txt", 0xFFFFFFFEu, {"quandrel: error -2: cannot open 'missing.txt'"}, true},
+      {L"in.txt nowhere\\out.html", 0xFFFFFFFDu, {"cannot create 'nowhere\\out.html'"}},
+      // A quoted path may end in a backslash: under backslash-escape rules the quote after it
+      // would not close the argument; here it does, so the folder itself is the input.
+      {Widen("\"" + folder + "\" \"out.html\""), 0xFFFFFFFEu, {"cannot open '" + folder + "'"}},
+  };
+  for (const auto& row : rows) {
+    ProcessResult run = Run(row.args);
+    EXPECT_EQ(run.exitCode, row.exitCode) << Narrow(row.args);
+    for (const std::string& text : row.explained)
+      EXPECT_NE(run.output.find(text), std::string::npos) << text << " in: " << run.output;
+    if (row.atStart) {
+      EXPECT_EQ(run.output.rfind(row.explained.front(), 0), 0u) << run.output;
+    }
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The engine's pure parts: splitting its command line, reading options, converting text.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "engine/command_line.h"
 #include "engine/convert.h"
 #include "engine/request.h"
@@ -10,26 +12,23 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(EngineArguments, SplitsAtUnquotedBlanksAndDropsTheQuotes) {
-  EXPECT_EQ(SplitArguments("\"in.pdf\" \"out.txt\" "), Args({"in.pdf", "out.txt"}));
-  EXPECT_EQ(SplitArguments("  a\tb  c "), Args({"a", "b", "c"}));
-  EXPECT_EQ(SplitArguments("\"a b\" "), Args({"a b"}));
-  EXPECT_EQ(SplitArguments("a\"b c\"d"), Args({"ab cd"}));
-  EXPECT_EQ(SplitArguments(""), Args());
-  EXPECT_EQ(SplitArguments("   "), Args());
-}
-
-TEST(EngineArguments, KeepsEmptyArgumentsAndTrailingBackslashes) {
-  EXPECT_EQ(SplitArguments("\"\" \"x\" "), Args({"", "x"}));
-  // No escapes: a folder path that ends in a backslash keeps it, and the quote still closes.
-  EXPECT_EQ(SplitArguments("\"C:\\out dir\\\" \"b\" "), Args({"C:\\out dir\\", "b"}));
-  EXPECT_EQ(SplitArguments("a\\\\\"b c\""), Args({"a\\\\b c"}));
-}
-
-TEST(EngineArguments, RefusesAQuoteLeftOpen) {
-  EXPECT_FALSE(SplitArguments("\"in.txt"));
-  // How quandrelcmd joins an argument that holds a quote (a"b): three quotes, one left open.
-  EXPECT_FALSE(SplitArguments("\"a\"b\" "));
+TEST(EngineArguments, SplitsAtUnquotedBlanksDropsTheQuotesAndRefusesOneLeftOpen) {
+  const std::pair<const char*, std::optional<Args>> rows[] = {
+      {"\"in.pdf\" \"out.txt\" ", Args{"in.pdf", "out.txt"}},
+      {"  a\tb  c ", Args{"a", "b", "c"}},
+      {"\"a b\" ", Args{"a b"}},
+      {"a\"b c\"d", Args{"ab cd"}},
+      {"", Args()},
+      {"   ", Args()},
+      {"\"\" \"x\" ", Args{"", "x"}},  // empty arguments are kept
+      // No escapes: a folder path that ends in a backslash keeps it, and the quote still closes.
+      {"\"C:\\out dir\\\" \"b\" ", Args{"C:\\out dir\\", "b"}},
+      {"a\\\\\"b c\"", Args{"a\\\\b c"}},
+      {"\"in.txt", std::nullopt},
+      // How quandrelcmd joins an argument that holds a quote (a"b): three quotes, one left open.
+      {"\"a\"b\" ", std::nullopt},
+  };
+  for (const auto& [line, args] : rows) EXPECT_EQ(SplitArguments(line), args) << line;
 }
 
 TEST(EngineArguments, SkipsTheProgramNameByThePlatformRule) {
@@ -40,31 +39,30 @@ TEST(EngineArguments, SkipsTheProgramNameByThePlatformRule) {
   EXPECT_EQ(SkipProgramName(""), "");
 }
 
-TEST(EngineRequest, ReadsOptionsAndFiles) {
-  ParsedRequest parsed = ParseRequest({"-TO", "Text", "-eol", "lf", "in.txt", "out.txt"});
-  ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.request.format, Format::kText);
-  EXPECT_EQ(parsed.request.eol, LineEnding::kLf);
-  EXPECT_EQ(parsed.request.inPath, "in.txt");
-  EXPECT_EQ(parsed.request.outPath, "out.txt");
-
-  parsed = ParseRequest({"in.txt"});
-  ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.request.format, Format::kHtml);
-  EXPECT_EQ(parsed.request.eol, LineEnding::kCrlf);
-  EXPECT_EQ(parsed.request.outPath, "in.html");
-}
-
-TEST(EngineRequest, OptionsEndAtTheFirstFileOrAtDoubleDash) {
-  ParsedRequest parsed = ParseRequest({"--", "-odd.txt"});
-  ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.request.inPath, "-odd.txt");
-  parsed = ParseRequest({"in.txt", "-out.html"});
-  ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.request.outPath, "-out.html");
-  parsed = ParseRequest({"-", "out.html"});  // a lone dash is a name
-  ASSERT_TRUE(parsed.ok) << parsed.error;
-  EXPECT_EQ(parsed.request.inPath, "-");
+TEST(EngineRequest, ReadsOptionsAndFilesWhoseNamesEndTheOptions) {
+  struct Row {
+    Args args;
+    Format format;
+    LineEnding eol;
+    std::string in, out;
+  };
+  // clang-format off
+  const Row rows[] = {
+      {{"-TO", "Text", "-eol", "lf", "in.txt", "out.txt"}, Format::kText, LineEnding::kLf, "in.txt", "out.txt"},
+      {{"in.txt"}, Format::kHtml, LineEnding::kCrlf, "in.txt", "in.html"},
+      {{"--", "-odd.txt"}, Format::kHtml, LineEnding::kCrlf, "-odd.txt", "-odd.html"},
+      {{"in.txt", "-out.html"}, Format::kHtml, LineEnding::kCrlf, "in.txt", "-out.html"},
+      {{"-", "out.html"}, Format::kHtml, LineEnding::kCrlf, "-", "out.html"},  // a lone dash is a name
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    ParsedRequest parsed = ParseRequest(row.args);
+    ASSERT_TRUE(parsed.ok) << ::testing::PrintToString(row.args) << ": " << parsed.error;
+    EXPECT_EQ(parsed.request.format, row.format);
+    EXPECT_EQ(parsed.request.eol, row.eol);
+    EXPECT_EQ(parsed.request.inPath, row.in);
+    EXPECT_EQ(parsed.request.outPath, row.out);
+  }
 }
 
 TEST(EngineRequest, RefusesBadUsage) {
@@ -95,29 +93,26 @@ TEST(EngineRequest, DefaultOutputNeverNamesTheInput) {
   EXPECT_EQ(DefaultOutputPath("x.out.txt", Format::kText), "x.out.out.txt");
 }
 
-Converted Text(std::string_view in, LineEnding eol) {
-  return ConvertDocument(in, Format::kText, eol, "t", "windows-1252");
-}
-
-TEST(EngineConvert, TextNormalisesEveryKindOfLineBreak) {
-  Converted out = Text("a\r\nb\nc\rd", LineEnding::kLf);
-  EXPECT_EQ(out.bytes, "a\nb\nc\nd");
-  EXPECT_EQ(out.lines, 4u);
-  out = Text("a\nb\n", LineEnding::kCrlf);
-  EXPECT_EQ(out.bytes, "a\r\nb\r\n");
-  EXPECT_EQ(out.lines, 2u);
-  // Empty lines are lines; "\r\r\n" is a lone CR then a CR LF.
-  out = Text("\n\r\r\nx", LineEnding::kCrlf);
-  EXPECT_EQ(out.bytes, "\r\n\r\n\r\nx");
-  EXPECT_EQ(out.lines, 4u);
-  out = Text("", LineEnding::kCrlf);
-  EXPECT_EQ(out.bytes, "");
-  EXPECT_EQ(out.lines, 0u);
-}
-
-TEST(EngineConvert, TextPassesOtherBytesThrough) {
-  std::string in("x\0y\xe9\t<&>\n", 8);
-  EXPECT_EQ(Text(in, LineEnding::kLf).bytes, in);
+TEST(EngineConvert, TextNormalisesEveryKindOfLineBreakAndPassesOtherBytesThrough) {
+  const std::string other("x\0y\xe9\t<&>\n", 8);
+  const struct {
+    std::string in;
+    LineEnding eol;
+    std::string bytes;
+    size_t lines;
+  } rows[] = {
+      {"a\r\nb\nc\rd", LineEnding::kLf, "a\nb\nc\nd", 4},
+      {"a\nb\n", LineEnding::kCrlf, "a\r\nb\r\n", 2},
+      // Empty lines are lines; "\r\r\n" is a lone CR then a CR LF.
+      {"\n\r\r\nx", LineEnding::kCrlf, "\r\n\r\n\r\nx", 4},
+      {"", LineEnding::kCrlf, "", 0},
+      {other, LineEnding::kLf, other, 1},
+  };
+  for (const auto& row : rows) {
+    Converted out = ConvertDocument(row.in, Format::kText, row.eol, "t", "windows-1252");
+    EXPECT_EQ(out.bytes, row.bytes) << ::testing::PrintToString(row.in);
+    EXPECT_EQ(out.lines, row.lines) << ::testing::PrintToString(row.in);
+  }
 }
 
 TEST(EngineConvert, HtmlEscapesAndKeepsLines) {

@@ -23,14 +23,12 @@ const server::ServerTimings kTimings;
 // From the moment nothing is held until the process has ended, with room for a loaded machine.
 const DWORD kEndDeadlineMs = kTimings.idleLingerMs + kTimings.quietMs + 10000;
 
-UniqueHandle OpenServer(DWORD id) {
-  return UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-}
-
 UniqueHandle TheOneServer() {
   std::vector<DWORD> ids = ServerProcessIds();
   EXPECT_EQ(ids.size(), 1u);
-  return ids.size() == 1 ? OpenServer(ids.front()) : UniqueHandle();
+  if (ids.size() != 1) return {};
+  return UniqueHandle(
+      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids.front()));
 }
 
 DWORD ExitCodeOf(HANDLE process) {
@@ -82,11 +80,9 @@ TEST_F(Lifetime, ClientArrivingWhileTheServerLingersKeepsItThenItEnds) {
 TEST_F(Lifetime, QuitPostedToTheFirstThreadEndsTheServer) {
   win::ComPtr<_QuandrelCom> object = install_.Create();
   ASSERT_TRUE(object);
-  std::vector<DWORD> ids = ServerProcessIds();
-  ASSERT_EQ(ids.size(), 1u);
-  UniqueHandle server = OpenServer(ids.front());
+  UniqueHandle server = TheOneServer();
   ASSERT_TRUE(server.valid());
-  ASSERT_TRUE(::PostThreadMessageW(win::MainThreadOf(ids.front()), WM_QUIT, 0, 0));
+  ASSERT_TRUE(::PostThreadMessageW(win::MainThreadOf(::GetProcessId(server.get())), WM_QUIT, 0, 0));
   ASSERT_EQ(::WaitForSingleObject(server.get(), kEndDeadlineMs), WAIT_OBJECT_0);
   EXPECT_EQ(ExitCodeOf(server.get()), 0u);
 }

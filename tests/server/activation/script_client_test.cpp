@@ -2,6 +2,7 @@
 // early bound from this process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "testing/support/server_install.h"
@@ -17,12 +18,9 @@ class ScriptClients : public ::testing::Test {
   std::string Run(std::wstring_view extension, std::string_view script) {
     ProcessResult run = RunScript(install_, extension, script);
     EXPECT_EQ(run.exitCode, 0u) << run.output;
-    std::string lines;
-    for (char c : run.output) {
-      if (c == '\r') continue;
-      lines += c == '\n' ? '|' : c;
-    }
-    return lines;
+    run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());
+    std::replace(run.output.begin(), run.output.end(), '\n', '|');
+    return run.output;
   }
 
   ServerInstall install_{L"scripted copy"};

@@ -212,8 +212,8 @@ TEST_P(OverflowError, ReachesTheClientAsRunTimeError6) {
   } else if (call.client == Client::kLateBound) {
     win::ComPtr<IDispatch> late;
     ASSERT_EQ(object_.query_to(&late), S_OK);
-    std::vector<VARIANT> args = {VariantText(line), VariantLong(call.show)};
-    if (runCmd) args.push_back(VariantBool(false));
+    std::vector<VARIANT> args = {VariantText(line), win::LongArg(call.show)};
+    if (runCmd) args.push_back(win::BoolArg(false));
     DispatchResult run;
     CallByName(late.get(), Widen(NameOf(call.runner)), std::move(args), &run);
     ASSERT_EQ(run.hr, DISP_E_EXCEPTION);
@@ -291,7 +291,7 @@ TEST_F(BadInput, NullEmptyAndEmbeddedNulTexts) {
   ::VariantInit(&nullText);
   nullText.vt = VT_BSTR;
   nullText.bstrVal = nullptr;
-  CallByName(dispatch_.get(), L"RunCmd2", {nullText, VariantLong(0)}, &late);
+  CallByName(dispatch_.get(), L"RunCmd2", {nullText, win::LongArg(0)}, &late);
   EXPECT_EQ(late.hr, S_OK);
   EXPECT_EQ(late.Text(), kFailure);
   ExpectServing();
@@ -328,7 +328,7 @@ TEST_F(BadInput, ACommandLineLongerThanThePlatformTakes) {
   EXPECT_EQ(object_->RunCmd(line.get(), 0, VARIANT_FALSE, &started), S_OK);
   EXPECT_EQ(started, VARIANT_FALSE);
   DispatchResult late;
-  CallByName(dispatch_.get(), L"RunCmd2", {VariantText(longLine), VariantLong(0)}, &late);
+  CallByName(dispatch_.get(), L"RunCmd2", {VariantText(longLine), win::LongArg(0)}, &late);
   EXPECT_EQ(late.hr, S_OK);
   EXPECT_EQ(late.Text(), kFailure);
   ExpectServing();
