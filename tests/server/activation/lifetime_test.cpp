@@ -19,7 +19,7 @@ namespace {
 
 using win::UniqueHandle;
 
-const server::ServerTimings kTimings;
+const server::host::ServerTimings kTimings;
 // From the moment nothing is held until the process has ended, with room for a loaded machine.
 const DWORD kEndDeadlineMs = kTimings.idleLingerMs + kTimings.quietMs + 10000;
 

@@ -12,11 +12,11 @@
 #include "tests/server/registration/registry_tree.h"
 
 namespace korvane::test {
-namespace {
 
-using server::ClassesRoots;
-using server::RegisterServer;
-using server::UnregisterServer;
+using server::host::ClassesRoots;
+using server::host::RegisterServer;
+using server::host::UnregisterServer;
+namespace {
 
 // A scratch key plays the machine's Software\Classes, so the AppID keys are written too.
 class ScratchClasses : public ::testing::Test {

@@ -56,10 +56,10 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 std::vector<Case> Cases() {
-  const bool twoViews = server::IsSixtyFourBitWindows();
+  const bool twoViews = server::host::IsSixtyFourBitWindows();
   const std::string other = sizeof(void*) == 8 ? "x86 (32-bit)" : "x64 (64-bit)";
   // The view of this build's own bitness, which holds its type library entry.
-  static const REGSAM view = twoViews ? server::OwnTypeLibView(true) : 0;
+  static const REGSAM view = twoViews ? server::host::OwnTypeLibView(true) : 0;
   using Copies = ServerInstall&;
   // clang-format off
   return {
@@ -96,7 +96,7 @@ std::vector<Case> Cases() {
        {"QuandrelCom.exe, which does not exist"}},
       {"type library entry naming a file without one, interface naming another version",
        [](Copies r, Copies) {
-         SetText(view, std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0\\0\\" + server::kOwnTypeLibPlatform, nullptr, r.file(L"quandrelsdk.dll"));
+         SetText(view, std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0\\0\\" + server::host::kOwnTypeLibPlatform, nullptr, r.file(L"quandrelsdk.dll"));
          SetText(view, std::wstring(L"Interface\\") + kIidText + L"\\TypeLib", L"Version", L"garbage");
          return &r;
        },
