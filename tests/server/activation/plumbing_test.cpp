@@ -12,12 +12,8 @@
 
 namespace korvane::test {
 
-using server::com::ClassFactory;
-using server::com::LastReleaseTick;
-using server::com::ServerReferences;
-using server::host::ArgumentsOf;
-using server::host::ParseServerAction;
-using server::host::ServerAction;
+using namespace server::com;
+using namespace server::host;
 namespace {
 
 TEST(ServerSwitch, ArgumentsFollowTheProgramNameQuotedOrNot) {

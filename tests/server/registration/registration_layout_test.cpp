@@ -13,9 +13,7 @@
 
 namespace korvane::test {
 
-using server::host::ClassesRoots;
-using server::host::RegisterServer;
-using server::host::UnregisterServer;
+using namespace server::host;
 namespace {
 
 // A scratch key plays the machine's Software\Classes, so the AppID keys are written too.

@@ -10,9 +10,7 @@
 
 namespace korvane::test {
 
-using server::host::ClassesRoots;
-using server::host::ClassesView;
-using server::host::Owner;
+using namespace server::host;
 namespace {
 
 bool HasClass(HKEY root) {

@@ -21,21 +21,10 @@
 #include "testing/support/test_support.h"
 
 namespace korvane::test {
-using server::com::QuandrelCom;
-using server::methods::kErrOverflow;
+using namespace server::com;
+using namespace server::methods;
+using namespace server::host;
 
-using server::com::ClassFactory;
-using server::com::InvokeInFrame;
-using server::com::ReleaseQuandrelComTypeInfo;
-using server::host::LetFaultsEndTheProcess;
-using server::methods::DescriptionOfRuntimeError;
-using server::methods::HresultOfRuntimeError;
-using server::methods::kErrDllLoadFailed;
-using server::methods::kErrEntryPointNotFound;
-using server::methods::kErrFileNotFound;
-using server::methods::kErrInvalidCall;
-using server::methods::LogFilePath;
-using server::methods::MethodStatus;
 namespace {
 
 class InProcessObject : public ::testing::Test {

@@ -12,14 +12,9 @@
 #include "server/host/lifetime_policy.h"
 
 namespace korvane::test {
-using server::host::ClassObjectHost;
-using server::host::LifetimePolicy;
-using server::host::PassDecision;
-using server::host::ServerTimings;
+using namespace server::host;
+using namespace server::com;
 
-using server::com::BeginStopping;
-using server::com::ClassFactory;
-using server::com::ServerReferences;
 namespace {
 
 constexpr ServerTimings kTimings{3000, 500};

@@ -13,7 +13,7 @@
 
 namespace korvane::test {
 
-using server::methods::AppendLogLine;
+using namespace server::methods;
 namespace {
 
 using test::ReadFileBytes;

@@ -19,15 +19,7 @@
 
 namespace korvane::test {
 
-using server::methods::EngineCommandLine;
-using server::methods::EngineExecutablePath;
-using server::methods::EngineNotFoundMessage;
-using server::methods::FormatLogLine;
-using server::methods::kLogLinePrefix;
-using server::methods::LogFilePath;
-using server::methods::LogTimestampText;
-using server::methods::NarrowShowWindow;
-using server::methods::ShowWindowField;
+using namespace server::methods;
 namespace {
 
 using test::Narrow;

@@ -19,22 +19,8 @@
 #include "testing/support/test_support.h"
 
 namespace korvane::test {
-using server::host::CheckFacts;
-using server::host::FolderAccess;
-using server::host::GatherCheckFacts;
-using server::host::GatherInstallSecurity;
-using server::host::GuardedFile;
-using server::host::InstallSecurity;
-using server::host::ReadGuardedFile;
-using server::host::TypeLibContent;
+using namespace server::host;
 
-using server::host::ChangeableByOthers;
-using server::host::FullLongPath;
-using server::host::kMaxLibraryBytes;
-using server::host::LogFolderAccess;
-using server::host::MayAccess;
-using server::host::ReadTypeLibContent;
-using server::host::SamePath;
 namespace {
 
 using test::SetAccessList;

@@ -8,25 +8,8 @@
 #include <functional>
 
 namespace korvane::test {
-using server::host::CheckLine;
-using server::host::CheckReport;
-using server::host::FolderAccess;
-using server::host::kAutomationMarshaller;
-using server::host::MergedValue;
-using server::host::ParseServerCommand;
-using server::host::RegistrationKeys;
-using server::host::RegistrationScope;
-using server::host::ServerCommand;
-using server::host::Verdict;
+using namespace server::host;
 
-using server::host::AccessEntry;
-using server::host::CheckFacts;
-using server::host::GuardedFile;
-using server::host::IsFullyQualified;
-using server::host::SamePath;
-using server::host::ServerPathOf;
-using server::host::ViewFacts;
-using server::host::WhoMayChange;
 namespace {
 
 using win::PeDefect;
