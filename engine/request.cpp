@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
+#include <utility>
 
 namespace korvane::engine {
 
@@ -12,6 +14,19 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
+}
+
+// Sets `out` to the choice whose name is `value` (in any case); false when none is.
+template <typename T>
+bool Choose(std::string_view value, std::initializer_list<std::pair<std::string_view, T>> choices,
+            T& out) {
+  for (const auto& [name, choice] : choices) {
+    if (EqualsNoCase(value, name)) {
+      out = choice;
+      return true;
+    }
+  }
+  return false;
 }
 
 ParsedRequest Refuse(std::string why) {
@@ -36,18 +51,10 @@ ParsedRequest ParseRequest(const std::vector<std::string>& args) {
     if (i + 1 == args.size()) return Refuse("option " + arg + " needs a value");
     const std::string& value = args[++i];
     if (EqualsNoCase(arg, "-to")) {
-      if (EqualsNoCase(value, "html"))
-        request.format = Format::kHtml;
-      else if (EqualsNoCase(value, "text"))
-        request.format = Format::kText;
-      else
+      if (!Choose(value, {{"html", Format::kHtml}, {"text", Format::kText}}, request.format))
         return Refuse("unknown output format '" + value + "' (html or text)");
     } else if (EqualsNoCase(arg, "-eol")) {
-      if (EqualsNoCase(value, "crlf"))
-        request.eol = LineEnding::kCrlf;
-      else if (EqualsNoCase(value, "lf"))
-        request.eol = LineEnding::kLf;
-      else
+      if (!Choose(value, {{"crlf", LineEnding::kCrlf}, {"lf", LineEnding::kLf}}, request.eol))
         return Refuse("unknown line ending '" + value + "' (crlf or lf)");
     } else {
       return Refuse("unknown option " + arg);

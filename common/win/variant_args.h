@@ -7,29 +7,28 @@
 
 namespace korvane::win {
 
-// Borrows the caller's BSTR: the VARIANT must not be cleared, and the BSTR must outlive the call.
-inline VARIANT BorrowedTextArg(BSTR text) {
+// A VARIANT of `type` whose value `set` fills in.
+template <typename Set>
+VARIANT MakeArg(VARTYPE type, Set set) {
   VARIANT v;
   ::VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = text;
+  v.vt = type;
+  set(v);
   return v;
+}
+
+// Borrows the caller's BSTR: the VARIANT must not be cleared, and the BSTR must outlive the call.
+inline VARIANT BorrowedTextArg(BSTR text) {
+  return MakeArg(VT_BSTR, [text](VARIANT& v) { v.bstrVal = text; });
 }
 
 inline VARIANT LongArg(LONG value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  return v;
+  return MakeArg(VT_I4, [value](VARIANT& v) { v.lVal = value; });
 }
 
 inline VARIANT BoolArg(bool value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
+  return MakeArg(VT_BOOL,
+                 [value](VARIANT& v) { v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE; });
 }
 
 }  // namespace korvane::win

@@ -105,21 +105,19 @@ void TellVersionAndUsage() {
 // Runs the switch the command line names; returns the exit code.
 int Run() {
   HRESULT hr = S_OK;
-  switch (ParseServerAction(ArgumentsOf(::GetCommandLineW()))) {
+  const ServerAction action = ParseServerAction(ArgumentsOf(::GetCommandLineW()));
+  switch (action) {
     case ServerAction::kServe:
       hr = RunServer();
       break;
     case ServerAction::kRegister:
-      hr = Register(RegistrationScope::kMachine, true);
-      break;
     case ServerAction::kUnregister:
-      hr = Register(RegistrationScope::kMachine, false);
-      break;
     case ServerAction::kRegisterPerUser:
-      hr = Register(RegistrationScope::kUser, true);
-      break;
     case ServerAction::kUnregisterPerUser:
-      hr = Register(RegistrationScope::kUser, false);
+      hr = Register(action == ServerAction::kRegister || action == ServerAction::kUnregister
+                        ? RegistrationScope::kMachine
+                        : RegistrationScope::kUser,
+                    action == ServerAction::kRegister || action == ServerAction::kRegisterPerUser);
       break;
     case ServerAction::kCheck:
       return Check();

@@ -1,6 +1,8 @@
 #include "server/methods/child_process.h"
 
+#include "common/win/ansi_text.h"
 #include "common/win/result.h"
+#include "server/methods/log_line.h"
 #include "server/methods/show_window.h"
 
 namespace korvane::server::methods {
@@ -34,6 +36,25 @@ ChildProcess StartChildProcess(std::string& commandLine, STARTUPINFOA& startup) 
   child.hr = S_OK;
   child.process.reset(info.hProcess);
   child.thread.reset(info.hThread);
+  return child;
+}
+
+void LogStepFailed(const DebugLog& log, std::wstring_view tag, int position, DWORD error) {
+  log.Write({tag, L" Pos=", DecimalText(position).view(), L", ErrorCode=",
+             DecimalText(static_cast<LONG>(error)).view()});
+}
+
+ChildProcess StartExactly(std::wstring_view commandLine, STARTUPINFOA& startup, const DebugLog& log,
+                          std::wstring_view tag, int failedStartPosition) {
+  win::AnsiText ansi = win::ToAnsi(commandLine);
+  if (!ansi.ok()) {
+    log.Write({tag, L" Refused: ", ansi.refused->Describe()});
+    ChildProcess refused;
+    refused.hr = E_INVALIDARG;
+    return refused;
+  }
+  ChildProcess child = StartChildProcess(ansi.bytes, startup);
+  if (!child.started()) LogStepFailed(log, tag, failedStartPosition, child.lastError);
   return child;
 }
 

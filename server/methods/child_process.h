@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/win/unique_handle.h"
+#include "server/methods/debug_log.h"
 
 namespace korvane::server::methods {
 
@@ -30,5 +32,14 @@ STARTUPINFOA StartupWithOutputPipe(int16_t showWindow, HANDLE outputWriteEnd);
 
 // Starts `commandLine`, which the platform may write into.
 ChildProcess StartChildProcess(std::string& commandLine, STARTUPINFOA& startup);
+
+// The runners' line for a step that failed: "<tag> Pos=<position>, ErrorCode=<error>".
+void LogStepFailed(const DebugLog& log, std::wstring_view tag, int position, DWORD error);
+
+// Starts `commandLine` if the ANSI code page, in which the child reads it, carries it exactly:
+// text it cannot carry is refused rather than handed over as a look-alike. A refusal or a failed
+// start (at `failedStartPosition`) is logged under `tag` and starts nothing.
+ChildProcess StartExactly(std::wstring_view commandLine, STARTUPINFOA& startup, const DebugLog& log,
+                          std::wstring_view tag, int failedStartPosition);
 
 }  // namespace korvane::server::methods

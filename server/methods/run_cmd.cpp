@@ -2,9 +2,7 @@
 
 #include <string>
 
-#include "common/win/ansi_text.h"
 #include "server/methods/child_process.h"
-#include "server/methods/log_line.h"
 #include "server/methods/show_window.h"
 
 namespace korvane::server::methods {
@@ -19,23 +17,12 @@ MethodStatus RunCmd(std::wstring_view commandLine, LONG showWindow, bool wait, c
 
   // The error is read before anything else can change it.
   auto logStepFailed = [&log](int position, DWORD error) {
-    log.Write({L"[RunCmd] Pos=", DecimalText(position).view(), L", ErrorCode=",
-               DecimalText(static_cast<LONG>(error)).view()});
+    LogStepFailed(log, L"[RunCmd]", position, error);
   };
   log.Write({L"[RunCmd] strCmd = ", commandLine});
 
-  // The child reads the command line in the ANSI code page: text that the code page cannot carry
-  // exactly is refused rather than handed over as a look-alike.
-  win::AnsiText ansiCommandLine = win::ToAnsi(commandLine);
-  if (!ansiCommandLine.ok()) {
-    log.Write({L"[RunCmd] Refused: ", ansiCommandLine.refused->Describe()});
-    return MethodStatus();
-  }
-  ChildProcess child = StartChildProcess(ansiCommandLine.bytes, startup);
-  if (!child.started()) {
-    logStepFailed(10001, child.lastError);
-    return MethodStatus();
-  }
+  ChildProcess child = StartExactly(commandLine, startup, log, L"[RunCmd]", 10001);
+  if (!child.started()) return MethodStatus();
 
   // Every early return below still closes both handles (the owners do it); the closes that
   // the result depends on are the explicit ones at the end.

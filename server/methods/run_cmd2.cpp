@@ -8,7 +8,6 @@
 
 #include "common/win/ansi_text.h"
 #include "server/methods/child_process.h"
-#include "server/methods/log_line.h"
 #include "server/methods/message_pump.h"
 #include "server/methods/output_capture.h"
 #include "server/methods/show_window.h"
@@ -31,8 +30,7 @@ MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow, const Debug
                      win::UniqueBstr& result) {
   // The error is read before anything else can change it.
   auto logStepFailed = [&log](int position, DWORD error) {
-    log.Write({L"[RunCmd2] Pos=", DecimalText(position).view(), L", ErrorCode=",
-               DecimalText(static_cast<LONG>(error)).view()});
+    LogStepFailed(log, L"[RunCmd2]", position, error);
   };
   log.Write({L"[RunCmd2] strCmd = ", commandLine});
   result = win::UniqueBstr(std::wstring_view(kFailedToExecute));
@@ -53,17 +51,8 @@ MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow, const Debug
   if (!narrowed) return MethodStatus::RuntimeError(kErrOverflow);
   STARTUPINFOA startup = StartupWithOutputPipe(*narrowed, writeEnd.get());
 
-  // As in RunCmd: exact, or refused.
-  win::AnsiText ansiCommandLine = win::ToAnsi(commandLine);
-  if (!ansiCommandLine.ok()) {
-    log.Write({L"[RunCmd2] Refused: ", ansiCommandLine.refused->Describe()});
-    return MethodStatus();
-  }
-  ChildProcess child = StartChildProcess(ansiCommandLine.bytes, startup);
-  if (!child.started()) {
-    logStepFailed(20001, child.lastError);
-    return MethodStatus();
-  }
+  ChildProcess child = StartExactly(commandLine, startup, log, L"[RunCmd2]", 20001);
+  if (!child.started()) return MethodStatus();
   // From here only the child and what inherits from it hold a write end: the pipe ends when
   // they all have closed theirs.
   writeEnd.reset();
