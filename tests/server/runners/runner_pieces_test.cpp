@@ -10,6 +10,7 @@
 #include "server/methods/message_pump.h"
 #include "server/methods/output_capture.h"
 #include "tests/server/runners/message_window.h"
+#include "tests/server/runners/runner_test_support.h"
 
 namespace korvane::test {
 namespace {
@@ -200,8 +201,7 @@ TEST(RunCmd2Pieces, WaitWhoseHandleIsSignalledReturnsWithoutDispatchingWhatIsQue
       EXPECT_EQ(WaitForAllPumping(pending), S_OK);
       EXPECT_EQ(dispatched, signalledBy) << "signalled by message " << signalledBy;
     }
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    DispatchPending();
     EXPECT_EQ(dispatched, kQueued) << "messages were lost, signalled by " << signalledBy;
   }
 }
@@ -236,30 +236,25 @@ TEST(RunCmd2Pieces, CapturePastItsLimitKeepsDrainingSoTheWriterEndsAndReportsInc
   EXPECT_EQ(capture.TakeBytes(), "");
 }
 
-TEST(RunCmd2Pieces, CaptureKeepsExactlyUpToItsLimit) {
-  Pipe pipe;
-  OutputCapture capture(pipe.read.get(), 6);
-  WriteText(pipe.write.get(), "abc");
-  WriteText(pipe.write.get(), "def");
-  pipe.write.reset();
-  ASSERT_EQ(::WaitForSingleObject(capture.finished(), 30000), WAIT_OBJECT_0);
-  EXPECT_TRUE(capture.complete());
-  EXPECT_EQ(capture.TakeBytes(), "abcdef");
-}
-
-// Read without waiting first, as after a failed wait: the bytes come once the reader is done.
-TEST(RunCmd2Pieces, CaptureWaitsForItsReaderBeforeHandingOverTheBytes) {
-  Pipe pipe;
-  OutputCapture capture(pipe.read.get());
-  WriteText(pipe.write.get(), "abc");
-  std::thread writer([&] {
-    ::Sleep(300);
-    WriteText(pipe.write.get(), "def");
-    pipe.write.reset();
-  });
-  EXPECT_TRUE(capture.complete());
-  EXPECT_EQ(capture.TakeBytes(), "abcdef");
-  writer.join();
+// A capture keeps exactly up to its limit. Read without waiting first, as after a failed wait,
+// the bytes come once the reader is done.
+TEST(RunCmd2Pieces, CaptureKeepsExactlyUpToItsLimitAndWaitsForItsReaderBeforeHandingThemOver) {
+  for (bool waitFirst : {true, false}) {
+    Pipe pipe;
+    OutputCapture capture(pipe.read.get(), waitFirst ? 6 : std::numeric_limits<size_t>::max());
+    WriteText(pipe.write.get(), "abc");
+    std::thread writer([&] {
+      if (!waitFirst) ::Sleep(300);
+      WriteText(pipe.write.get(), "def");
+      pipe.write.reset();
+    });
+    if (waitFirst) {
+      EXPECT_EQ(::WaitForSingleObject(capture.finished(), 30000), WAIT_OBJECT_0);
+    }
+    EXPECT_TRUE(capture.complete()) << "waited first: " << waitFirst;
+    EXPECT_EQ(capture.TakeBytes(), "abcdef") << "waited first: " << waitFirst;
+    writer.join();
+  }
 }
 
 // Without a reader thread the waiting thread reads only what is there: it keeps serving messages
