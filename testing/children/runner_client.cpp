@@ -15,10 +15,10 @@
 #include <process.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/win/ansi_text.h"
 #include "common/win/com_ptr.h"
 #include "common/win/unique_bstr.h"
 #include "common/win/unique_handle.h"
@@ -38,36 +38,35 @@ void Print(const std::string& text) {
               &wrote, nullptr);
 }
 
-std::string Narrow(std::wstring_view text) {
-  if (text.empty()) return {};
-  int n = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-  std::string out(n, '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-  return out;
-}
-
 std::string Status(HRESULT hr) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
   return text;
 }
 
-std::wstring ChildCommand(const wchar_t* word) {
+// runner_child.exe beside this program, running `steps`.
+std::wstring ChildCommand(const std::string& steps) {
   wchar_t self[MAX_PATH];
-  DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring folder(self, n);
+  std::wstring folder(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
   folder.resize(folder.find_last_of(L'\\') + 1);
-  return L"\"" + folder + L"runner_child.exe\" out " + word;
+  return L"\"" + folder + L"runner_child.exe\" " + korvane::win::FromAnsi(steps);
 }
 
-std::string RunCmd2On(_QuandrelCom* object, const wchar_t* word, const std::wstring& command = {}) {
+std::string RunCmd2On(_QuandrelCom* object, const std::string& steps) {
   if (object == nullptr) return "no object\r\n";
-  UniqueBstr line(command.empty() ? ChildCommand(word) : command);
+  UniqueBstr line(ChildCommand(steps));
   UniqueBstr text;
   HRESULT hr = object->RunCmd2(line.get(), 0, text.put());
-  return SUCCEEDED(hr) ? Narrow(text.view()) : "error " + Status(hr) + "\r\n";
+  return SUCCEEDED(hr) ? korvane::win::ToAnsi(korvane::win::MarkUncarried(text.view())).bytes
+                       : "error " + Status(hr) + "\r\n";
+}
+
+// RunCmd2 on a new object of this client's own.
+std::string RunCmd2OnNewObject(const std::string& steps) {
+  ComPtr<_QuandrelCom> other;
+  HRESULT hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
+                                  other.put_void());
+  return SUCCEEDED(hr) ? RunCmd2On(other.get(), steps) : "create " + Status(hr) + "\r\n";
 }
 
 ComPtr<_QuandrelCom> Unmarshal(const std::string& path) {
@@ -75,12 +74,12 @@ ComPtr<_QuandrelCom> Unmarshal(const std::string& path) {
   UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
   if (!file) return object;
-  std::string bytes(::GetFileSize(file.get(), nullptr), '\0');
-  DWORD got = 0;
-  ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  // Read straight into the block the stream takes over.
+  const DWORD size = ::GetFileSize(file.get(), nullptr);
+  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, size);
   if (memory == nullptr) return object;
-  std::memcpy(::GlobalLock(memory), bytes.data(), bytes.size());
+  DWORD got = 0;
+  ::ReadFile(file.get(), ::GlobalLock(memory), size, &got, nullptr);
   ::GlobalUnlock(memory);
   ComPtr<IStream> stream;
   if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, stream.put()))) {
@@ -101,25 +100,13 @@ unsigned __stdcall RunSteps(void*) {
       if (step == "unmarshal" && i + 1 < g_steps.size()) {
         same = Unmarshal(g_steps[++i]);
       } else if (step == "same-run") {
-        Print("same=" + RunCmd2On(same.get(), L"nested-same"));
+        Print("same=" + RunCmd2On(same.get(), "out nested-same"));
       } else if (step == "other-run") {
-        ComPtr<_QuandrelCom> other;
-        HRESULT hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
-                                        IID__QuandrelCom, other.put_void());
-        Print("other=" + (SUCCEEDED(hr) ? RunCmd2On(other.get(), L"nested-other")
-                                        : "create " + Status(hr) + "\r\n"));
+        Print("other=" + RunCmd2OnNewObject("out nested-other"));
       } else if (step == "slow-run" && i + 2 < g_steps.size()) {
-        std::wstring command = ChildCommand(L"slow");
-        command.resize(command.find(L"\" out ") + 2);
-        command += L"pidfile " + std::wstring(g_steps[i + 1].begin(), g_steps[i + 1].end()) +
-                   L" wait-event " + std::wstring(g_steps[i + 2].begin(), g_steps[i + 2].end()) +
-                   L" out slow";
+        Print("slow=" + RunCmd2OnNewObject("pidfile \"" + g_steps[i + 1] + "\" wait-event " +
+                                           g_steps[i + 2] + " out slow"));
         i += 2;
-        ComPtr<_QuandrelCom> other;
-        HRESULT hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
-                                        IID__QuandrelCom, other.put_void());
-        Print("slow=" + (SUCCEEDED(hr) ? RunCmd2On(other.get(), L"", command)
-                                       : "create " + Status(hr) + "\r\n"));
       } else if (step == "enable" && i + 1 < g_steps.size()) {
         VARIANT_BOOL on = g_steps[++i] == "1" ? VARIANT_TRUE : VARIANT_FALSE;
         HRESULT hr = same ? same->EnableDebugLog(on) : E_POINTER;

@@ -48,6 +48,18 @@ std::wstring Hex(const std::string& text) {
   return hex;
 }
 
+// Leaves an empty file for the test to see.
+bool Touch(const std::string& path) {
+  return korvane::win::UniqueHandle(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
+      .valid();
+}
+
+HRESULT RunCmd2(_QuandrelCom* object, const std::wstring& command, LONG show, UniqueBstr& text) {
+  UniqueBstr line{std::wstring_view(command)};
+  return object->RunCmd2(line.get(), show, text.put());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,11 +86,9 @@ int main(int argc, char** argv) {
     return 1000;
   }
   if (held) {
-    const std::string ready = folder + "\\ready-" + client;
     korvane::win::UniqueHandle start(::OpenEventA(SYNCHRONIZE, FALSE, argv[5]));
-    korvane::win::UniqueHandle file(::CreateFileA(ready.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!start || !file || ::WaitForSingleObject(start.get(), INFINITE) != WAIT_OBJECT_0) {
+    if (!start || !Touch(folder + "\\ready-" + client) ||
+        ::WaitForSingleObject(start.get(), INFINITE) != WAIT_OBJECT_0) {
       Wrong(-1, "start event", HRESULT_FROM_WIN32(::GetLastError()));
       return 1000;
     }
@@ -88,17 +98,15 @@ int main(int argc, char** argv) {
     const std::string marker = "c" + client + "-" + std::to_string(i);
     switch (i % 6) {
       case 0: {  // output comes back whole
-        UniqueBstr command{std::wstring_view(child + waitFirst + L" hex " + Hex(marker))};
         UniqueBstr text;
-        hr = object->RunCmd2(command.get(), 0, text.put());
+        hr = RunCmd2(object.get(), child + waitFirst + L" hex " + Hex(marker), 0, text);
         if (hr != S_OK || text.view() != korvane::win::FromAnsi(marker))
           Wrong(i, "RunCmd2", hr, text.view());
         break;
       }
       case 1: {  // a program that cannot start
-        UniqueBstr command{std::wstring_view(L"C:\\no such folder\\missing.exe")};
         UniqueBstr text;
-        hr = object->RunCmd2(command.get(), 0, text.put());
+        hr = RunCmd2(object.get(), L"C:\\no such folder\\missing.exe", 0, text);
         if (hr != S_OK || text.view() != L"failed to execute command")
           Wrong(i, "RunCmd2 missing program", hr, text.view());
         break;
@@ -119,9 +127,8 @@ int main(int argc, char** argv) {
         break;
       }
       case 4: {  // the overflow error
-        UniqueBstr command{std::wstring_view(child + L" exit 0")};
         UniqueBstr text;
-        hr = object->RunCmd2(command.get(), 65536, text.put());
+        hr = RunCmd2(object.get(), child + L" exit 0", 65536, text);
         if (hr != kOverflow || text.get() != nullptr) Wrong(i, "RunCmd2 overflow", hr);
         break;
       }
@@ -138,10 +145,8 @@ int main(int argc, char** argv) {
     }
   }
   if (held) {
-    const std::string returned = folder + "\\returned-" + client;
-    korvane::win::UniqueHandle file(::CreateFileA(returned.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) Wrong(-1, "returned file", HRESULT_FROM_WIN32(::GetLastError()));
+    if (!Touch(folder + "\\returned-" + client))
+      Wrong(-1, "returned file", HRESULT_FROM_WIN32(::GetLastError()));
   }
   return g_wrong;
 }

@@ -17,10 +17,12 @@ namespace korvane::test {
 class InProcessRunner : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(server::QuandrelCom::Create(IID__QuandrelCom, object_.put_void()), S_OK);
+    ASSERT_EQ(server::com::QuandrelCom::Create(IID__QuandrelCom, object_.put_void()), S_OK);
   }
 
-  static std::wstring LogPath() { return server::LogFilePath(win::RunningExecutableFolder()); }
+  static std::wstring LogPath() {
+    return server::methods::LogFilePath(win::RunningExecutableFolder());
+  }
 
   void EnableLog(bool on) {
     ASSERT_EQ(object_->EnableDebugLog(on ? VARIANT_TRUE : VARIANT_FALSE), S_OK);

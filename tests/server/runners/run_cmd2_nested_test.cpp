@@ -24,15 +24,13 @@ TEST_F(RunCmd2Nested, ObjectReleasedByItsLastClientDuringTheWaitLivesUntilTheCal
     object->Release();
     released = true;
   });
-  std::wstring line = ChildCommand({L"sleep", L"200", L"out", L"after"});
-  auto run = CallRunCmd2(object, line);
+  const std::wstring line = ChildCommand({L"sleep", L"200", L"out", L"after"});
+  ASSERT_TRUE(RunCmd2Gives(object, line, L"after\r\n"));
   EXPECT_TRUE(released) << "the posted release was not dispatched during the wait";
-  ASSERT_EQ(run.hr, S_OK);
-  EXPECT_EQ(run.text, L"after\r\n");
   // The closing line reads the object's switch after the release.
-  std::vector<std::string> expected = {"[RunCmd2] strCmd = " + Narrow(line),
-                                       "[RunCmd2] strReturn=after\r\n"};
-  EXPECT_EQ(LogMessages(log.Added()), expected);
+  EXPECT_EQ(LogMessages(log.Added()),
+            (std::vector<std::string>{"[RunCmd2] strCmd = " + Narrow(line),
+                                      "[RunCmd2] strReturn=after\r\n"}));
 }
 
 TEST_F(RunCmd2Nested, SwitchChangedDuringTheWaitDecidesTheLaterLines) {
@@ -41,10 +39,11 @@ TEST_F(RunCmd2Nested, SwitchChangedDuringTheWaitDecidesTheLaterLines) {
     EnableLog(startOn);
     FileGrowth log(LogPath());
     window_.Post([&] { object_->EnableDebugLog(startOn ? VARIANT_FALSE : VARIANT_TRUE); });
-    ASSERT_EQ(CallRunCmd2(object_.get(), line).text, L"x\r\n");
-    std::vector<std::string> expected = {startOn ? "[RunCmd2] strCmd = " + Narrow(line)
-                                                 : "[RunCmd2] strReturn=x\r\n"};
-    EXPECT_EQ(LogMessages(log.Added()), expected) << "log on at first: " << startOn;
+    ASSERT_TRUE(RunCmd2Gives(object_.get(), line, L"x\r\n"));
+    EXPECT_EQ(LogMessages(log.Added()),
+              std::vector<std::string>{startOn ? "[RunCmd2] strCmd = " + Narrow(line)
+                                               : "[RunCmd2] strReturn=x\r\n"})
+        << "log on at first: " << startOn;
   }
 }
 
@@ -55,13 +54,13 @@ TEST_F(RunCmd2Nested, SameObjectRunsAnotherRunCmd2InsideTheWait) {
   std::wstring innerLine = ChildCommand({L"out", L"inner"});
   RunCmd2Result inner;
   window_.Post([&] { inner = CallRunCmd2(object_.get(), innerLine); });
-  auto outer = CallRunCmd2(object_.get(), outerLine);
-  EXPECT_EQ(outer.text, L"outer\r\n");
+  EXPECT_TRUE(RunCmd2Gives(object_.get(), outerLine, L"outer\r\n"));
   EXPECT_EQ(inner.text, L"inner\r\n");
-  std::vector<std::string> expected = {
-      "[RunCmd2] strCmd = " + Narrow(outerLine), "[RunCmd2] strCmd = " + Narrow(innerLine),
-      "[RunCmd2] strReturn=inner\r\n", "[RunCmd2] strReturn=outer\r\n"};
-  EXPECT_EQ(LogMessages(log.Added()), expected);
+  EXPECT_EQ(
+      LogMessages(log.Added()),
+      (std::vector<std::string>{"[RunCmd2] strCmd = " + Narrow(outerLine),
+                                "[RunCmd2] strCmd = " + Narrow(innerLine),
+                                "[RunCmd2] strReturn=inner\r\n", "[RunCmd2] strReturn=outer\r\n"}));
 }
 
 TEST_F(RunCmd2Nested, CallsAreStillServedAfterTheChildEndedWhileAGrandchildHoldsThePipe) {
@@ -73,13 +72,11 @@ TEST_F(RunCmd2Nested, CallsAreStillServedAfterTheChildEndedWhileAGrandchildHolds
     ::Sleep(500);
     window_.Post([&] { servedInside = !returned; });
   });
-  auto run =
-      CallRunCmd2(object_.get(), ChildCommand({L"spawn", L"sleep", L"1500", L"out", L"late"}));
+  EXPECT_TRUE(RunCmd2Gives(
+      object_.get(), ChildCommand({L"spawn", L"sleep", L"1500", L"out", L"late"}), L"late\r\n"));
   returned = true;
   poster.join();
-  MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-  EXPECT_EQ(run.text, L"late\r\n");
+  DispatchPending();
   EXPECT_TRUE(servedInside);
 }
 
@@ -87,8 +84,8 @@ TEST_F(RunCmd2Nested, QuitMessageSeenDuringTheWaitIsPassedOnAfterIt) {
   bool dispatched = false;
   ::PostQuitMessage(7);
   window_.Post([&] { dispatched = true; });
-  EXPECT_EQ(CallRunCmd2(object_.get(), ChildCommand({L"sleep", L"100", L"out", L"x"})).text,
-            L"x\r\n");
+  EXPECT_TRUE(
+      RunCmd2Gives(object_.get(), ChildCommand({L"sleep", L"100", L"out", L"x"}), L"x\r\n"));
   EXPECT_TRUE(dispatched);
   MSG msg{};
   ASSERT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));

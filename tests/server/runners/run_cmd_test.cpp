@@ -121,19 +121,18 @@ TEST_P(RunnerOutcome, AnswerAndLogLines) {
     ASSERT_EQ(::GetErrorInfo(0, info.put()), S_OK);
     win::UniqueBstr description;
     info->GetDescription(description.put());
-    EXPECT_EQ(description.view(), server::DescriptionOfRuntimeError(server::kErrOverflow));
+    EXPECT_EQ(description.view(),
+              server::methods::DescriptionOfRuntimeError(server::methods::kErrOverflow));
   }
-  const std::vector<std::string> messages = LogMessages(log.Added());
-  ASSERT_EQ(messages.size(), row.messages.size()) << ::testing::PrintToString(messages);
-  for (size_t i = 0; i < messages.size(); ++i) {
-    std::string expected = row.messages[i];
-    if (size_t at = expected.find("{cmd}"); at != std::string::npos)
-      expected.replace(at, 5, Narrow(line));
-    if (!expected.empty() && expected.back() == '*')
-      EXPECT_EQ(messages[i].rfind(expected.substr(0, expected.size() - 1), 0), 0u) << messages[i];
-    else
-      EXPECT_EQ(messages[i], expected);
+  std::vector<std::string> messages = LogMessages(log.Added()), expected = row.messages;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (size_t at = expected[i].find("{cmd}"); at != std::string::npos)
+      expected[i].replace(at, 5, Narrow(line));
+    const size_t prefix = expected[i].size() - 1;  // "...*": a prefix is enough
+    if (i < messages.size() && expected[i].back() == '*' && messages[i].size() >= prefix)
+      messages[i] = messages[i].substr(0, prefix) + "*";
   }
+  EXPECT_EQ(messages, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runners, RunnerOutcome, ::testing::ValuesIn(kOutcomes),

@@ -10,13 +10,13 @@
 #include "server/methods/message_pump.h"
 #include "server/methods/output_capture.h"
 #include "tests/server/runners/message_window.h"
+#include "tests/server/runners/runner_test_support.h"
 
 namespace korvane::test {
+
+using namespace server::methods;
 namespace {
 
-using server::AwaitChildAndOutput;
-using server::OutputCapture;
-using server::WaitForAllPumping;
 using win::UniqueHandle;
 
 TEST(RunCmd2Pieces, FailedPumpingWaitReturnsAtOnceWithItsError) {
@@ -30,8 +30,8 @@ TEST(RunCmd2Pieces, FailedPumpingWaitReturnsAtOnceWithItsError) {
 // Whether a wait serves calls and whether the thread drains, at the edges of the limit and of
 // the mark where a drain ends.
 TEST(RunCmd2Pieces, WaitsServeBelowTheLimitUnlessDrainingAndADrainLastsDownToTheMark) {
-  using server::kDrainedDepth;
-  using server::kMaxNestedWaits;
+  using server::methods::kDrainedDepth;
+  using server::methods::kMaxNestedWaits;
   struct Case {
     int depth;
     bool drained;  // before the depth changed to `depth`
@@ -49,9 +49,10 @@ TEST(RunCmd2Pieces, WaitsServeBelowTheLimitUnlessDrainingAndADrainLastsDownToThe
       {0, true, true, false},
   };
   for (const Case& c : cases) {
-    const bool drains = server::DrainsAtDepth(c.depth, c.drained);
+    const bool drains = server::methods::DrainsAtDepth(c.depth, c.drained);
     EXPECT_EQ(drains, c.drains) << "depth " << c.depth << ", drained before " << c.drained;
-    EXPECT_EQ(server::ServesCallsAtDepth(c.depth, drains), c.serves) << "depth " << c.depth;
+    EXPECT_EQ(server::methods::ServesCallsAtDepth(c.depth, drains), c.serves)
+        << "depth " << c.depth;
   }
 }
 
@@ -60,13 +61,13 @@ TEST(RunCmd2Pieces, WaitsServeBelowTheLimitUnlessDrainingAndADrainLastsDownToThe
 // actions past it run once the waits above the mark have returned, never deeper.
 TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneReturns) {
   MessageWindow window;
-  constexpr int kActions = server::kMaxNestedWaits + 2;
+  constexpr int kActions = server::methods::kMaxNestedWaits + 2;
   int ran = 0, open = 0, deepest = 0;
   auto waitOnce = [&] {
     std::vector<HANDLE> none;
     std::optional<WPARAM> quit;
     ++open;
-    EXPECT_EQ(server::PumpFor(none, 0, quit), S_OK);
+    EXPECT_EQ(server::methods::PumpFor(none, 0, quit), S_OK);
     --open;
   };
   std::function<void()> action = [&] {
@@ -78,7 +79,7 @@ TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneR
   // Each wait serves one message at most: the loop outside the waits takes up the rest.
   for (int pass = 0; ran < kActions && pass < kActions; ++pass) waitOnce();
   EXPECT_EQ(ran, kActions);
-  EXPECT_EQ(deepest, server::kMaxNestedWaits - 1);
+  EXPECT_EQ(deepest, server::methods::kMaxNestedWaits - 1);
 }
 
 // Waits nested on this thread as calls whose RunCmd2 waits nest, each ended by its own event.
@@ -95,7 +96,7 @@ struct NestedWaits {
   void End(int deepest, int above) {
     for (int depth = deepest; depth > above; --depth) ::SetEvent(ended[depth].get());
   }
-  std::vector<UniqueHandle> ended = std::vector<UniqueHandle>(server::kMaxNestedWaits + 1);
+  std::vector<UniqueHandle> ended = std::vector<UniqueHandle>(server::methods::kMaxNestedWaits + 1);
   int open = 0;  // the depth of the innermost wait
 };
 
@@ -104,7 +105,7 @@ struct NestedWaits {
 // queued meanwhile runs only when the wait at the mark serves again, inside exactly as many
 // waits as the mark, and not inside a wait that had to return first.
 TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheMarkReturned) {
-  constexpr int kLimit = server::kMaxNestedWaits;
+  constexpr int kLimit = server::methods::kMaxNestedWaits;
   MessageWindow window;
   NestedWaits waits;
   std::vector<int> ranInside;
@@ -117,7 +118,7 @@ TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheM
     }
     window.Post(action);
     if (waits.open == kLimit - 1)
-      ender = std::thread([&] { waits.End(kLimit, server::kDrainedDepth); });
+      ender = std::thread([&] { waits.End(kLimit, server::methods::kDrainedDepth); });
     waits.Wait();
   };
   window.Post(action);
@@ -125,7 +126,7 @@ TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheM
   if (ender.joinable()) ender.join();
   std::vector<int> expected;
   for (int depth = 1; depth < kLimit; ++depth) expected.push_back(depth);
-  expected.push_back(server::kDrainedDepth);
+  expected.push_back(server::methods::kDrainedDepth);
   EXPECT_EQ(ranInside, expected);
 }
 
@@ -134,7 +135,7 @@ TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheM
 // again and again, and reaches the loop outside once every wait has returned: the server ends,
 // and the calls queued meanwhile are still served.
 TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWaitsReturn) {
-  constexpr int kLimit = server::kMaxNestedWaits;
+  constexpr int kLimit = server::methods::kMaxNestedWaits;
   MessageWindow window;
   NestedWaits waits;
   UniqueHandle probed(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -149,7 +150,7 @@ TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWait
   auto ender = [&] {
     ::Sleep(50);  // the deepest wait is open by now
     ::PostThreadMessageW(thread, WM_QUIT, 7, 0);
-    waits.End(kLimit, server::kDrainedDepth);
+    waits.End(kLimit, server::methods::kDrainedDepth);
     // A call posted now runs in the wait at the mark, after that wait has taken the quit.
     for (int attempt = 0; attempt < 50; ++attempt) {
       ::Sleep(20);
@@ -157,7 +158,7 @@ TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWait
       if (::WaitForSingleObject(probed.get(), 10000) != WAIT_OBJECT_0 || !probes.back().second)
         break;
     }
-    waits.End(server::kDrainedDepth, 0);
+    waits.End(server::methods::kDrainedDepth, 0);
   };
   std::thread ending;
   std::function<void()> action = [&] {
@@ -171,7 +172,7 @@ TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWait
   waits.Wait();
   ending.join();
   ASSERT_FALSE(probes.empty()) << "no call was served after the drain";
-  for (const auto& [depth, quitPending] : probes) EXPECT_EQ(depth, server::kDrainedDepth);
+  for (const auto& [depth, quitPending] : probes) EXPECT_EQ(depth, server::methods::kDrainedDepth);
   EXPECT_FALSE(probes.back().second) << "the quit was not set aside";
   MSG quit{};
   ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit was lost";
@@ -194,14 +195,13 @@ TEST(RunCmd2Pieces, WaitWhoseHandleIsSignalledReturnsWithoutDispatchingWhatIsQue
     std::vector<HANDLE> pending{ended.get()};
     if (signalledBy < 0) {
       std::optional<WPARAM> quit;
-      EXPECT_EQ(server::PumpFor(pending, 0, quit), S_OK);
+      EXPECT_EQ(server::methods::PumpFor(pending, 0, quit), S_OK);
       EXPECT_EQ(dispatched, 1);
     } else {
       EXPECT_EQ(WaitForAllPumping(pending), S_OK);
       EXPECT_EQ(dispatched, signalledBy) << "signalled by message " << signalledBy;
     }
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    DispatchPending();
     EXPECT_EQ(dispatched, kQueued) << "messages were lost, signalled by " << signalledBy;
   }
 }
@@ -236,30 +236,25 @@ TEST(RunCmd2Pieces, CapturePastItsLimitKeepsDrainingSoTheWriterEndsAndReportsInc
   EXPECT_EQ(capture.TakeBytes(), "");
 }
 
-TEST(RunCmd2Pieces, CaptureKeepsExactlyUpToItsLimit) {
-  Pipe pipe;
-  OutputCapture capture(pipe.read.get(), 6);
-  WriteText(pipe.write.get(), "abc");
-  WriteText(pipe.write.get(), "def");
-  pipe.write.reset();
-  ASSERT_EQ(::WaitForSingleObject(capture.finished(), 30000), WAIT_OBJECT_0);
-  EXPECT_TRUE(capture.complete());
-  EXPECT_EQ(capture.TakeBytes(), "abcdef");
-}
-
-// Read without waiting first, as after a failed wait: the bytes come once the reader is done.
-TEST(RunCmd2Pieces, CaptureWaitsForItsReaderBeforeHandingOverTheBytes) {
-  Pipe pipe;
-  OutputCapture capture(pipe.read.get());
-  WriteText(pipe.write.get(), "abc");
-  std::thread writer([&] {
-    ::Sleep(300);
-    WriteText(pipe.write.get(), "def");
-    pipe.write.reset();
-  });
-  EXPECT_TRUE(capture.complete());
-  EXPECT_EQ(capture.TakeBytes(), "abcdef");
-  writer.join();
+// A capture keeps exactly up to its limit. Read without waiting first, as after a failed wait,
+// the bytes come once the reader is done.
+TEST(RunCmd2Pieces, CaptureKeepsExactlyUpToItsLimitAndWaitsForItsReaderBeforeHandingThemOver) {
+  for (bool waitFirst : {true, false}) {
+    Pipe pipe;
+    OutputCapture capture(pipe.read.get(), waitFirst ? 6 : std::numeric_limits<size_t>::max());
+    WriteText(pipe.write.get(), "abc");
+    std::thread writer([&] {
+      if (!waitFirst) ::Sleep(300);
+      WriteText(pipe.write.get(), "def");
+      pipe.write.reset();
+    });
+    if (waitFirst) {
+      EXPECT_EQ(::WaitForSingleObject(capture.finished(), 30000), WAIT_OBJECT_0);
+    }
+    EXPECT_TRUE(capture.complete()) << "waited first: " << waitFirst;
+    EXPECT_EQ(capture.TakeBytes(), "abcdef") << "waited first: " << waitFirst;
+    writer.join();
+  }
 }
 
 // Without a reader thread the waiting thread reads only what is there: it keeps serving messages

@@ -1,5 +1,7 @@
 #include "tests/server/runners/runner_test_support.h"
 
+#include <algorithm>
+
 #include "testing/children/output_pattern.h"
 #include "testing/support/test_support.h"
 
@@ -18,32 +20,24 @@ std::wstring CommandLineOf(const std::wstring& program, const std::vector<std::w
 }
 
 std::wstring PatternText(uint64_t count) {
-  std::wstring text(static_cast<size_t>(count), L'\0');
-  for (uint64_t i = 0; i < count; ++i)
-    text[static_cast<size_t>(i)] = static_cast<wchar_t>(PatternByte(i));
-  return text;
+  const std::string bytes = PatternBytes(0, count);
+  return std::wstring(bytes.begin(), bytes.end());
 }
 
 ::testing::AssertionResult SameLongText(const std::wstring& actual, const std::wstring& expected) {
-  size_t common = std::min(actual.size(), expected.size());
-  size_t at = 0;
-  while (at < common && actual[at] == expected[at]) ++at;
-  if (at == common && actual.size() == expected.size()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "texts differ at offset " << at << " (lengths "
-                                       << actual.size() << " and " << expected.size() << ")";
+  auto [at, other] = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  if (at == actual.end() && other == expected.end()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "texts differ at offset " << (at - actual.begin()) << " (lengths " << actual.size()
+         << " and " << expected.size() << ")";
 }
 
 std::string ProbeValue(const std::string& report, const std::string& key) {
-  std::string wanted = key + "=";
-  size_t at = 0;
-  while (at < report.size()) {
-    size_t end = report.find("\r\n", at);
-    if (end == std::string::npos) end = report.size();
-    if (report.compare(at, wanted.size(), wanted) == 0)
-      return report.substr(at + wanted.size(), end - at - wanted.size());
-    at = end + 2;
-  }
-  return {};
+  const std::string lines = "\r\n" + report, wanted = "\r\n" + key + "=";
+  size_t at = lines.find(wanted);
+  if (at == std::string::npos) return {};
+  at += wanted.size();
+  return lines.substr(at, lines.find("\r\n", at) - at);
 }
 
 FileGrowth::FileGrowth(std::wstring path)
@@ -62,6 +56,14 @@ RunCmd2Result CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine,
   result.resultIsNull = text.get() == nullptr;
   result.text = std::wstring(text.view());
   return result;
+}
+
+::testing::AssertionResult RunCmd2Gives(_QuandrelCom* object, const std::wstring& commandLine,
+                                        std::wstring_view expected) {
+  RunCmd2Result run = CallRunCmd2(object, commandLine);
+  if (run.hr == S_OK && run.text == expected) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "RunCmd2 answered 0x" << std::hex << run.hr << " \""
+                                       << Narrow(run.text) << "\" for " << Narrow(commandLine);
 }
 
 const char* NameOf(Runner runner) { return runner == Runner::kRunCmd ? "RunCmd" : "RunCmd2"; }
@@ -90,6 +92,20 @@ DWORD ReadPidFile(const std::wstring& path, DWORD timeoutMs) {
   }
   ADD_FAILURE() << "no process id in " << Narrow(path);
   return 0;
+}
+
+size_t HandleCountSettled(DWORD processId, size_t before) {
+  size_t count = HandleCountOf(processId);
+  for (int tick = 0; tick < 300 && count > before; ++tick) {
+    ::Sleep(100);
+    count = HandleCountOf(processId);
+  }
+  return count;
+}
+
+void DispatchPending() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
 }
 
 }  // namespace korvane::test

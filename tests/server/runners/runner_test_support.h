@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/win/com_ptr.h"
@@ -54,6 +55,9 @@ struct RunCmd2Result {
 };
 RunCmd2Result CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine,
                           LONG showWindow = 0);
+// RunCmd2 answered S_OK with exactly `expected`.
+::testing::AssertionResult RunCmd2Gives(_QuandrelCom* object, const std::wstring& commandLine,
+                                        std::wstring_view expected);
 
 // The two runners side by side, for behaviours they share: RunCmd or RunCmd2 (`wait` is RunCmd's
 // alone), its result as text (RunCmd's Boolean as "True" or "False").
@@ -70,5 +74,12 @@ RunnerResult CallRunner(Runner runner, _QuandrelCom* object, const std::wstring&
 
 // A process by id, for children that run on after the call returned.
 DWORD ReadPidFile(const std::wstring& path, DWORD timeoutMs = 30000);
+
+// A process's handle count once it came back down to `before`, or after 30 s, whichever is first:
+// a call that ends closes its handles a little after it answered.
+size_t HandleCountSettled(DWORD processId, size_t before);
+
+// Dispatches every message queued for this thread.
+void DispatchPending();
 
 }  // namespace korvane::test

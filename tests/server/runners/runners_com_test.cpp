@@ -56,10 +56,10 @@ class RunCmdCom : public ::testing::Test {
   }
 
   // The server still answers, on the object the test called.
-  void ExpectServing() {
-    auto run = CallRunCmd2(object_.get(), ChildCommand({L"out", L"alive"}));
-    EXPECT_EQ(run.hr, S_OK);
-    EXPECT_EQ(run.text, L"alive\r\n");
+  void ExpectServing() { EXPECT_TRUE(Gives(ChildCommand({L"out", L"alive"}), L"alive\r\n")); }
+
+  ::testing::AssertionResult Gives(const std::wstring& line, std::wstring_view expected) {
+    return RunCmd2Gives(object_.get(), line, expected);
   }
 
   std::wstring ClientCommand(std::initializer_list<std::wstring> steps) {
@@ -83,23 +83,20 @@ TEST_F(RunCmdCom, SecondClientIsServedWhileRunCmd2WaitsOnTheSameAndAnotherObject
   EXPECT_EQ(on, VARIANT_TRUE) << "the nested EnableDebugLog reached the same object";
 }
 
+// Switched off from outside, only the line written before the wait remains; switched on, only
+// the closing line is written.
 TEST_F(RunCmdCom, SwitchChangedByAnotherClientDuringTheWaitDecidesTheLaterLines) {
-  std::wstring file = MarshalledObjectFile();
-  // Switched off from outside: only the line written before the wait remains.
   ASSERT_EQ(object_->EnableDebugLog(VARIANT_TRUE), S_OK);
-  FileGrowth log(server_.logPath());
-  std::wstring line = ClientCommand({L"unmarshal", file, L"enable", L"0"});
-  ASSERT_EQ(CallRunCmd2(object_.get(), line).text, L"enable=0x00000000\r\n");
-  std::vector<std::string> expected = {"[RunCmd2] strCmd = " + Narrow(line)};
-  EXPECT_EQ(LogMessages(log.Added()), expected);
-
-  // Switched on from outside: only the closing line is written.
-  file = MarshalledObjectFile();
-  FileGrowth log2(server_.logPath());
-  line = ClientCommand({L"unmarshal", file, L"enable", L"1"});
-  ASSERT_EQ(CallRunCmd2(object_.get(), line).text, L"enable=0x00000000\r\n");
-  expected = {"[RunCmd2] strReturn=enable=0x00000000\r\n"};
-  EXPECT_EQ(LogMessages(log2.Added()), expected);
+  for (bool startOn : {true, false}) {
+    FileGrowth log(server_.logPath());
+    const std::wstring line =
+        ClientCommand({L"unmarshal", MarshalledObjectFile(), L"enable", startOn ? L"0" : L"1"});
+    ASSERT_TRUE(Gives(line, L"enable=0x00000000\r\n"));
+    EXPECT_EQ(LogMessages(log.Added()),
+              std::vector<std::string>{startOn ? "[RunCmd2] strCmd = " + Narrow(line)
+                                               : "[RunCmd2] strReturn=enable=0x00000000\r\n"})
+        << "log on at first: " << startOn;
+  }
 }
 
 // Output crosses the process boundary whole. A 32-bit server cannot hold 1.25 GiB of output
@@ -132,13 +129,9 @@ TEST_F(RunCmdCom, AClientKilledDuringItsWaitLeavesTheServerServingAndNoHandleBeh
   win::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, event.c_str()));
   ASSERT_TRUE(release);
   const std::wstring pidFile = temp_ / L"slow-child.pid";
-  std::wstring command = ClientCommand({L"slow-run", pidFile, event});
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &si, &pi));
-  win::UniqueHandle client(pi.hProcess), clientThread(pi.hThread);
+  win::UniqueHandle client =
+      StartWithOutputFile(ClientCommand({L"slow-run", pidFile, event}), temp_ / L"slow-client.txt");
+  ASSERT_TRUE(client);
   const DWORD childId = ReadPidFile(pidFile);  // the server's RunCmd2 now waits on it
   ASSERT_NE(childId, 0u);
   win::UniqueHandle child(::OpenProcess(SYNCHRONIZE, FALSE, childId));
@@ -147,22 +140,13 @@ TEST_F(RunCmdCom, AClientKilledDuringItsWaitLeavesTheServerServingAndNoHandleBeh
   ASSERT_EQ(::WaitForSingleObject(client.get(), 30000), WAIT_OBJECT_0);
 
   // Others are served while the dead client's call still waits on its child.
-  auto during = CallRunCmd2(object_.get(), ChildCommand({L"out", L"during"}));
-  EXPECT_EQ(during.hr, S_OK);
-  EXPECT_EQ(during.text, L"during\r\n");
+  EXPECT_TRUE(Gives(ChildCommand({L"out", L"during"}), L"during\r\n"));
 
   ::SetEvent(release.get());
   ASSERT_EQ(::WaitForSingleObject(child.get(), 30000), WAIT_OBJECT_0);
   // The call ends with nobody to answer: its handles are closed all the same.
-  size_t after = 0;
-  for (const ULONGLONG start = ::GetTickCount64(); ::GetTickCount64() - start < 30000;
-       ::Sleep(100)) {
-    after = HandleCountOf(servers[0]);
-    if (after <= before) break;
-  }
-  EXPECT_LE(after, before);
-  auto later = CallRunCmd2(object_.get(), ChildCommand({L"out", L"later"}));
-  EXPECT_EQ(later.text, L"later\r\n");
+  EXPECT_LE(HandleCountSettled(servers[0], before), before);
+  EXPECT_TRUE(Gives(ChildCommand({L"out", L"later"}), L"later\r\n"));
 }
 
 TEST_F(RunCmdCom, ScriptClientGetsOutputAndBooleans) {
@@ -273,24 +257,17 @@ TEST_F(BadInput, NullEmptyAndEmbeddedNulTexts) {
   win::UniqueBstr text;
   EXPECT_EQ(object_->RunCmd2(nullptr, 0, text.put()), S_OK);
   EXPECT_EQ(text.view(), kFailure);
-  win::UniqueBstr empty{std::wstring_view(L"")};
-  EXPECT_EQ(object_->RunCmd2(empty.get(), 0, text.put()), S_OK);
-  EXPECT_EQ(text.view(), kFailure);
+  EXPECT_TRUE(Gives(L"", kFailure));
   VARIANT_BOOL started = VARIANT_TRUE;
   EXPECT_EQ(object_->RunCmd(nullptr, 0, VARIANT_TRUE, &started), S_OK);
   EXPECT_EQ(started, VARIANT_FALSE);
   // The 8-bit command line would end at the NUL: the call is refused rather than cut.
-  std::wstring withNul = ChildCommand({L"out", L"before"});
-  withNul += std::wstring(L"\0 out after", 11);
-  auto run = CallRunCmd2(object_.get(), withNul);
-  EXPECT_EQ(run.hr, S_OK);
-  EXPECT_EQ(run.text, kFailure);
+  EXPECT_TRUE(
+      Gives(ChildCommand({L"out", L"before"}) + std::wstring(L"\0 out after", 11), kFailure));
   // Late-bound: a null string and an empty VARIANT are both the empty text.
   DispatchResult late;
-  VARIANT nullText;
-  ::VariantInit(&nullText);
+  VARIANT nullText{};  // a null BSTR
   nullText.vt = VT_BSTR;
-  nullText.bstrVal = nullptr;
   CallByName(dispatch_.get(), L"RunCmd2", {nullText, win::LongArg(0)}, &late);
   EXPECT_EQ(late.hr, S_OK);
   EXPECT_EQ(late.Text(), kFailure);
@@ -310,19 +287,14 @@ TEST_F(BadInput, NoNamesToLookUpIsAnEmptyAnswer) {
 }
 
 TEST_F(BadInput, CharactersTheCodePageCannotHoldAndUnpairedSurrogatesAreRefused) {
-  for (const wchar_t* word : {L"\u4E2D\u6587", L"a\xD800z", L"\xDC00", L"\U0001F600"}) {
-    auto run = CallRunCmd2(object_.get(), ChildCommand({L"out", word}));
-    EXPECT_EQ(run.hr, S_OK);
-    EXPECT_EQ(run.text, kFailure);
-  }
+  for (const wchar_t* word : {L"\u4E2D\u6587", L"a\xD800z", L"\xDC00", L"\U0001F600"})
+    EXPECT_TRUE(Gives(ChildCommand({L"out", word}), kFailure));
   ExpectServing();
 }
 
 TEST_F(BadInput, ACommandLineLongerThanThePlatformTakes) {
   const std::wstring longLine = ChildCommand({L"out", std::wstring(40000, L'x')});
-  auto run = CallRunCmd2(object_.get(), longLine);
-  EXPECT_EQ(run.hr, S_OK);
-  EXPECT_EQ(run.text, kFailure);
+  EXPECT_TRUE(Gives(longLine, kFailure));
   win::UniqueBstr line{std::wstring_view(longLine)};
   VARIANT_BOOL started = VARIANT_TRUE;
   EXPECT_EQ(object_->RunCmd(line.get(), 0, VARIANT_FALSE, &started), S_OK);
@@ -341,20 +313,14 @@ TEST_F(BadInput, ALogFileThatIsLockedReadOnlyOrAFolderCostsNoResult) {
     win::UniqueHandle locked(::CreateFileW(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(locked);
-    auto run = CallRunCmd2(object_.get(), ChildCommand({L"out", L"locked"}));
-    EXPECT_EQ(run.hr, S_OK);
-    EXPECT_EQ(run.text, L"locked\r\n");
+    EXPECT_TRUE(Gives(ChildCommand({L"out", L"locked"}), L"locked\r\n"));
   }
   ASSERT_TRUE(::SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_READONLY));
-  auto readOnly = CallRunCmd2(object_.get(), ChildCommand({L"out", L"read-only"}));
-  EXPECT_EQ(readOnly.hr, S_OK);
-  EXPECT_EQ(readOnly.text, L"read-only\r\n");
+  EXPECT_TRUE(Gives(ChildCommand({L"out", L"read-only"}), L"read-only\r\n"));
   ::SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_NORMAL);
   ASSERT_TRUE(::DeleteFileW(log.c_str()));
   ASSERT_TRUE(::CreateDirectoryW(log.c_str(), nullptr));
-  auto folder = CallRunCmd2(object_.get(), ChildCommand({L"out", L"folder"}));
-  EXPECT_EQ(folder.hr, S_OK);
-  EXPECT_EQ(folder.text, L"folder\r\n");
+  EXPECT_TRUE(Gives(ChildCommand({L"out", L"folder"}), L"folder\r\n"));
   ::RemoveDirectoryW(log.c_str());
 }
 

@@ -16,6 +16,7 @@
 #include "testing/support/server_install.h"
 #include "testing/support/system_handles.h"
 #include "testing/support/test_support.h"
+#include "tests/server/runners/runner_test_support.h"
 
 namespace korvane::test {
 namespace {
@@ -30,9 +31,22 @@ constexpr int kCalls = 200;
 // that limit cuts the test off.
 constexpr ULONGLONG kBoundMs = 400000;
 
+std::wstring ClientOutput(const TempDir& work, size_t index) {
+  return work / (L"client-" + std::to_wstring(index) + L".txt");
+}
+
+// Client `index` making `calls` calls; `held` are the arguments that hold its calls open.
+UniqueHandle StartClient(const TempDir& work, size_t index, int calls,
+                         const std::vector<std::wstring>& held = {}) {
+  std::vector<std::wstring> args = {RunnerChildExe(), work.path(), std::to_wstring(index),
+                                    std::to_wstring(calls)};
+  args.insert(args.end(), held.begin(), held.end());
+  return StartWithOutputFile(CommandLineOf(WindowsPathOf(KORVANE_STRESS_CLIENT), args),
+                             ClientOutput(work, index));
+}
+
 // A client process ends by `deadline` (or is ended) with exit code 0; its output file says why not.
-void ExpectClientSucceeded(HANDLE process, ULONGLONG deadline, size_t index,
-                           const std::wstring& output) {
+void ExpectClientSucceeded(HANDLE process, ULONGLONG deadline, const TempDir& work, size_t index) {
   const ULONGLONG now = ::GetTickCount64();
   const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
   const bool ended = ::WaitForSingleObject(process, left) == WAIT_OBJECT_0;
@@ -41,7 +55,7 @@ void ExpectClientSucceeded(HANDLE process, ULONGLONG deadline, size_t index,
   DWORD code = 0;
   ::GetExitCodeProcess(process, &code);
   EXPECT_TRUE(ended) << "client " << index << " did not finish";
-  EXPECT_EQ(code, 0u) << "client " << index << ": " << ReadFileBytes(output);
+  EXPECT_EQ(code, 0u) << "client " << index << ": " << ReadFileBytes(ClientOutput(work, index));
 }
 
 bool IsWholeLogLine(const std::string& line) {
@@ -64,23 +78,14 @@ TEST(Stress, ClientsAtOnceGetEveryResultRightAndTheLogStaysWhole) {
   TempDir work(L"stress");
   WriteFileBytes(work / L"in.txt", "one\r\ntwo\r\n");
 
-  struct Client {
-    UniqueHandle process;
-    std::wstring output;
-  };
-  std::vector<Client> clients;
+  std::vector<UniqueHandle> clients;
   for (int i = 0; i < kClients; ++i) {
-    const std::wstring output = work / (L"client-" + std::to_wstring(i) + L".txt");
-    std::wstring commandLine = L"\"" + WindowsPathOf(KORVANE_STRESS_CLIENT) + L"\" \"" +
-                               WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" \"" + work.path() +
-                               L"\" " + std::to_wstring(i) + L" " + std::to_wstring(kCalls);
-    UniqueHandle process = StartWithOutputFile(commandLine, output);
-    ASSERT_TRUE(process);
-    clients.push_back({std::move(process), output});
+    clients.push_back(StartClient(work, i, kCalls));
+    ASSERT_TRUE(clients.back());
   }
   const ULONGLONG deadline = ::GetTickCount64() + kBoundMs;
   for (size_t i = 0; i < clients.size(); ++i)
-    ExpectClientSucceeded(clients[i].process.get(), deadline, i, clients[i].output);
+    ExpectClientSucceeded(clients[i].get(), deadline, work, i);
 
   // Still serving.
   win::ComPtr<_QuandrelCom> object = server.Create();
@@ -128,16 +133,15 @@ size_t ChildrenOf(DWORD parent) {
 // its child has ended. The queued calls are served in rounds of the limit, not one per child's
 // run time, so the last call returns within the rounds' bound.
 TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthIsServedInRoundsAndEveryCallReturns) {
-  constexpr int kCrowd = server::kMaxNestedWaits + 32;
+  constexpr int kCrowd = server::methods::kMaxNestedWaits + 32;
   constexpr ULONGLONG kChildMs = 10000;  // silent after the release
   ServerInstall server(L"crowd server");
   server.Register();
   TempDir work(L"crowd");
   win::ComPtr<_QuandrelCom> object = server.Create();
   ASSERT_TRUE(object);
-  const std::wstring child = L"\"" + WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\"";
-  win::UniqueBstr warm{std::wstring_view(child + L" out warm")}, text;
-  ASSERT_EQ(object->RunCmd2(warm.get(), 0, text.put()), S_OK);  // what later calls reuse
+  // What later calls reuse.
+  ASSERT_TRUE(RunCmd2Gives(object.get(), ChildCommand({L"out", L"warm"}), L"warm\r\n"));
   const std::vector<DWORD> ids = ServerProcessIds();
   ASSERT_EQ(ids.size(), 1u);
   UniqueHandle serverProcess(::OpenProcess(SYNCHRONIZE, FALSE, ids[0]));
@@ -154,11 +158,9 @@ TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthIsServedInRoundsAndEveryCal
   });
   std::vector<UniqueHandle> clients;
   for (int i = 0; i < kCrowd; ++i) {
-    clients.push_back(StartWithOutputFile(
-        L"\"" + WindowsPathOf(KORVANE_STRESS_CLIENT) + L"\" " + child + L" \"" + work.path() +
-            L"\" " + std::to_wstring(i) + L" 1 " + events + L"-start wait-event " + events +
-            L"-release sleep " + std::to_wstring(kChildMs),
-        work / (L"client-" + std::to_wstring(i) + L".txt")));
+    clients.push_back(StartClient(work, i, 1,
+                                  {events + L"-start", L"wait-event", events + L"-release",
+                                   L"sleep", std::to_wstring(kChildMs)}));
     ASSERT_TRUE(clients.back());
   }
   // Every client holds its object before the calls begin, so all of them are calls to RunCmd2.
@@ -174,20 +176,20 @@ TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthIsServedInRoundsAndEveryCal
   });
   ::SetEvent(start.get());
   const ULONGLONG started = ::GetTickCount64();
-  waitUntil([&] { return ChildrenOf(ids[0]) >= static_cast<size_t>(server::kMaxNestedWaits); });
+  waitUntil(
+      [&] { return ChildrenOf(ids[0]) >= static_cast<size_t>(server::methods::kMaxNestedWaits); });
   const ULONGLONG roundStartMs = ::GetTickCount64() - started;  // one round's children started
   ::Sleep(2000);  // room for calls past the depth to start children, should they wrongly do so
-  EXPECT_EQ(ChildrenOf(ids[0]), static_cast<size_t>(server::kMaxNestedWaits));
+  EXPECT_EQ(ChildrenOf(ids[0]), static_cast<size_t>(server::methods::kMaxNestedWaits));
   ::SetEvent(release.get());
   const ULONGLONG released = ::GetTickCount64();
 
-  for (int i = 0; i < kCrowd; ++i)
-    ExpectClientSucceeded(clients[i].get(), deadline, i,
-                          work / (L"client-" + std::to_wstring(i) + L".txt"));
+  for (int i = 0; i < kCrowd; ++i) ExpectClientSucceeded(clients[i].get(), deadline, work, i);
   // Not a speed goal: the bound is loose enough for a loaded machine, and a crowd served one
   // call per child's run time takes far longer (the 32 queued calls one after another: 320 s).
   constexpr ULONGLONG kMarginMs = 30000;
-  const ULONGLONG rounds = (kCrowd + server::kMaxNestedWaits - 1) / server::kMaxNestedWaits;
+  const ULONGLONG rounds =
+      (kCrowd + server::methods::kMaxNestedWaits - 1) / server::methods::kMaxNestedWaits;
   const ULONGLONG boundMs = rounds * (kChildMs + roundStartMs) + kMarginMs;
   const ULONGLONG lastReturnMs = ::GetTickCount64() - released;
   std::printf(
@@ -197,13 +199,8 @@ TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthIsServedInRoundsAndEveryCal
       kCrowd, kChildMs, lastReturnMs, rounds, kChildMs, roundStartMs, kMarginMs, boundMs);
   EXPECT_LE(lastReturnMs, boundMs);
 
-  win::UniqueBstr after{std::wstring_view(child + L" out after")};
-  ASSERT_EQ(object->RunCmd2(after.get(), 0, text.put()), S_OK);
-  EXPECT_EQ(text.view(), L"after\r\n");
-  size_t handlesAfter = 0;
-  for (int tick = 0; tick < 300 && (handlesAfter = HandleCountOf(ids[0])) > handlesBefore; ++tick)
-    ::Sleep(100);
-  EXPECT_LE(handlesAfter, handlesBefore);
+  EXPECT_TRUE(RunCmd2Gives(object.get(), ChildCommand({L"out", L"after"}), L"after\r\n"));
+  EXPECT_LE(HandleCountSettled(ids[0], handlesBefore), handlesBefore);
 }
 
 }  // namespace
