@@ -20,7 +20,13 @@ mutants=(
   engine/command_line.cpp 's/c == .\\t. || //' '^EngineArguments\.'
   server/methods/engine_command_line.cpp 's/line += L"\\" ";/line += L"\\"";/' '^EngineCommandLine\.'
   server/methods/engine_command_line.cpp 's/ file is not exist\./ file does not exist./' '^EngineCommandLine\.'
-  server/host/lifetime_policy.cpp 's/>= 10ull \*/>= 11ull */' 'TenLingers'
+  server/host/lifetime_policy.cpp 's/>= 10ull \*/>= 11ull */' 'LifetimeDecisions'
+  server/host/lifetime_policy.cpp 's/wasIdle_ ? idleSince_ : facts.now, facts.lastRelease/wasIdle_ ? idleSince_ : facts.now, idleSince_/' 'LifetimeDecisions'
+  server/methods/runtime_error.cpp 's/L"Error in loading DLL: "/L"Error loading DLL: "/' '^InProcessObject\.'
+  server/methods/runtime_error.cpp 's/: L"Can.t find DLL entry point " + detail/: L"Cannot find DLL entry point " + detail/' '^InProcessObject\.'
+  server/methods/debug_log.cpp 's/if (\*isDebug_ == VARIANT_FALSE) return;/if (*isDebug_ != VARIANT_TRUE) return;/' '^InProcessObject\.'
+  common/win/library_load.cpp 's/? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS/? LOAD_WITH_ALTERED_SEARCH_PATH/' '^LibraryAtPath\.'
+  server/host/self_check_facts.cpp 's/if (file.exists) file.fullPath = FullLongPath(path);/if (file.exists) file.fullPath = path;/' '^SelfCheckFacts\.'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")
