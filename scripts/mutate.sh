@@ -26,7 +26,7 @@ mutants=(
   server/methods/runtime_error.cpp 's/: L"Can.t find DLL entry point " + detail/: L"Cannot find DLL entry point " + detail/' '^InProcessObject\.'
   server/methods/debug_log.cpp 's/if (\*isDebug_ == VARIANT_FALSE) return;/if (*isDebug_ != VARIANT_TRUE) return;/' '^InProcessObject\.'
   common/win/library_load.cpp 's/? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS/? LOAD_WITH_ALTERED_SEARCH_PATH/' '^LibraryAtPath\.'
-  server/host/self_check_facts.cpp 's/if (file.exists) file.fullPath = FullLongPath(path);/if (file.exists) file.fullPath = path;/' '^SelfCheckFacts\.'
+  server/host/self_check_facts.cpp 's/return longPath.empty() ? full : longPath;/return full;/' '^SelfCheckFacts\.'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")
