@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,5 +73,19 @@ void CallByName(IDispatch* object, std::wstring_view name, std::vector<VARIANT> 
 
 VARIANT VariantText(std::wstring_view text);  // caller's VARIANT owns a new BSTR (win::LongArg,
                                               // win::BoolArg give the others)
+
+// A test with a registered copy of the server (in a folder named `folder`) and an object in it.
+class ServerObjectTest : public ::testing::Test {
+ protected:
+  explicit ServerObjectTest(std::wstring_view folder = L"server") : server_(folder) {}
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(server_.Register());
+    object_ = server_.Create();
+    ASSERT_TRUE(object_);
+  }
+
+  ServerInstall server_;
+  win::ComPtr<_QuandrelCom> object_;
+};
 
 }  // namespace korvane::test

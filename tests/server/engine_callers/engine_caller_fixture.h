@@ -10,21 +10,13 @@
 
 namespace korvane::test {
 
-class EngineCallerTest : public ::testing::Test {
+class EngineCallerTest : public ServerObjectTest {
  protected:
-  explicit EngineCallerTest(std::wstring_view folder = L"server") : server_(folder) {}
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(server_.Register());
-    object_ = server_.Create();
-    ASSERT_TRUE(object_);
-  }
+  explicit EngineCallerTest(std::wstring_view folder = L"server") : ServerObjectTest(folder) {}
   // A built file copied beside the server under `name`.
   void Put(const char* builtFile, const wchar_t* name) {
     CopyFileOrFail(WindowsPathOf(builtFile), server_.file(name));
   }
-
-  ServerInstall server_;
-  win::ComPtr<_QuandrelCom> object_;
 };
 
 }  // namespace korvane::test

@@ -17,14 +17,9 @@ namespace {
 constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);
 constexpr wchar_t kFailure[] = L"failed to execute command";
 
-class RunCmdCom : public ::testing::Test {
+class RunCmdCom : public ServerObjectTest {
  protected:
-  explicit RunCmdCom(std::wstring_view folder = L"server") : server_(folder) {}
-  void SetUp() override {
-    ASSERT_NO_FATAL_FAILURE(server_.Register());
-    object_ = server_.Create();
-    ASSERT_TRUE(object_);
-  }
+  explicit RunCmdCom(std::wstring_view folder = L"server") : ServerObjectTest(folder) {}
 
   void TearDown() override {
     object_.reset();
@@ -67,8 +62,6 @@ class RunCmdCom : public ::testing::Test {
   }
 
   TempDir temp_{L"runners-com"};
-  ServerInstall server_;
-  win::ComPtr<_QuandrelCom> object_;
 };
 
 TEST_F(RunCmdCom, SecondClientIsServedWhileRunCmd2WaitsOnTheSameAndAnotherObject) {
