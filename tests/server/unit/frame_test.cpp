@@ -27,6 +27,21 @@ using namespace server::host;
 
 namespace {
 
+// The description of the error information the last failure left on this thread.
+std::wstring ThreadErrorDescription() {
+  win::ComPtr<IErrorInfo> info;
+  win::UniqueBstr description;
+  if (::GetErrorInfo(0, info.put()) == S_OK) info->GetDescription(description.put());
+  return std::wstring(description.view());
+}
+
+DISPID IdOf(IDispatch* dispatch, const wchar_t* name) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  DISPID id = DISPID_UNKNOWN;
+  EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+  return id;
+}
+
 class InProcessObject : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -68,13 +83,9 @@ TEST_F(InProcessObject, DebugSwitchKeepsWhatItIsGivenAndAnyNonZeroValueWritesThe
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     const auto given = static_cast<VARIANT_BOOL>(row.given);
-    VARIANT arg;
-    ::VariantInit(&arg);
-    arg.vt = row.how == kLatePutNumber ? VT_I4 : VT_BOOL;
-    if (arg.vt == VT_I4)
-      arg.lVal = row.given;
-    else
-      arg.boolVal = given;
+    VARIANT arg{};
+    arg.vt = VT_BOOL, arg.boolVal = given;
+    if (row.how == kLatePutNumber) arg.vt = VT_I4, arg.lVal = row.given;
     HRESULT hr = E_FAIL;
     if (row.how == kEnable) hr = object_->EnableDebugLog(given);
     if (row.how == kPut) hr = object_->put_g_isDebug(given);
@@ -156,43 +167,27 @@ TEST(ComExceptionHandling, FaultsAreLeftToEndTheProcess) {
   EXPECT_TRUE(hr == S_OK || hr == E_NOINTERFACE || hr == REGDB_E_CLASSNOTREG) << std::hex << hr;
 }
 
-// No engine library lies beside the test program, so binding fails with "file not found".
+// No engine library lies beside the test program, so binding fails with "file not found", early
+// bound as the status with its error information, late bound as an exception.
 TEST_F(InProcessObject, FailedBindingIsARunTimeErrorWithItsDescription) {
   LONG code = 77;
   win::UniqueBstr line{std::wstring_view(L"in.txt")};
   EXPECT_EQ(object_->Quandrel(line.get(), &code), static_cast<HRESULT>(0x800A0035));
-  win::ComPtr<IErrorInfo> info;
-  ASSERT_EQ(::GetErrorInfo(0, info.put()), S_OK);
-  win::UniqueBstr description;
-  info->GetDescription(description.put());
-  EXPECT_EQ(description.view(), L"File not found: quandrelsdk.dll");
-
+  EXPECT_EQ(ThreadErrorDescription(), L"File not found: quandrelsdk.dll");
   win::ComPtr<ISupportErrorInfo> support;
   ASSERT_EQ(object_.query_to(&support), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID__QuandrelCom), S_OK);
-}
 
-TEST_F(InProcessObject, LateBoundFailureArrivesAsAnException) {
   win::ComPtr<IDispatch> dispatch;
   ASSERT_EQ(object_.query_to(&dispatch), S_OK);
-  LPOLESTR names[] = {const_cast<LPOLESTR>(L"Quandrel")};
-  DISPID id = 0;
-  ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
-  EXPECT_EQ(id, 0x60030005);
-  VARIANT arg;
+  EXPECT_EQ(IdOf(dispatch.get(), L"Quandrel"), 0x60030005);
+  VARIANT arg{};
   arg.vt = VT_BSTR;
-  arg.bstrVal = ::SysAllocString(L"x");
-  DISPPARAMS params{&arg, nullptr, 1, 0};
-  VARIANT result;
-  ::VariantInit(&result);
-  win::UniqueExcepInfo excep;
-  UINT argError = 0;
-  EXPECT_EQ(dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                             excep.put(), &argError),
-            DISP_E_EXCEPTION);
-  EXPECT_EQ(excep->scode, static_cast<SCODE>(0x800A0035));
-  EXPECT_EQ(excep.description(), L"File not found: quandrelsdk.dll");
-  ::VariantClear(&arg);
+  arg.bstrVal = line.get();
+  const win::DispatchOutcome late = win::InvokeByName(dispatch.get(), L"Quandrel", {arg});
+  EXPECT_EQ(late.hr, DISP_E_EXCEPTION);
+  EXPECT_EQ(late.excep->scode, static_cast<SCODE>(0x800A0035));
+  EXPECT_EQ(late.excep.description(), L"File not found: quandrelsdk.dll");
 }
 
 // Every entry point of the class and its class factory checks its arguments before it uses
@@ -245,16 +240,15 @@ TEST_F(InProcessObject, MissingAndNullArgumentsGetTheirDocumentedErrors) {
     DISPPARAMS* params;
     HRESULT expected;
   } invokes[] = {
+      // clang-format off
       {"null argument block", 0x40030000, IID_NULL, kGet, nullptr, E_INVALIDARG},
       {"arguments counted but absent", 0x60030002, IID_NULL, kCall, &countedAbsent, E_INVALIDARG},
-      {"named arguments counted but absent", 0x40030000, IID_NULL, kPut, &namedAbsent,
-       E_INVALIDARG},
+      {"named arguments counted but absent", 0x40030000, IID_NULL, kPut, &namedAbsent, E_INVALIDARG},
       {"more named arguments than arguments", 0x40030000, IID_NULL, kPut, &moreNamed, E_INVALIDARG},
-      {"interface other than IID_NULL", 0x40030000, IID_IDispatch, kGet, &none,
-       DISP_E_UNKNOWNINTERFACE},
-      {"an inherited member by its DISPID (Release)", 0x60000002, IID_NULL, kCall, &none,
-       DISP_E_MEMBERNOTFOUND},
+      {"interface other than IID_NULL", 0x40030000, IID_IDispatch, kGet, &none, DISP_E_UNKNOWNINTERFACE},
+      {"an inherited member by its DISPID (Release)", 0x60000002, IID_NULL, kCall, &none, DISP_E_MEMBERNOTFOUND},
       {"no result slot for a property get", 0x40030000, IID_NULL, kGet, &none, S_OK},
+      // clang-format on
   };
   for (const InvokeCase& c : invokes) {
     SCOPED_TRACE(c.what);
@@ -272,10 +266,7 @@ TEST_F(InProcessObject, TypeInformationLetGoIsReadAgainOnTheNextCall) {
   win::ComPtr<IDispatch> dispatch;
   ASSERT_EQ(object_.query_to(&dispatch), S_OK);
   ReleaseQuandrelComTypeInfo();
-  LPOLESTR names[] = {const_cast<LPOLESTR>(L"RunCmd2")};
-  DISPID id = 0;
-  ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
-  EXPECT_EQ(id, 0x60030003);
+  EXPECT_EQ(IdOf(dispatch.get(), L"RunCmd2"), 0x60030003);
   ReleaseQuandrelComTypeInfo();
   win::ComPtr<ITypeInfo> info;
   ASSERT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.put()), S_OK);
@@ -295,27 +286,27 @@ TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
   EXPECT_EQ(outer.hresult(), hr);
   EXPECT_EQ(outer.description(), L"Overflow");
   EXPECT_EQ(outer.Report(), static_cast<HRESULT>(0x800A0006));
-  win::ComPtr<IErrorInfo> info;
-  ASSERT_EQ(::GetErrorInfo(0, info.put()), S_OK);
-  win::UniqueBstr description;
-  info->GetDescription(description.put());
-  EXPECT_EQ(description.view(), L"Overflow");
+  EXPECT_EQ(ThreadErrorDescription(), L"Overflow");
 }
 
+// The wording package/README.txt documents for each.
 TEST(MethodStatus, RunTimeErrorNumbersMapToTheirStatus) {
-  EXPECT_EQ(HresultOfRuntimeError(kErrFileNotFound), static_cast<HRESULT>(0x800A0035));
-  EXPECT_EQ(HresultOfRuntimeError(kErrDllLoadFailed), static_cast<HRESULT>(0x800A0030));
-  EXPECT_EQ(HresultOfRuntimeError(kErrEntryPointNotFound), static_cast<HRESULT>(0x800A01C5));
-  // The wording package/README.txt documents for each.
-  EXPECT_EQ(DescriptionOfRuntimeError(kErrInvalidCall, L"U+FF02 at position 2"),
-            L"Invalid procedure call or argument: U+FF02 at position 2");
-  EXPECT_EQ(DescriptionOfRuntimeError(kErrDllLoadFailed, L"quandrelsdk.dll"),
-            L"Error in loading DLL: quandrelsdk.dll");
-  EXPECT_EQ(DescriptionOfRuntimeError(kErrFileNotFound, L"quandrelsdk.dll"),
-            L"File not found: quandrelsdk.dll");
-  EXPECT_EQ(DescriptionOfRuntimeError(kErrEntryPointNotFound,
-                                      L"KorvaneQuandrelConverter in quandrelsdk.dll"),
-            L"Can't find DLL entry point KorvaneQuandrelConverter in quandrelsdk.dll");
+  const struct {
+    long number;
+    ULONG status;
+    const wchar_t *detail, *description;
+  } rows[] = {
+      // clang-format off
+      {kErrInvalidCall, 0x800A0005, L"U+FF02 at position 2", L"Invalid procedure call or argument: U+FF02 at position 2"},
+      {kErrDllLoadFailed, 0x800A0030, L"quandrelsdk.dll", L"Error in loading DLL: quandrelsdk.dll"},
+      {kErrFileNotFound, 0x800A0035, L"quandrelsdk.dll", L"File not found: quandrelsdk.dll"},
+      {kErrEntryPointNotFound, 0x800A01C5, L"KorvaneQuandrelConverter in quandrelsdk.dll", L"Can't find DLL entry point KorvaneQuandrelConverter in quandrelsdk.dll"},
+      // clang-format on
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(HresultOfRuntimeError(row.number), static_cast<HRESULT>(row.status)) << row.number;
+    EXPECT_EQ(DescriptionOfRuntimeError(row.number, row.detail), row.description);
+  }
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include "server/com/class_factory.h"
 #include "server/com/server_lifetime.h"
-#include "server/host/lifetime_policy.h"
 
 namespace korvane::test {
 using namespace server::host;

@@ -1,11 +1,10 @@
 // The log writer's file handling, on files in a private folder.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "common/win/com_ptr.h"
-#include "common/win/scope_exit.h"
 #include "common/win/scoped_com_init.h"
 #include "common/win/unique_handle.h"
 #include "server/methods/debug_log.h"
@@ -58,14 +57,9 @@ TEST_F(LogWriter, SwallowsAFileHeldByAnotherProgram) {
 // The names in a folder, "." and ".." left out.
 std::vector<std::wstring> NamesIn(const std::wstring& folder) {
   std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  auto close = win::MakeScopeExit([search] { ::FindClose(search); });
-  do {
-    const std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (::FindNextFileW(search, &found));
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+    names.push_back(entry.path().filename().wstring());
   return names;
 }
 
@@ -85,6 +79,7 @@ TEST_F(LogWriter, SwallowsAMissingFolder) {
   std::wstring nowhere = dir_ / L"missing\\_debug.log";
   AppendLogLine(nowhere, L"lost");
   EXPECT_FALSE(test::FileExists(nowhere));
+  EXPECT_TRUE(NamesIn(dir_.path()).empty()) << "the folder was made";
 }
 
 }  // namespace

@@ -86,6 +86,7 @@ TEST(AnsiSpelling, TakesTheLongPathThenTheShortOneThenNothing) {
 TEST(LibraryAtPath, FindsWhatTheLibraryNeedsBesideIt) {
   for (auto search :
        {win::DependencySearch::kSafeFolders, win::DependencySearch::kAlteredSearchPath}) {
+    SCOPED_TRACE(static_cast<int>(search));
     test::TempDir folder(L"library");
     test::CopyFileOrFail(test::WindowsPathOf(KORVANE_DEPENDENT_SDK), folder / L"quandrelsdk.dll");
     const std::wstring dependency = folder / fixture::kDependencyFileName;
@@ -137,13 +138,7 @@ TEST(EngineCommandLine, QuotesThePathAndKeepsTheClientTextUnchanged) {
 }
 
 DATE MakeDate(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-  SYSTEMTIME st{};
-  st.wYear = year;
-  st.wMonth = month;
-  st.wDay = day;
-  st.wHour = hour;
-  st.wMinute = minute;
-  st.wSecond = second;
+  SYSTEMTIME st{year, month, 0, day, hour, minute, second, 0};
   DATE date = 0;
   EXPECT_TRUE(::SystemTimeToVariantTime(&st, &date));
   return date;
@@ -168,19 +163,12 @@ TEST(LogLine, LineHasPrefixTimestampSeparatorAndMessage) {
 // error 6 (runners_com_test.cpp: each runner as each kind of client sees it).
 TEST(ShowWindow, NarrowsToSixteenBitsOrRefuses) {
   constexpr std::optional<WORD> kRefused;
-  const std::pair<LONG, std::optional<WORD>> cases[] = {{0, 0},
-                                                        {3, 3},
-                                                        {5, 5},
-                                                        {-1, 0xFFFF},
-                                                        {32767, 0x7FFF},
-                                                        {-32768, 0x8000},
-                                                        {32768, kRefused},
-                                                        {-32769, kRefused},
-                                                        {65536, kRefused},
-                                                        {-65536, kRefused},
-                                                        {70000, kRefused},
-                                                        {INT_MAX, kRefused},
-                                                        {INT_MIN, kRefused}};
+  // clang-format off
+  const std::pair<LONG, std::optional<WORD>> cases[] = {
+      {0, 0}, {3, 3}, {5, 5}, {-1, 0xFFFF}, {32767, 0x7FFF}, {-32768, 0x8000},
+      {32768, kRefused}, {-32769, kRefused}, {65536, kRefused}, {-65536, kRefused},
+      {70000, kRefused}, {INT_MAX, kRefused}, {INT_MIN, kRefused}};
+  // clang-format on
   for (const auto& [value, field] : cases) {
     const std::optional<int16_t> narrowed = NarrowShowWindow(value);
     EXPECT_EQ(narrowed ? std::optional<WORD>(ShowWindowField(*narrowed)) : kRefused, field)
@@ -211,10 +199,7 @@ TEST(AnsiText, ConvertsExactlyOrNamesTheFirstCharacterItCannotCarry) {
       {932, L"a\u00A5b", std::nullopt, 1, 0x00A5},  // best fit: '\\'
       {932, L"-\u00AD-", std::nullopt, 1, 0x00AD},  // best fit: '-'
       {CP_UTF8, L"\u00E9\U0001F600", "\xC3\xA9\xF0\x9F\x98\x80", 0, 0},
-      {CP_UTF8,
-       L"ab\xD800"
-       L"c",
-       std::nullopt, 2, 0xD800},  // lone surrogates
+      {CP_UTF8, std::wstring(L"ab\xD800") + L'c', std::nullopt, 2, 0xD800},  // lone surrogates
       {CP_UTF8, L"\xDC00", std::nullopt, 0, 0xDC00},
       {CP_UTF8, std::wstring(L"\0", 1), std::nullopt, 0, 0},
   };
@@ -246,9 +231,7 @@ TEST(AnsiText, ConvertsExactlyOrNamesTheFirstCharacterItCannotCarry) {
 }
 
 TEST(AnsiText, MarksWhatItCannotCarryForReadersAndDescribesIt) {
-  EXPECT_EQ(win::MarkUncarried(L"in\uFF02 caf\u00E9", 1252),
-            L"in"
-            L"U+FF02 caf\u00E9");
+  EXPECT_EQ(win::MarkUncarried(L"in\uFF02 caf\u00E9", 1252), L"inU+FF02 caf\u00E9");
   EXPECT_EQ(win::MarkUncarried(std::wstring(L"A\0B\U0001F600", 5), 1252), L"AU+0000BU+1F600");
   EXPECT_EQ(win::MarkUncarried(L"\u3042\u00A5", 932), L"\u3042U+00A5");
   EXPECT_EQ(ToAnsi(L"a\uFF02", 1252).refused->Describe(),

@@ -9,7 +9,6 @@
 #include <sddl.h>
 
 #include <algorithm>
-#include <functional>
 
 #include "common/win/guid_text.h"
 #include "common/win/module_path.h"
@@ -40,38 +39,31 @@ std::wstring OwnSid() {
 }
 
 TEST(SelfCheckFacts, LogFolderAccessAsksTheFolderOrTheLogForThisUser) {
+  enum Log { kNoLog, kLog, kReadOnlyLog, kNoFolder };
   struct Case {
     const char* name;
-    std::function<std::wstring(const TempDir&)> prepare;  // returns the folder to ask about
+    Log log;
     FolderAccess access;
     bool mayAddFile;  // to the folder itself
   } cases[] = {
-      {"folder without a log", [](const TempDir& d) { return d.path(); }, FolderAccess::kWritable,
-       true},
-      {"folder with a log",
-       [](const TempDir& d) {
-         test::WriteFileBytes(d / L"_debug.log", "line\r\n");
-         return d.path();
-       },
-       FolderAccess::kWritable, true},
-      {"read-only log",
-       [](const TempDir& d) {
-         test::WriteFileBytes(d / L"_debug.log", "line\r\n");
-         EXPECT_TRUE(::SetFileAttributesW((d / L"_debug.log").c_str(), FILE_ATTRIBUTE_READONLY));
-         return d.path();
-       },
-       FolderAccess::kNotWritable, true},
-      {"missing folder", [](const TempDir& d) { return d / L"missing"; }, FolderAccess::kUnknown,
-       false},
+      {"folder without a log", kNoLog, FolderAccess::kWritable, true},
+      {"folder with a log", kLog, FolderAccess::kWritable, true},
+      {"read-only log", kReadOnlyLog, FolderAccess::kNotWritable, true},
+      {"missing folder", kNoFolder, FolderAccess::kUnknown, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir(L"log folder");
-    const std::wstring folder = c.prepare(dir);
+    const std::wstring log = dir / L"_debug.log";
+    if (c.log == kLog || c.log == kReadOnlyLog) test::WriteFileBytes(log, "line\r\n");
+    if (c.log == kReadOnlyLog) {
+      EXPECT_TRUE(::SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const std::wstring folder = c.log == kNoFolder ? dir / L"missing" : dir.path();
     EXPECT_EQ(LogFolderAccess(folder), c.access);
     EXPECT_EQ(MayAccess(folder, FILE_ADD_FILE), c.mayAddFile);
     // So the folder can go.
-    ::SetFileAttributesW((dir / L"_debug.log").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
 
@@ -107,9 +99,7 @@ TEST(SelfCheckFacts, InstallSecurityReadsTheAccessListsOfTheFolderAndItsFiles) {
               install.administrators.end())
         << "Wine's user is a local administrator";
     const std::vector<std::wstring> problems = ChangeableByOthers(install);
-    std::string said;
-    for (const std::wstring& problem : problems) said += test::Narrow(problem) + "\n";
-    ASSERT_EQ(problems.size(), c.changeable.size()) << said;
+    ASSERT_EQ(problems.size(), c.changeable.size()) << testing::PrintToString(problems);
     for (size_t i = 0; i < problems.size(); ++i) {
       EXPECT_EQ(problems[i].rfind(c.changeable[i], 0), 0u) << test::Narrow(problems[i]);
       EXPECT_NE(problems[i].find(L"Everyone"), std::wstring::npos) << test::Narrow(problems[i]);
