@@ -54,7 +54,6 @@ TEST_F(LogWriter, SwallowsAFileHeldByAnotherProgram) {
   EXPECT_EQ(ReadFileBytes(path_), "kept\r\nafter\r\n");
 }
 
-// The names in a folder, "." and ".." left out.
 std::vector<std::wstring> NamesIn(const std::wstring& folder) {
   std::vector<std::wstring> names;
   std::error_code error;
