@@ -18,10 +18,9 @@ class RegistrationSwitches : public ::testing::Test {
     // Start from nothing registered, whatever an interrupted run may have left (a registration
     // of another copy is left in place by the switches, so its keys are deleted here).
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
-      for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        win::UniqueHkey classes = OpenClasses(hive, KEY_ALL_ACCESS | view);
-        for (const std::wstring& key : OwnedKeys()) DeleteKeyTree(classes.get(), key);
-      }
+      for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+        for (const std::wstring& key : OwnedKeys())
+          DeleteKeyTree(OpenClasses(hive, KEY_ALL_ACCESS | view).get(), key);
     ASSERT_EQ(Machine(), RegistryTree{});
     ASSERT_EQ(User(), RegistryTree{});
   }
