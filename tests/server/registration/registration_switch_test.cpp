@@ -31,9 +31,6 @@ class RegistrationSwitches : public ::testing::Test {
 
   RegistryTree Machine() { return ReadRegistration(machine_.get()); }
   RegistryTree User() { return ReadRegistration(user_.get()); }
-  RegistryTree Expected(bool machine) {
-    return ExpectedRegistration(install_.exe(), kPlatform, machine);
-  }
 
   ServerInstall install_{L"registered copy"};
   win::UniqueHkey machine_ = OpenClasses(HKEY_LOCAL_MACHINE, KEY_READ);
@@ -62,7 +59,7 @@ TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCop
   ProcessResult run = install_.Run(Switch(true));
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_NE(run.output.find("registered in " + Where()), std::string::npos) << run.output;
-  EXPECT_EQ(Registered(), Expected(GetParam()));
+  EXPECT_EQ(Registered(), ExpectedRegistration(install_.exe(), kPlatform, GetParam()));
   EXPECT_EQ(OtherScope(), RegistryTree{});
 
   ServerInstall second{L"second copy"};
@@ -70,7 +67,7 @@ TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCop
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(run.output,
             "QuandrelCom: left in place: registered to " + Narrow(install_.exe()) + "\r\n");
-  EXPECT_EQ(Registered(), Expected(GetParam()));
+  EXPECT_EQ(Registered(), ExpectedRegistration(install_.exe(), kPlatform, GetParam()));
 
   run = install_.Run(Switch(false));
   EXPECT_EQ(run.exitCode, 0u);
