@@ -94,14 +94,19 @@ class ClientGroup {
   ClientGroup(int count, const std::wstring& logFolder, int round) {
     const std::wstring tag =
         std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(round);
-    readyName_ = L"Local\\KorvaneClientsReady-" + tag;
-    goName_ = L"Local\\KorvaneClientsGo-" + tag;
-    ready_.reset(::CreateSemaphoreW(nullptr, 0, count, readyName_.c_str()));
-    go_.reset(::CreateEventW(nullptr, TRUE, FALSE, goName_.c_str()));
+    const std::wstring ready = L"Local\\KorvaneClientsReady-" + tag,
+                       go = L"Local\\KorvaneClientsGo-" + tag;
+    ready_.reset(::CreateSemaphoreW(nullptr, 0, count, ready.c_str()));
+    go_.reset(::CreateEventW(nullptr, TRUE, FALSE, go.c_str()));
+    // Each client holds its object a little longer than the one before, so servers reach zero
+    // objects while other clients are still arriving.
     for (int i = 0; i < count; ++i) {
-      // Each client holds its object a little longer than the one before, so servers reach
-      // zero objects while other clients are still arriving.
-      Start(logFolder + L"\\client-" + tag + L"-" + std::to_wstring(i) + L".txt", 100 * i);
+      const std::wstring log = logFolder + L"\\client-" + tag + L"-" + std::to_wstring(i) + L".txt";
+      UniqueHandle process =
+          StartWithOutputFile(L"\"" + WindowsPathOf(KORVANE_CONCURRENT_CLIENT) + L"\" " + ready +
+                                  L" " + go + L" " + std::to_wstring(100 * i),
+                              log);
+      if (process) clients_.push_back({std::move(process), log});  // started() tells
     }
   }
 
@@ -132,15 +137,6 @@ class ClientGroup {
     std::wstring log;
   };
 
-  void Start(const std::wstring& log, int holdMs) {
-    std::wstring commandLine = L"\"" + WindowsPathOf(KORVANE_CONCURRENT_CLIENT) + L"\" " +
-                               readyName_ + L" " + goName_ + L" " + std::to_wstring(holdMs);
-    UniqueHandle process = StartWithOutputFile(commandLine, log);
-    ASSERT_TRUE(process);
-    clients_.push_back({std::move(process), log});
-  }
-
-  std::wstring readyName_, goName_;
   UniqueHandle ready_, go_;
   std::vector<Client> clients_;
 };

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "testing/support/server_install.h"
@@ -46,16 +47,13 @@ std::string CodePointName(char32_t codePoint) {
 class ExactText : public testing::TestWithParam<Row> {
  protected:
   static void SetUpTestSuite() {
-    server_ = new ServerInstall();
+    server_ = std::make_unique<ServerInstall>();
     server_->Register();
     CopyFileOrFail(WindowsPathOf(KORVANE_ECHO_ENGINE), server_->file(L"quandrel.dll"));
     CopyFileOrFail(WindowsPathOf(KORVANE_RECORDING_SDK), server_->file(L"quandrelsdk.dll"));
     CopyFileOrFail(WindowsPathOf(KORVANE_QUANDRELCMD), server_->file(L"quandrelcmd.exe"));
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+  static void TearDownTestSuite() { server_.reset(); }
   void SetUp() override {
     const char* expected = std::getenv("KORVANE_EXPECT_ACP");
     ASSERT_EQ(::GetACP(), expected ? std::strtoul(expected, nullptr, 10) : 1252u);
@@ -80,21 +78,17 @@ class ExactText : public testing::TestWithParam<Row> {
     EXPECT_NE(log.find(std::string(refusalLine) + named), std::string::npos) << log;
     EXPECT_EQ(log.find('\0'), std::string::npos);
   }
-  std::wstring EchoCommand(std::wstring_view text) const {
-    return L"\"" + server_->file(L"quandrel.dll") + L"\" --record \"" +
-           server_->file(L"record.txt") + L"\" " + std::wstring(text);
-  }
 
-  static ServerInstall* server_;
+  static inline std::unique_ptr<ServerInstall> server_;
   win::ComPtr<_QuandrelCom> object_;
 };
-ServerInstall* ExactText::server_ = nullptr;
 
 TEST_P(ExactText, EveryCallerHandsTheTextOverExactlyOrRefusesIt) {
   const Row& row = GetParam();
   const std::wstring record = server_->file(L"record.txt");
 
-  const std::wstring runCmdLine = EchoCommand(row.text);
+  const std::wstring runCmdLine =
+      L"\"" + server_->file(L"quandrel.dll") + L"\" --record \"" + record + L"\" " + row.text;
   win::UniqueBstr runCmdArg{std::wstring_view(runCmdLine)};
   {
     SCOPED_TRACE("RunCmd");
@@ -154,13 +148,11 @@ TEST_P(ExactText, EveryCallerHandsTheTextOverExactlyOrRefusesIt) {
   ASSERT_TRUE(run.started);
   if (Refused()) {
     EXPECT_EQ(run.exitCode, 87u);
-    EXPECT_EQ(
-        run.output,
-        "quandrelcmd: argument 2 cannot reach the engine exactly: " + CodePointName(row.refused) +
-            " at position " +
-            std::to_string(
-                row.text.find_first_of(std::wstring(1, static_cast<wchar_t>(row.refused))) + 1) +
-            " has no exact form in code page " + std::to_string(::GetACP()) + "\r\n");
+    const size_t at = row.text.find(static_cast<wchar_t>(row.refused)) + 1;
+    EXPECT_EQ(run.output, "quandrelcmd: argument 2 cannot reach the engine exactly: " +
+                              CodePointName(row.refused) + " at position " + std::to_string(at) +
+                              " has no exact form in code page " + std::to_string(::GetACP()) +
+                              "\r\n");
     EXPECT_FALSE(FileExists(server_->file(fixture::kReceived)));
   } else {
     EXPECT_EQ(run.exitCode, 0u);

@@ -5,15 +5,17 @@
 #include <climits>
 
 #include "common/win/scope_exit.h"
+#include "testing/support/server_install.h"
 #include "tests/fixtures/sdk_fixtures.h"
-#include "tests/server/engine_callers/engine_caller_fixture.h"
 
 namespace korvane::test {
 namespace {
 
-class QuandrelTest : public EngineCallerTest {
+class QuandrelTest : public ServerObjectTest {
  protected:
-  void PutLibrary(const char* builtFile) { Put(builtFile, L"quandrelsdk.dll"); }
+  void PutLibrary(const char* built) {
+    CopyFileOrFail(WindowsPathOf(built), server_.file(L"quandrelsdk.dll"));
+  }
   void SetEngineResult(int code) {
     WriteFileBytes(server_.file(fixture::kResult), std::to_string(code));
   }
@@ -78,22 +80,18 @@ TEST_F(QuandrelTest, EngineCodesComeBackUnchanged) {
   EXPECT_EQ(Loads(), 1);
 }
 
-TEST_F(QuandrelTest, EngineGetsAPrivateAnsiCopy) {
+// Empty text after another reaches the engine as empty text, and null arrives as null.
+TEST_F(QuandrelTest, EngineGetsAPrivateAnsiCopyOfTheTextAndNullAsNull) {
   PutLibrary(KORVANE_RECORDING_SDK);
-  std::wstring text = L"\"caf\u00E9 in.txt\" out.html";
-  win::UniqueBstr in{std::wstring_view(text)};
-  LONG code = 1;
-  ASSERT_EQ(object_->Quandrel(in.get(), &code), S_OK);
-  EXPECT_EQ(Received(), "\"caf\xE9 in.txt\" out.html");
-  // The engine overwrote its argument; the client's text is untouched.
-  EXPECT_EQ(in.view(), text);
-}
-
-TEST_F(QuandrelTest, EmptyTextReachesTheEngineAndNullArrivesAsNull) {
-  PutLibrary(KORVANE_RECORDING_SDK);
-  EXPECT_EQ(CallOk(L""), 0);
-  EXPECT_TRUE(FileExists(server_.file(fixture::kReceived)));
-  EXPECT_EQ(Received(), "");
+  for (const std::wstring text : {L"\"caf\u00E9 in.txt\" out.html", L""}) {
+    win::UniqueBstr in{std::wstring_view(text)};
+    LONG code = 1;
+    ASSERT_EQ(object_->Quandrel(in.get(), &code), S_OK);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Received(), text.empty() ? "" : "\"caf\xE9 in.txt\" out.html");
+    // The engine overwrote its argument; the client's text is untouched.
+    EXPECT_EQ(in.view(), text);
+  }
   EXPECT_FALSE(FileExists(server_.file(fixture::kReceivedNull)));
   LONG code = 1;
   EXPECT_EQ(object_->Quandrel(nullptr, &code), S_OK);
@@ -102,9 +100,13 @@ TEST_F(QuandrelTest, EmptyTextReachesTheEngineAndNullArrivesAsNull) {
 
 TEST_F(QuandrelTest, WritesNoLogLine) {
   PutLibrary(KORVANE_RECORDING_SDK);
-  object_->EnableDebugLog(VARIANT_TRUE);
+  ASSERT_EQ(object_->EnableDebugLog(VARIANT_TRUE), S_OK);
   CallOk(L"a");
   EXPECT_FALSE(FileExists(server_.logPath()));
+  // The log was on all along: the next method that logs writes it.
+  win::UniqueBstr out;
+  ASSERT_EQ(object_->QuandrelRunCmd(nullptr, out.put()), S_OK);
+  EXPECT_TRUE(FileExists(server_.logPath()));
 }
 
 TEST_F(QuandrelTest, ReferenceEngineConvertsInProcess) {
@@ -159,11 +161,11 @@ TEST(EngineBesideTheServer, IsFoundThereOnlyAndNamedAsTheCodePageSpellsIt) {
 }
 
 TEST_F(QuandrelTest, ScriptSeesTheErrorNumberAndDescription) {
-  ProcessResult run = RunScript(server_, L"vbs",
-                                "Set o = CreateObject(\"Korvane.QuandrelCom\")\r\n"
-                                "On Error Resume Next\r\n"
-                                "n = o.Quandrel(\"x\")\r\n"
-                                "WScript.Echo Err.Number & \"|\" & Err.Description\r\n");
+  ProcessResult run = RunScript(server_, L"vbs", R"(Set o = CreateObject("Korvane.QuandrelCom")
+On Error Resume Next
+n = o.Quandrel("x")
+WScript.Echo Err.Number & "|" & Err.Description
+)");
   EXPECT_EQ(run.output, "53|File not found: quandrelsdk.dll\r\n");
 }
 

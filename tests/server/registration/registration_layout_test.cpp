@@ -76,13 +76,15 @@ TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
   const RegistryTree before = ReadTree(root(), L"");
 
   const std::wstring exe = L"C:\\Tools\\QuandrelCom.exe";
-  ASSERT_EQ(RegisterServer(roots_, exe), S_OK);
-  ASSERT_EQ(UnregisterServer(roots_, exe), S_OK);
-
-  // Exactly what was there before: the other version keeps the library's own key.
-  EXPECT_EQ(ReadTree(root(), L""), before);
-  EXPECT_TRUE(KeyExists(root(), library));
-  EXPECT_FALSE(KeyExists(root(), library + L"\\1.0"));
+  for (const bool registered : {true, false}) {
+    SCOPED_TRACE(registered ? "registered" : "never registered");
+    ASSERT_EQ(registered ? RegisterServer(roots_, exe) : S_OK, S_OK);
+    ASSERT_EQ(UnregisterServer(roots_, exe), S_OK);
+    // Exactly what was there before: the other version keeps the library's own key.
+    EXPECT_EQ(ReadTree(root(), L""), before);
+    EXPECT_TRUE(KeyExists(root(), library));
+    EXPECT_FALSE(KeyExists(root(), library + L"\\1.0"));
+  }
 }
 
 TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
@@ -97,41 +99,31 @@ TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
   EXPECT_FALSE(KeyExists(root(), kTypeLibKey));
 }
 
-TEST_F(ScratchClasses, UnregisteringWhatIsNotRegisteredSucceedsAndChangesNothing) {
-  WriteKey(root(), L"CLSID\\{11111111-2222-3333-4444-555555555555}", L"other");
-  const RegistryTree before = ReadTree(root(), L"");
-  EXPECT_EQ(UnregisterServer(roots_, L"C:\\Tools\\QuandrelCom.exe"), S_OK);
-  EXPECT_EQ(ReadTree(root(), L""), before);
-}
+// Part-way through, a key fails (made volatile, with the value it had): the version key after the
+// class, ProgID and interface keys were written (false), or the interface key over an earlier
+// installation (true). Exactly what was there stays: the keys it created (the AppID's too) are
+// gone, the ones it found kept, every overwritten value is back (the class still starts the
+// earlier installation).
+class FailingRegistration : public ScratchClasses, public ::testing::WithParamInterface<bool> {};
 
-TEST_F(ScratchClasses, RegistrationFailingHalfWayTakesBackWhatItWrote) {
-  // The version key fails after the class, ProgID and interface keys have been written.
-  ASSERT_NO_FATAL_FAILURE(WriteKey(root(), kVersionKey, nullptr, REG_OPTION_VOLATILE));
-  const RegistryTree before = ReadTree(root(), L"");
-
-  EXPECT_EQ(RegisterServer(roots_, L"C:\\Tools\\QuandrelCom.exe"),
-            HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
-  // Exactly what was there: the keys it created (the AppID's too) are gone, the ones it found
-  // are kept.
-  EXPECT_EQ(ReadTree(root(), L""), before);
-  EXPECT_FALSE(KeyExists(root(), kClassKey));
-}
-
-TEST_F(ScratchClasses, FailedRegistrationPutsBackAWorkingEarlierInstallation) {
-  const std::wstring old = L"C:\\Old place\\QuandrelCom.exe";
-  ASSERT_EQ(RegisterServer(roots_, old), S_OK);
-  // Part-way through the next registration, the interface key fails: made volatile with the
-  // value it had.
-  const std::wstring name = ReadTree(root(), kInterfaceKey).at(kInterfaceKey).at(L"");
-  DeleteKeyTree(root(), kInterfaceKey);
-  ASSERT_NO_FATAL_FAILURE(WriteKey(root(), kInterfaceKey, name.c_str(), REG_OPTION_VOLATILE));
+TEST_P(FailingRegistration, TakesBackWhatItWroteAndPutsBackWhatItOverwrote) {
+  ASSERT_EQ(GetParam() ? RegisterServer(roots_, L"C:\\Old place\\QuandrelCom.exe") : S_OK, S_OK);
+  const std::wstring& failing = GetParam() ? kInterfaceKey : kVersionKey;
+  const std::wstring name = GetParam() ? ReadTree(root(), failing).at(failing).at(L"") : L"";
+  DeleteKeyTree(root(), failing);
+  ASSERT_NO_FATAL_FAILURE(
+      WriteKey(root(), failing, GetParam() ? name.c_str() : nullptr, REG_OPTION_VOLATILE));
   const RegistryTree before = ReadTree(root(), L"");
 
   EXPECT_EQ(RegisterServer(roots_, L"C:\\New place\\QuandrelCom.exe"),
             HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
-  // The class still starts the earlier installation: every overwritten value is back.
   EXPECT_EQ(ReadTree(root(), L""), before);
+  EXPECT_EQ(KeyExists(root(), kClassKey), GetParam());
 }
+
+INSTANTIATE_TEST_SUITE_P(Earlier, FailingRegistration, ::testing::Bool(), [](const auto& info) {
+  return info.param ? "OverAnEarlierInstallation" : "NothingRegisteredBefore";
+});
 
 // A key that cannot be opened is not a missing key: it may hold an earlier installation, which
 // an undo would then delete or leave overwritten. Here the earlier class's LocalServer32 denies

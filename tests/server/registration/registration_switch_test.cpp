@@ -18,10 +18,9 @@ class RegistrationSwitches : public ::testing::Test {
     // Start from nothing registered, whatever an interrupted run may have left (a registration
     // of another copy is left in place by the switches, so its keys are deleted here).
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
-      for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        win::UniqueHkey classes = OpenClasses(hive, KEY_ALL_ACCESS | view);
-        for (const std::wstring& key : OwnedKeys()) DeleteKeyTree(classes.get(), key);
-      }
+      for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+        for (const std::wstring& key : OwnedKeys())
+          DeleteKeyTree(OpenClasses(hive, KEY_ALL_ACCESS | view).get(), key);
     ASSERT_EQ(Machine(), RegistryTree{});
     ASSERT_EQ(User(), RegistryTree{});
   }
@@ -32,9 +31,6 @@ class RegistrationSwitches : public ::testing::Test {
 
   RegistryTree Machine() { return ReadRegistration(machine_.get()); }
   RegistryTree User() { return ReadRegistration(user_.get()); }
-  RegistryTree Expected(bool machine) {
-    return ExpectedRegistration(install_.exe(), kPlatform, machine);
-  }
 
   ServerInstall install_{L"registered copy"};
   win::UniqueHkey machine_ = OpenClasses(HKEY_LOCAL_MACHINE, KEY_READ);
@@ -63,7 +59,7 @@ TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCop
   ProcessResult run = install_.Run(Switch(true));
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_NE(run.output.find("registered in " + Where()), std::string::npos) << run.output;
-  EXPECT_EQ(Registered(), Expected(GetParam()));
+  EXPECT_EQ(Registered(), ExpectedRegistration(install_.exe(), kPlatform, GetParam()));
   EXPECT_EQ(OtherScope(), RegistryTree{});
 
   ServerInstall second{L"second copy"};
@@ -71,7 +67,7 @@ TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCop
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(run.output,
             "QuandrelCom: left in place: registered to " + Narrow(install_.exe()) + "\r\n");
-  EXPECT_EQ(Registered(), Expected(GetParam()));
+  EXPECT_EQ(Registered(), ExpectedRegistration(install_.exe(), kPlatform, GetParam()));
 
   run = install_.Run(Switch(false));
   EXPECT_EQ(run.exitCode, 0u);

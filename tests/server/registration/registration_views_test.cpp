@@ -19,12 +19,10 @@ bool HasClass(HKEY root) {
 }
 
 TEST(RegistryViewChoice, BothViewsOnA64BitWindowsOneOnA32BitWindows) {
-  EXPECT_EQ(server::host::RegistryViews(true),
-            (std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY}));
-  EXPECT_EQ(server::host::RegistryViews(false), std::vector<REGSAM>{0});
-  EXPECT_EQ(server::host::OwnTypeLibView(true),
-            sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
-  EXPECT_EQ(server::host::OwnTypeLibView(false), 0u);
+  EXPECT_EQ(RegistryViews(true), (std::vector<REGSAM>{KEY_WOW64_64KEY, KEY_WOW64_32KEY}));
+  EXPECT_EQ(RegistryViews(false), std::vector<REGSAM>{0});
+  EXPECT_EQ(OwnTypeLibView(true), sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
+  EXPECT_EQ(OwnTypeLibView(false), 0u);
 }
 
 // Each view's class (N nobody, T this server, O another), this build's type library entry, the
@@ -50,8 +48,7 @@ TEST(RemovalPlan, SharedKeysGoOnlyWhenNoViewNamesAnotherExecutable) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(&row - rows);
-    const server::host::Removal r =
-        server::host::PlanRemoval({row.classes, row.entry, row.otherEntry});
+    const Removal r = PlanRemoval({row.classes, row.entry, row.otherEntry});
     EXPECT_EQ(r.classKeys, row.classKeys);
     EXPECT_EQ(std::vector<bool>({r.sharedKeys, r.typeLibEntry, r.typeLibVersion, r.leftInPlace}),
               std::vector<bool>({row.shared, row.ownEntry, row.version, row.left}));
@@ -76,13 +73,13 @@ class ScratchViews : public ::testing::Test {
 };
 
 TEST_F(ScratchViews, ClassGoesIntoEveryViewAndTheTypeLibraryIntoItsOwn) {
-  ASSERT_EQ(server::host::RegisterServer(roots_, exe_), S_OK);
+  ASSERT_EQ(RegisterServer(roots_, exe_), S_OK);
   EXPECT_TRUE(HasClass(own()));
   EXPECT_TRUE(HasClass(other()));
   EXPECT_TRUE(KeyExists(own(), kVersionKey + L"\\0\\" + kPlatform));
   EXPECT_FALSE(KeyExists(other(), L"TypeLib"));
 
-  ASSERT_EQ(server::host::UnregisterServer(roots_, exe_), S_OK);
+  ASSERT_EQ(UnregisterServer(roots_, exe_), S_OK);
   for (HKEY root : {own(), other()}) EXPECT_EQ(OwnedKeysIn(root), kNoKeys);
 }
 
@@ -90,8 +87,7 @@ TEST_F(ScratchViews, AFailureInTheSecondViewIsUndoneInBoth) {
   ASSERT_NO_FATAL_FAILURE(WriteKey(other(), kInterfaceKey, nullptr, REG_OPTION_VOLATILE));
   const RegistryTree ownBefore = ReadTree(own(), L"");
   const RegistryTree otherBefore = ReadTree(other(), L"");
-  EXPECT_EQ(server::host::RegisterServer(roots_, exe_),
-            HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
+  EXPECT_EQ(RegisterServer(roots_, exe_), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
   // Exactly what each view held before: nothing of the class in the first, only the key the
   // registration found in the second.
   EXPECT_EQ(ReadTree(own(), L""), ownBefore);
@@ -109,12 +105,12 @@ TEST_P(AnotherInstallation, KeepsWhatItNeedsUntilItIsGone) {
   if (GetParam()) roots_.shared = ClassesView{shared(), 0};
   roots_.appId = true;
   const HKEY common = GetParam() ? shared() : own();  // type library, own view's ProgID, AppID
-  ASSERT_EQ(server::host::RegisterServer(roots_, exe_), S_OK);
+  ASSERT_EQ(RegisterServer(roots_, exe_), S_OK);
   WriteKey(other(), kClassKey + L"\\LocalServer32", L"\"D:\\Elsewhere\\QuandrelCom.exe\"");
   WriteKey(common, kVersionKey + L"\\0\\" + kOtherPlatform, L"D:\\Elsewhere\\QuandrelCom.exe");
 
   std::wstring registeredTo;
-  ASSERT_EQ(server::host::UnregisterServer(roots_, exe_, &registeredTo), S_FALSE);
+  ASSERT_EQ(UnregisterServer(roots_, exe_, &registeredTo), S_FALSE);
   EXPECT_EQ(registeredTo, L"D:\\Elsewhere\\QuandrelCom.exe");
   EXPECT_FALSE(KeyExists(own(), kClassKey));
   EXPECT_TRUE(KeyExists(other(), kInterfaceKey));
@@ -125,7 +121,7 @@ TEST_P(AnotherInstallation, KeepsWhatItNeedsUntilItIsGone) {
 
   DeleteKeyTree(other(), kClassKey);
   DeleteKeyTree(common, kVersionKey + L"\\0\\" + kOtherPlatform);
-  ASSERT_EQ(server::host::UnregisterServer(roots_, exe_), S_OK);
+  ASSERT_EQ(UnregisterServer(roots_, exe_), S_OK);
   for (HKEY root : {own(), other(), shared()}) EXPECT_EQ(OwnedKeysIn(root), kNoKeys);
 }
 
@@ -133,14 +129,10 @@ INSTANTIATE_TEST_SUITE_P(CommonKeys, AnotherInstallation, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Shared" : "InEachView"; });
 
 // The real Software\Classes keys of the test prefix, seen through both views.
-win::UniqueHkey OpenView(HKEY hive, REGSAM view) {
-  return OpenClasses(hive, KEY_ALL_ACCESS | view);
-}
-
 class BothViews : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (!server::host::IsSixtyFourBitWindows())
+    if (!IsSixtyFourBitWindows())
       GTEST_SKIP() << "a 32-bit Windows has one registry view; the 64-bit run checks both";
   }
   HKEY hive() const { return GetParam() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
@@ -152,8 +144,8 @@ class BothViews : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(BothViews, SwitchesWriteBothViewsAndRemoveOnlyThisServersKeys) {
-  win::UniqueHkey view64 = OpenView(hive(), KEY_WOW64_64KEY);
-  win::UniqueHkey view32 = OpenView(hive(), KEY_WOW64_32KEY);
+  win::UniqueHkey view64 = OpenClasses(hive(), KEY_ALL_ACCESS | KEY_WOW64_64KEY);
+  win::UniqueHkey view32 = OpenClasses(hive(), KEY_ALL_ACCESS | KEY_WOW64_32KEY);
   // The other build registered its type library entry first.
   const std::wstring ownEntry = kVersionKey + L"\\0\\" + kPlatform;
   const std::wstring otherEntry = kVersionKey + L"\\0\\" + kOtherPlatform;
@@ -179,24 +171,23 @@ INSTANTIATE_TEST_SUITE_P(Scopes, BothViews, ::testing::Values(true, false),
 
 // The choice of views answered "32-bit Windows" on a 64-bit one: one view only, the process's own.
 TEST(ForcedThirtyTwoBitWindows, RegistersInTheProcesssOwnViewOnly) {
-  if (!server::host::IsSixtyFourBitWindows())
+  if (!IsSixtyFourBitWindows())
     GTEST_SKIP() << "on a 32-bit Windows there is no other view to stay empty";
   const std::wstring exe = L"C:\\Forced\\QuandrelCom.exe";
-  server::host::OpenedClasses classes;
+  OpenedClasses classes;
   // Machine-wide: Wine keeps the user's Classes key in one view, Windows and Wine the machine's
   // in two.
-  ASSERT_EQ(
-      server::host::OpenClassesViews(server::host::RegistrationScope::kMachine, false, &classes),
-      S_OK);
+  ASSERT_EQ(OpenClassesViews(RegistrationScope::kMachine, false, &classes), S_OK);
   ASSERT_EQ(classes.roots.views.size(), 1u);
-  ASSERT_EQ(server::host::RegisterServer(classes.roots, exe), S_OK);
+  ASSERT_EQ(RegisterServer(classes.roots, exe), S_OK);
 
-  win::UniqueHkey own = OpenView(HKEY_LOCAL_MACHINE, 0);
+  win::UniqueHkey own = OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS);
   win::UniqueHkey other =
-      OpenView(HKEY_LOCAL_MACHINE, sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+      OpenClasses(HKEY_LOCAL_MACHINE,
+                  KEY_ALL_ACCESS | (sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY));
   EXPECT_TRUE(HasClass(own.get()));
   EXPECT_FALSE(KeyExists(other.get(), kClassKey));
-  EXPECT_EQ(server::host::UnregisterServer(classes.roots, exe), S_OK);
+  EXPECT_EQ(UnregisterServer(classes.roots, exe), S_OK);
   EXPECT_FALSE(KeyExists(own.get(), kClassKey));
 }
 

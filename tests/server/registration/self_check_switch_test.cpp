@@ -3,7 +3,6 @@
 // the check itself changes nothing in the registry or the folder.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <functional>
 
 #include "common/win/unique_hkey.h"
@@ -20,11 +19,7 @@ void PutEngine(const ServerInstall& at, const char* library = KORVANE_ENGINE_SDK
 }
 
 win::UniqueHkey MachineClasses(REGSAM view) {
-  win::UniqueHkey key;
-  EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_ALL_ACCESS | view,
-                            key.put()),
-            ERROR_SUCCESS);
-  return key;
+  return OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS | view);
 }
 
 // Sets a text value of the class's keys in one view of the machine's Software\Classes.
@@ -63,20 +58,20 @@ std::vector<Case> Cases() {
   using Copies = ServerInstall&;
   // clang-format off
   return {
-      {"clean", [](Copies r, Copies) { return &r; }, 0, {"no problems", "OK       quandrelsdk.dll"}},
-      {"missing view",
+      {"Clean", [](Copies r, Copies) { return &r; }, 0, {"no problems", "OK       quandrelsdk.dll"}},
+      {"MissingView",
        [](Copies r, Copies) { DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText); return &r; }, 1,
        {twoViews ? "PROBLEM  32-bit view: class {" : "PROBLEM  registry: class {", "is not registered", "QuandrelCom.exe\" /RegServer"}},
-      {"moved executable",
+      {"MovedExecutable",
        [](Copies r, Copies a) { EXPECT_TRUE(::MoveFileExW(r.exe().c_str(), a.exe().c_str(), MOVEFILE_REPLACE_EXISTING)); return &a; },
        twoViews ? 4u : 2u, {", which does not exist (moved or deleted)", "QuandrelCom.exe\" /RegServer"}},
-      {"engine of the other bitness", [](Copies r, Copies) { PutEngine(r, KORVANE_OTHER_BITNESS_SDK); return &r; }, 1,
+      {"EngineOfTheOtherBitness", [](Copies r, Copies) { PutEngine(r, KORVANE_OTHER_BITNESS_SDK); return &r; }, 1,
        {"is built for " + other, "error 48", "use the QuandrelCom.exe built for " + other}, true},
-      {"library without the export", [](Copies r, Copies) { PutEngine(r, KORVANE_NOEXPORT_SDK); return &r; }, 1,
+      {"LibraryWithoutTheExport", [](Copies r, Copies) { PutEngine(r, KORVANE_NOEXPORT_SDK); return &r; }, 1,
        {"has no export KorvaneQuandrelConverter", "error 453", "copy the engine's own"}},
-      {"registration of another copy", [](Copies, Copies a) { return &a; }, twoViews ? 2u : 1u,
+      {"RegistrationOfAnotherCopy", [](Copies, Copies a) { return &a; }, twoViews ? 2u : 1u,
        {"LocalServer32 names another copy", "/RegServer to serve from this copy"}},
-      {"LocalServer32 with the short spelling of this copy's path",
+      {"LocalServer32WithTheShortSpellingOfThisCopySPath",
        [](Copies r, Copies) {
          std::wstring shortPath(MAX_PATH, L'\0');
          shortPath.resize(::GetShortPathNameW(r.exe().c_str(), shortPath.data(), MAX_PATH));
@@ -86,15 +81,15 @@ std::vector<Case> Cases() {
        }, 0, {"no problems"}},
       // The copy's folder is named "registered copy". The other spellings of LocalServer32 (text
       // after the program among them) are rows of the self-check's unit table.
-      {"unquoted LocalServer32 with a blank", [](Copies r, Copies) { SetText(view, kLocalServer, nullptr, r.exe()); return &r; }, 1,
+      {"UnquotedLocalServer32WithABlank", [](Copies r, Copies) { SetText(view, kLocalServer, nullptr, r.exe()); return &r; }, 1,
        {"LocalServer32 is not quoted and its path holds a blank: COM tries ", "\\registered.exe first", "/RegServer"}},
-      {"relative LocalServer32, checked from the server's folder",
+      {"RelativeLocalServer32CheckedFromTheServerSFolder",
        [](Copies r, Copies) { SetText(view, kLocalServer, nullptr, L"QuandrelCom.exe"); return &r; }, 1,
        {"LocalServer32 names QuandrelCom.exe, which is not a full path"}},
-      {"LocalServer32 with a component longer than a file name",
+      {"LocalServer32WithAComponentLongerThanAFileName",
        [](Copies r, Copies) { SetText(view, kLocalServer, nullptr, L"\"C:\\" + std::wstring(1100, L'a') + L"\\QuandrelCom.exe\""); return &r; }, 1,
        {"QuandrelCom.exe, which does not exist"}},
-      {"type library entry naming a file without one, interface naming another version",
+      {"TypeLibraryEntryNamingAFileWithoutOneInterfaceNamingAnotherVersion",
        [](Copies r, Copies) {
          SetText(view, std::wstring(L"TypeLib\\") + kLibidText + L"\\1.0\\0\\" + server::host::kOwnTypeLibPlatform, nullptr, r.file(L"quandrelsdk.dll"));
          SetText(view, std::wstring(L"Interface\\") + kIidText + L"\\TypeLib", L"Version", L"garbage");
@@ -102,7 +97,7 @@ std::vector<Case> Cases() {
        },
        // Wine shares the type library's key between the views, as 64-bit Windows 7 and later do.
        twoViews ? 3u : 2u, {"quandrelsdk.dll, which holds no type library", "version garbage, not the automation"}},
-      {"folder that Everyone may change",
+      {"FolderThatEveryoneMayChange",
        [](Copies r, Copies) {
          SetAccessList(r.folder(), L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)");
          // /RegServer warns the same way and registers all the same.
@@ -145,20 +140,8 @@ TEST_P(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
   registered.Register();
 }
 
-// The row's name in words, as a test name: "engine of the other bitness" ->
-// EngineOfTheOtherBitness.
-std::string RowName(const ::testing::TestParamInfo<Case>& info) {
-  std::string name;
-  bool upper = true;
-  for (const char* at = info.param.name; *at; ++at) {
-    const bool alnum = std::isalnum(static_cast<unsigned char>(*at)) != 0;
-    if (alnum) name += upper ? static_cast<char>(std::toupper(*at)) : *at;
-    upper = !alnum;
-  }
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, SelfCheckSwitch, ::testing::ValuesIn(Cases()), RowName);
+INSTANTIATE_TEST_SUITE_P(Rows, SelfCheckSwitch, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace korvane::test
