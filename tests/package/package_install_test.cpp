@@ -153,7 +153,9 @@ TEST_F(InstalledPackage, PerUserInstallWritesOnlyTheUsersKeysAndUninstallRemoves
 TEST_F(InstalledPackage, ScriptsRefuseAnUnknownSwitchWithTheirUsage) {
   for (const bool installed : {false, true}) {
     const std::string script = installed ? "uninstall.cmd" : "install.cmd";
-    if (installed) ASSERT_NO_FATAL_FAILURE(Install());
+    if (installed) {
+      ASSERT_NO_FATAL_FAILURE(Install());
+    }
     ProcessResult run = Script(Widen(script) + L" /machine");
     EXPECT_EQ(run.exitCode, 87u) << run.output;
     EXPECT_NE(run.output.find("Usage: " + script + " [/user]"), std::string::npos) << run.output;
