@@ -20,6 +20,7 @@
 
 namespace korvane::bench {
 
+using test::AsciiLower;
 using test::ProcessIdsOf;
 using test::WindowsPathOf;
 
@@ -103,7 +104,7 @@ inline void AwaitServersEnded(const std::wstring& exe) {
 class HostProcess {
  public:
   explicit HostProcess(const std::wstring& windowsExe) {
-    std::string wanted = Lower(std::string(windowsExe.begin(), windowsExe.end()));
+    std::string wanted = AsciiLower(std::string(windowsExe.begin(), windowsExe.end()));
     std::string name = wanted.substr(wanted.find_last_of("\\/") + 1).substr(0, 15);
     std::string hostPath;  // of a file on drive Z:, the host's root
     if (wanted.compare(0, 3, "z:\\") == 0) {
@@ -116,11 +117,11 @@ class HostProcess {
     do {
       std::wstring pid = entry.cFileName;
       if (pid.empty() || pid.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-      std::string line = Lower(win::ReadWholeFile(L"Z:\\proc\\" + pid + L"\\cmdline"));
+      std::string line = AsciiLower(win::ReadWholeFile(L"Z:\\proc\\" + pid + L"\\cmdline"));
       if (line.find(wanted) == std::string::npos &&
           (hostPath.empty() || line.find(hostPath) == std::string::npos))
         continue;
-      std::string status = Lower(win::ReadWholeFile(L"Z:\\proc\\" + pid + L"\\status"));
+      std::string status = AsciiLower(win::ReadWholeFile(L"Z:\\proc\\" + pid + L"\\status"));
       if (status.compare(0, 6 + name.size(), "name:\t" + name) != 0) continue;
       pid_ = pid;
       break;
@@ -158,10 +159,6 @@ class HostProcess {
   }
 
  private:
-  static std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-    return text;
-  }
   std::wstring pid_;
 };
 

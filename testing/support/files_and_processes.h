@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,5 +22,10 @@ bool FileExists(const std::wstring& path);
 // Windows process ids of the running processes whose image is named `imageName`
 // ("QuandrelCom.exe"), or, given a full path, of exactly that executable.
 std::vector<DWORD> ProcessIdsOf(const std::wstring& imageNameOrPath);
+
+inline std::string AsciiLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 }  // namespace korvane::test

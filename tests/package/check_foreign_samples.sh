@@ -6,9 +6,7 @@
 # Usage: check_foreign_samples.sh <python|csharp> <samples folder> <scratch folder>
 # Exits 77 (CTest's skip) with a reason when the tool is not installed.
 set -eu
-kind=$1
-samples=$2
-scratch=$3
+kind=$1 samples=$2 scratch=$3
 mkdir -p "$scratch"
 case "$kind" in
   python)

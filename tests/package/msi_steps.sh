@@ -84,9 +84,11 @@ hive() { awk -v hive="$1" '/^== /{on = $2 == hive; next} on'; }
 msiexec() { korvane_wine msiexec "$@" /qn /l*v "$(win "$work/$step.log")" </dev/null; }
 installed() { [ -f "$folder/QuandrelCom.exe" ]; }
 ensure_installed() { installed || msiexec /i "$(win "$msi")" || fail "install failed"; }
+# Fails with message $1 and what is left when the registration holds any key.
+no_keys() { local left; left=$(registration | grep -v '^==' || true); [ -z "$left" ] || fail "$1: $left"; }
 ensure_removed() {
   ! installed || msiexec /x "$(win "$msi")" || fail "uninstall failed"
-  [ -z "$(registration | grep -v '^==')" ] || fail "the prefix holds a registration to start from"
+  no_keys "the prefix holds a registration to start from"
 }
 server() { (cd "$folder" && korvane_wine QuandrelCom.exe "$@" </dev/null); }
 
@@ -99,16 +101,18 @@ if [ "$step" = made ]; then
   bash "$root/scripts/package.sh" --out "$packages" "${builds[@]}" >/dev/null
   bash "$root/scripts/package.sh" --out "$scratch/again" "${builds[@]}" >/dev/null
   bash "$root/scripts/package.sh" --out "$scratch/earlier" --msi-version 0.9.0 "${builds[@]}" >/dev/null
+  up32='{6E7D295D-954E-4133-96C9-4F33AF1DDC13}' up64='{BD80695F-9214-4392-8936-3F3746FC9D76}'
+  table() { msiinfo export "$f" "$1" | tr -d '\r' | tail -n +4; }
+  has() { table "$1" | grep >/dev/null "${@:2}"; }  # a row of table $1 that grep "${@:2}" matches
   for f in "$packages"/*.msi; do
     cmp -s "$f" "$scratch/again/$(basename "$f")" || fail "$(basename "$f") differs between two runs"
     kind=$(basename "$f" .msi); kind=${kind##*-}
     case $kind in
-      win32) upgrade='{6E7D295D-954E-4133-96C9-4F33AF1DDC13}' dir=ProgramFilesFolder own=4 ;;
-      win64) upgrade='{BD80695F-9214-4392-8936-3F3746FC9D76}' dir=ProgramFiles64Folder own=260 ;;
+      win32) upgrade=$up32 other=$up64 other_bits=64 dir=ProgramFilesFolder own=4 ;;
+      win64) upgrade=$up64 other=$up32 other_bits=32 dir=ProgramFiles64Folder own=260 ;;
     esac
-    table() { msiinfo export "$f" "$1" | tr -d '\r' | tail -n +4; }
-    table Property | grep >/dev/null -x "UpgradeCode	$upgrade" || fail "$kind: UpgradeCode"
-    table Directory | grep >/dev/null "^$dir	" || fail "$kind: not under $dir"
+    has Property -x "UpgradeCode	$upgrade" || fail "$kind: UpgradeCode"
+    has Directory "^$dir	" || fail "$kind: not under $dir"
     # Component attributes 260: a 64-bit component (the 64-bit view), 4: the 32-bit view.
     tables=$scratch/$kind-registry.txt
     join -t'	' -1 6 -2 1 -o 1.2,1.3,1.4,1.5,2.2 \
@@ -119,14 +123,13 @@ if [ "$step" = made ]; then
     done
     grep -q "TypeLib.*\\\\0\\\\$kind		\[INSTALLDIR\]QuandrelCom.exe	$own\$" "$tables" ||
       fail "$kind: the type library entry is not in the server's own view"
-    case $kind in win32) other='{BD80695F-9214-4392-8936-3F3746FC9D76}' ;; *) other='{6E7D295D-954E-4133-96C9-4F33AF1DDC13}' ;; esac
     # 258: only detected (2), from version 0.0.0 on (256).
-    table Upgrade | grep >/dev/null -x "$other	0.0.0			258		KORVANE_OTHER_SERVER_FOUND" ||
+    has Upgrade -x "$other	0.0.0			258		KORVANE_OTHER_SERVER_FOUND" ||
       fail "$kind: the other server's package is not detected"
-    table LaunchCondition | grep >/dev/null "^Installed OR NOT KORVANE_OTHER_SERVER_FOUND	Korvane QuandrelCom ($([ $kind = win32 ] && echo 64 || echo 32)-bit server) is installed. Uninstall it" ||
+    has LaunchCondition "^Installed OR NOT KORVANE_OTHER_SERVER_FOUND	Korvane QuandrelCom ($other_bits-bit server) is installed. Uninstall it" ||
       fail "$kind: no refusal naming the other server's package"
-    table CreateFolder | grep >/dev/null -x "INSTALLDIR	CFile_QuandrelCom_exe" || fail "$kind: no folder to lock"
-    table MsiLockPermissionsEx | grep >/dev/null -xF "LockInstallFolder	INSTALLDIR	CreateFolder	D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)	ALLUSERS AND NOT (INSTALLDIR ~<< ProgramFilesFolder) AND NOT (INSTALLDIR ~<< ProgramFiles64Folder)" ||
+    has CreateFolder -x "INSTALLDIR	CFile_QuandrelCom_exe" || fail "$kind: no folder to lock"
+    has MsiLockPermissionsEx -xF "LockInstallFolder	INSTALLDIR	CreateFolder	D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)	ALLUSERS AND NOT (INSTALLDIR ~<< ProgramFilesFolder) AND NOT (INSTALLDIR ~<< ProgramFiles64Folder)" ||
       fail "$kind: a custom folder is not locked to administrators, SYSTEM and users' reading"
   done
   [ -f "$packages/QuandrelCom-$version-win64.msi" ] || fail "no win64 package"
@@ -151,7 +154,7 @@ case "$step" in
     for f in QuandrelCom.exe quandrelcmd.exe; do [ -f "$folder/$f" ] || fail "$f not installed"; done
     registration >"$work/by-package.txt"
     server /UnregServer >/dev/null
-    [ -z "$(registration | grep -v '^==')" ] || fail "/UnregServer left keys of the package"
+    no_keys "/UnregServer left keys of the package"
     server /RegServer >/dev/null
     registration >"$work/by-regserver.txt"
     diff -u "$work/by-regserver.txt" "$work/by-package.txt" >&2 ||
@@ -204,11 +207,8 @@ VBS
     ensure_removed
     msiexec /i "$earlier" || fail "installing 0.9.0 failed"
     msiexec /i "$(win "$msi")" || fail "upgrading to $version failed"
-    uninstall_keys() {
-      korvane_wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:64 |
-        tr -d '\r' | grep -E 'DisplayName|DisplayVersion|Publisher' | grep -v Uninstall || true
-    }
-    uninstall_keys >"$work/products.txt"
+    korvane_wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s /reg:64 |
+      tr -d '\r' | grep -E 'DisplayName|DisplayVersion|Publisher' | grep -v Uninstall >"$work/products.txt" || true
     grep -q "DisplayVersion.*$version" "$work/products.txt" || fail "$version is not listed"
     ! grep -q "DisplayVersion.*0\.9\.0" "$work/products.txt" || fail "0.9.0 was not removed"
     grep -q "Publisher.*Korvane" "$work/products.txt" || fail "no publisher in Apps and Features"
@@ -224,8 +224,7 @@ VBS
     ensure_installed
     cp "$engine/quandrelsdk.dll" "$folder/"
     msiexec /x "$(win "$msi")" || fail "msiexec /x failed"
-    left=$(registration | grep -v '^==' || true)
-    [ -z "$left" ] || fail "keys left behind: $left"
+    no_keys "keys left behind"
     for f in QuandrelCom.exe quandrelcmd.exe QuandrelCom.tlb README.txt LICENSE.txt; do
       [ ! -e "$folder/$f" ] || fail "$f left behind"
     done
@@ -240,8 +239,7 @@ VBS
     grep -q 'LocalServer32' "$work/per-user.txt" || fail "no class under HKCU"
     ! grep -q 'AccessPermission' "$work/per-user.txt" || fail "a per-user AppID was written"
     msiexec /x "$(win "$msi")" ALLUSERS="" || fail "per-user uninstall failed"
-    left=$(registration | grep -v '^==' || true)
-    [ -z "$left" ] || fail "keys left behind: $left"
+    no_keys "keys left behind"
     ;;
   exclusive)
     case $platform in win64) other_platform=win32 ;; *) other_platform=win64 ;; esac
@@ -250,12 +248,9 @@ VBS
     ensure_removed
     # The other package goes into a folder of its own, which its lock would close on Windows.
     other_folder='C:\KorvaneApps\QuandrelCom\'
-    for order in own-first other-first; do
-      if [ $order = own-first ]; then
-        first=$msi second=$other extra=()
-      else
-        first=$other second=$msi extra=(INSTALLDIR="$other_folder")
-      fi
+    for first in "$msi" "$other"; do
+      second=$other extra=()
+      [ "$first" = "$msi" ] || second=$msi extra=(INSTALLDIR="$other_folder")
       msiexec /i "$(win "$first")" "${extra[@]}" || fail "installing $(basename "$first") failed"
       registration >"$work/before.txt"
       grep -q LocalServer32 "$work/before.txt" || fail "$(basename "$first") registered nothing"
@@ -268,7 +263,7 @@ VBS
       registration | diff -u "$work/before.txt" - >&2 ||
         fail "$(basename "$first")'s registration changed (above)"
       msiexec /x "$(win "$first")" || fail "uninstalling $(basename "$first") failed"
-      [ -z "$(registration | grep -v '^==')" ] || fail "$(basename "$first") left keys"
+      no_keys "$(basename "$first") left keys"
     done
     # Wine's msiexec resolves INSTALLDIR afresh when it uninstalls (Windows takes the folder the
     # components were installed to), so it leaves the files of a custom folder behind.
@@ -283,8 +278,7 @@ VBS
     msibuild "$work/failing.msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('Fail', 6550)"
     if msiexec /i "$(win "$work/failing.msi")"; then fail "the failing package installed"; fi
     grep -aq 'Software\\Classes\\CLSID' "$work/$step.log" || fail "the keys were never written"
-    left=$(registration | grep -v '^==' || true)
-    [ -z "$left" ] || fail "keys left behind: $left"
+    no_keys "keys left behind"
     [ ! -e "$folder" ] || fail "files left behind: $(ls "$folder")"
     ;;
   *) fail "unknown step" ;;

@@ -3,8 +3,6 @@
 // the installed server, uninstall.cmd, and nothing of the class left registered.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <string>
 
 #include "common/win/registry.h"
@@ -16,12 +14,6 @@ namespace {
 constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
 constexpr wchar_t kProgIdKey[] = L"Software\\Classes\\Korvane.QuandrelCom";
 constexpr wchar_t kAppIdKey[] = L"Software\\Classes\\AppID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 class InstalledPackage : public ::testing::Test {
  protected:
@@ -118,7 +110,7 @@ TEST_P(ShippedClient, CallsEveryMember) {
   const ProcessResult run = ServerSample(
       client.script ? SampleScript(client.script) : L"\"" + WindowsPathOf(client.program) + L"\"");
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  const std::string text = Lower(run.output);
+  const std::string text = AsciiLower(run.output);
   for (const char* line :
        {"g_isdebug: true", "runcmd returned: true", "runcmd2 returned: hello from runcmd2",
         "quandrelruncmd returned: converted", "quandrel returned: 0", "error 6 as expected"})
@@ -157,11 +149,18 @@ TEST_F(InstalledPackage, PerUserInstallWritesOnlyTheUsersKeysAndUninstallRemoves
   EXPECT_FALSE(win::KeyExists(HKEY_CURRENT_USER, kProgIdKey));
 }
 
+// Refused before anything is done: install.cmd registers nothing, uninstall.cmd removes nothing.
 TEST_F(InstalledPackage, ScriptsRefuseAnUnknownSwitchWithTheirUsage) {
-  ProcessResult run = Script(L"install.cmd /machine");
-  EXPECT_EQ(run.exitCode, 87u) << run.output;
-  EXPECT_NE(run.output.find("Usage: install.cmd [/user]"), std::string::npos) << run.output;
-  EXPECT_FALSE(win::KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey));
+  for (const bool installed : {false, true}) {
+    const std::string script = installed ? "uninstall.cmd" : "install.cmd";
+    if (installed) {
+      ASSERT_NO_FATAL_FAILURE(Install());
+    }
+    ProcessResult run = Script(Widen(script) + L" /machine");
+    EXPECT_EQ(run.exitCode, 87u) << run.output;
+    EXPECT_NE(run.output.find("Usage: " + script + " [/user]"), std::string::npos) << run.output;
+    EXPECT_EQ(win::KeyExists(HKEY_LOCAL_MACHINE, kProgIdKey), installed) << script;
+  }
 }
 
 TEST_F(InstalledPackage, ServerPrintsVersionAndUsage) {

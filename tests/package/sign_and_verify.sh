@@ -59,15 +59,11 @@ bash "$root/scripts/package.sh" --out "$scratch/out" --sign signer.pfx \
   --password-file password.txt "${builds[@]}" >/dev/null
 python3 -m zipfile -e "$scratch/out/$name.zip" "$scratch/unpacked"
 cd "$scratch/unpacked/$name"
-for f in QuandrelCom.exe quandrelcmd.exe; do
-  osslsigncode verify -CAfile "$scratch/keys/ca.pem" -in "$f" >"$scratch/verify-$f.txt" 2>&1 ||
-    fail "$f: not accepted as signed by the throwaway CA ($(tail -3 "$scratch/verify-$f.txt"))"
-done
 sha256sum --quiet -c SHA256SUMS || fail "SHA256SUMS does not list the signed bytes"
 [ -f "$scratch/out/$name.msi" ] || fail "no installer package was made"
-for f in "$scratch/out"/*.msi; do
-  [ -f "$f" ] || continue
-  osslsigncode verify -CAfile "$scratch/keys/ca.pem" -in "$f" >"$scratch/verify-msi.txt" 2>&1 ||
-    fail "$(basename "$f"): not accepted as signed by the throwaway CA ($(tail -3 "$scratch/verify-msi.txt"))"
+for f in QuandrelCom.exe quandrelcmd.exe "$scratch/out"/*.msi; do
+  report=$scratch/verify-$(basename "$f").txt
+  osslsigncode verify -CAfile "$scratch/keys/ca.pem" -in "$f" >"$report" 2>&1 ||
+    fail "$(basename "$f"): not accepted as signed by the throwaway CA ($(tail -3 "$report"))"
 done
 echo "package_signed: both programs in $name.zip and the installer packages verify against the throwaway CA"
