@@ -34,9 +34,7 @@ TEST(RunCmd2Pieces, WaitsServeBelowTheLimitUnlessDrainingAndADrainLastsDownToThe
   using server::methods::kMaxNestedWaits;
   struct Case {
     int depth;
-    bool drained;  // before the depth changed to `depth`
-    bool serves;
-    bool drains;
+    bool drained, serves, drains;  // drained: before the depth changed to `depth`
   };
   const Case cases[] = {
       {1, false, true, false},
