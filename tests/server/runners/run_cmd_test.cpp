@@ -14,10 +14,7 @@ constexpr wchar_t kMissingProgram[] = L"C:\\no such folder\\missing-program.exe 
 constexpr wchar_t kFailure[] = L"failed to execute command";
 constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);
 
-class BothRunners : public InProcessRunner, public ::testing::WithParamInterface<Runner> {
- protected:
-  TempDir temp_{L"runners"};
-};
+class BothRunners : public InProcessRunner, public ::testing::WithParamInterface<Runner> {};
 
 INSTANTIATE_TEST_SUITE_P(Runners, BothRunners, ::testing::Values(Runner::kRunCmd, Runner::kRunCmd2),
                          [](const auto& info) { return std::string(NameOf(info.param)); });
@@ -157,10 +154,7 @@ TEST_P(RunnerOutcome, AnswerAndLogLines) {
 INSTANTIATE_TEST_SUITE_P(Runners, RunnerOutcome, ::testing::ValuesIn(kOutcomes),
                          [](const auto& info) { return std::string(info.param.name); });
 
-class RunCmdTest : public InProcessRunner {
- protected:
-  TempDir temp_{L"runcmd"};
-};
+using RunCmdTest = InProcessRunner;
 
 TEST_F(RunCmdTest, WaitingReturnsTrueOnlyAfterTheChildEndedWhateverItsExitCode) {
   std::wstring marker = temp_ / L"ended";

@@ -178,7 +178,6 @@ TEST_P(OverflowError, ReachesTheClientAsRunTimeError6) {
   const OverflowCall& call = GetParam();
   const std::wstring line = L"cmd /c exit 0";
   const bool runCmd = call.runner == Runner::kRunCmd;
-  const std::string show = std::to_string(call.show);
   if (call.client == Client::kEarlyBound) {
     RunnerResult run = CallRunner(call.runner, object_.get(), line, call.show);
     EXPECT_EQ(run.hr, kOverflow);
@@ -195,23 +194,20 @@ TEST_P(OverflowError, ReachesTheClientAsRunTimeError6) {
     ASSERT_EQ(run.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(run.excep->scode, kOverflow);
     EXPECT_EQ(run.excep.description(), L"Overflow");
-  } else if (call.client == Client::kVbscript) {
+  } else {  // a script ("false" is VBScript's False too)
+    const bool vbs = call.client == Client::kVbscript;
+    const std::string invoke = "o." + std::string(NameOf(call.runner)) + "(\"cmd /c exit 0\", " +
+                               std::to_string(call.show) + (runCmd ? ", false)" : ")");
     const std::string script =
-        "Set o = CreateObject(\"Korvane.QuandrelCom\")\r\nOn Error Resume Next\r\n"
-        "r = o." +
-        std::string(NameOf(call.runner)) + "(\"cmd /c exit 0\", " + show +
-        (runCmd ? ", False)" : ")") +
-        "\r\nWScript.Echo \"err=\" & Err.Number\r\nErr.Clear\r\n"
-        "o.EnableDebugLog True\r\nWScript.Echo \"after=\" & Err.Number & \" \" & o.g_isDebug\r\n";
-    EXPECT_EQ(RunScript(server_, L"vbs", script).output, "err=6\r\nafter=0 True\r\n");
-  } else {
-    const std::string script =
-        "var o = new ActiveXObject(\"Korvane.QuandrelCom\");\r\ntry {\r\n  o." +
-        std::string(NameOf(call.runner)) + "(\"cmd /c exit 0\", " + show +
-        (runCmd ? ", false);" : ");") +
-        "\r\n  WScript.Echo(\"err=none\");\r\n} catch (e) {\r\n  "
-        "WScript.Echo(\"err=\" + e.number);\r\n}\r\n";
-    EXPECT_EQ(RunScript(server_, L"js", script).output, "err=-2146828282\r\n");
+        vbs ? "Set o = CreateObject(\"Korvane.QuandrelCom\")\r\nOn Error Resume Next\r\nr = " +
+                  invoke +
+                  "\r\nWScript.Echo \"err=\" & Err.Number\r\nErr.Clear\r\no.EnableDebugLog True\r\n"
+                  "WScript.Echo \"after=\" & Err.Number & \" \" & o.g_isDebug\r\n"
+            : "var o = new ActiveXObject(\"Korvane.QuandrelCom\");\r\ntry {\r\n  " + invoke +
+                  ";\r\n  WScript.Echo(\"err=none\");\r\n} catch (e) {\r\n  "
+                  "WScript.Echo(\"err=\" + e.number);\r\n}\r\n";
+    EXPECT_EQ(RunScript(server_, vbs ? L"vbs" : L"js", script).output,
+              vbs ? "err=6\r\nafter=0 True\r\n" : "err=-2146828282\r\n");
   }
   ExpectServing();
 }
