@@ -102,9 +102,10 @@ TEST(Stress, ClientsAtOnceGetEveryResultRightAndTheLogStaysWhole) {
     const std::string line = log.substr(at, end - at);
     EXPECT_TRUE(IsWholeLogLine(line)) << "line " << lines << ": " << line;
     // A start that failed for another reason than the missing program says why.
-    if (const size_t code = line.find("Pos=20001, ErrorCode="); code != std::string::npos)
+    if (const size_t code = line.find("Pos=20001, ErrorCode="); code != std::string::npos) {
       EXPECT_TRUE(line.substr(code + 21) == "2" || line.substr(code + 21) == "3")
           << "a child could not be started: " << line;
+    }
     ++lines;
     at = end + 2;
   }
