@@ -106,7 +106,7 @@ TEST_F(RunCmdCom, OutputCrossesTheProcessBoundaryWholeOrFailsCleanlyBeyondTheAdd
     if (expected == S_OK)
       EXPECT_TRUE(SameLongText(run.text, PatternText(size)));
     else
-      EXPECT_TRUE(run.resultIsNull);
+      EXPECT_TRUE(run.noResult);
   }
   ExpectServing();
 }
