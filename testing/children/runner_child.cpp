@@ -1,7 +1,6 @@
 // A child for the command-runner tests. Its arguments are a script of steps run in order:
-//   probe                 write what it received: command line, start-up flags and show-window
-//                         code, standard input
-//   report <file>         the same into a file (for runs without captured output)
+//   report <file>         write what it received into a file: command line, start-up flags and
+//                         show-window code, standard input
 //   out <text> / err <text>  the text and CR LF on standard output / error, unbuffered
 //   hex <hex digits>      raw bytes on standard output
 //   bytes <n>             n bytes of the output pattern on standard output
@@ -95,10 +94,6 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string step = argv[i];
     std::string arg = i + 1 < argc ? argv[i + 1] : "";
-    if (step == "probe") {
-      WriteAll(out, ProbeReport());
-      continue;
-    }
     if (step == "spawn") {
       Spawn(std::vector<std::string>(argv + i + 1, argv + argc));
       return 0;

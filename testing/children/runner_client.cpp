@@ -73,19 +73,12 @@ ComPtr<_QuandrelCom> Unmarshal(const std::string& path) {
   ComPtr<_QuandrelCom> object;
   UniqueHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
-  if (!file) return object;
-  // Read straight into the block the stream takes over.
-  const DWORD size = ::GetFileSize(file.get(), nullptr);
-  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, size);
-  if (memory == nullptr) return object;
-  DWORD got = 0;
-  ::ReadFile(file.get(), ::GlobalLock(memory), size, &got, nullptr);
-  ::GlobalUnlock(memory);
   ComPtr<IStream> stream;
-  if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, stream.put()))) {
-    ::GlobalFree(memory);
-    return object;
-  }
+  if (!file || FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.put()))) return object;
+  char bytes[4096];
+  for (DWORD got = 0; ::ReadFile(file.get(), bytes, sizeof bytes, &got, nullptr) && got > 0;)
+    stream->Write(bytes, got, nullptr);
+  stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
   HRESULT hr = ::CoUnmarshalInterface(stream.get(), IID__QuandrelCom, object.put_void());
   if (FAILED(hr)) Print("unmarshal=" + Status(hr) + "\r\n");
   return object;

@@ -55,9 +55,13 @@ bool Touch(const std::string& path) {
       .valid();
 }
 
-HRESULT RunCmd2(_QuandrelCom* object, const std::wstring& command, LONG show, UniqueBstr& text) {
-  UniqueBstr line{std::wstring_view(command)};
-  return object->RunCmd2(line.get(), show, text.put());
+// RunCmd2 answers `expectedHr` and, on success, exactly `expected`; a failure leaves no text.
+void CheckRunCmd2(_QuandrelCom* object, int call, const char* what, const std::wstring& command,
+                  LONG show, HRESULT expectedHr, std::wstring_view expected = {}) {
+  UniqueBstr line{std::wstring_view(command)}, text;
+  const HRESULT hr = object->RunCmd2(line.get(), show, text.put());
+  if (hr != expectedHr || (SUCCEEDED(hr) ? text.view() != expected : text.get() != nullptr))
+    Wrong(call, what, hr, text.view());
 }
 
 }  // namespace
@@ -97,20 +101,14 @@ int main(int argc, char** argv) {
   for (int i = 0; i < calls; ++i) {
     const std::string marker = "c" + client + "-" + std::to_string(i);
     switch (i % 6) {
-      case 0: {  // output comes back whole
-        UniqueBstr text;
-        hr = RunCmd2(object.get(), child + waitFirst + L" hex " + Hex(marker), 0, text);
-        if (hr != S_OK || text.view() != korvane::win::FromAnsi(marker))
-          Wrong(i, "RunCmd2", hr, text.view());
+      case 0:  // output comes back whole
+        CheckRunCmd2(object.get(), i, "RunCmd2", child + waitFirst + L" hex " + Hex(marker), 0,
+                     S_OK, korvane::win::FromAnsi(marker));
         break;
-      }
-      case 1: {  // a program that cannot start
-        UniqueBstr text;
-        hr = RunCmd2(object.get(), L"C:\\no such folder\\missing.exe", 0, text);
-        if (hr != S_OK || text.view() != L"failed to execute command")
-          Wrong(i, "RunCmd2 missing program", hr, text.view());
+      case 1:  // a program that cannot start
+        CheckRunCmd2(object.get(), i, "RunCmd2 missing program", L"C:\\no such folder\\missing.exe",
+                     0, S_OK, L"failed to execute command");
         break;
-      }
       case 2: {  // waiting for a child
         UniqueBstr command{std::wstring_view(child + L" exit 0")};
         VARIANT_BOOL done = VARIANT_FALSE;
@@ -126,12 +124,9 @@ int main(int argc, char** argv) {
         if (hr != S_OK || read != debug) Wrong(i, "EnableDebugLog", hr);
         break;
       }
-      case 4: {  // the overflow error
-        UniqueBstr text;
-        hr = RunCmd2(object.get(), child + L" exit 0", 65536, text);
-        if (hr != kOverflow || text.get() != nullptr) Wrong(i, "RunCmd2 overflow", hr);
+      case 4:  // the overflow error
+        CheckRunCmd2(object.get(), i, "RunCmd2 overflow", child + L" exit 0", 65536, kOverflow);
         break;
-      }
       case 5: {  // the engine library in the server
         const std::string out = folder + "\\out-" + marker + ".txt";
         UniqueBstr line{std::wstring_view(

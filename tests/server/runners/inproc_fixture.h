@@ -1,5 +1,5 @@
 // The class hosted in the test process: calls go straight through its vtable on this thread,
-// and its debug log is the one beside the test program.
+// and its debug log is the one beside the test program. A temporary folder for the children.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,6 +30,7 @@ class InProcessRunner : public ::testing::Test {
 
   win::ScopedComInit com_;  // the log writer is a COM client
   win::ComPtr<_QuandrelCom> object_;
+  TempDir temp_{L"runners"};
 };
 
 }  // namespace korvane::test

@@ -52,7 +52,7 @@ TEST_F(RunCmd2Nested, SameObjectRunsAnotherRunCmd2InsideTheWait) {
   FileGrowth log(LogPath());
   std::wstring outerLine = ChildCommand({L"sleep", L"300", L"out", L"outer"});
   std::wstring innerLine = ChildCommand({L"out", L"inner"});
-  RunCmd2Result inner;
+  RunnerResult inner;
   window_.Post([&] { inner = CallRunCmd2(object_.get(), innerLine); });
   EXPECT_TRUE(RunCmd2Gives(object_.get(), outerLine, L"outer\r\n"));
   EXPECT_EQ(inner.text, L"inner\r\n");

@@ -1,5 +1,6 @@
-// RunCmd and RunCmd2 in the test process: what both do alike (the runner a parameter), then
-// RunCmd's waiting and not waiting.
+// RunCmd and RunCmd2 in the test process: what both do alike (the runner a parameter), what
+// each answers and logs (RunCmd2's captured output among it), then RunCmd's waiting and not
+// waiting.
 #include <gtest/gtest.h>
 
 #include "common/win/unique_handle.h"
@@ -13,10 +14,7 @@ constexpr wchar_t kMissingProgram[] = L"C:\\no such folder\\missing-program.exe 
 constexpr wchar_t kFailure[] = L"failed to execute command";
 constexpr HRESULT kOverflow = static_cast<HRESULT>(0x800A0006);
 
-class BothRunners : public InProcessRunner, public ::testing::WithParamInterface<Runner> {
- protected:
-  TempDir temp_{L"runners"};
-};
+class BothRunners : public InProcessRunner, public ::testing::WithParamInterface<Runner> {};
 
 INSTANTIATE_TEST_SUITE_P(Runners, BothRunners, ::testing::Values(Runner::kRunCmd, Runner::kRunCmd2),
                          [](const auto& info) { return std::string(NameOf(info.param)); });
@@ -74,6 +72,7 @@ struct Outcome {
   HRESULT hr;
   const wchar_t* text;  // the result on success
   std::vector<std::string> messages;
+  uint64_t pattern = 0;  // instead of `text`: the child's "bytes" pattern of this length
 };
 
 void PrintTo(const Outcome& outcome, std::ostream* out) { *out << outcome.name; }
@@ -84,7 +83,10 @@ const std::string kNotFound = "ErrorCode=" + std::to_string(ERROR_FILE_NOT_FOUND
 
 // A failed start is logged with the position and the platform's code; an overflow comes before
 // RunCmd logs anything but after RunCmd2 logged its command line; with the switch clear the
-// results are the same and nothing is written.
+// results are the same and nothing is written. RunCmd2 captures stdout and stderr in write order,
+// the empty text (not the failure text) from a silent child, whatever the exit code, reads of any
+// length whole and in order, ANSI beyond ASCII (cp1252 E9, 80, FC) as the same characters, and
+// what a grandchild still holding the pipe writes.
 // clang-format off
 const Outcome kOutcomes[] = {
     {"RunCmdSuccess", kCmd, {L"exit", L"3"}, nullptr, 0, true, S_OK, L"True", {kStrCmd}},
@@ -101,6 +103,16 @@ const Outcome kOutcomes[] = {
     {"RunCmd2SwitchClear", kCmd2, {L"out", L"x"}, nullptr, 0, false, S_OK, L"x\r\n", {}},
     {"RunCmd2SwitchClearMissingProgram", kCmd2, {}, kMissingProgram, 0, false, S_OK, kFailure, {}},
     {"RunCmd2SwitchClearOverflow", kCmd2, {}, L"x", 65536, false, kOverflow, nullptr, {}},
+    {"RunCmd2CaptureInterleaved", kCmd2, {L"out", L"o1", L"err", L"e1", L"out", L"o2", L"err", L"e2"}, nullptr, 0, false, S_OK, L"o1\r\ne1\r\no2\r\ne2\r\n", {}},
+    {"RunCmd2CaptureSilentChild", kCmd2, {L"exit", L"0"}, nullptr, 0, false, S_OK, L"", {}},
+    {"RunCmd2CaptureExitCodeIgnored", kCmd2, {L"out", L"x", L"exit", L"3221225477"}, nullptr, 0, false, S_OK, L"x\r\n", {}},
+    {"RunCmd2CaptureSeveralReads", kCmd2, {L"bytes", L"10000"}, nullptr, 0, false, S_OK, nullptr, {}, 10000},
+    {"RunCmd2CaptureOnePipeBuffer", kCmd2, {L"bytes", L"65536"}, nullptr, 0, false, S_OK, nullptr, {}, 65536},
+    {"RunCmd2CaptureOneBytePastThePipeBuffer", kCmd2, {L"bytes", L"65537"}, nullptr, 0, false, S_OK, nullptr, {}, 65537},
+    {"RunCmd2CaptureOddLength", kCmd2, {L"bytes", L"123457"}, nullptr, 0, false, S_OK, nullptr, {}, 123457},
+    {"RunCmd2Capture64MiB", kCmd2, {L"bytes", std::to_wstring(64ull << 20)}, nullptr, 0, false, S_OK, nullptr, {}, 64ull << 20},
+    {"RunCmd2CaptureAnsiBeyondAscii", kCmd2, {L"hex", L"41E980FC42"}, nullptr, 0, false, S_OK, L"A\u00E9\u20AC\u00FCB", {}},
+    {"RunCmd2CaptureGrandchildHoldingThePipe", kCmd2, {L"out", L"child", L"spawn", L"sleep", L"1500", L"out", L"grandchild"}, nullptr, 0, false, S_OK, L"child\r\ngrandchild\r\n", {}},
 };
 // clang-format on
 
@@ -114,7 +126,11 @@ TEST_P(RunnerOutcome, AnswerAndLogLines) {
   RunnerResult run = CallRunner(row.runner, object_.get(), line, row.show);
   EXPECT_EQ(run.hr, row.hr);
   if (SUCCEEDED(row.hr)) {
-    EXPECT_EQ(run.text, row.text);
+    EXPECT_FALSE(run.noResult);
+    if (row.pattern)
+      EXPECT_TRUE(SameLongText(run.text, PatternText(row.pattern)));
+    else
+      EXPECT_EQ(run.text, row.text);
   } else {
     EXPECT_TRUE(run.noResult) << "a failed call delivers no result";
     win::ComPtr<IErrorInfo> info;
@@ -138,10 +154,7 @@ TEST_P(RunnerOutcome, AnswerAndLogLines) {
 INSTANTIATE_TEST_SUITE_P(Runners, RunnerOutcome, ::testing::ValuesIn(kOutcomes),
                          [](const auto& info) { return std::string(info.param.name); });
 
-class RunCmdTest : public InProcessRunner {
- protected:
-  TempDir temp_{L"runcmd"};
-};
+using RunCmdTest = InProcessRunner;
 
 TEST_F(RunCmdTest, WaitingReturnsTrueOnlyAfterTheChildEndedWhateverItsExitCode) {
   std::wstring marker = temp_ / L"ended";

@@ -30,13 +30,9 @@ TEST(RunCmd2Pieces, FailedPumpingWaitReturnsAtOnceWithItsError) {
 // Whether a wait serves calls and whether the thread drains, at the edges of the limit and of
 // the mark where a drain ends.
 TEST(RunCmd2Pieces, WaitsServeBelowTheLimitUnlessDrainingAndADrainLastsDownToTheMark) {
-  using server::methods::kDrainedDepth;
-  using server::methods::kMaxNestedWaits;
   struct Case {
     int depth;
-    bool drained;  // before the depth changed to `depth`
-    bool serves;
-    bool drains;
+    bool drained, serves, drains;  // drained: before the depth changed to `depth`
   };
   const Case cases[] = {
       {1, false, true, false},
@@ -49,10 +45,9 @@ TEST(RunCmd2Pieces, WaitsServeBelowTheLimitUnlessDrainingAndADrainLastsDownToThe
       {0, true, true, false},
   };
   for (const Case& c : cases) {
-    const bool drains = server::methods::DrainsAtDepth(c.depth, c.drained);
+    const bool drains = DrainsAtDepth(c.depth, c.drained);
     EXPECT_EQ(drains, c.drains) << "depth " << c.depth << ", drained before " << c.drained;
-    EXPECT_EQ(server::methods::ServesCallsAtDepth(c.depth, drains), c.serves)
-        << "depth " << c.depth;
+    EXPECT_EQ(ServesCallsAtDepth(c.depth, drains), c.serves) << "depth " << c.depth;
   }
 }
 
@@ -61,13 +56,13 @@ TEST(RunCmd2Pieces, WaitsServeBelowTheLimitUnlessDrainingAndADrainLastsDownToThe
 // actions past it run once the waits above the mark have returned, never deeper.
 TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneReturns) {
   MessageWindow window;
-  constexpr int kActions = server::methods::kMaxNestedWaits + 2;
+  constexpr int kActions = kMaxNestedWaits + 2;
   int ran = 0, open = 0, deepest = 0;
   auto waitOnce = [&] {
     std::vector<HANDLE> none;
     std::optional<WPARAM> quit;
     ++open;
-    EXPECT_EQ(server::methods::PumpFor(none, 0, quit), S_OK);
+    EXPECT_EQ(PumpFor(none, 0, quit), S_OK);
     --open;
   };
   std::function<void()> action = [&] {
@@ -79,7 +74,7 @@ TEST(RunCmd2Pieces, WaitsNestNoDeeperThanTheLimitAndLaterCallsRunWhenAnInnerOneR
   // Each wait serves one message at most: the loop outside the waits takes up the rest.
   for (int pass = 0; ran < kActions && pass < kActions; ++pass) waitOnce();
   EXPECT_EQ(ran, kActions);
-  EXPECT_EQ(deepest, server::methods::kMaxNestedWaits - 1);
+  EXPECT_EQ(deepest, kMaxNestedWaits - 1);
 }
 
 // Waits nested on this thread as calls whose RunCmd2 waits nest, each ended by its own event.
@@ -96,7 +91,7 @@ struct NestedWaits {
   void End(int deepest, int above) {
     for (int depth = deepest; depth > above; --depth) ::SetEvent(ended[depth].get());
   }
-  std::vector<UniqueHandle> ended = std::vector<UniqueHandle>(server::methods::kMaxNestedWaits + 1);
+  std::vector<UniqueHandle> ended = std::vector<UniqueHandle>(kMaxNestedWaits + 1);
   int open = 0;  // the depth of the innermost wait
 };
 
@@ -105,28 +100,27 @@ struct NestedWaits {
 // queued meanwhile runs only when the wait at the mark serves again, inside exactly as many
 // waits as the mark, and not inside a wait that had to return first.
 TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheMarkReturned) {
-  constexpr int kLimit = server::methods::kMaxNestedWaits;
   MessageWindow window;
   NestedWaits waits;
   std::vector<int> ranInside;
   std::thread ender;
   std::function<void()> action = [&] {
     ranInside.push_back(waits.open);
-    if (ranInside.size() == static_cast<size_t>(kLimit)) {  // the call past the limit
-      waits.End(kLimit, 0);
+    if (ranInside.size() == static_cast<size_t>(kMaxNestedWaits)) {  // the call past the limit
+      waits.End(kMaxNestedWaits, 0);
       return;
     }
     window.Post(action);
-    if (waits.open == kLimit - 1)
-      ender = std::thread([&] { waits.End(kLimit, server::methods::kDrainedDepth); });
+    if (waits.open == kMaxNestedWaits - 1)
+      ender = std::thread([&] { waits.End(kMaxNestedWaits, kDrainedDepth); });
     waits.Wait();
   };
   window.Post(action);
   waits.Wait();
   if (ender.joinable()) ender.join();
   std::vector<int> expected;
-  for (int depth = 1; depth < kLimit; ++depth) expected.push_back(depth);
-  expected.push_back(server::methods::kDrainedDepth);
+  for (int depth = 1; depth < kMaxNestedWaits; ++depth) expected.push_back(depth);
+  expected.push_back(kDrainedDepth);
   EXPECT_EQ(ranInside, expected);
 }
 
@@ -135,7 +129,6 @@ TEST(RunCmd2Pieces, OnceTheNestingReachesTheLimitNoWaitServesUntilThoseAboveTheM
 // again and again, and reaches the loop outside once every wait has returned: the server ends,
 // and the calls queued meanwhile are still served.
 TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWaitsReturn) {
-  constexpr int kLimit = server::methods::kMaxNestedWaits;
   MessageWindow window;
   NestedWaits waits;
   UniqueHandle probed(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -150,7 +143,7 @@ TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWait
   auto ender = [&] {
     ::Sleep(50);  // the deepest wait is open by now
     ::PostThreadMessageW(thread, WM_QUIT, 7, 0);
-    waits.End(kLimit, server::methods::kDrainedDepth);
+    waits.End(kMaxNestedWaits, kDrainedDepth);
     // A call posted now runs in the wait at the mark, after that wait has taken the quit.
     for (int attempt = 0; attempt < 50; ++attempt) {
       ::Sleep(20);
@@ -158,11 +151,11 @@ TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWait
       if (::WaitForSingleObject(probed.get(), 10000) != WAIT_OBJECT_0 || !probes.back().second)
         break;
     }
-    waits.End(server::methods::kDrainedDepth, 0);
+    waits.End(kDrainedDepth, 0);
   };
   std::thread ending;
   std::function<void()> action = [&] {
-    if (++ran < kLimit - 1)
+    if (++ran < kMaxNestedWaits - 1)
       window.Post(action);
     else  // the wait this action opens is the deepest
       ending = std::thread(ender);
@@ -172,7 +165,7 @@ TEST(RunCmd2Pieces, AQuitArrivingAtTheDeepestWaitReachesTheOuterLoopAfterTheWait
   waits.Wait();
   ending.join();
   ASSERT_FALSE(probes.empty()) << "no call was served after the drain";
-  for (const auto& [depth, quitPending] : probes) EXPECT_EQ(depth, server::methods::kDrainedDepth);
+  for (const auto& [depth, quitPending] : probes) EXPECT_EQ(depth, kDrainedDepth);
   EXPECT_FALSE(probes.back().second) << "the quit was not set aside";
   MSG quit{};
   ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit was lost";
@@ -195,7 +188,7 @@ TEST(RunCmd2Pieces, WaitWhoseHandleIsSignalledReturnsWithoutDispatchingWhatIsQue
     std::vector<HANDLE> pending{ended.get()};
     if (signalledBy < 0) {
       std::optional<WPARAM> quit;
-      EXPECT_EQ(server::methods::PumpFor(pending, 0, quit), S_OK);
+      EXPECT_EQ(PumpFor(pending, 0, quit), S_OK);
       EXPECT_EQ(dispatched, 1);
     } else {
       EXPECT_EQ(WaitForAllPumping(pending), S_OK);

@@ -48,19 +48,19 @@ std::string FileGrowth::Added() const {
   return now.size() > start_ ? now.substr(start_) : std::string();
 }
 
-RunCmd2Result CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine, LONG showWindow) {
-  RunCmd2Result result;
+RunnerResult CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine, LONG showWindow) {
+  RunnerResult result;
   win::UniqueBstr line(commandLine);
   win::UniqueBstr text;
   result.hr = object->RunCmd2(line.get(), showWindow, text.put());
-  result.resultIsNull = text.get() == nullptr;
+  result.noResult = text.get() == nullptr;
   result.text = std::wstring(text.view());
   return result;
 }
 
 ::testing::AssertionResult RunCmd2Gives(_QuandrelCom* object, const std::wstring& commandLine,
                                         std::wstring_view expected) {
-  RunCmd2Result run = CallRunCmd2(object, commandLine);
+  RunnerResult run = CallRunCmd2(object, commandLine);
   if (run.hr == S_OK && run.text == expected) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "RunCmd2 answered 0x" << std::hex << run.hr << " \""
                                        << Narrow(run.text) << "\" for " << Narrow(commandLine);
@@ -70,10 +70,7 @@ const char* NameOf(Runner runner) { return runner == Runner::kRunCmd ? "RunCmd" 
 
 RunnerResult CallRunner(Runner runner, _QuandrelCom* object, const std::wstring& commandLine,
                         LONG showWindow, bool wait) {
-  if (runner == Runner::kRunCmd2) {
-    RunCmd2Result run = CallRunCmd2(object, commandLine, showWindow);
-    return {run.hr, run.resultIsNull, run.text};
-  }
+  if (runner == Runner::kRunCmd2) return CallRunCmd2(object, commandLine, showWindow);
   win::UniqueBstr line(commandLine);
   constexpr VARIANT_BOOL kUntouched = 0x1234;
   VARIANT_BOOL started = kUntouched;

@@ -47,28 +47,23 @@ class FileGrowth {
   size_t start_;
 };
 
-// Results of one RunCmd2 call.
-struct RunCmd2Result {
+// Results of one call of a runner: RunCmd or RunCmd2 (`wait` is RunCmd's alone), its result as
+// text (RunCmd's Boolean as "True" or "False").
+struct RunnerResult {
   HRESULT hr = E_FAIL;
-  bool resultIsNull = true;
+  bool noResult = true;  // the result slot was left as it was (RunCmd2's: a null string)
   std::wstring text;
 };
-RunCmd2Result CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine,
-                          LONG showWindow = 0);
+RunnerResult CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine,
+                         LONG showWindow = 0);
 // RunCmd2 answered S_OK with exactly `expected`.
 ::testing::AssertionResult RunCmd2Gives(_QuandrelCom* object, const std::wstring& commandLine,
                                         std::wstring_view expected);
 
-// The two runners side by side, for behaviours they share: RunCmd or RunCmd2 (`wait` is RunCmd's
-// alone), its result as text (RunCmd's Boolean as "True" or "False").
+// The two runners side by side, for behaviours they share.
 enum class Runner { kRunCmd, kRunCmd2 };
 const char* NameOf(Runner runner);
 inline void PrintTo(Runner runner, std::ostream* out) { *out << NameOf(runner); }
-struct RunnerResult {
-  HRESULT hr = E_FAIL;
-  bool noResult = true;  // the result slot was left as it was
-  std::wstring text;
-};
 RunnerResult CallRunner(Runner runner, _QuandrelCom* object, const std::wstring& commandLine,
                         LONG showWindow = 0, bool wait = true);
 

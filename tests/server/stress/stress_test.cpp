@@ -21,6 +21,7 @@
 namespace korvane::test {
 namespace {
 
+using server::methods::kMaxNestedWaits;
 using win::UniqueHandle;
 
 constexpr int kClients = 8;
@@ -102,10 +103,9 @@ TEST(Stress, ClientsAtOnceGetEveryResultRightAndTheLogStaysWhole) {
     const std::string line = log.substr(at, end - at);
     EXPECT_TRUE(IsWholeLogLine(line)) << "line " << lines << ": " << line;
     // A start that failed for another reason than the missing program says why.
-    const size_t code = line.find("Pos=20001, ErrorCode=");
-    if (code != std::string::npos) {
-      const std::string error = line.substr(code + 21);
-      if (error != "2" && error != "3") ADD_FAILURE() << "a child could not be started: " << line;
+    if (const size_t code = line.find("Pos=20001, ErrorCode="); code != std::string::npos) {
+      EXPECT_TRUE(line.substr(code + 21) == "2" || line.substr(code + 21) == "3")
+          << "a child could not be started: " << line;
     }
     ++lines;
     at = end + 2;
@@ -133,7 +133,7 @@ size_t ChildrenOf(DWORD parent) {
 // its child has ended. The queued calls are served in rounds of the limit, not one per child's
 // run time, so the last call returns within the rounds' bound.
 TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthIsServedInRoundsAndEveryCallReturns) {
-  constexpr int kCrowd = server::methods::kMaxNestedWaits + 32;
+  constexpr int kCrowd = kMaxNestedWaits + 32;
   constexpr ULONGLONG kChildMs = 10000;  // silent after the release
   ServerInstall server(L"crowd server");
   server.Register();
@@ -176,11 +176,10 @@ TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthIsServedInRoundsAndEveryCal
   });
   ::SetEvent(start.get());
   const ULONGLONG started = ::GetTickCount64();
-  waitUntil(
-      [&] { return ChildrenOf(ids[0]) >= static_cast<size_t>(server::methods::kMaxNestedWaits); });
+  waitUntil([&] { return ChildrenOf(ids[0]) >= static_cast<size_t>(kMaxNestedWaits); });
   const ULONGLONG roundStartMs = ::GetTickCount64() - started;  // one round's children started
   ::Sleep(2000);  // room for calls past the depth to start children, should they wrongly do so
-  EXPECT_EQ(ChildrenOf(ids[0]), static_cast<size_t>(server::methods::kMaxNestedWaits));
+  EXPECT_EQ(ChildrenOf(ids[0]), static_cast<size_t>(kMaxNestedWaits));
   ::SetEvent(release.get());
   const ULONGLONG released = ::GetTickCount64();
 
@@ -188,8 +187,7 @@ TEST(Stress, CrowdOfWaitingCallsBeyondTheNestingDepthIsServedInRoundsAndEveryCal
   // Not a speed goal: the bound is loose enough for a loaded machine, and a crowd served one
   // call per child's run time takes far longer (the 32 queued calls one after another: 320 s).
   constexpr ULONGLONG kMarginMs = 30000;
-  const ULONGLONG rounds =
-      (kCrowd + server::methods::kMaxNestedWaits - 1) / server::methods::kMaxNestedWaits;
+  const ULONGLONG rounds = (kCrowd + kMaxNestedWaits - 1) / kMaxNestedWaits;
   const ULONGLONG boundMs = rounds * (kChildMs + roundStartMs) + kMarginMs;
   const ULONGLONG lastReturnMs = ::GetTickCount64() - released;
   std::printf(
