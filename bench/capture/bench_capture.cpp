@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bench/capture/text_server.h"
 #include "common/win/com_ptr.h"
 #include "common/win/scoped_com_init.h"
@@ -31,7 +32,6 @@
 #include "server/com/quandrel_com.h"
 #include "server/com/quandrelcom.h"
 #include "server/methods/output_capture.h"
-#include "testing/support/bench_support.h"
 #include "testing/support/server_install.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The console-less floor of RunCmd2: a GUI-subsystem program (no console, like the server that
-// COM starts) that runs BareDrainSeconds (testing/support/bench_support.h).
+// COM starts) that runs BareDrainSeconds (bench/bench_support.h).
 //   bench_spawn_drain.exe <runs> <read size> <child command line...>
 // Writes a line "<seconds> <bytes> <console>" per run to the standard output handle it was
 // given: the drain's seconds and bytes, and 1 if this program has a console of its own (it
@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "testing/support/bench_support.h"
+#include "bench/bench_support.h"
 
 namespace {
 

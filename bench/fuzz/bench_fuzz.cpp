@@ -30,13 +30,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/win/com_ptr.h"
 #include "common/win/scoped_com_init.h"
 #include "common/win/unique_bstr.h"
 #include "common/win/unique_excep_info.h"
 #include "common/win/unique_handle.h"
 #include "server/com/quandrelcom.h"
-#include "testing/support/bench_support.h"
 #include "testing/support/server_install.h"
 
 namespace {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/win/com_ptr.h"
 #include "common/win/scoped_com_init.h"
 #include "common/win/unique_bstr.h"
@@ -27,7 +28,6 @@
 #include "server/com/quandrelcom.h"
 #include "server/methods/message_pump.h"
 #include "server/methods/output_capture.h"
-#include "testing/support/bench_support.h"
 #include "testing/support/server_install.h"
 #include "testing/support/system_handles.h"
 

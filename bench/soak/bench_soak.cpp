@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/win/com_ptr.h"
 #include "common/win/scoped_com_init.h"
 #include "common/win/unique_handle.h"
 #include "server/com/quandrelcom.h"
-#include "testing/support/bench_support.h"
 #include "testing/support/server_install.h"
 #include "testing/support/system_handles.h"
 

@@ -68,23 +68,6 @@ TEST(ClassObject, CreatesObjectsThatAnswerTheInterface) {
   EXPECT_TRUE(dispatch);
 }
 
-TEST(ClassObject, RefusesAggregationAndUnknownInterfaces) {
-  ClassFactory factory;
-  win::ComPtr<IUnknown> outer;
-  ASSERT_EQ(factory.CreateInstance(nullptr, IID_IUnknown, outer.put_void()), S_OK);
-  const long before = ServerReferences();
-
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(factory.CreateInstance(outer.get(), IID_IUnknown, &out), CLASS_E_NOAGGREGATION);
-  EXPECT_EQ(out, nullptr);
-  out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(factory.CreateInstance(nullptr, IID_IClassFactory, &out), E_NOINTERFACE);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(factory.CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
-  // Nothing refused may stay counted, or the server would never end.
-  EXPECT_EQ(ServerReferences(), before);
-}
-
 TEST(ServerReferences, CountObjectsFromCreationToLastRelease) {
   ClassFactory factory;
   const long before = ServerReferences();

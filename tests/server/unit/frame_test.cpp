@@ -14,6 +14,7 @@
 #include "server/com/class_factory.h"
 #include "server/com/method_frame.h"
 #include "server/com/quandrel_com.h"
+#include "server/com/server_lifetime.h"
 #include "server/com/type_info.h"
 #include "server/host/server_loop.h"
 #include "server/methods/log_line.h"
@@ -222,13 +223,17 @@ TEST_F(InProcessObject, MissingAndNullArgumentsGetTheirDocumentedErrors) {
       {"error information of another interface", [](_QuandrelCom* o) { win::ComPtr<ISupportErrorInfo> support; EXPECT_EQ(o->QueryInterface(IID_ISupportErrorInfo, support.put_void()), S_OK); return support->InterfaceSupportsErrorInfo(IID_IDispatch); }, S_FALSE},
       {"class factory: null interface slot", [](_QuandrelCom*) { return ClassFactory().QueryInterface(IID_IUnknown, nullptr); }, E_POINTER},
       {"class factory: null object slot", [](_QuandrelCom*) { return ClassFactory().CreateInstance(nullptr, IID_IDispatch, nullptr); }, E_POINTER},
+      {"class factory: an interface the object lacks", [](_QuandrelCom*) { void* made = reinterpret_cast<void*>(1); HRESULT hr = ClassFactory().CreateInstance(nullptr, IID_IClassFactory, &made); EXPECT_EQ(made, nullptr); return hr; }, E_NOINTERFACE},
       {"class factory: aggregation", [](_QuandrelCom* o) { IUnknown* made = reinterpret_cast<IUnknown*>(1); HRESULT hr = ClassFactory().CreateInstance(o, IID_IUnknown, reinterpret_cast<void**>(&made)); EXPECT_EQ(made, nullptr); return hr; }, CLASS_E_NOAGGREGATION},
       // clang-format on
   };
+  const long references = ServerReferences();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(c.call(object), c.expected);
   }
+  // Nothing refused stays counted, or the server would never end.
+  EXPECT_EQ(ServerReferences(), references);
   DISPPARAMS none{nullptr, nullptr, 0, 0}, countedAbsent{nullptr, nullptr, 2, 0},
       namedAbsent{noArgs, nullptr, 1, 1}, moreNamed{noArgs, putId, 0, 1};
   constexpr WORD kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT, kCall = DISPATCH_METHOD;
