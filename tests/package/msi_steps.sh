@@ -24,7 +24,9 @@
 #   stop       ends the prefix's wineserver
 # Usage: msi_steps.sh <step> <win64|win32|- for made> <source root> <x86_64 build folder>
 #                     <scratch folder>
-# Exits 77 (skipped) for win32 where this machine runs no 32-bit code.
+# Exits 77 (skipped) for win32 where this machine runs no 32-bit code, and for what needs the
+# i686 build (win32, and exclusive's other package) when only the x86_64 tree is built, as the
+# other tests that read ../i686 skip.
 set -euo pipefail
 # A grep that ends a pipeline reads all its input (no -q): one that quit at its first match would
 # leave the writer a broken pipe, which pipefail reports as a failure.
@@ -32,6 +34,8 @@ step=$1 platform=$2 root=$3 build=$4 scratch=$5
 name=msi_${platform}_$step
 [ "$platform" != - ] || name=msi_$step
 fail() { echo "$name: $*" >&2; exit 1; }
+have_i686() { [ -f "$build/../i686/korvane-version.txt" ]; }
+skip_without_i686() { have_i686 || { echo "$name: skipped: no i686 build beside $build"; exit 77; }; }
 source "$root/scripts/wine-env.sh"
 version=$(cat "$build/korvane-version.txt")
 packages="$scratch/packages"
@@ -41,7 +45,7 @@ case $platform in
     engine=$build/engine folder_name="Program Files"
     ;;
   win32)
-    [ -f "$build/../i686/korvane-version.txt" ] || fail "no i686 build beside $build"
+    skip_without_i686
     if ! line=$(bash "$root/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" | tail -n 1); then
       echo "$line"
       exit 77
@@ -97,7 +101,7 @@ if [ "$step" = made ]; then
   mkdir -p "$scratch"
   korvane_wine_env "$build" x86_64
   builds=("x86_64=$build")
-  [ ! -f "$build/../i686/korvane-version.txt" ] || builds+=("i686=$build/../i686")
+  ! have_i686 || builds+=("i686=$build/../i686")
   bash "$root/scripts/package.sh" --out "$packages" "${builds[@]}" >/dev/null
   bash "$root/scripts/package.sh" --out "$scratch/again" "${builds[@]}" >/dev/null
   bash "$root/scripts/package.sh" --out "$scratch/earlier" --msi-version 0.9.0 "${builds[@]}" >/dev/null
@@ -244,6 +248,7 @@ VBS
   exclusive)
     case $platform in win64) other_platform=win32 ;; *) other_platform=win64 ;; esac
     other="$packages/QuandrelCom-$version-$other_platform.msi"
+    [ "$platform" = win32 ] || skip_without_i686
     [ -f "$other" ] || fail "no $other_platform package (msi_made makes it from the i686 build)"
     ensure_removed
     # The other package goes into a folder of its own, which its lock would close on Windows.
