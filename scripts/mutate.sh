@@ -27,6 +27,10 @@ mutants=(
   server/methods/debug_log.cpp 's/if (\*isDebug_ == VARIANT_FALSE) return;/if (*isDebug_ != VARIANT_TRUE) return;/' '^InProcessObject\.'
   common/win/library_load.cpp 's/? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS/? LOAD_WITH_ALTERED_SEARCH_PATH/' '^LibraryAtPath\.'
   server/host/self_check_facts.cpp 's/return longPath.empty() ? full : longPath;/return full;/' '^SelfCheckFacts\.'
+  server/host/registration.cpp 's/if (found \&\& SameText(named, k.clsid))/if (found)/' '^ScratchClasses\.'
+  server/host/registration.cpp 's/{SameText(path, exePath) ? Owner/{path == exePath ? Owner/' '^ScratchClasses\.'
+  server/host/main.cpp 's/^  return hr;$/  return FAILED(hr) ? S_OK : hr;/' '^RegistrationSwitches\.'
+  server/host/user_report.cpp 's/win::ToAnsi(win::MarkUncarried(text))/win::ToAnsi(text)/' 'ScopeSwitches\.'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -45,7 +45,8 @@ TEST_F(ScratchClasses, WritesExactlyThePublishedLayoutForTheLastRegisteredFolder
   EXPECT_EQ(AccessPermissionSddl(root()),
             L"O:BAG:BAD:(A;;CCDC;;;PS)(A;;CCDC;;;SY)S:(ML;;NX;;;S-1-16-8192)");
 
-  ASSERT_EQ(UnregisterServer(roots_, folders[2]), S_OK);
+  // Spelled in another case, as Windows compares paths, it is still this copy's registration.
+  ASSERT_EQ(UnregisterServer(roots_, L"c:\\NEW PLACE\\quandrelcom.EXE"), S_OK);
   EXPECT_EQ(OwnedKeysIn(root()), kNoKeys);
 }
 
@@ -87,14 +88,19 @@ TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
   }
 }
 
-TEST_F(ScratchClasses, ProgIdTakenOverByAnotherClassIsKept) {
+TEST_F(ScratchClasses, ProgIdAndExecutableNameTakenOverByAnotherClassAreKept) {
   const std::wstring exe = L"C:\\Tools\\QuandrelCom.exe";
   ASSERT_EQ(RegisterServer(roots_, exe), S_OK);
   const std::wstring other = L"{11111111-2222-3333-4444-555555555555}";
   WriteKey(root(), std::wstring(kProgId) + L"\\CLSID", other.c_str());
+  const std::wstring name = L"AppID\\QuandrelCom.exe";
+  ASSERT_EQ(::RegSetKeyValueW(root(), name.c_str(), L"AppID", REG_SZ, other.c_str(),
+                              static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
 
   ASSERT_EQ(UnregisterServer(roots_, exe), S_OK);
   EXPECT_EQ(win::ReadText(root(), std::wstring(kProgId) + L"\\CLSID", nullptr), other);
+  EXPECT_EQ(win::ReadText(root(), name, L"AppID"), other);
   EXPECT_FALSE(KeyExists(root(), kClassKey));
   EXPECT_FALSE(KeyExists(root(), kTypeLibKey));
 }

@@ -3,6 +3,7 @@
 // untouched, and the outcome is told on standard output and in the exit code.
 #include <gtest/gtest.h>
 
+#include "common/win/ansi_text.h"
 #include "common/win/unique_hkey.h"
 #include "testing/support/server_install.h"
 #include "tests/server/registration/registry_tree.h"
@@ -32,7 +33,8 @@ class RegistrationSwitches : public ::testing::Test {
   RegistryTree Machine() { return ReadRegistration(machine_.get()); }
   RegistryTree User() { return ReadRegistration(user_.get()); }
 
-  ServerInstall install_{L"registered copy"};
+  // A folder the ANSI code page cannot spell: told through a pipe, it reads U+0416.
+  ServerInstall install_{L"registered copy \u0416"};
   win::UniqueHkey machine_ = OpenClasses(HKEY_LOCAL_MACHINE, KEY_READ);
   win::UniqueHkey user_ = OpenClasses(HKEY_CURRENT_USER, KEY_READ);
 };
@@ -65,8 +67,8 @@ TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCop
   ServerInstall second{L"second copy"};
   run = second.Run(Switch(false));
   EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_EQ(run.output,
-            "QuandrelCom: left in place: registered to " + Narrow(install_.exe()) + "\r\n");
+  EXPECT_EQ(run.output, "QuandrelCom: left in place: registered to " +
+                            Narrow(win::MarkUncarried(install_.exe())) + "\r\n");
   EXPECT_EQ(Registered(), ExpectedRegistration(install_.exe(), kPlatform, GetParam()));
 
   run = install_.Run(Switch(false));
@@ -77,6 +79,22 @@ TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCop
 
 INSTANTIATE_TEST_SUITE_P(Scopes, ScopeSwitches, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "MachineWide" : "PerUser"; });
+
+// A volatile interface key refuses the lasting keys below it: the registration fails part-way,
+// says so, exits with the error for installers, and leaves the registry as it found it.
+TEST_F(RegistrationSwitches, AFailedRegistrationExitsWithItsErrorAndUndoesItsWrites) {
+  ASSERT_NO_FATAL_FAILURE(WriteKey(OpenClasses(HKEY_CURRENT_USER, KEY_ALL_ACCESS).get(),
+                                   kInterfaceKey, nullptr, REG_OPTION_VOLATILE));
+  const RegistryTree before = User();
+  const ProcessResult run = install_.Run(L"/RegServerPerUser");
+  EXPECT_EQ(run.exitCode, 0x800703FDu);  // ERROR_CHILD_MUST_BE_VOLATILE
+  EXPECT_EQ(run.output.rfind("QuandrelCom: registration in HKEY_CURRENT_USER\\Software\\Classes "
+                             "failed, error 0x800703FD",
+                             0),
+            0u)
+      << run.output;
+  EXPECT_EQ(User(), before);
+}
 
 TEST_F(RegistrationSwitches, UnknownOrSeveralSwitchesAreRefusedAndChangeNothing) {
   for (const wchar_t* arguments : {L"/Install", L"/RegServer /UnregServer"}) {
