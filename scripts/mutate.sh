@@ -31,6 +31,7 @@ mutants=(
   server/host/registration.cpp 's/{SameText(path, exePath) ? Owner/{path == exePath ? Owner/' '^ScratchClasses\.'
   server/host/main.cpp 's/^  return hr;$/  return FAILED(hr) ? S_OK : hr;/' '^RegistrationSwitches\.'
   server/host/user_report.cpp 's/win::ToAnsi(win::MarkUncarried(text))/win::ToAnsi(text)/' 'ScopeSwitches\.'
+  server/host/self_check_facts.cpp 's/ReadText(inUser ? user.get() : machine.get(), name)/ReadText(inMachine ? machine.get() : user.get(), name)/' 'SelfCheckSwitch\.'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -97,6 +97,10 @@ std::vector<Case> Cases() {
        },
        // Wine shares the type library's key between the views, as 64-bit Windows 7 and later do.
        twoViews ? 3u : 2u, {"quandrelsdk.dll, which holds no type library", "version garbage, not the automation"}},
+      // What COM uses: the current user's registration hides the machine-wide one it reads.
+      {"PerUserRegistrationHidingABrokenMachineWideOne",
+       [](Copies r, Copies) { EXPECT_EQ(r.RunSwitch(L"/RegServerPerUser"), 0u); SetText(view, kLocalServer, nullptr, L"\"C:\\Gone\\QuandrelCom.exe\""); return &r; }, 0,
+       {"HKEY_CURRENT_USER\\Software\\Classes, which hides the machine-wide registration", "no problems"}},
       {"FolderThatEveryoneMayChange",
        [](Copies r, Copies) {
          SetAccessList(r.folder(), L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;WD)");
@@ -135,6 +139,8 @@ TEST_P(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
   EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get()), before32);
   EXPECT_FALSE(FileExists(checked->logPath()));
 
+  if (KeyExists(OpenClasses(HKEY_CURRENT_USER, KEY_READ).get(), kClassKey))
+    EXPECT_EQ(registered.RunSwitch(L"/UnregServerPerUser"), 0u);
   // The registered copy unregisters itself when it goes, once its keys name it again.
   if (!FileExists(registered.exe())) CopyFileOrFail(another.exe(), registered.exe());
   registered.Register();
