@@ -139,8 +139,9 @@ TEST_P(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
   EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get()), before32);
   EXPECT_FALSE(FileExists(checked->logPath()));
 
-  if (KeyExists(OpenClasses(HKEY_CURRENT_USER, KEY_READ).get(), kClassKey))
+  if (KeyExists(OpenClasses(HKEY_CURRENT_USER, KEY_READ).get(), kClassKey)) {
     EXPECT_EQ(registered.RunSwitch(L"/UnregServerPerUser"), 0u);
+  }
   // The registered copy unregisters itself when it goes, once its keys name it again.
   if (!FileExists(registered.exe())) CopyFileOrFail(another.exe(), registered.exe());
   registered.Register();
