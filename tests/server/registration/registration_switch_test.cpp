@@ -83,8 +83,10 @@ INSTANTIATE_TEST_SUITE_P(Scopes, ScopeSwitches, ::testing::Bool(),
 // A volatile interface key refuses the lasting keys below it: the registration fails part-way,
 // says so, exits with the error for installers, and leaves the registry as it found it.
 TEST_F(RegistrationSwitches, AFailedRegistrationExitsWithItsErrorAndUndoesItsWrites) {
-  ASSERT_NO_FATAL_FAILURE(WriteKey(OpenClasses(HKEY_CURRENT_USER, KEY_ALL_ACCESS).get(),
-                                   kInterfaceKey, nullptr, REG_OPTION_VOLATILE));
+  const win::UniqueHkey classes = OpenClasses(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+  // Its parent made lasting first: created volatile with it, it would refuse every later test.
+  ASSERT_NO_FATAL_FAILURE(WriteKey(classes.get(), L"Interface"));
+  ASSERT_NO_FATAL_FAILURE(WriteKey(classes.get(), kInterfaceKey, nullptr, REG_OPTION_VOLATILE));
   const RegistryTree before = User();
   const ProcessResult run = install_.Run(L"/RegServerPerUser");
   EXPECT_EQ(run.exitCode, 0x800703FDu);  // ERROR_CHILD_MUST_BE_VOLATILE
