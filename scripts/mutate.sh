@@ -32,6 +32,7 @@ mutants=(
   server/host/main.cpp 's/^  return hr;$/  return FAILED(hr) ? S_OK : hr;/' '^RegistrationSwitches\.'
   server/host/user_report.cpp 's/win::ToAnsi(win::MarkUncarried(text))/win::ToAnsi(text)/' 'ScopeSwitches\.'
   server/host/self_check_facts.cpp 's/ReadText(inUser ? user.get() : machine.get(), name)/ReadText(inMachine ? machine.get() : user.get(), name)/' 'SelfCheckSwitch\.'
+  common/win/pe_image.cpp 's/if (rva - s.virtualAddress >= s.rawSize) return false;/(void)0;/' '^PeImage\.'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

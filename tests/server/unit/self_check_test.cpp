@@ -53,6 +53,8 @@ TEST(PeImage, ReadsMachineAndExportsOrNamesTheDefect) {
   const std::string x86 = Image(0x14c, false, {"KorvaneQuandrelConverter"});
   std::string badMagic = x86;
   Put(badMagic, 0x58, 0x999, 2);
+  std::string zeroFilled = x86;  // the file holds only the export directory of the section
+  Put(zeroFilled, 0x58 + 224 + 16, 40, 4);
   struct Case {
     const char* name;
     std::string bytes;
@@ -70,6 +72,7 @@ TEST(PeImage, ReadsMachineAndExportsOrNamesTheDefect) {
       {"cut in the section table", x86.substr(0, 0x140), PeDefect::kTruncated, 0x14c, {}},
       {"cut in an export name", x86.substr(0, x86.size() - 3), PeDefect::kTruncated, 0x14c, {}},
       {"unknown optional header", badMagic, PeDefect::kMalformed, 0x14c, {}},
+      {"names where the section is zero-filled", zeroFilled, PeDefect::kTruncated, 0x14c, {}},
       // clang-format on
   };
   for (const Case& c : cases) {
