@@ -27,6 +27,13 @@ mutants=(
   server/methods/debug_log.cpp 's/if (\*isDebug_ == VARIANT_FALSE) return;/if (*isDebug_ != VARIANT_TRUE) return;/' '^InProcessObject\.'
   common/win/library_load.cpp 's/? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS/? LOAD_WITH_ALTERED_SEARCH_PATH/' '^LibraryAtPath\.'
   server/host/self_check_facts.cpp 's/return longPath.empty() ? full : longPath;/return full;/' '^SelfCheckFacts\.'
+  server/methods/run_cmd2.cpp 's/if (!complete) return OutOfMemory();/static_cast<void>(complete);/' '^MemoryShort\.'
+  server/methods/run_cmd2.cpp 's/::SetErrorInfo(0, nullptr);  \/\/ no stale/\/\/ no stale/' '^MemoryShort\.'
+  server/com/quandrel_com.cpp 's/wait != VARIANT_FALSE/wait == VARIANT_TRUE/' '^RunCmdTest\.'
+  server/com/method_frame.h 's/if constexpr (std::is_same_v<T, BSTR>) \*slot = nullptr;/static_cast<void>(0);/' 'RunnerOutcome'
+  server/methods/quandrel.cpp 's/L"KorvaneQuandrelConverter in "/L"KorvaneQuandrelConverter "/' '^QuandrelTest\.'
+  server/methods/runtime_error.cpp 's/kErrorSource\[\] = L"Korvane.QuandrelCom"/kErrorSource[] = L"QuandrelCom"/' '^InProcessObject\.'
+  server/methods/debug_log.cpp 's/if (win::FindUncarried(message))/if (win::FindUncarried(message, CP_UTF8))/' 'ExactText'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")
