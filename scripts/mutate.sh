@@ -33,6 +33,13 @@ mutants=(
   server/host/user_report.cpp 's/win::ToAnsi(win::MarkUncarried(text))/win::ToAnsi(text)/' 'ScopeSwitches\.'
   server/host/self_check_facts.cpp 's/ReadText(inUser ? user.get() : machine.get(), name)/ReadText(inMachine ? machine.get() : user.get(), name)/' 'SelfCheckSwitch\.'
   common/win/pe_image.cpp 's/if (rva - s.virtualAddress >= s.rawSize) return false;/(void)0;/' '^PeImage\.'
+  server/methods/run_cmd2.cpp 's/if (!complete) return OutOfMemory();/static_cast<void>(complete);/' '^MemoryShort\.'
+  server/methods/run_cmd2.cpp 's/::SetErrorInfo(0, nullptr);  \/\/ no stale/\/\/ no stale/' '^MemoryShort\.'
+  server/com/quandrel_com.cpp 's/wait != VARIANT_FALSE/wait == VARIANT_TRUE/' '^RunCmdTest\.'
+  server/com/method_frame.h 's/if constexpr (std::is_same_v<T, BSTR>) \*slot = nullptr;/static_cast<void>(0);/' 'RunnerOutcome'
+  server/methods/quandrel.cpp 's/L"KorvaneQuandrelConverter in "/L"KorvaneQuandrelConverter "/' '^QuandrelTest\.'
+  server/methods/runtime_error.cpp 's/kErrorSource\[\] = L"Korvane.QuandrelCom"/kErrorSource[] = L"QuandrelCom"/' '^InProcessObject\.'
+  server/methods/debug_log.cpp 's/if (win::FindUncarried(message))/if (win::FindUncarried(message, CP_UTF8))/' 'ExactText'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -98,6 +98,8 @@ TEST_P(ExactText, EveryCallerHandsTheTextOverExactlyOrRefusesIt) {
       EXPECT_EQ(started, VARIANT_FALSE);
       EXPECT_FALSE(FileExists(record));
       ExpectLogNamesTheCharacter("[RunCmd] Refused: ");
+      EXPECT_NE(server_->ReadLog().find("strCmd = " + Exact(win::MarkUncarried(runCmdLine))),
+                std::string::npos);  // the logged command line marks it too
     } else {
       EXPECT_EQ(started, VARIANT_TRUE);
       EXPECT_EQ(ReadFileBytes(record), Exact(runCmdLine));

@@ -57,17 +57,34 @@ TEST_F(QuandrelTest, MissingLibraryFailsWithFileNotFoundUntilItIsPutInPlace) {
   EXPECT_EQ(ReadFileBytes(server_.file(fixture::kTail)), "zero");
 }
 
-TEST_F(QuandrelTest, LibraryWithoutTheExportFailsOnEveryCall) {
-  PutLibrary(KORVANE_NOEXPORT_SDK);
-  LONG code = 0;
-  for (int call = 0; call < 2; ++call)
-    EXPECT_EQ(Call(L"x", &code), static_cast<HRESULT>(0x800A01C5));
-}
-
-TEST_F(QuandrelTest, FileThatIsNotALibraryFailsToLoad) {
-  WriteFileBytes(server_.file(L"quandrelsdk.dll"), "this is not a program");
-  LONG code = 0;
-  EXPECT_EQ(Call(L"x", &code), static_cast<HRESULT>(0x800A0030));
+// A library without the export, then a file that is no library at all, fails every call with the
+// run-time error that names what is missing, early bound and late bound alike.
+TEST_F(QuandrelTest, UnusableLibraryFailsEveryCallWithTheErrorNamingIt) {
+  const struct {
+    const char* library;  // null: a file that is not a program
+    SCODE status;
+    const wchar_t* description;
+  } rows[] = {
+      {KORVANE_NOEXPORT_SDK, static_cast<SCODE>(0x800A01C5),
+       L"Can't find DLL entry point KorvaneQuandrelConverter in quandrelsdk.dll"},
+      {nullptr, static_cast<SCODE>(0x800A0030), L"Error in loading DLL: quandrelsdk.dll"},
+  };
+  win::ComPtr<IDispatch> late;
+  ASSERT_EQ(object_.query_to(&late), S_OK);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.description));
+    if (row.library) PutLibrary(row.library);
+    if (!row.library) WriteFileBytes(server_.file(L"quandrelsdk.dll"), "this is not a program");
+    for (int call = 0; call < 2; ++call) {
+      LONG code = 0;
+      EXPECT_EQ(Call(L"x", &code), row.status);
+      DispatchResult run;
+      CallByName(late.get(), L"Quandrel", {VariantText(L"x")}, &run);
+      ASSERT_EQ(run.hr, DISP_E_EXCEPTION);
+      EXPECT_EQ(run.excep->scode, row.status);
+      EXPECT_EQ(run.excep.description(), row.description);
+    }
+  }
 }
 
 TEST_F(QuandrelTest, EngineCodesComeBackUnchanged) {

@@ -62,5 +62,25 @@ TEST_F(MemoryShort, AClosingLogLineThatCannotBeComposedIsDroppedAndTheOutputRetu
   EXPECT_EQ(added.find("[RunCmd2] strReturn="), std::string::npos);
 }
 
+// Output that cannot all be held fails the call rather than passing a part (here: none) off as
+// the whole, and no error information left from before reaches the client.
+TEST_F(MemoryShort, OutputThatCannotBeHeldFailsTheCallWithNoStaleErrorInformation) {
+  win::ComPtr<ICreateErrorInfo> create;
+  ASSERT_EQ(::CreateErrorInfo(create.put()), S_OK);
+  win::ComPtr<IErrorInfo> stale;
+  ASSERT_EQ(create.query_to(&stale), S_OK);
+  ::SetErrorInfo(0, stale.get());
+  const std::wstring line = ChildCommand({L"bytes", std::to_wstring(1 << 20)});
+  RunnerResult run;
+  {
+    LargestBlock limit(256 * 1024);
+    run = CallRunCmd2(object_.get(), line);
+  }
+  EXPECT_EQ(run.hr, E_OUTOFMEMORY);
+  EXPECT_TRUE(run.noResult);
+  win::ComPtr<IErrorInfo> info;
+  EXPECT_EQ(::GetErrorInfo(0, info.put()), S_FALSE);
+}
+
 }  // namespace
 }  // namespace korvane::test

@@ -156,11 +156,17 @@ INSTANTIATE_TEST_SUITE_P(Runners, RunnerOutcome, ::testing::ValuesIn(kOutcomes),
 
 using RunCmdTest = InProcessRunner;
 
+// Any non-zero bWait waits: C's TRUE (1) from a client that stores it so as well.
 TEST_F(RunCmdTest, WaitingReturnsTrueOnlyAfterTheChildEndedWhateverItsExitCode) {
-  std::wstring marker = temp_ / L"ended";
-  const std::wstring line = ChildCommand({L"sleep", L"300", L"pidfile", marker, L"exit", L"3"});
-  ASSERT_EQ(CallRunner(Runner::kRunCmd, object_.get(), line).text, L"True");
-  EXPECT_TRUE(FileExists(marker)) << "returned before the child ended";
+  for (VARIANT_BOOL wait : {VARIANT_TRUE, VARIANT_BOOL{1}}) {
+    std::wstring marker = temp_ / (L"ended" + std::to_wstring(wait));
+    win::UniqueBstr line{
+        std::wstring_view(ChildCommand({L"sleep", L"300", L"pidfile", marker, L"exit", L"3"}))};
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(object_->RunCmd(line.get(), 0, wait, &started), S_OK);
+    EXPECT_EQ(started, VARIANT_TRUE);
+    EXPECT_TRUE(FileExists(marker)) << "returned before the child ended, bWait " << wait;
+  }
 }
 
 // Not waiting, RunCmd answers false at once for a program that cannot start, and true while a

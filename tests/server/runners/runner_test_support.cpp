@@ -51,10 +51,13 @@ std::string FileGrowth::Added() const {
 RunnerResult CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine, LONG showWindow) {
   RunnerResult result;
   win::UniqueBstr line(commandLine);
-  win::UniqueBstr text;
-  result.hr = object->RunCmd2(line.get(), showWindow, text.put());
-  result.noResult = text.get() == nullptr;
-  result.text = std::wstring(text.view());
+  // The slot starts out holding a text, as an uninitialised one would: a failure must clear it.
+  static const win::UniqueBstr untouched{std::wstring_view(L"untouched")};
+  BSTR slot = untouched.get();
+  result.hr = object->RunCmd2(line.get(), showWindow, &slot);
+  win::UniqueBstr text(slot != untouched.get() ? slot : nullptr);
+  result.noResult = slot == nullptr;
+  result.text = slot == untouched.get() ? L"?" : std::wstring(text.view());
   return result;
 }
 

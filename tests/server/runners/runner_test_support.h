@@ -51,7 +51,7 @@ class FileGrowth {
 // text (RunCmd's Boolean as "True" or "False").
 struct RunnerResult {
   HRESULT hr = E_FAIL;
-  bool noResult = true;  // the result slot was left as it was (RunCmd2's: a null string)
+  bool noResult = true;  // none delivered: RunCmd's slot left as it was, RunCmd2's set to null
   std::wstring text;
 };
 RunnerResult CallRunCmd2(_QuandrelCom* object, const std::wstring& commandLine,

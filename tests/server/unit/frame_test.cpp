@@ -189,6 +189,8 @@ TEST_F(InProcessObject, FailedBindingIsARunTimeErrorWithItsDescription) {
   EXPECT_EQ(late.hr, DISP_E_EXCEPTION);
   EXPECT_EQ(late.excep->scode, static_cast<SCODE>(0x800A0035));
   EXPECT_EQ(late.excep.description(), L"File not found: quandrelsdk.dll");
+  ASSERT_NE(late.excep->bstrSource, nullptr);
+  EXPECT_STREQ(late.excep->bstrSource, L"Korvane.QuandrelCom");
 }
 
 // Every entry point of the class and its class factory checks its arguments before it uses
