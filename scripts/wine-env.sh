@@ -75,14 +75,21 @@ korvane_detached() {
   )
 }
 
+# korvane_wineserver_end <prefix folder>: ends that prefix's wineserver and waits (at most 60 s)
+# until it has gone. Never fails: a prefix without a running wineserver is already there.
+korvane_wineserver_end() {
+  WINEPREFIX=$1 "$KORVANE_WINESERVER" -k >/dev/null 2>&1 9>&-
+  WINEPREFIX=$1 timeout 60 "$KORVANE_WINESERVER" -w >/dev/null 2>&1 9>&-
+  return 0
+}
+
 # Ends one prefix's Wine after a failed set-up: its wineserver, then any Wine process that never
 # reached it. Such a process still names the prefix in its environment, which is how it is found,
 # by id; only Wine's own programs are ended (the shells and ctest above inherit WINEPREFIX too),
 # and only this prefix's: other Wine sessions run on this machine.
 korvane_wine_prefix_kill() {
   local prefix=$1 d pid exe
-  WINEPREFIX=$prefix "$KORVANE_WINESERVER" -k >/dev/null 2>&1 9>&-
-  WINEPREFIX=$prefix timeout 60 "$KORVANE_WINESERVER" -w >/dev/null 2>&1 9>&-
+  korvane_wineserver_end "$prefix"
   for d in /proc/[0-9]*; do
     pid=${d#/proc/}
     [ "$pid" = $$ ] || [ "$pid" = "$BASHPID" ] && continue
@@ -125,8 +132,7 @@ korvane_wine_prefix_boot() (
 # and detached from every pipe, and the services start again under it.
 korvane_wine_restart() (
   korvane_wine_use "$1" "$2" || exit 2
-  "$WINESERVER" -k >/dev/null 2>&1 9>&-
-  timeout 60 "$WINESERVER" -w >/dev/null 2>&1 9>&-
+  korvane_wineserver_end "$1"
   korvane_detached "$WINESERVER" -p
   korvane_detached korvane_wine_within 60 cmd /c exit
 )
@@ -225,8 +231,7 @@ korvane_wine_stop() {
   local prefix
   for prefix in "$WINEPREFIX" "$KORVANE_BUILD"/wineprefix-*; do
     [ -d "$prefix" ] || continue
-    WINEPREFIX=$prefix "$WINESERVER" -k >/dev/null 2>&1 || true
-    WINEPREFIX=$prefix "$WINESERVER" -w >/dev/null 2>&1 || true
+    korvane_wineserver_end "$prefix"
   done
 }
 

@@ -24,6 +24,9 @@ STARTUPINFOA StartupWithOutputPipe(int16_t showWindow, HANDLE outputWriteEnd) {
   return startup;
 }
 
+namespace {
+
+// Starts `commandLine`, which the platform may write into.
 ChildProcess StartChildProcess(std::string& commandLine, STARTUPINFOA& startup) {
   ChildProcess child;
   PROCESS_INFORMATION info{};
@@ -38,6 +41,8 @@ ChildProcess StartChildProcess(std::string& commandLine, STARTUPINFOA& startup) 
   child.thread.reset(info.hThread);
   return child;
 }
+
+}  // namespace
 
 void LogStepFailed(const DebugLog& log, std::wstring_view tag, int position, DWORD error) {
   log.Write({tag, L" Pos=", DecimalText(position).view(), L", ErrorCode=",

@@ -30,9 +30,6 @@ STARTUPINFOA StartupWithShowWindow(int16_t showWindow);
 // The same, with standard output and error both on `outputWriteEnd` and no standard input.
 STARTUPINFOA StartupWithOutputPipe(int16_t showWindow, HANDLE outputWriteEnd);
 
-// Starts `commandLine`, which the platform may write into.
-ChildProcess StartChildProcess(std::string& commandLine, STARTUPINFOA& startup);
-
 // The runners' line for a step that failed: "<tag> Pos=<position>, ErrorCode=<error>".
 void LogStepFailed(const DebugLog& log, std::wstring_view tag, int position, DWORD error);
 

@@ -127,11 +127,9 @@ void CallByName(IDispatch* object, std::wstring_view name, std::vector<VARIANT> 
 }
 
 VARIANT VariantText(std::wstring_view text) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  return v;
+  return win::MakeArg(VT_BSTR, [text](VARIANT& v) {
+    v.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  });
 }
 
 }  // namespace korvane::test
