@@ -76,11 +76,11 @@ korvane_detached() {
 }
 
 # korvane_wineserver_end <prefix folder>: ends that prefix's wineserver and waits (at most 60 s)
-# until it has gone. Never fails: a prefix without a running wineserver is already there.
+# until it has gone. Never fails, also under set -e: a prefix without a running wineserver is
+# already there.
 korvane_wineserver_end() {
-  WINEPREFIX=$1 "$KORVANE_WINESERVER" -k >/dev/null 2>&1 9>&-
-  WINEPREFIX=$1 timeout 60 "$KORVANE_WINESERVER" -w >/dev/null 2>&1 9>&-
-  return 0
+  WINEPREFIX=$1 "$KORVANE_WINESERVER" -k >/dev/null 2>&1 9>&- || true
+  WINEPREFIX=$1 timeout 60 "$KORVANE_WINESERVER" -w >/dev/null 2>&1 9>&- || true
 }
 
 # Ends one prefix's Wine after a failed set-up: its wineserver, then any Wine process that never
