@@ -1,8 +1,8 @@
 # shellcheck shell=bash
 # Sourced by the scripts and by each build folder's wine-run.sh: the one definition of the Wine
 # environment a build's programs run in, and of how its prefixes are made and started. Each
-# build folder has its own private prefix (<build>/wineprefix); nothing here touches the user's
-# own prefix or the system's Wine set-up.
+# build folder has its own private prefix (<build>/wineprefix; <build>/wineprefix-wow64 for wow64);
+# nothing here touches the user's own prefix or the system's Wine set-up.
 #
 #   korvane_wine_env <build folder> <x86_64|i686|wow64>   exports the environment for that
 #                                   build's prefix; wow64: a 64-bit prefix that also runs the
@@ -45,8 +45,11 @@ korvane_wine_use() {
 
 korvane_wine_env() {
   KORVANE_BUILD=$1
-  # A locale of its own gets a prefix of its own, so that the prefix's services start under it.
-  korvane_wine_use "$1/wineprefix${KORVANE_WINE_LOCALE:+-$KORVANE_WINE_LOCALE}" "$2"
+  # A locale of its own gets a prefix of its own, so that the prefix's services start under it;
+  # so does WoW64, the 64-bit prefix of a build beside its own kind.
+  local kind=
+  [ "$2" != wow64 ] || kind=-wow64
+  korvane_wine_use "$1/wineprefix$kind${KORVANE_WINE_LOCALE:+-$KORVANE_WINE_LOCALE}" "$2"
 }
 
 # Runs the exported loader with address-space randomisation off for it and every process it

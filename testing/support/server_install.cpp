@@ -64,11 +64,12 @@ void EndAllServerProcesses() {
   if (killed) ForgetClassRegistrations();
 }
 
-ServerInstall::ServerInstall(std::wstring_view folderName) : root_(L"qcs") {
+ServerInstall::ServerInstall(std::wstring_view folderName, const std::wstring& serverExe)
+    : root_(L"qcs") {
   folder_ = root_ / folderName;
   if (!::CreateDirectoryW(folder_.c_str(), nullptr))
     ADD_FAILURE() << "cannot create " << Narrow(folder_) << ", error " << ::GetLastError();
-  CopyFileOrFail(BuiltServerExe(), exe());
+  CopyFileOrFail(serverExe, exe());
 }
 
 ServerInstall::~ServerInstall() {
@@ -118,6 +119,51 @@ ProcessResult RunScript(const ServerInstall& server, std::wstring_view extension
                       std::wstring(extension);
   WriteFileBytes(path, scriptText);
   return RunProcess(L"cscript.exe //nologo \"" + path + L"\"", server.folder(), 120000);
+}
+
+namespace {
+
+constexpr int kOwnBits = sizeof(void*) * 8;
+
+bool SixtyFourBitWindows() {
+  SYSTEM_INFO system{};
+  ::GetNativeSystemInfo(&system);
+  return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+}
+
+std::wstring SystemFolder(UINT (*get)(wchar_t*, UINT)) {
+  wchar_t path[MAX_PATH];
+  const UINT length = get(path, MAX_PATH);
+  return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
+}  // namespace
+
+std::string WhyNoProgramsOf(int bits) {
+  if (bits == 64) return SixtyFourBitWindows() ? "" : "a 32-bit Windows runs no 64-bit programs";
+  if (kOwnBits == 32 || !SixtyFourBitWindows()) return "";
+  // Asked once: the 32-bit cmd.exe exits with the code it is given when 32-bit programs run.
+  static const std::string why = [] {
+    const ProcessResult probe =
+        RunProcess(L"\"" + SystemFolder(::GetSystemWow64DirectoryW) + L"\\cmd.exe\" /c exit 7");
+    if (probe.started && probe.exitCode == 7) return std::string();
+    return "this Windows runs no 32-bit programs (its 32-bit cmd.exe " +
+           (probe.started ? "exited with " + std::to_string(probe.exitCode)
+                          : "did not start, error " + std::to_string(probe.startError)) +
+           ")";
+  }();
+  return why;
+}
+
+std::wstring ScriptHostOf(int bits) {
+  std::wstring folder;
+  if (bits == kOwnBits)
+    folder = SystemFolder(::GetSystemDirectoryW);
+  else if (bits == 32)
+    folder = SystemFolder(::GetSystemWow64DirectoryW);
+  else  // a 32-bit process reaches the 64-bit system folder by this name only
+    folder = SystemFolder(::GetWindowsDirectoryW) + L"\\Sysnative";
+  return folder + L"\\cscript.exe";
 }
 
 void CallByName(IDispatch* object, std::wstring_view name, std::vector<VARIANT> args,

@@ -32,8 +32,10 @@ std::vector<DWORD> ServerProcessIds();
 // Tests and benchmarks alike: failures go to GoogleTest, and a benchmark asks registered().
 class ServerInstall {
  public:
-  // `folderName` may hold spaces; the folder is created below a fresh temporary folder.
-  explicit ServerInstall(std::wstring_view folderName = L"server");
+  // `folderName` may hold spaces; the folder is created below a fresh temporary folder. A copy of
+  // `serverExe` (another build's, say) is what runs.
+  explicit ServerInstall(std::wstring_view folderName = L"server",
+                         const std::wstring& serverExe = BuiltServerExe());
   // Ends the server processes and unregisters the copy.
   ~ServerInstall();
 
@@ -65,6 +67,13 @@ class ServerInstall {
 // Runs a script file's text with Wine's cscript.exe (//nologo); `extension` is L"vbs" or L"js".
 ProcessResult RunScript(const ServerInstall& server, std::wstring_view extension,
                         std::string_view scriptText);
+
+// Clients of both bitnesses. Why this Windows runs no programs of `bits` (32 or 64), or nothing
+// when it does: a 32-bit Windows runs no 64-bit ones, and a 64-bit Wine prefix without the 32-bit
+// loader has the 32-bit system folder but runs nothing from it.
+std::string WhyNoProgramsOf(int bits);
+// The system's cscript.exe of `bits`, by the path this process reaches it with.
+std::wstring ScriptHostOf(int bits);
 
 // Late-bound call by name with positional arguments (given in natural order), which it clears.
 using DispatchResult = win::DispatchOutcome;

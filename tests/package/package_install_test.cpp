@@ -11,6 +11,7 @@
 namespace korvane::test {
 namespace {
 
+constexpr int kOwnBits = sizeof(void*) * 8;
 constexpr wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
 constexpr wchar_t kProgIdKey[] = L"Software\\Classes\\Korvane.QuandrelCom";
 constexpr wchar_t kAppIdKey[] = L"Software\\Classes\\AppID\\{BDBB0F90-863E-4814-820F-1657390654B0}";
@@ -72,8 +73,9 @@ class InstalledPackage : public ::testing::Test {
     EXPECT_EQ(win::CreateObjectByProgId(L"Korvane.QuandrelCom", running.put()), S_OK);
     return RunProcess(program + L" notes.txt", work_.path(), 120000);
   }
-  std::wstring SampleScript(std::wstring_view name) {
-    return L"cscript.exe //nologo \"" + file(L"samples\\") + std::wstring(name) + L"\"";
+  std::wstring SampleScript(std::wstring_view name, int bits = kOwnBits) {
+    return L"\"" + ScriptHostOf(bits) + L"\" //nologo \"" + file(L"samples\\") +
+           std::wstring(name) + L"\"";
   }
 
   const std::wstring folder_ = WindowsPathOf(KORVANE_PACKAGE_FOLDER);
@@ -92,12 +94,14 @@ TEST_F(InstalledPackage, InstallRunsTheVbscriptSampleAndUninstallLeavesNoClass) 
 }
 
 // Each shipped client of the installed server (a script, or a built program when no script),
-// the tag of its output files.
+// the tag of its output files, and the bitness of the script host when it is not this build's
+// (on 64-bit Windows the scripts run in both).
 struct Client {
   const char* name;
   const wchar_t* script;
   const char* program;
   const wchar_t* tag;
+  int otherBits = 0;
 };
 void PrintTo(const Client& client, std::ostream* out) { *out << client.name; }
 
@@ -106,9 +110,14 @@ class ShippedClient : public InstalledPackage, public ::testing::WithParamInterf
 // Its report lines, its output files and the server's log.
 TEST_P(ShippedClient, CallsEveryMember) {
   const Client& client = GetParam();
+  if (client.otherBits != 0) {
+    const std::string why = WhyNoProgramsOf(client.otherBits);
+    if (!why.empty()) GTEST_SKIP() << why;
+  }
   ASSERT_NO_FATAL_FAILURE(Install());
   const ProcessResult run = ServerSample(
-      client.script ? SampleScript(client.script) : L"\"" + WindowsPathOf(client.program) + L"\"");
+      client.script ? SampleScript(client.script, client.otherBits ? client.otherBits : kOwnBits)
+                    : L"\"" + WindowsPathOf(client.program) + L"\"");
   EXPECT_EQ(run.exitCode, 0u) << run.output;
   const std::string text = AsciiLower(run.output);
   for (const char* line :
@@ -124,6 +133,7 @@ TEST_P(ShippedClient, CallsEveryMember) {
 
 const Client kClients[] = {
     {"Vbscript", L"client.vbs", nullptr, L"vbs"},
+    {"VbscriptOtherBitness", L"client.vbs", nullptr, L"vbs", 96 - kOwnBits},
     {"Jscript", L"client.js", nullptr, L"js"},
     {"CppEarlyBinding", nullptr, KORVANE_SAMPLE_CLIENT_EARLY, L"early"},
     {"CppLateBinding", nullptr, KORVANE_SAMPLE_CLIENT_LATE, L"late"},

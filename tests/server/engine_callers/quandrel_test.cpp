@@ -177,14 +177,5 @@ TEST(EngineBesideTheServer, IsFoundThereOnlyAndNamedAsTheCodePageSpellsIt) {
   EXPECT_EQ(call.Text(), L"\"" + shortPath + L"\" in.pdf");
 }
 
-TEST_F(QuandrelTest, ScriptSeesTheErrorNumberAndDescription) {
-  ProcessResult run = RunScript(server_, L"vbs", R"(Set o = CreateObject("Korvane.QuandrelCom")
-On Error Resume Next
-n = o.Quandrel("x")
-WScript.Echo Err.Number & "|" & Err.Description
-)");
-  EXPECT_EQ(run.output, "53|File not found: quandrelsdk.dll\r\n");
-}
-
 }  // namespace
 }  // namespace korvane::test
