@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs one benchmark under Wine, printing its figures. Benchmarks are not tests.
-#   scripts/bench.sh <name> [-B <x86_64 build folder>] [benchmark arguments...]
+#   scripts/bench.sh <name> [--wow64] [-B <x86_64 build folder>] [benchmark arguments...]
+#     --wow64   (capture only) the users' configuration: the shipped 32-bit server (the i686
+#               build's) in a 64-bit prefix that runs 32-bit programs, called by the 64-bit
+#               benchmark; needs a machine that executes 32-bit code (scripts/wine32.sh says
+#               in one line when it does not, and the benchmark does not run)
 #     cli       quandrelcmd start-up against a bare program making the same engine call
 #               (argument: runs; medians printed)
 #     capture   RunCmd2's capture against its floors at 100 bytes and 1 to 64 MiB: bare drains
@@ -32,11 +36,25 @@ case "$name" in
   soak) target=bench_soak; exe=bench/soak/bench_soak.exe ;;
   *) echo "usage: scripts/bench.sh <capture|cli|fuzz|runners|soak> [-B <build folder>] [args...]" >&2; exit 2 ;;
 esac
+kind=x86_64
+if [ "${1:-}" = "--wow64" ]; then kind=wow64; shift; fi
 build="$root/build/x86_64"
 if [ "${1:-}" = "-B" ]; then build=$2; shift 2; fi
 source "$root/scripts/wine-env.sh"
 korvane_build x86_64 "$build" "$target" >/dev/null
-korvane_wine_env "$build" x86_64
+server=()
+if [ "$kind" = wow64 ]; then
+  [ "$name" = capture ] || { echo "bench: --wow64 is for the capture benchmark" >&2; exit 2; }
+  code=0
+  line=$(bash "$root/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" | tail -n 1) || code=$?
+  if [ "$code" -ne 0 ]; then
+    echo "bench: not run: the 32-bit server cannot run here (${line#wine32: i686 suite skipped: })"
+    exit "$code"
+  fi
+  korvane_build i686 "$root/build/i686" QuandrelCom >/dev/null
+  server=(--server "$root/build/i686/server/QuandrelCom.exe")
+fi
+korvane_wine_env "$build" "$kind"
 trap korvane_wine_stop EXIT
 korvane_wine_start
-"$build/wine-run.sh" "$build/$exe" "$@"
+KORVANE_WINE_KIND=$kind "$build/wine-run.sh" "$build/$exe" "$@" "${server[@]}"

@@ -8,7 +8,12 @@
 //     server of the benchmark's own (bench_text_server.exe), and RunCmd2 through COM.
 // Then a g_isDebug read through the vtable and through IDispatch against the minimal server's
 // calls of the same shape, and the server's peak private bytes during a 64 MiB capture.
-//   bench_capture.exe [quick]   ("quick": fewer runs, for trying the benchmark out)
+// First, the cold start: from no server process to the first answer of a new object, against the
+// minimal server's.
+//   bench_capture.exe [quick] [--server <QuandrelCom.exe>]
+//     quick: fewer runs, for trying the benchmark out; --server: a copy of that executable (another
+//     build's, such as the 32-bit one in a WoW64 prefix) is what serves the calls through COM
+
 #include <windows.h>
 
 #include <objbase.h>
@@ -500,21 +505,76 @@ MemoryGoal MemoryFigures(_QuandrelCom* remote, _QuandrelCom* local,
 
 // ---------------------------------------------------------------------------------------------
 
+// From no server process to the first answer of a new object (activation, the server's start,
+// one property read), against the same for the minimal server. Returns the ratio of medians.
+double ColdStartFigures(const std::wstring& textServerExe, int runs) {
+  Samples real, minimal;
+  for (int run = 0; run < runs; ++run) {
+    korvane::test::EndAllServerProcesses();
+    double start = Now();
+    {
+      ComPtr<_QuandrelCom> object;
+      VARIANT_BOOL value = 0;
+      if (FAILED(::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER,
+                                    IID__QuandrelCom, object.put_void())) ||
+          FAILED(object->get_g_isDebug(&value)))
+        return 0;
+      real.Add((Now() - start) * 1000);
+    }
+    AwaitServersEnded(textServerExe);
+    start = Now();
+    {
+      ComPtr<_BenchText> object;
+      VARIANT_BOOL value = 0;
+      if (FAILED(::CoCreateInstance(CLSID_BenchText, nullptr, CLSCTX_LOCAL_SERVER, IID__BenchText,
+                                    object.put_void())) ||
+          FAILED(object->get_Flag(&value)))
+        return 0;
+      minimal.Add((Now() - start) * 1000);
+    }
+  }
+  korvane::test::EndAllServerProcesses();
+  AwaitServersEnded(textServerExe);
+  std::printf(
+      "cold start, no server process to the first answer (ms, %d runs): QuandrelCom %s, "
+      "minimal server %s\n",
+      runs, Spread(real).c_str(), Spread(minimal).c_str());
+  return minimal.Median() / real.Median();
+}
+
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool quick = argc > 1 && std::string(argv[1]) == "quick";
+  bool quick = false;
+  std::wstring serverExe = korvane::test::BuiltServerExe();
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "quick") {
+      quick = true;
+    } else if (arg == "--server" && i + 1 < argc) {
+      const std::string path = argv[++i];
+      serverExe = path.front() == '/' ? WindowsPathOf(path) : korvane::win::FromAnsi(path);
+    } else {
+      std::printf("usage: bench_capture [quick] [--server <QuandrelCom.exe>]\n");
+      return 2;
+    }
+  }
   korvane::win::ScopedComInit com(COINIT_APARTMENTTHREADED);
   int status = 0;
   {
-    korvane::test::ServerInstall server(L"capture");
+    korvane::test::ServerInstall server(L"capture", serverExe);
     server.Register();
     TextServer textServer;
     ComPtr<_QuandrelCom> remote, local;
     ComPtr<_BenchText> text;
     HRESULT hr = server.registered() && textServer.ok() ? S_OK : E_FAIL;
+    double coldStartRatio = 0;
+    if (SUCCEEDED(hr)) {
+      std::printf("the server through COM: %s\n", korvane::test::Narrow(serverExe).c_str());
+      coldStartRatio = ColdStartFigures(WindowsPathOf(KORVANE_TEXT_SERVER), quick ? 3 : 10);
+    }
     if (SUCCEEDED(hr))
       hr = ::CoCreateInstance(CLSID_QuandrelCom, nullptr, CLSCTX_LOCAL_SERVER, IID__QuandrelCom,
                               remote.put_void());
@@ -531,8 +591,8 @@ int main(int argc, char** argv) {
       status = 1;
     } else {
       std::printf(
-          "RunCmd2 capture against its floors (x86_64 build under Wine; machine shared, "
-          "figures noisy)\n");
+          "RunCmd2 capture against its floors (the x86_64 build's benchmark under Wine; machine "
+          "shared, figures noisy)\n");
       MemoryGoal memory = MemoryFigures(remote.get(), local.get(), server);
 
       const Size sizes[] = {
@@ -568,6 +628,8 @@ int main(int argc, char** argv) {
                   comRatio(mib64), Verdict(comRatio(mib64) >= 0.9));
       std::printf("  through COM 100 bytes vs console-less spawn and drain >= 0.8:    %.2f  %s\n",
                   tinyRatio, Verdict(tinyRatio >= 0.8));
+      std::printf("  cold start vs the minimal server's (not a goal):                %.2f\n",
+                  coldStartRatio);
       if (memory.measured)
         std::printf("  server peak private bytes, 64 MiB capture <= 3x UTF-16 result: %.2fx  %s\n",
                     memory.peakOverResult, Verdict(memory.peakOverResult <= 3.0));
