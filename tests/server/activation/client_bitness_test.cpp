@@ -1,6 +1,6 @@
 // The server as its users drive it: on 64-bit Windows the shipped 32-bit server has clients of both
-// bitnesses, scripts (VBScript in the system's cscript.exe) and compiled programs (late bound, and
-// early bound through the registered type library). Every client this Windows runs meets every
+// bitnesses, scripts (VBScript in the system's cscript.exe, late bound) and compiled programs
+// (early bound through the registered type library). Every client this Windows runs meets every
 // case and must see the same answer, line for line.
 #include <gtest/gtest.h>
 
@@ -63,10 +63,10 @@ Case "quandrel"
 End Select
 )vbs";
 
-enum class How { kScript, kLateBound, kVtable };
+// A script (late bound) or the compiled client (early bound), of either bitness.
 struct ClientKind {
   const char* name;
-  How how;
+  bool script;
   int bits;
 };
 
@@ -82,9 +82,10 @@ struct Case {
 void PrintTo(const ClientKind& client, std::ostream* out) { *out << client.name; }
 
 const ClientKind kClients[] = {
-    {"Script64", How::kScript, 64},       {"Script32", How::kScript, 32},
-    {"LateBound64", How::kLateBound, 64}, {"LateBound32", How::kLateBound, 32},
-    {"Vtable64", How::kVtable, 64},       {"Vtable32", How::kVtable, 32},
+    {"Script64", true, 64},
+    {"Script32", true, 32},
+    {"Vtable64", false, 64},
+    {"Vtable32", false, 32},
 };
 
 const Case kCases[] = {
@@ -114,9 +115,9 @@ std::wstring CompiledClient(int bits) {
   return WindowsPathOf(bits == kOwnBits ? KORVANE_BITNESS_CLIENT : KORVANE_OTHER_BITNESS_CLIENT);
 }
 
-// Wine carries a failed call's error information (IErrorInfo) across processes only inside
-// IDispatch's exception, never beside a vtable call's HRESULT, as Windows does: there the
-// early-bound clients' error lines come without the description.
+// Windows carries a failed call's error information (IErrorInfo) across processes beside a vtable
+// call's HRESULT; Wine only inside IDispatch's exception, so under Wine the compiled client's error
+// lines come without the description.
 bool ErrorInfoCrossesProcesses() {
   return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
 }
@@ -159,7 +160,7 @@ Build ThisBuild() {
 // Why `client` cannot run here, or nothing when it can.
 std::string WhyNoClient(const ClientKind& client) {
   std::string why = WhyNoProgramsOf(client.bits);
-  if (why.empty() && client.how != How::kScript && client.bits != kOwnBits &&
+  if (why.empty() && !client.script && client.bits != kOwnBits &&
       ::GetFileAttributesW(CompiledClient(client.bits).c_str()) == INVALID_FILE_ATTRIBUTES)
     why = std::string("the other build's client is not built: ") + KORVANE_OTHER_BITNESS_CLIENT;
   return why;
@@ -201,13 +202,12 @@ void RunRow(ServerInstall& server, const Build& build, const ClientKind& client,
   }
 
   std::wstring command;
-  if (client.how == How::kScript) {
+  if (client.script) {
     const std::wstring script = server.file(L"..\\client.vbs");
     WriteFileBytes(script, kScript);
     command = L"\"" + ScriptHostOf(client.bits) + L"\" //nologo \"" + script + L"\"";
   } else {
-    command = L"\"" + CompiledClient(client.bits) + L"\" " +
-              (client.how == How::kVtable ? L"vtable" : L"late");
+    command = L"\"" + CompiledClient(client.bits) + L"\"";
   }
   command += L" " + Widen(row.step) + L" \"" + server.folder() + L"\"";
   ProcessResult run = RunProcess(command, server.folder(), 120000);
@@ -215,8 +215,7 @@ void RunRow(ServerInstall& server, const Build& build, const ClientKind& client,
   ASSERT_TRUE(run.started) << Narrow(command) << ": error " << run.startError;
   EXPECT_EQ(run.exitCode, 0u) << run.output;
   std::string printed = Replaced(row.printed, "<folder>", Narrow(server.folder()));
-  if (client.how == How::kVtable && !ErrorInfoCrossesProcesses())
-    printed = WithoutDescriptions(printed);
+  if (!client.script && !ErrorInfoCrossesProcesses()) printed = WithoutDescriptions(printed);
   EXPECT_EQ(Unix(run.output), printed);
   if (row.engine == Engine::kReference && std::string_view(row.step) == "methods") {
     // Both engines of the server's own bitness converted the file.
@@ -245,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(Clients, ClientTable, ::testing::ValuesIn(kClients),
 // The other build's server (the 64-bit one, seen from the 32-bit suite) with this build's script
 // client: every method.
 TEST(OtherBuildsServer, AnswersAScriptClientOfThisBuildAlike) {
-  const ClientKind client{"Script", How::kScript, kOwnBits};
+  const ClientKind client{"Script", true, kOwnBits};
   const std::string why = WhyNoProgramsOf(kOwnBits == 32 ? 64 : 32);
   if (!why.empty()) GTEST_SKIP() << "the other build's server cannot run: " << why;
   const std::wstring folder = WindowsPathOf(KORVANE_OTHER_BUILD);
