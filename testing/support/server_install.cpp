@@ -131,7 +131,7 @@ bool SixtyFourBitWindows() {
   return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
 }
 
-std::wstring SystemFolder(UINT (*get)(wchar_t*, UINT)) {
+std::wstring SystemFolder(UINT(WINAPI* get)(LPWSTR, UINT)) {
   wchar_t path[MAX_PATH];
   const UINT length = get(path, MAX_PATH);
   return std::wstring(path, length < MAX_PATH ? length : 0);
