@@ -17,13 +17,13 @@ run_suite() {
   local arch=$1 kind=$2
   shift 2
   local started=$SECONDS code=0
-  echo "test: == $arch suite in a $kind prefix"
+  echo "test: == $arch suite ($kind prefix)"
   korvane_wine_env "$root/build/$arch" "$kind"
   korvane_wine_start
   KORVANE_WINE_KIND=$kind ctest --test-dir "$root/build/$arch" --output-on-failure --timeout 600 \
     "$@" || code=$?
   korvane_wine_stop
-  echo "test: $arch suite in a $kind prefix took $((SECONDS - started)) s (exit $code)"
+  echo "test: $arch suite ($kind prefix) took $((SECONDS - started)) s (exit $code)"
   return "$code"
 }
 trap 'korvane_wine_stop' EXIT

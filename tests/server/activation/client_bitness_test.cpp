@@ -190,9 +190,13 @@ void RunRow(ServerInstall& server, const Build& build, const ClientKind& client,
       break;
     case Engine::kUnregistered: {
       ASSERT_EQ(server.RunSwitch(L"/UnregServer"), 0u);
-      const std::wstring clsid = L"CLSID\\" + win::GuidText(CLSID_QuandrelCom);
+      const std::wstring keys[] = {L"Korvane.QuandrelCom",
+                                   L"CLSID\\" + win::GuidText(CLSID_QuandrelCom),
+                                   L"Interface\\" + win::GuidText(IID__QuandrelCom),
+                                   L"TypeLib\\" + win::GuidText(LIBID_Korvane) + L"\\1.0\\0\\" +
+                                       (kOwnBits == 64 ? L"win64" : L"win32")};
       for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
-        for (const std::wstring& key : {std::wstring(L"Korvane.QuandrelCom"), clsid})
+        for (const std::wstring& key : keys)
           EXPECT_FALSE(win::KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + key, view))
               << Narrow(key) << " in the " << (view == KEY_WOW64_64KEY ? 64 : 32) << "-bit view";
       break;
