@@ -40,6 +40,7 @@ mutants=(
   server/methods/quandrel.cpp 's/L"KorvaneQuandrelConverter in "/L"KorvaneQuandrelConverter "/' '^QuandrelTest\.'
   server/methods/runtime_error.cpp 's/kErrorSource\[\] = L"Korvane.QuandrelCom"/kErrorSource[] = L"QuandrelCom"/' '^InProcessObject\.'
   server/methods/debug_log.cpp 's/if (win::FindUncarried(message))/if (win::FindUncarried(message, CP_UTF8))/' 'ExactText'
+  server/methods/run_cmd2.cpp 's/^  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);/  \/\/ inherited/' 'ChildGetsTheCommandLine'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

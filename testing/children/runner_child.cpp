@@ -1,6 +1,7 @@
 // A child for the command-runner tests. Its arguments are a script of steps run in order:
 //   report <file>         write what it received into a file: command line, start-up flags and
-//                         show-window code, standard input
+//                         show-window code, standard input, and how many pipe handles it holds
+//                         besides its standard ones (inherited from its parent)
 //   out <text> / err <text>  the text and CR LF on standard output / error, unbuffered
 //   hex <hex digits>      raw bytes on standard output
 //   bytes <n>             n bytes of the output pattern on standard output
@@ -58,6 +59,15 @@ std::string ProbeReport() {
     BOOL read = ::ReadFile(input, &byte, 1, &got, nullptr);
     report += read && got > 0 ? "stdin=data\r\n" : "stdin=empty\r\n";
   }
+  // Inherited handles keep their values: every value a parent could have handed down is tried.
+  int pipes = 0;
+  for (uintptr_t value = 4; value < 0x10000; value += 4) {
+    HANDLE handle = reinterpret_cast<HANDLE>(value);
+    if (handle != ::GetStdHandle(STD_OUTPUT_HANDLE) && handle != ::GetStdHandle(STD_ERROR_HANDLE) &&
+        handle != input && ::GetFileType(handle) == FILE_TYPE_PIPE)
+      ++pipes;
+  }
+  report += "pipes=" + std::to_string(pipes) + "\r\n";
   return report;
 }
 

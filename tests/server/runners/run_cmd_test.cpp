@@ -20,11 +20,21 @@ INSTANTIATE_TEST_SUITE_P(Runners, BothRunners, ::testing::Values(Runner::kRunCmd
                          [](const auto& info) { return std::string(NameOf(info.param)); });
 
 // The child's start-up information says show-window alone (RunCmd) or with the pipe and no
-// standard input (RunCmd2), and the show-window value as its sixteen-bit pattern.
+// standard input (RunCmd2), and the show-window value as its sixteen-bit pattern. Besides its
+// output the child holds only the pipes this process had made inheritable before (RunCmd2's
+// children inherit; RunCmd's inherit nothing): RunCmd2's read end stays with the server.
 TEST_P(BothRunners, ChildGetsTheCommandLineAndTheShowWindowAsItsSixteenBitPattern) {
   const bool runCmd2 = GetParam() == Runner::kRunCmd2;
   const std::pair<LONG, const char*> cases[] = {{0, "0"}, {-1, "65535"},    {3, "3"},
                                                 {5, "5"}, {32767, "32767"}, {-32768, "32768"}};
+  int inheritablePipes = 0;
+  for (uintptr_t value = 4; value < 0x10000; value += 4) {
+    DWORD flags = 0;
+    HANDLE handle = reinterpret_cast<HANDLE>(value);
+    if (::GetHandleInformation(handle, &flags) && (flags & HANDLE_FLAG_INHERIT) &&
+        ::GetFileType(handle) == FILE_TYPE_PIPE)
+      ++inheritablePipes;
+  }
   for (const auto& [code, field] : cases) {
     SCOPED_TRACE(code);
     const std::wstring reportFile = temp_ / (L"report " + std::to_wstring(code));  // quoted
@@ -37,6 +47,7 @@ TEST_P(BothRunners, ChildGetsTheCommandLineAndTheShowWindowAsItsSixteenBitPatter
     // STARTF_USESHOWWINDOW, with STARTF_USESTDHANDLES for RunCmd2's pipe.
     EXPECT_EQ(ProbeValue(report, "flags"), runCmd2 ? "257" : "1");
     EXPECT_EQ(ProbeValue(report, "show"), field);
+    EXPECT_EQ(ProbeValue(report, "pipes"), std::to_string(runCmd2 ? inheritablePipes : 0));
     if (runCmd2) {
       EXPECT_EQ(ProbeValue(report, "stdin"), "none");
     }
