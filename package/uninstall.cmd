@@ -22,7 +22,7 @@ if "%scope%"=="user" (
   "%~dp0QuandrelCom.exe" /UnregServer
 )
 set code=%errorlevel%
-if "%code%"=="1" echo uninstall.cmd: nothing removed; run uninstall.cmd in the folder named above.
+if "%code%"=="1" echo uninstall.cmd: what names the copy above was left in place; run uninstall.cmd in that copy's folder.
 rem -2147024891 is E_ACCESSDENIED (0x80070005): the machine-wide keys need administrator rights.
 if "%scope%"=="machine" if "%code%"=="-2147024891" echo uninstall.cmd: machine-wide unregistration needs administrator rights: run uninstall.cmd from an elevated prompt, or run "uninstall.cmd /user" if you installed with /user.
 exit /b %code%

@@ -41,6 +41,7 @@ mutants=(
   server/methods/runtime_error.cpp 's/kErrorSource\[\] = L"Korvane.QuandrelCom"/kErrorSource[] = L"QuandrelCom"/' '^InProcessObject\.'
   server/methods/debug_log.cpp 's/if (win::FindUncarried(message))/if (win::FindUncarried(message, CP_UTF8))/' 'ExactText'
   server/methods/run_cmd2.cpp 's/^  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);/  \/\/ inherited/' 'ChildGetsTheCommandLine'
+  server/methods/engine_command_line.cpp 's/if (data.dwFileAttributes \& FILE_ATTRIBUTE_DIRECTORY) return -1;/(void)0;/' '^QuandrelRunCmdTest\.Missing'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -28,6 +28,8 @@ std::wstring EngineNotFoundMessage(std::wstring_view enginePath) {
 int64_t FileLengthOrMinusOne(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  // A folder of that name is no engine file either.
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
   return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 

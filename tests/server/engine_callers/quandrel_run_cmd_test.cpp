@@ -26,12 +26,20 @@ class QuandrelRunCmdTest : public ServerObjectTest {
   std::string EnginePath() { return Narrow(server_.file(L"quandrel.dll")); }
 };
 
+// No engine file, or a folder of its name.
 TEST_F(QuandrelRunCmdTest, MissingEngineGivesTheNotFoundMessageAndStartsNothing) {
   ASSERT_EQ(object_->EnableDebugLog(VARIANT_TRUE), S_OK);
-  EXPECT_EQ(Call(L"in.txt out.html"), EnginePath() + " file is not exist.");
-  EXPECT_EQ(LogMessages(server_.ReadLog()),
-            (Lines{"QuandrelRunCmd:strExeName=" + EnginePath(), "QuandrelRunCmd:lSize=-1",
-                   "Quandrel: " + EnginePath() + " file is not exist."}));
+  for (bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "folder" : "missing");
+    ::DeleteFileW(server_.logPath().c_str());
+    if (folder) {
+      ASSERT_TRUE(::CreateDirectoryW(server_.file(L"quandrel.dll").c_str(), nullptr));
+    }
+    EXPECT_EQ(Call(L"in.txt out.html"), EnginePath() + " file is not exist.");
+    EXPECT_EQ(LogMessages(server_.ReadLog()),
+              (Lines{"QuandrelRunCmd:strExeName=" + EnginePath(), "QuandrelRunCmd:lSize=-1",
+                     "Quandrel: " + EnginePath() + " file is not exist."}));
+  }
 }
 
 // The echoing engine's output (none with --silent), or the failure to start an empty file (not

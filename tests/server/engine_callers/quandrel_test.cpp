@@ -106,8 +106,6 @@ TEST_F(QuandrelTest, EngineGetsAPrivateAnsiCopyOfTheTextAndNullAsNull) {
     ASSERT_EQ(object_->Quandrel(in.get(), &code), S_OK);
     EXPECT_EQ(code, 0);
     EXPECT_EQ(Received(), text.empty() ? "" : "\"caf\xE9 in.txt\" out.html");
-    // The engine overwrote its argument; the client's text is untouched.
-    EXPECT_EQ(in.view(), text);
   }
   EXPECT_FALSE(FileExists(server_.file(fixture::kReceivedNull)));
   LONG code = 1;
