@@ -42,6 +42,7 @@ mutants=(
   server/methods/debug_log.cpp 's/if (win::FindUncarried(message))/if (win::FindUncarried(message, CP_UTF8))/' 'ExactText'
   server/methods/run_cmd2.cpp 's/^  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);/  \/\/ inherited/' 'ChildGetsTheCommandLine'
   server/methods/engine_command_line.cpp 's/if (data.dwFileAttributes \& FILE_ATTRIBUTE_DIRECTORY) return -1;/(void)0;/' '^QuandrelRunCmdTest\.Missing'
+  server/host/registration.cpp 's/^      (exists(path) \&\& exists(exe) \&\&/      (false \&\& exists(exe) \&\&/' 'ShortAndLongSpellings'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -33,4 +33,17 @@ std::wstring ModulePath(HMODULE module) {
   }
 }
 
+std::wstring FullLongPath(const std::wstring& path) {
+  if (path.empty()) return {};
+  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  if (full.empty()) return path;
+  full.resize(
+      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  std::wstring longPath(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
+  if (longPath.empty()) return full;
+  longPath.resize(
+      ::GetLongPathNameW(full.c_str(), longPath.data(), static_cast<DWORD>(longPath.size())));
+  return longPath.empty() ? full : longPath;
+}
+
 }  // namespace korvane::win

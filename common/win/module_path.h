@@ -19,6 +19,11 @@ std::wstring FileInFolder(std::wstring_view folder, std::wstring_view fileName);
 // platform cannot tell it.
 std::wstring ModulePath(HMODULE module = nullptr);
 
+// `path` in full with long names, so that a short (8.3) or relative spelling of a file compares
+// equal to its long one. Only for a file that exists: expanding a name that does not, with a
+// component longer than a file name may be, has crashed Wine.
+std::wstring FullLongPath(const std::wstring& path);
+
 // The full path of the running executable, and its folder.
 inline std::wstring RunningExecutablePath() { return ModulePath(nullptr); }
 inline std::wstring RunningExecutableFolder() { return FolderOfPath(ModulePath(nullptr)); }

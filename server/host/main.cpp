@@ -40,7 +40,9 @@ HRESULT Register(RegistrationScope scope, bool add) {
   HRESULT hr = OpenClassesViews(scope, IsSixtyFourBitWindows(), &classes);
   std::wstring registeredTo;
   if (SUCCEEDED(hr)) {
-    const std::wstring exe = korvane::win::RunningExecutablePath();
+    // Started by a short (8.3) spelling, Windows names the module by it: the registration
+    // names the file by its long one, whichever this copy was started by.
+    const std::wstring exe = korvane::win::FullLongPath(korvane::win::RunningExecutablePath());
     hr = add ? RegisterServer(classes.roots, exe)
              : UnregisterServer(classes.roots, exe, &registeredTo);
   }

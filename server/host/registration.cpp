@@ -297,7 +297,15 @@ NamedServer ServerNamedBy(const ClassesView& at, const std::wstring& key,
   if (!found) return {};
   if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
     path = path.substr(1, path.size() - 2);
-  return {SameText(path, exePath) ? Owner::kThisServer : Owner::kAnotherServer, path};
+  // Another spelling of this very file (a registration made by its short path) is this copy's.
+  auto exists = [](const std::wstring& file) {
+    return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
+  const std::wstring exe(exePath);
+  const bool ours =
+      SameText(path, exe) ||
+      (exists(path) && exists(exe) && SameText(win::FullLongPath(path), win::FullLongPath(exe)));
+  return {ours ? Owner::kThisServer : Owner::kAnotherServer, path};
 }
 
 // Deletes a key that has neither subkeys nor values left.

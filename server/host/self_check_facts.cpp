@@ -19,21 +19,6 @@
 
 namespace korvane::server::host {
 
-// Only for a path that exists: expanding a name that does not, with a component longer than a
-// file name may be, has crashed Wine.
-std::wstring FullLongPath(const std::wstring& path) {
-  if (path.empty()) return {};
-  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  if (full.empty()) return path;
-  full.resize(
-      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
-  std::wstring longPath(::GetLongPathNameW(full.c_str(), nullptr, 0), L'\0');
-  if (longPath.empty()) return full;
-  longPath.resize(
-      ::GetLongPathNameW(full.c_str(), longPath.data(), static_cast<DWORD>(longPath.size())));
-  return longPath.empty() ? full : longPath;
-}
-
 namespace {
 
 constexpr wchar_t kPlatforms[2][6] = {L"win32", L"win64"};
@@ -69,7 +54,7 @@ bool IsFile(const std::wstring& path) {
 NamedFile DescribeFile(std::wstring path) {
   NamedFile file;
   file.exists = IsFullyQualified(path) && IsFile(path);
-  if (file.exists) file.fullPath = FullLongPath(path);
+  if (file.exists) file.fullPath = win::FullLongPath(path);
   file.path = std::move(path);
   return file;
 }
@@ -289,7 +274,7 @@ FolderAccess LogFolderAccess(const std::wstring& folder) {
 
 CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   CheckFacts facts;
-  facts.exePath = FullLongPath(exePath);
+  facts.exePath = win::FullLongPath(exePath);
   facts.machine = OwnMachine();
   facts.userName = UserName();
   for (REGSAM view : RegistryViews(IsSixtyFourBitWindows())) facts.views.push_back(ReadView(view));

@@ -10,10 +10,6 @@
 
 namespace korvane::server::host {
 
-// `path` in full with long names, so that a short (8.3) or relative spelling of a file that
-// exists compares equal (SamePath). Only for a file that exists.
-std::wstring FullLongPath(const std::wstring& path);
-
 // Everything the check needs about the executable at `exePath`. Writes nothing.
 CheckFacts GatherCheckFacts(const std::wstring& exePath);
 

@@ -80,6 +80,32 @@ TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCop
 INSTANTIATE_TEST_SUITE_P(Scopes, ScopeSwitches, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "MachineWide" : "PerUser"; });
 
+// The copy is the same file whether it was started by its long path or its short (8.3) one: it
+// registers its long path, and the other spelling takes the registration away again, also one
+// that names the copy by its short path (as Windows names a module started so; Wine never does).
+TEST_F(RegistrationSwitches, ShortAndLongSpellingsOfTheCopyAreOneCopy) {
+  std::wstring shortExe(MAX_PATH, L'\0');
+  shortExe.resize(::GetShortPathNameW(install_.exe().c_str(), shortExe.data(), MAX_PATH));
+  ASSERT_NE(shortExe, install_.exe()) << "no short name to start the copy by";
+  auto run = [&](const std::wstring& exe, const wchar_t* option) {
+    return RunProcess(L"\"" + exe + L"\" " + option, install_.folder()).exitCode;
+  };
+  for (bool shortFirst : {true, false}) {
+    SCOPED_TRACE(shortFirst ? "registered by the short path" : "registered by the long path");
+    EXPECT_EQ(run(shortFirst ? shortExe : install_.exe(), L"/RegServer"), 0u);
+    EXPECT_EQ(Machine(), ExpectedRegistration(install_.exe(), kPlatform, true));
+    if (shortFirst) {
+      for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+        WriteKey(OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS | view).get(),
+                 kClassKey + L"\\LocalServer32", (L"\"" + shortExe + L"\"").c_str());
+      WriteKey(OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS).get(),
+               kVersionKey + L"\\0\\" + kPlatform, shortExe.c_str());
+    }
+    EXPECT_EQ(run(shortFirst ? install_.exe() : shortExe, L"/UnregServer"), 0u);
+    EXPECT_EQ(Machine(), RegistryTree{});
+  }
+}
+
 // A volatile interface key refuses the lasting keys below it: the registration fails part-way,
 // says so, exits with the error for installers, and leaves the registry as it found it.
 TEST_F(RegistrationSwitches, AFailedRegistrationExitsWithItsErrorAndUndoesItsWrites) {

@@ -133,7 +133,8 @@ TEST(SelfCheckFacts, ShortAndDottedSpellingsOfAFileCompareEqualOnceFullAndLong) 
   shortPath.resize(::GetShortPathNameW(exe.c_str(), shortPath.data(), MAX_PATH));
   ASSERT_EQ(shortPath.find(L"Quandrel Com Server.exe"), std::wstring::npos) << "no short name";
   for (const std::wstring& spelling : {shortPath, dir / L".\\Quandrel Com Server.exe"})
-    EXPECT_TRUE(SamePath(FullLongPath(spelling), FullLongPath(exe))) << test::Narrow(spelling);
+    EXPECT_TRUE(SamePath(win::FullLongPath(spelling), win::FullLongPath(exe)))
+        << test::Narrow(spelling);
 }
 
 TEST(SelfCheckFacts, EngineLibraryIsReadUpToItsCap) {
