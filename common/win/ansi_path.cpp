@@ -1,25 +1,9 @@
 #include "common/win/ansi_path.h"
 
 #include "common/win/ansi_text.h"
+#include "common/win/module_path.h"
 
 namespace korvane::win {
-
-namespace {
-
-// The path's short form as the file system gives it, or empty when it gives none.
-std::wstring ShortPathOf(const std::wstring& path) {
-  std::wstring shortPath;
-  DWORD size = ::GetShortPathNameW(path.c_str(), nullptr, 0);
-  // The path may change between the calls; the size asked for again then.
-  while (size > shortPath.size()) {
-    shortPath.resize(size);
-    size = ::GetShortPathNameW(path.c_str(), shortPath.data(), size);
-  }
-  shortPath.resize(size);
-  return shortPath;
-}
-
-}  // namespace
 
 bool SurvivesCodePage(std::wstring_view text, UINT codePage) {
   return !FindUncarried(text, codePage);

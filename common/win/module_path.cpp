@@ -46,4 +46,16 @@ std::wstring FullLongPath(const std::wstring& path) {
   return longPath.empty() ? full : longPath;
 }
 
+std::wstring ShortPathOf(const std::wstring& path) {
+  std::wstring shortPath;
+  DWORD size = ::GetShortPathNameW(path.c_str(), nullptr, 0);
+  // The path may change between the calls; the size asked for again then.
+  while (size > shortPath.size()) {
+    shortPath.resize(size);
+    size = ::GetShortPathNameW(path.c_str(), shortPath.data(), size);
+  }
+  shortPath.resize(size);
+  return shortPath;
+}
+
 }  // namespace korvane::win

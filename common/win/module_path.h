@@ -23,6 +23,8 @@ std::wstring ModulePath(HMODULE module = nullptr);
 // equal to its long one. Only for a file that exists: expanding a name that does not, with a
 // component longer than a file name may be, has crashed Wine.
 std::wstring FullLongPath(const std::wstring& path);
+// The short (8.3) form of an existing path as the file system gives it; empty when it gives none.
+std::wstring ShortPathOf(const std::wstring& path);
 
 // The full path of the running executable, and its folder.
 inline std::wstring RunningExecutablePath() { return ModulePath(nullptr); }

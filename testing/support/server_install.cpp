@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/win/guid_text.h"
+#include "common/win/registry.h"
 #include "common/win/unique_handle.h"
 #include "testing/support/main_thread.h"
 
@@ -121,9 +123,22 @@ ProcessResult RunScript(const ServerInstall& server, std::wstring_view extension
   return RunProcess(L"cscript.exe //nologo \"" + path + L"\"", server.folder(), 120000);
 }
 
-namespace {
+std::vector<std::string> RegistrationLeft() {
+  const std::wstring keys[] = {L"Korvane.QuandrelCom",
+                               L"CLSID\\" + win::GuidText(CLSID_QuandrelCom),
+                               L"Interface\\" + win::GuidText(IID__QuandrelCom),
+                               L"AppID\\" + win::GuidText(CLSID_QuandrelCom),
+                               L"TypeLib\\" + win::GuidText(LIBID_Korvane) + L"\\1.0\\0\\" +
+                                   (kOwnBits == 64 ? L"win64" : L"win32")};
+  std::vector<std::string> left;
+  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+    for (const std::wstring& key : keys)
+      if (win::KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + key, view))
+        left.push_back(Narrow(key) + (view == KEY_WOW64_64KEY ? " (64" : " (32") + "-bit view)");
+  return left;
+}
 
-constexpr int kOwnBits = sizeof(void*) * 8;
+namespace {
 
 bool SixtyFourBitWindows() {
   SYSTEM_INFO system{};

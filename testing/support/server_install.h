@@ -68,6 +68,13 @@ class ServerInstall {
 ProcessResult RunScript(const ServerInstall& server, std::wstring_view extension,
                         std::string_view scriptText);
 
+// What of the class's machine-wide registration is left in either view: the ProgID, the class,
+// the interface, the AppID and this build's type library entry, each as "<key> (<bits>-bit view)".
+std::vector<std::string> RegistrationLeft();
+
+// This build's bitness.
+inline constexpr int kOwnBits = sizeof(void*) * 8;
+
 // Clients of both bitnesses. Why this Windows runs no programs of `bits` (32 or 64), or nothing
 // when it does: a 32-bit Windows runs no 64-bit ones, and a 64-bit Wine prefix without the 32-bit
 // loader has the 32-bit system folder but runs nothing from it.

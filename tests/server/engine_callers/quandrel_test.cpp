@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/win/module_path.h"
 #include "common/win/scope_exit.h"
 #include "testing/support/server_install.h"
 #include "tests/fixtures/sdk_fixtures.h"
@@ -168,9 +169,7 @@ TEST(EngineBesideTheServer, IsFoundThereOnlyAndNamedAsTheCodePageSpellsIt) {
 
   // The engine program is started by the folder's short form (Wine makes 8.3 names too).
   CopyFileOrFail(WindowsPathOf(KORVANE_ECHO_ENGINE), server.file(L"quandrel.dll"));
-  std::wstring shortPath(MAX_PATH, L'\0');
-  shortPath.resize(
-      ::GetShortPathNameW(server.file(L"quandrel.dll").c_str(), shortPath.data(), MAX_PATH));
+  const std::wstring shortPath = win::ShortPathOf(server.file(L"quandrel.dll"));
   CallByName(object.get(), L"QuandrelRunCmd", {VariantText(L"in.pdf")}, &call);
   EXPECT_EQ(call.Text(), L"\"" + shortPath + L"\" in.pdf");
 }

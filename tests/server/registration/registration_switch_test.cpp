@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/win/ansi_text.h"
+#include "common/win/module_path.h"
 #include "common/win/unique_hkey.h"
 #include "testing/support/server_install.h"
 #include "tests/server/registration/registry_tree.h"
@@ -84,8 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Scopes, ScopeSwitches, ::testing::Bool(),
 // registers its long path, and the other spelling takes the registration away again, also one
 // that names the copy by its short path (as Windows names a module started so; Wine never does).
 TEST_F(RegistrationSwitches, ShortAndLongSpellingsOfTheCopyAreOneCopy) {
-  std::wstring shortExe(MAX_PATH, L'\0');
-  shortExe.resize(::GetShortPathNameW(install_.exe().c_str(), shortExe.data(), MAX_PATH));
+  const std::wstring shortExe = win::ShortPathOf(install_.exe());
   ASSERT_NE(shortExe, install_.exe()) << "no short name to start the copy by";
   auto run = [&](const std::wstring& exe, const wchar_t* option) {
     return RunProcess(L"\"" + exe + L"\" " + option, install_.folder()).exitCode;

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "common/win/module_path.h"
 #include "common/win/unique_hkey.h"
 #include "server/host/registration.h"
 #include "testing/support/server_install.h"
@@ -73,8 +74,7 @@ std::vector<Case> Cases() {
        {"LocalServer32 names another copy", "/RegServer to serve from this copy"}},
       {"LocalServer32WithTheShortSpellingOfThisCopySPath",
        [](Copies r, Copies) {
-         std::wstring shortPath(MAX_PATH, L'\0');
-         shortPath.resize(::GetShortPathNameW(r.exe().c_str(), shortPath.data(), MAX_PATH));
+         const std::wstring shortPath = win::ShortPathOf(r.exe());
          EXPECT_EQ(shortPath.find(L"registered copy"), std::wstring::npos) << "no short name";
          SetText(view, kLocalServer, nullptr, L"\"" + shortPath + L"\"");
          return &r;

@@ -129,8 +129,7 @@ TEST(SelfCheckFacts, ShortAndDottedSpellingsOfAFileCompareEqualOnceFullAndLong) 
   TempDir dir(L"spelling");
   const std::wstring exe = dir / L"Quandrel Com Server.exe";
   test::WriteFileBytes(exe, "");
-  std::wstring shortPath(MAX_PATH, L'\0');
-  shortPath.resize(::GetShortPathNameW(exe.c_str(), shortPath.data(), MAX_PATH));
+  const std::wstring shortPath = win::ShortPathOf(exe);
   ASSERT_EQ(shortPath.find(L"Quandrel Com Server.exe"), std::wstring::npos) << "no short name";
   for (const std::wstring& spelling : {shortPath, dir / L".\\Quandrel Com Server.exe"})
     EXPECT_TRUE(SamePath(win::FullLongPath(spelling), win::FullLongPath(exe)))
