@@ -41,4 +41,10 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
   return ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
 }
 
+bool IsSixtyFourBitWindows() {
+  if (sizeof(void*) == 8) return true;
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
 }  // namespace korvane::win

@@ -23,4 +23,8 @@ namespace korvane::win {
 // Whether `path` below `root` can be opened for reading in `view`.
 [[nodiscard]] bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
 
+// Whether the system is a 64-bit Windows: two registry views, and 64-bit programs run (for a
+// 32-bit program: whether it runs under WOW64).
+[[nodiscard]] bool IsSixtyFourBitWindows();
+
 }  // namespace korvane::win

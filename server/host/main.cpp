@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/win/module_path.h"
+#include "common/win/registry.h"
 #include "server/host/registration.h"
 #include "server/host/self_check.h"
 #include "server/host/self_check_facts.h"
@@ -37,7 +38,7 @@ std::wstring ErrorText(HRESULT hr) {
 
 HRESULT Register(RegistrationScope scope, bool add) {
   OpenedClasses classes;
-  HRESULT hr = OpenClassesViews(scope, IsSixtyFourBitWindows(), &classes);
+  HRESULT hr = OpenClassesViews(scope, korvane::win::IsSixtyFourBitWindows(), &classes);
   std::wstring registeredTo;
   if (SUCCEEDED(hr)) {
     // Started by a short (8.3) spelling, Windows names the module by it: the registration

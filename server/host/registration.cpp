@@ -379,12 +379,6 @@ REGSAM OwnTypeLibView(bool sixtyFourBitWindows) {
   return sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
-bool IsSixtyFourBitWindows() {
-  if (sizeof(void*) == 8) return true;
-  BOOL wow64 = FALSE;
-  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-}
-
 const wchar_t* ClassesRootName(RegistrationScope scope) {
   return scope == RegistrationScope::kMachine ? L"HKEY_LOCAL_MACHINE\\Software\\Classes"
                                               : L"HKEY_CURRENT_USER\\Software\\Classes";

@@ -78,8 +78,6 @@ struct ClassesRoots {
 std::vector<REGSAM> RegistryViews(bool sixtyFourBitWindows);
 // The view of this build's own bitness, which takes its type library entry.
 REGSAM OwnTypeLibView(bool sixtyFourBitWindows);
-// Whether the system is a 64-bit Windows (for a 32-bit build: whether it runs under WOW64).
-bool IsSixtyFourBitWindows();
 
 // "HKEY_LOCAL_MACHINE\Software\Classes" or "HKEY_CURRENT_USER\Software\Classes", for messages.
 const wchar_t* ClassesRootName(RegistrationScope scope);

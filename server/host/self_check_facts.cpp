@@ -277,7 +277,8 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   facts.exePath = win::FullLongPath(exePath);
   facts.machine = OwnMachine();
   facts.userName = UserName();
-  for (REGSAM view : RegistryViews(IsSixtyFourBitWindows())) facts.views.push_back(ReadView(view));
+  for (REGSAM view : RegistryViews(win::IsSixtyFourBitWindows()))
+    facts.views.push_back(ReadView(view));
 
   const std::wstring folder = win::FolderOfPath(facts.exePath);
   const std::wstring library = win::FileInFolder(folder, engine_api::kLibraryFileNameW);

@@ -140,12 +140,6 @@ std::vector<std::string> RegistrationLeft() {
 
 namespace {
 
-bool SixtyFourBitWindows() {
-  SYSTEM_INFO system{};
-  ::GetNativeSystemInfo(&system);
-  return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
-}
-
 std::wstring SystemFolder(UINT(WINAPI* get)(LPWSTR, UINT)) {
   wchar_t path[MAX_PATH];
   const UINT length = get(path, MAX_PATH);
@@ -155,8 +149,9 @@ std::wstring SystemFolder(UINT(WINAPI* get)(LPWSTR, UINT)) {
 }  // namespace
 
 std::string WhyNoProgramsOf(int bits) {
-  if (bits == 64) return SixtyFourBitWindows() ? "" : "a 32-bit Windows runs no 64-bit programs";
-  if (kOwnBits == 32 || !SixtyFourBitWindows()) return "";
+  if (bits == 64)
+    return win::IsSixtyFourBitWindows() ? "" : "a 32-bit Windows runs no 64-bit programs";
+  if (kOwnBits == 32 || !win::IsSixtyFourBitWindows()) return "";
   // Asked once: the 32-bit cmd.exe exits with the code it is given when 32-bit programs run.
   static const std::string why = [] {
     const ProcessResult probe =

@@ -3,6 +3,7 @@
 // server's keys from both, and the keys both views share only when no view needs them.
 #include <gtest/gtest.h>
 
+#include "common/win/registry.h"
 #include "common/win/unique_hkey.h"
 #include "server/host/registration.h"
 #include "testing/support/server_install.h"
@@ -132,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(CommonKeys, AnotherInstallation, ::testing::Bool(),
 class BothViews : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (!IsSixtyFourBitWindows())
+    if (!win::IsSixtyFourBitWindows())
       GTEST_SKIP() << "a 32-bit Windows has one registry view; the 64-bit run checks both";
   }
   HKEY hive() const { return GetParam() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
@@ -171,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Scopes, BothViews, ::testing::Values(true, false),
 
 // The choice of views answered "32-bit Windows" on a 64-bit one: one view only, the process's own.
 TEST(ForcedThirtyTwoBitWindows, RegistersInTheProcesssOwnViewOnly) {
-  if (!IsSixtyFourBitWindows())
+  if (!win::IsSixtyFourBitWindows())
     GTEST_SKIP() << "on a 32-bit Windows there is no other view to stay empty";
   const std::wstring exe = L"C:\\Forced\\QuandrelCom.exe";
   OpenedClasses classes;

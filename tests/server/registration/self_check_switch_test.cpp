@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "common/win/module_path.h"
+#include "common/win/registry.h"
 #include "common/win/unique_hkey.h"
 #include "server/host/registration.h"
 #include "testing/support/server_install.h"
@@ -52,7 +53,7 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 std::vector<Case> Cases() {
-  const bool twoViews = server::host::IsSixtyFourBitWindows();
+  const bool twoViews = win::IsSixtyFourBitWindows();
   const std::string other = sizeof(void*) == 8 ? "x86 (32-bit)" : "x64 (64-bit)";
   // The view of this build's own bitness, which holds its type library entry.
   static const REGSAM view = twoViews ? server::host::OwnTypeLibView(true) : 0;
