@@ -260,15 +260,26 @@ HRESULT WriteEntries(const ClassesRoots& roots, const ClassesView& view,
   return S_OK;
 }
 
-// Deletes a key with everything below it; a missing key counts as deleted.
+// Deletes a key with everything below it; a missing key counts as deleted. Each subkey is
+// opened and deleted by its path from the root in the view: RegDeleteTreeW opens the keys below
+// a handle without one, which a 32-bit process may find redirected to the other view.
 HRESULT DeleteTree(const ClassesView& at, const std::wstring& path) {
   win::UniqueHkey key;
-  LONG status = ::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_ALL_ACCESS | at.view, key.put());
+  LONG status = ::RegOpenKeyExW(at.root, path.c_str(), 0, KEY_READ | at.view, key.put());
   if (IsGone(status)) return S_OK;
   if (status != ERROR_SUCCESS) return Status(status);
-  status = ::RegDeleteTreeW(key.get(), nullptr);
+  std::vector<std::wstring> subkeys;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];  // a key name's limit, with its zero
+    DWORD length = 256;
+    status = ::RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS) return Status(status);
+    subkeys.emplace_back(name, length);
+  }
   key.reset();
-  if (status != ERROR_SUCCESS && !IsGone(status)) return Status(status);
+  for (const std::wstring& subkey : subkeys)
+    KORVANE_RETURN_IF_FAILED(DeleteTree(at, path + L"\\" + subkey));
   status = ::RegDeleteKeyExW(at.root, path.c_str(), at.view, 0);
   return IsGone(status) ? S_OK : Status(status);
 }

@@ -22,7 +22,7 @@ class RegistrationSwitches : public ::testing::Test {
     for (HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
       for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
         for (const std::wstring& key : OwnedKeys())
-          DeleteKeyTree(OpenClasses(hive, KEY_ALL_ACCESS | view).get(), key);
+          DeleteKeyTree(OpenClasses(hive, KEY_ALL_ACCESS | view).get(), key, view);
     ASSERT_EQ(Machine(), RegistryTree{});
     ASSERT_EQ(User(), RegistryTree{});
   }
@@ -97,7 +97,7 @@ TEST_F(RegistrationSwitches, ShortAndLongSpellingsOfTheCopyAreOneCopy) {
     if (shortFirst) {
       for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
         WriteKey(OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS | view).get(),
-                 kClassKey + L"\\LocalServer32", (L"\"" + shortExe + L"\"").c_str());
+                 kClassKey + L"\\LocalServer32", (L"\"" + shortExe + L"\"").c_str(), 0, view);
       WriteKey(OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS).get(),
                kVersionKey + L"\\0\\" + kPlatform, shortExe.c_str());
     }

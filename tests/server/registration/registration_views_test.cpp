@@ -14,9 +14,10 @@ namespace korvane::test {
 using namespace server::host;
 namespace {
 
-bool HasClass(HKEY root) {
-  return KeyExists(root, kClassKey + L"\\LocalServer32") && KeyExists(root, kInterfaceKey) &&
-         KeyExists(root, std::wstring(kProgId) + L"\\CLSID");
+bool HasClass(HKEY root, REGSAM view = 0) {
+  return KeyExists(root, kClassKey + L"\\LocalServer32", view) &&
+         KeyExists(root, kInterfaceKey, view) &&
+         KeyExists(root, std::wstring(kProgId) + L"\\CLSID", view);
 }
 
 TEST(RegistryViewChoice, BothViewsOnA64BitWindowsOneOnA32BitWindows) {
@@ -150,21 +151,24 @@ TEST_P(BothViews, SwitchesWriteBothViewsAndRemoveOnlyThisServersKeys) {
   // The other build registered its type library entry first.
   const std::wstring ownEntry = kVersionKey + L"\\0\\" + kPlatform;
   const std::wstring otherEntry = kVersionKey + L"\\0\\" + kOtherPlatform;
-  HKEY ownTypeLibView = sizeof(void*) == 8 ? view64.get() : view32.get();
-  WriteKey(ownTypeLibView, otherEntry, L"C:\\Other build\\QuandrelCom.exe");
+  const bool own64 = sizeof(void*) == 8;
+  HKEY ownTypeLibRoot = own64 ? view64.get() : view32.get();
+  const REGSAM ownView = own64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+  WriteKey(ownTypeLibRoot, otherEntry, L"C:\\Other build\\QuandrelCom.exe", 0, ownView);
 
   ASSERT_EQ(install_.RunSwitch(switchFor(true)), 0u);
-  EXPECT_TRUE(HasClass(view64.get()));
-  EXPECT_TRUE(HasClass(view32.get()));
-  EXPECT_TRUE(KeyExists(ownTypeLibView, ownEntry));
+  EXPECT_TRUE(HasClass(view64.get(), KEY_WOW64_64KEY));
+  EXPECT_TRUE(HasClass(view32.get(), KEY_WOW64_32KEY));
+  EXPECT_TRUE(KeyExists(ownTypeLibRoot, ownEntry, ownView));
 
   ASSERT_EQ(install_.RunSwitch(switchFor(false)), 0u);
-  for (HKEY root : {view64.get(), view32.get()})
+  for (const auto& [root, view] :
+       {std::pair{view64.get(), KEY_WOW64_64KEY}, std::pair{view32.get(), KEY_WOW64_32KEY}})
     for (const std::wstring& key : {kClassKey, kInterfaceKey, std::wstring(kProgId)})
-      EXPECT_FALSE(KeyExists(root, key)) << Narrow(key);
-  EXPECT_FALSE(KeyExists(ownTypeLibView, ownEntry));
-  EXPECT_TRUE(KeyExists(ownTypeLibView, otherEntry)) << "the other build's entry stays";
-  DeleteKeyTree(ownTypeLibView, kTypeLibKey);
+      EXPECT_FALSE(KeyExists(root, key, view)) << Narrow(key);
+  EXPECT_FALSE(KeyExists(ownTypeLibRoot, ownEntry, ownView));
+  EXPECT_TRUE(KeyExists(ownTypeLibRoot, otherEntry, ownView)) << "the other build's entry stays";
+  DeleteKeyTree(ownTypeLibRoot, kTypeLibKey, ownView);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scopes, BothViews, ::testing::Values(true, false),
@@ -183,11 +187,10 @@ TEST(ForcedThirtyTwoBitWindows, RegistersInTheProcesssOwnViewOnly) {
   ASSERT_EQ(RegisterServer(classes.roots, exe), S_OK);
 
   win::UniqueHkey own = OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS);
-  win::UniqueHkey other =
-      OpenClasses(HKEY_LOCAL_MACHINE,
-                  KEY_ALL_ACCESS | (sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY));
+  const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  win::UniqueHkey other = OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS | otherView);
   EXPECT_TRUE(HasClass(own.get()));
-  EXPECT_FALSE(KeyExists(other.get(), kClassKey));
+  EXPECT_FALSE(KeyExists(other.get(), kClassKey, otherView));
   EXPECT_EQ(UnregisterServer(classes.roots, exe), S_OK);
   EXPECT_FALSE(KeyExists(own.get(), kClassKey));
 }

@@ -12,7 +12,7 @@ namespace korvane::test {
 
 namespace {
 
-void ReadInto(HKEY key, const std::wstring& relative, RegistryTree* tree) {
+void ReadInto(HKEY key, const std::wstring& relative, REGSAM view, RegistryTree* tree) {
   KeyValues& values = (*tree)[relative];
   for (DWORD i = 0;; ++i) {
     wchar_t name[16384];
@@ -42,25 +42,28 @@ void ReadInto(HKEY key, const std::wstring& relative, RegistryTree* tree) {
       break;
     std::wstring child(name, nameLength);
     win::UniqueHkey sub;
-    if (::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, sub.put()) != ERROR_SUCCESS) continue;
-    ReadInto(sub.get(), relative.empty() ? child : relative + L"\\" + child, tree);
+    if (::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ | view, sub.put()) != ERROR_SUCCESS)
+      continue;
+    ReadInto(sub.get(), relative.empty() ? child : relative + L"\\" + child, view, tree);
   }
 }
 
 }  // namespace
 
-RegistryTree ReadTree(HKEY root, const std::wstring& path) {
+RegistryTree ReadTree(HKEY root, const std::wstring& path, REGSAM view) {
   RegistryTree tree;
   win::UniqueHkey key;
-  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return tree;
-  ReadInto(key.get(), path, &tree);
+  if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS)
+    return tree;
+  ReadInto(key.get(), path, view, &tree);
   if (path.empty()) tree.erase(L"");
   return tree;
 }
 
-void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue, DWORD options) {
+void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue, DWORD options,
+              REGSAM view) {
   win::UniqueHkey key;
-  ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, options, KEY_WRITE, nullptr,
+  ASSERT_EQ(::RegCreateKeyExW(root, path.c_str(), 0, nullptr, options, KEY_WRITE | view, nullptr,
                               key.put(), nullptr),
             ERROR_SUCCESS)
       << Narrow(path);
@@ -100,17 +103,17 @@ const std::vector<std::wstring>& OwnedKeys() {
   return keys;
 }
 
-std::vector<std::wstring> OwnedKeysIn(HKEY root) {
+std::vector<std::wstring> OwnedKeysIn(HKEY root, REGSAM view) {
   std::vector<std::wstring> present;
   for (const std::wstring& key : OwnedKeys())
-    if (KeyExists(root, key)) present.push_back(key);
+    if (KeyExists(root, key, view)) present.push_back(key);
   return present;
 }
 
-RegistryTree ReadRegistration(HKEY classesRoot) {
+RegistryTree ReadRegistration(HKEY classesRoot, REGSAM view) {
   RegistryTree all;
   for (const std::wstring& key : OwnedKeys()) {
-    RegistryTree part = ReadTree(classesRoot, key);
+    RegistryTree part = ReadTree(classesRoot, key, view);
     all.insert(part.begin(), part.end());
   }
   return all;
@@ -175,9 +178,20 @@ std::wstring AccessPermissionSddl(HKEY classesRoot) {
          L")";
 }
 
-void DeleteKeyTree(HKEY root, const std::wstring& path) {
-  ::RegDeleteTreeW(root, path.c_str());
-  ::RegDeleteKeyW(root, path.c_str());
+void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view) {
+  std::vector<std::wstring> subkeys;
+  {
+    win::UniqueHkey key;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return;
+    wchar_t name[256];
+    DWORD length = 256;
+    for (DWORD i = 0; ::RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr,
+                                      nullptr) == ERROR_SUCCESS;
+         ++i, length = 256)
+      subkeys.emplace_back(name, length);
+  }
+  for (const std::wstring& subkey : subkeys) DeleteKeyTree(root, path + L"\\" + subkey, view);
+  ::RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
 }  // namespace korvane::test

@@ -18,16 +18,20 @@ using KeyValues = std::map<std::wstring, std::wstring>;
 // Key path relative to the root the tree was read from -> its values.
 using RegistryTree = std::map<std::wstring, KeyValues>;
 
+// Every helper below that takes a `view` (0, KEY_WOW64_64KEY or KEY_WOW64_32KEY) opens each key
+// in it, and `root` must have been opened in the same view: a 32-bit process may find a key
+// opened below a handle of the 64-bit view without the flag redirected to the 32-bit one.
+
 // `path` below `root` with every key beneath it; empty when `path` does not exist. An empty
 // `path` reads everything below `root` (the root itself is not listed).
-RegistryTree ReadTree(HKEY root, const std::wstring& path);
+RegistryTree ReadTree(HKEY root, const std::wstring& path, REGSAM view = 0);
 
 using win::KeyExists;
 
 // Creates `path` below `root` with a default value (if given). REG_OPTION_VOLATILE makes a key
 // that refuses the lasting subkeys a registration puts below it: a registration failing there.
 void WriteKey(HKEY root, const std::wstring& path, const wchar_t* defaultValue = nullptr,
-              DWORD options = 0);
+              DWORD options = 0, REGSAM view = 0);
 
 // Software\Classes of `hive` opened with `access`; a fresh prefix may not have the user's yet.
 win::UniqueHkey OpenClasses(HKEY hive, REGSAM access);
@@ -63,11 +67,11 @@ inline constexpr const wchar_t* kOtherPlatform = sizeof(void*) == 8 ? L"win32" :
 const std::vector<std::wstring>& OwnedKeys();
 
 // The owned keys present below `root`: empty once a registration is wholly gone.
-std::vector<std::wstring> OwnedKeysIn(HKEY root);
+std::vector<std::wstring> OwnedKeysIn(HKEY root, REGSAM view = 0);
 inline const std::vector<std::wstring> kNoKeys;
 
 // Everything below the owned keys, read from a Software\Classes key.
-RegistryTree ReadRegistration(HKEY classesRoot);
+RegistryTree ReadRegistration(HKEY classesRoot, REGSAM view = 0);
 
 // What a registration of the server at `exePath` must consist of ("win64" or "win32" type
 // library platform), with the AppID keys when `appId`.
@@ -80,6 +84,6 @@ RegistryTree ExpectedRegistration(const std::wstring& exePath, const std::wstrin
 std::wstring AccessPermissionSddl(HKEY classesRoot);
 
 // Deletes a key tree created by a test; a missing key is fine.
-void DeleteKeyTree(HKEY root, const std::wstring& path);
+void DeleteKeyTree(HKEY root, const std::wstring& path, REGSAM view = 0);
 
 }  // namespace korvane::test

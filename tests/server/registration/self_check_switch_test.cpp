@@ -26,9 +26,15 @@ win::UniqueHkey MachineClasses(REGSAM view) {
 
 // Sets a text value of the class's keys in one view of the machine's Software\Classes.
 void SetText(REGSAM view, const std::wstring& key, const wchar_t* name, const std::wstring& text) {
-  ASSERT_EQ(::RegSetKeyValueW(MachineClasses(view).get(), key.c_str(), name, REG_SZ, text.c_str(),
-                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+  win::UniqueHkey opened;
+  ASSERT_EQ(::RegOpenKeyExW(MachineClasses(view).get(), key.c_str(), 0, KEY_SET_VALUE | view,
+                            opened.put()),
             ERROR_SUCCESS)
+      << Narrow(key);
+  ASSERT_EQ(
+      ::RegSetValueExW(opened.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+      ERROR_SUCCESS)
       << Narrow(key);
 }
 
@@ -62,7 +68,7 @@ std::vector<Case> Cases() {
   return {
       {"Clean", [](Copies r, Copies) { return &r; }, 0, {"no problems", "OK       quandrelsdk.dll"}},
       {"MissingView",
-       [](Copies r, Copies) { DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText); return &r; }, 1,
+       [](Copies r, Copies) { DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText, KEY_WOW64_32KEY); return &r; }, 1,
        {twoViews ? "PROBLEM  32-bit view: class {" : "PROBLEM  registry: class {", "is not registered", "QuandrelCom.exe\" /RegServer"}},
       {"MovedExecutable",
        [](Copies r, Copies a) { EXPECT_TRUE(::MoveFileExW(r.exe().c_str(), a.exe().c_str(), MOVEFILE_REPLACE_EXISTING)); return &a; },
@@ -129,15 +135,17 @@ TEST_P(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
   registered.Register();
   const ServerInstall* checked = c.breakIt(registered, another);
 
-  const RegistryTree before64 = ReadRegistration(MachineClasses(KEY_WOW64_64KEY).get());
-  const RegistryTree before32 = ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get());
+  const RegistryTree before64 =
+      ReadRegistration(MachineClasses(KEY_WOW64_64KEY).get(), KEY_WOW64_64KEY);
+  const RegistryTree before32 =
+      ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get(), KEY_WOW64_32KEY);
   ProcessResult run = checked->Run(L"/Check");
   EXPECT_EQ(run.exitCode, c.problems) << run.output;
   EXPECT_EQ(Count(run.output, "\nPROBLEM  "), static_cast<int>(c.problems)) << run.output;
   for (const std::string& part : c.said)
     EXPECT_NE(run.output.find(part), std::string::npos) << part << "\n" << run.output;
-  EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_64KEY).get()), before64);
-  EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get()), before32);
+  EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_64KEY).get(), KEY_WOW64_64KEY), before64);
+  EXPECT_EQ(ReadRegistration(MachineClasses(KEY_WOW64_32KEY).get(), KEY_WOW64_32KEY), before32);
   EXPECT_FALSE(FileExists(checked->logPath()));
 
   if (KeyExists(OpenClasses(HKEY_CURRENT_USER, KEY_READ).get(), kClassKey)) {
