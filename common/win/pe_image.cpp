@@ -1,5 +1,6 @@
 #include "common/win/pe_image.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace korvane::win {
@@ -15,6 +16,7 @@ constexpr uint16_t kMagicPe32Plus = 0x20b;
 constexpr size_t kFileHeaderBytes = 20;
 constexpr size_t kSectionBytes = 40;
 constexpr size_t kExportDirectoryBytes = 40;
+constexpr size_t kImportDescriptorBytes = 20;
 
 // Little-endian reads that say whether the bytes were there.
 class Reader {
@@ -68,6 +70,54 @@ bool FileOffsetOf(const std::vector<Section>& sections, uint32_t rva, uint64_t* 
   return false;
 }
 
+struct Directory {
+  uint32_t rva = 0, size = 0;
+};
+
+PeDefect ReadExports(const Reader& r, const std::vector<Section>& sections, Directory exports,
+                     std::vector<std::string>* names) {
+  if (exports.rva == 0 || exports.size == 0) return PeDefect::kNone;  // exports nothing
+  uint64_t directory = 0;
+  if (!FileOffsetOf(sections, exports.rva, &directory) || !r.Has(directory, kExportDirectoryBytes))
+    return PeDefect::kTruncated;
+  uint32_t nameCount = 0, namesRva = 0;
+  r.U32(directory + 24, &nameCount);
+  r.U32(directory + 32, &namesRva);
+  if (nameCount == 0) return PeDefect::kNone;
+  uint64_t table = 0;
+  if (!FileOffsetOf(sections, namesRva, &table) || !r.Has(table, uint64_t{nameCount} * 4))
+    return PeDefect::kTruncated;
+  for (uint32_t i = 0; i < nameCount; ++i) {
+    uint32_t nameRva = 0;
+    uint64_t nameAt = 0;
+    std::string name;
+    r.U32(table + uint64_t{i} * 4, &nameRva);
+    if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &name))
+      return PeDefect::kTruncated;
+    names->push_back(std::move(name));
+  }
+  return PeDefect::kNone;
+}
+
+// The import descriptors run up to one whose name is zero, as the loader reads them.
+PeDefect ReadImports(const Reader& r, const std::vector<Section>& sections, Directory imports,
+                     std::vector<std::string>* names) {
+  if (imports.rva == 0 || imports.size == 0) return PeDefect::kNone;  // needs nothing
+  for (uint64_t rva = imports.rva;; rva += kImportDescriptorBytes) {
+    uint64_t descriptor = 0, nameAt = 0;
+    uint32_t nameRva = 0;
+    if (rva > UINT32_MAX || !FileOffsetOf(sections, static_cast<uint32_t>(rva), &descriptor) ||
+        !r.Has(descriptor, kImportDescriptorBytes))
+      return PeDefect::kTruncated;
+    r.U32(descriptor + 12, &nameRva);
+    if (nameRva == 0) return PeDefect::kNone;
+    std::string name;
+    if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &name))
+      return PeDefect::kTruncated;
+    names->push_back(std::move(name));
+  }
+}
+
 PeImage Failed(PeDefect defect, uint16_t machine = 0) {
   PeImage image;
   image.defect = defect;
@@ -96,7 +146,7 @@ PeImage ReadPeImage(std::string_view bytes) {
 
   const uint64_t optional = fileHeader + kFileHeaderBytes;
   if (!r.U16(optional, &magic)) return Failed(PeDefect::kTruncated, image.machine);
-  // The count of data directories and the first of them, the export directory.
+  // Where the count of data directories stands; the directories follow it.
   uint64_t countAt = 0;
   if (magic == kMagicPe32)
     countAt = 92;
@@ -105,7 +155,7 @@ PeImage ReadPeImage(std::string_view bytes) {
   else
     return Failed(PeDefect::kMalformed, image.machine);
   if (optionalSize < countAt + 4) return Failed(PeDefect::kMalformed, image.machine);
-  uint32_t directoryCount = 0, exportRva = 0, exportSize = 0;
+  uint32_t directoryCount = 0;
   if (!r.U32(optional + countAt, &directoryCount))
     return Failed(PeDefect::kTruncated, image.machine);
 
@@ -123,30 +173,19 @@ PeImage ReadPeImage(std::string_view bytes) {
     sections.push_back(s);
   }
 
-  if (directoryCount == 0 || optionalSize < countAt + 12) return image;  // no export directory
-  if (!r.U32(optional + countAt + 4, &exportRva) || !r.U32(optional + countAt + 8, &exportSize))
+  // The data directories that the header holds: the export directory first, then the import
+  // directory.
+  Directory exports, imports;
+  const uint64_t held = std::min<uint64_t>(directoryCount, (optionalSize - countAt - 4) / 8);
+  if (held >= 1 && (!r.U32(optional + countAt + 4, &exports.rva) ||
+                    !r.U32(optional + countAt + 8, &exports.size)))
     return Failed(PeDefect::kTruncated, image.machine);
-  if (exportRva == 0 || exportSize == 0) return image;  // exports nothing
-
-  uint64_t directory = 0;
-  if (!FileOffsetOf(sections, exportRva, &directory) || !r.Has(directory, kExportDirectoryBytes))
+  if (held >= 2 && (!r.U32(optional + countAt + 12, &imports.rva) ||
+                    !r.U32(optional + countAt + 16, &imports.size)))
     return Failed(PeDefect::kTruncated, image.machine);
-  uint32_t nameCount = 0, namesRva = 0;
-  r.U32(directory + 24, &nameCount);
-  r.U32(directory + 32, &namesRva);
-  if (nameCount == 0) return image;
-  uint64_t names = 0;
-  if (!FileOffsetOf(sections, namesRva, &names) || !r.Has(names, uint64_t{nameCount} * 4))
-    return Failed(PeDefect::kTruncated, image.machine);
-  for (uint32_t i = 0; i < nameCount; ++i) {
-    uint32_t nameRva = 0;
-    uint64_t nameAt = 0;
-    std::string name;
-    r.U32(names + uint64_t{i} * 4, &nameRva);
-    if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &name))
-      return Failed(PeDefect::kTruncated, image.machine);
-    image.exportNames.push_back(std::move(name));
-  }
+  PeDefect defect = ReadExports(r, sections, exports, &image.exportNames);
+  if (defect == PeDefect::kNone) defect = ReadImports(r, sections, imports, &image.importNames);
+  if (defect != PeDefect::kNone) return Failed(defect, image.machine);
   return image;
 }
 

@@ -1,6 +1,6 @@
 // What a Windows executable file's headers say, read from its bytes without loading it: its
-// machine type and the names it exports. A file that cannot be loaded (the other bitness, a
-// damaged copy) can still be described, which is what a self-check needs.
+// machine type, the names it exports and the libraries it needs. A file that cannot be loaded (the
+// other bitness, a damaged copy) can still be described, which is what a self-check needs.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,8 @@ namespace korvane::win {
 enum class PeDefect {
   kNone,
   kNotAnImage,  // no MZ or PE signature: not a Windows program or library at all
-  kTruncated,   // the headers or the export table run past the end of the file
-  kMalformed,   // an optional header or export table that no linker writes
+  kTruncated,   // the headers, the export or the import table run past the end of the file
+  kMalformed,   // an optional header that no linker writes
 };
 
 struct PeImage {
@@ -22,9 +22,12 @@ struct PeImage {
   uint16_t machine = 0;  // IMAGE_FILE_MACHINE_*
   bool isDll = false;
   std::vector<std::string> exportNames;  // the export table's names, in its order
+  // The libraries that its import table names, which the loader must find to load it (not the
+  // ones it loads later, by delay-loading).
+  std::vector<std::string> importNames;
 };
 
-// Reads the file header, the optional header's export directory and the export names.
+// Reads the file header, the optional header's export and import directories and their names.
 [[nodiscard]] PeImage ReadPeImage(std::string_view bytes);
 
 // "x86 (32-bit)", "x64 (64-bit)", "ARM64 (64-bit)", or the number for other machine types.

@@ -239,8 +239,17 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
                 L": Quandrel fails with error 453. It is not the engine library, or a version "
                 L"without that export. Fix: copy the engine's own " +
                 library + L" into " + folder + L".");
-  } else {
+  } else if (facts.missingLibraries.empty()) {
     out.Ok(library + L": " + own + L" like this server, exports " + exportName);
+  }
+  for (const MissingLibrary& missing : facts.missingLibraries) {
+    const std::wstring through =
+        missing.neededBy == library ? L"" : L" (for " + missing.neededBy + L")";
+    out.Problem(library + L" needs " + missing.name + through + L", which is neither in " + folder +
+                L" nor in " + facts.systemFolder +
+                L": Quandrel fails with error 53 (File not found). Fix: install what the engine "
+                L"needs (such as its runtime libraries), or copy " +
+                missing.name + L" into " + folder + L".");
   }
 
   if (!facts.programPresent) {

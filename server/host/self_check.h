@@ -85,6 +85,13 @@ struct InstallSecurity {
   std::vector<std::wstring> administrators;
 };
 
+// A library that the engine library needs, directly or through a library beside the server
+// (`neededBy`), and that the loader finds neither beside the server nor in the system folder.
+struct MissingLibrary {
+  std::wstring name;
+  std::wstring neededBy;
+};
+
 struct CheckFacts {
   std::wstring exePath;  // full, long-name form
   uint16_t machine = 0;  // this server's IMAGE_FILE_MACHINE_*
@@ -96,6 +103,10 @@ struct CheckFacts {
   bool programPresent = false;  // quandrel.dll beside the server
   FolderAccess logFolder = FolderAccess::kUnknown;
   InstallSecurity install;
+  // The folder the loader searches after the server's for the libraries the engine library
+  // needs: the system folder of the server's bitness.
+  std::wstring systemFolder;
+  std::vector<MissingLibrary> missingLibraries;
 };
 
 // More than any engine library holds; a larger file is not read.

@@ -5,8 +5,10 @@
 #include <oleauto.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "common/win/ansi_text.h"
 #include "common/win/com_ptr.h"
 #include "common/win/guid_text.h"
 #include "common/win/module_path.h"
@@ -42,6 +44,17 @@ MergedValue ReadMerged(REGSAM view, const std::wstring& key, const wchar_t* name
   merged.hasValue = value.has_value();
   if (value) merged.data = std::move(*value);
   return merged;
+}
+
+// The system folder of this process's bitness: GetSystemDirectoryW says System32 in a 32-bit
+// process on 64-bit Windows too, where the loader reads SysWOW64 by that name.
+std::wstring SystemFolderOfThisBitness() {
+  wchar_t path[MAX_PATH];
+  UINT length = 0;
+  if (sizeof(void*) == 4 && win::IsSixtyFourBitWindows())
+    length = ::GetSystemWow64DirectoryW(path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) length = ::GetSystemDirectoryW(path, MAX_PATH);
+  return length != 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
 bool IsFile(const std::wstring& path) {
@@ -272,6 +285,36 @@ FolderAccess LogFolderAccess(const std::wstring& folder) {
   return MayAccess(folder, FILE_ADD_FILE) ? FolderAccess::kWritable : FolderAccess::kNotWritable;
 }
 
+std::vector<MissingLibrary> FindMissingLibraries(
+    const win::PeImage& library, const std::wstring& libraryName,
+    const std::function<LibraryLookup(const std::wstring& name)>& lookup) {
+  std::vector<MissingLibrary> missing;
+  std::vector<std::wstring> seen = {libraryName};
+  // Each library beside the server whose needs are still to be looked up, with its name.
+  std::vector<std::pair<win::PeImage, std::wstring>> pending = {{library, libraryName}};
+  while (!pending.empty()) {
+    const auto [image, name] = std::move(pending.back());
+    pending.pop_back();
+    for (const std::string& import : image.importNames) {
+      const std::wstring needed = win::FromAnsi(import);
+      auto startsWith = [&](std::wstring_view prefix) {
+        return win::SameText(std::wstring_view(needed).substr(0, prefix.size()), prefix);
+      };
+      if (startsWith(L"api-ms-") || startsWith(L"ext-ms-")) continue;
+      if (std::any_of(seen.begin(), seen.end(),
+                      [&](const std::wstring& name) { return win::SameText(name, needed); }))
+        continue;
+      seen.push_back(needed);
+      LibraryLookup found = lookup(needed);
+      if (found.where == LibraryLookup::Where::kNowhere)
+        missing.push_back({needed, name});
+      else if (found.where == LibraryLookup::Where::kBeside)
+        pending.emplace_back(std::move(found.image), needed);
+    }
+  }
+  return missing;
+}
+
 CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   CheckFacts facts;
   facts.exePath = win::FullLongPath(exePath);
@@ -286,6 +329,21 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   if (facts.libraryPresent)
     facts.library =
         win::ReadPeImage(ReadFileUpTo(library, kMaxLibraryBytes, &facts.libraryTooLarge));
+  facts.systemFolder = SystemFolderOfThisBitness();
+  if (facts.libraryPresent && !facts.libraryTooLarge && !facts.systemFolder.empty())
+    facts.missingLibraries = FindMissingLibraries(
+        facts.library, engine_api::kLibraryFileNameW, [&](const std::wstring& name) {
+          LibraryLookup found;
+          const std::wstring beside = win::FileInFolder(folder, name);
+          if (IsFile(beside)) {
+            bool tooLarge = false;
+            found.where = LibraryLookup::Where::kBeside;
+            found.image = win::ReadPeImage(ReadFileUpTo(beside, kMaxLibraryBytes, &tooLarge));
+          } else if (IsFile(win::FileInFolder(facts.systemFolder, name))) {
+            found.where = LibraryLookup::Where::kSystem;
+          }
+          return found;
+        });
   facts.programPresent = IsFile(win::FileInFolder(folder, engine_api::kExecutableFileNameW));
   facts.logFolder = LogFolderAccess(folder);
   facts.install = GatherInstallSecurity(facts.exePath);

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "server/host/self_check.h"
 
@@ -12,6 +14,21 @@ namespace korvane::server::host {
 
 // Everything the check needs about the executable at `exePath`. Writes nothing.
 CheckFacts GatherCheckFacts(const std::wstring& exePath);
+
+// Where the loader finds a library that another one needs. One beside the server is read, for
+// what it needs in turn; the system's own libraries are taken to be whole.
+struct LibraryLookup {
+  enum class Where { kNowhere, kBeside, kSystem };
+  Where where = Where::kNowhere;
+  win::PeImage image;  // when beside
+};
+
+// The libraries that `library` (named `libraryName`) needs, directly or through the ones found
+// beside the server, that `lookup` finds nowhere, each once. API set names (api-ms-*, ext-ms-*)
+// are the loader's own and never files.
+std::vector<MissingLibrary> FindMissingLibraries(
+    const win::PeImage& library, const std::wstring& libraryName,
+    const std::function<LibraryLookup(const std::wstring& name)>& lookup);
 
 // The owners and access lists of the server's folder, the server and the engine files there,
 // and who the local administrators are.

@@ -10,6 +10,7 @@
 #include "common/win/unique_hkey.h"
 #include "server/host/registration.h"
 #include "testing/support/server_install.h"
+#include "tests/fixtures/sdk_fixtures.h"
 #include "tests/server/registration/registry_tree.h"
 
 namespace korvane::test {
@@ -77,6 +78,15 @@ std::vector<Case> Cases() {
        {"is built for " + other, "error 48", "use the QuandrelCom.exe built for " + other}, true},
       {"LibraryWithoutTheExport", [](Copies r, Copies) { PutEngine(r, KORVANE_NOEXPORT_SDK); return &r; }, 1,
        {"has no export KorvaneQuandrelConverter", "error 453", "copy the engine's own"}},
+      // The loader finds what the engine library needs beside the server or in the system folder.
+      {"EngineLibraryNeedingALibraryThatIsNowhere", [](Copies r, Copies) { PutEngine(r, KORVANE_DEPENDENT_SDK); return &r; }, 1,
+       {"quandrelsdk.dll needs korvane_fixture_dependency.dll, which is neither in ", "error 53", "copy korvane_fixture_dependency.dll into "}},
+      {"EngineLibraryWithWhatItNeedsBesideIt",
+       [](Copies r, Copies) {
+         PutEngine(r, KORVANE_DEPENDENT_SDK);
+         CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), r.file(fixture::kDependencyFileName));
+         return &r;
+       }, 0, {"no problems", "OK       quandrelsdk.dll"}},
       {"RegistrationOfAnotherCopy", [](Copies, Copies a) { return &a; }, twoViews ? 2u : 1u,
        {"LocalServer32 names another copy", "/RegServer to serve from this copy"}},
       {"LocalServer32WithTheShortSpellingOfThisCopySPath",

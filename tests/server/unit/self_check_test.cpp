@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
+
+#include "server/host/self_check_facts.h"
 
 namespace korvane::test {
 using namespace server::host;
@@ -18,8 +21,10 @@ void Put(std::string& bytes, size_t at, uint32_t value, int size) {
   for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
 }
 
-// A DLL with one section at file offset 0x200 (RVA 0x1000) holding the export table.
-std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string>& exports) {
+// A DLL with one section at file offset 0x200 (RVA 0x1000) holding the export table and the
+// import table.
+std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string>& exports,
+                  const std::vector<std::string>& imports = {}) {
   std::string image(0x200, '\0');
   image[0] = 'M', image[1] = 'Z';
   Put(image, 0x3C, 0x40, 4);
@@ -41,6 +46,16 @@ std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string
   }
   Put(image, directories + 4, 0x1000, 4);
   Put(image, directories + 8, static_cast<uint32_t>(data.size()), 4);
+  if (!imports.empty()) {
+    const size_t descriptors = data.size();
+    data.append(20 * (imports.size() + 1), '\0');
+    for (size_t i = 0; i < imports.size(); ++i) {
+      Put(data, descriptors + 20 * i + 12, 0x1000 + static_cast<uint32_t>(data.size()), 4);
+      data += imports[i] + '\0';
+    }
+    Put(image, directories + 12, 0x1000 + static_cast<uint32_t>(descriptors), 4);
+    Put(image, directories + 16, static_cast<uint32_t>(20 * (imports.size() + 1)), 4);
+  }
   const size_t section = optional + optionalSize;
   Put(image, section + 8, static_cast<uint32_t>(data.size()), 4);
   Put(image, section + 12, 0x1000, 4);
@@ -49,8 +64,10 @@ std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string
   return image + data;
 }
 
-TEST(PeImage, ReadsMachineAndExportsOrNamesTheDefect) {
+TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
   const std::string x86 = Image(0x14c, false, {"KorvaneQuandrelConverter"});
+  const std::vector<std::string> needs = {"KERNEL32.dll", "engine runtime.dll"};
+  const std::string needing = Image(0x8664, true, {"KorvaneQuandrelConverter"}, needs);
   std::string badMagic = x86;
   Put(badMagic, 0x58, 0x999, 2);
   std::string zeroFilled = x86;  // the file holds only the export directory of the section
@@ -61,11 +78,14 @@ TEST(PeImage, ReadsMachineAndExportsOrNamesTheDefect) {
     PeDefect defect;
     uint16_t machine;
     std::vector<std::string> exports;
+    std::vector<std::string> imports = {};
   } cases[] = {
       // clang-format off
       {"x86 engine", x86, PeDefect::kNone, 0x14c, {"KorvaneQuandrelConverter"}},
       {"x64, two exports", Image(0x8664, true, {"A", "KorvaneQuandrelConverter"}), PeDefect::kNone, 0x8664, {"A", "KorvaneQuandrelConverter"}},
       {"no export", Image(0x14c, false, {}), PeDefect::kNone, 0x14c, {}},
+      {"needing two libraries", needing, PeDefect::kNone, 0x8664, {"KorvaneQuandrelConverter"}, needs},
+      {"cut in an import name", needing.substr(0, needing.size() - 3), PeDefect::kTruncated, 0x8664, {}},
       {"empty file", "", PeDefect::kNotAnImage, 0, {}},
       {"text", "This is not a library at all", PeDefect::kNotAnImage, 0, {}},
       {"DOS header only", "MZ", PeDefect::kTruncated, 0, {}},
@@ -81,6 +101,7 @@ TEST(PeImage, ReadsMachineAndExportsOrNamesTheDefect) {
     EXPECT_EQ(image.defect, c.defect);
     EXPECT_EQ(image.machine, c.machine);
     EXPECT_EQ(image.exportNames, c.exports);
+    EXPECT_EQ(image.importNames, c.imports);
   }
 }
 
@@ -197,6 +218,38 @@ TEST(SelfCheck, WhoMayChangeAFileOrFolderFromItsOwnerAndAccessList) {
   EXPECT_EQ(WhoMayChange(named, {}), std::vector<std::wstring>{L"BUILTIN\\Users"});
 }
 
+TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderFindsNowhereOnce) {
+  auto needing = [](std::vector<std::string> imports) {
+    win::PeImage image;
+    image.importNames = std::move(imports);
+    return image;
+  };
+  using Where = LibraryLookup::Where;
+  const std::map<std::wstring, LibraryLookup> found = {
+      {L"KERNEL32.dll", {Where::kSystem, {}}},
+      {L"helper.dll", {Where::kBeside, needing({"kernel32.DLL", "deep.dll", "QUANDRELSDK.DLL"})}},
+      {L"system.dll", {Where::kSystem, needing({"never looked up.dll"})}},
+  };
+  std::vector<std::wstring> asked;
+  auto lookup = [&](const std::wstring& name) {
+    asked.push_back(name);
+    const auto it = found.find(name);
+    return it == found.end() ? LibraryLookup{} : it->second;
+  };
+  const win::PeImage engine =
+      needing({"KERNEL32.dll", "api-ms-win-crt-runtime-l1-1-0.dll", "EXT-MS-WIN-x.dll",
+               "helper.dll", "runtime.dll", "system.dll", "Runtime.DLL"});
+  std::vector<std::pair<std::wstring, std::wstring>> missing;
+  for (const MissingLibrary& m : FindMissingLibraries(engine, L"quandrelsdk.dll", lookup))
+    missing.emplace_back(m.name, m.neededBy);
+  EXPECT_EQ(missing, (std::vector<std::pair<std::wstring, std::wstring>>{
+                         {L"runtime.dll", L"quandrelsdk.dll"}, {L"deep.dll", L"helper.dll"}}));
+  // API sets are never looked up, each library once whatever its case, and what the system's
+  // libraries need not at all.
+  EXPECT_EQ(asked, (std::vector<std::wstring>{L"KERNEL32.dll", L"helper.dll", L"runtime.dll",
+                                              L"system.dll", L"deep.dll"}));
+}
+
 // A 32-bit server on a 64-bit Windows, registered machine-wide in a folder only administrators
 // may change, with the engine beside it.
 CheckFacts Healthy() {
@@ -205,8 +258,19 @@ CheckFacts Healthy() {
   auto value = [](std::wstring data) {
     return MergedValue{true, RegistrationScope::kMachine, false, true, std::move(data)};
   };
-  CheckFacts facts{exe, 0x14c, L"ann", {}, true, false, {}, true, FolderAccess::kWritable, {}};
-  facts.library = {PeDefect::kNone, 0x14c, true, {"KorvaneQuandrelConverter"}};
+  CheckFacts facts{exe,
+                   0x14c,
+                   L"ann",
+                   {},
+                   true,
+                   false,
+                   {},
+                   true,
+                   FolderAccess::kWritable,
+                   {},
+                   L"C:\\Windows\\SysWOW64",
+                   {}};
+  facts.library = {PeDefect::kNone, 0x14c, true, {"KorvaneQuandrelConverter"}, {"KERNEL32.dll"}};
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
     ViewFacts v;
     v.view = view;
@@ -287,6 +351,9 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
       {"garbage", [](CheckFacts& f) { f.library.defect = PeDefect::kTruncated; }, 1, {L"quandrelsdk.dll cannot be loaded: the file is cut short"}},
       {"other bitness", [](CheckFacts& f) { f.library.machine = 0x8664; }, 1, {L"quandrelsdk.dll is built for x64 (64-bit), this server for x86 (32-bit)", L"error 48"}},
       {"no export", [](CheckFacts& f) { f.library.exportNames = {"Other"}; }, 1, {L"has no export KorvaneQuandrelConverter: Quandrel fails with error 453"}},
+      {"libraries the engine needs missing", [](CheckFacts& f) { f.missingLibraries = {{L"runtime.dll", L"quandrelsdk.dll"}, {L"deep.dll", L"helper.dll"}}; }, 2,
+       {L"PROBLEM  quandrelsdk.dll needs runtime.dll, which is neither in C:\\Q nor in C:\\Windows\\SysWOW64: Quandrel fails with error 53 (File not found). Fix: install what the engine needs (such as its runtime libraries), or copy runtime.dll into C:\\Q.",
+        L"PROBLEM  quandrelsdk.dll needs deep.dll (for helper.dll), which is neither"}, {L"OK       quandrelsdk.dll"}},
       {"library too large to read", [](CheckFacts& f) { f.libraryTooLarge = true; f.library = {}; }, 0, {L"INFO     quandrelsdk.dll is larger than 64 MiB"}},
       {"no engine, read-only folder", [](CheckFacts& f) { f.libraryPresent = f.programPresent = false; f.logFolder = FolderAccess::kNotWritable; }, 2,
        {L"error 53", L"quandrel.dll is not in C:\\Q", L"INFO     C:\\Q is not writable"}},
