@@ -214,10 +214,15 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
                                 std::end(engine_api::kConverterExportName) - 1);
   const std::wstring own = win::MachineName(facts.machine);
 
+  // The fix copies the file in; a folder of its name would stop that.
+  auto removingAFolder = [&](bool isFolder, const std::wstring& name) {
+    return isFolder ? L"remove the folder " + win::FileInFolder(folder, name) + L", then " : L"";
+  };
   if (!facts.libraryPresent) {
     out.Problem(library + L" is not in " + folder +
-                L": Quandrel fails with error 53 (File not found). Fix: copy the engine's " +
-                library + L" and " + program + L" into " + folder + L".");
+                L": Quandrel fails with error 53 (File not found). Fix: " +
+                removingAFolder(facts.libraryIsFolder, library) + L"copy the engine's " + library +
+                L" and " + program + L" into " + folder + L".");
   } else if (facts.libraryTooLarge) {
     out.Info(library + L" is larger than " + std::to_wstring(kMaxLibraryBytes >> 20) +
              L" MiB, more than any engine library: /Check does not read it, so whether Quandrel "
@@ -255,8 +260,9 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
   if (!facts.programPresent) {
     out.Problem(program + L" is not in " + folder +
                 L": QuandrelRunCmd returns a \"file is not exist\" message instead of running "
-                L"the engine. Fix: copy the engine's " +
-                program + L" into " + folder + L".");
+                L"the engine. Fix: " +
+                removingAFolder(facts.programIsFolder, program) + L"copy the engine's " + program +
+                L" into " + folder + L".");
   } else {
     out.Ok(program + L" is present");
   }

@@ -107,6 +107,9 @@ struct CheckFacts {
   // needs: the system folder of the server's bitness.
   std::wstring systemFolder;
   std::vector<MissingLibrary> missingLibraries;
+  // A folder stands where quandrelsdk.dll or quandrel.dll should be: no file can be put there.
+  bool libraryIsFolder = false;
+  bool programIsFolder = false;
 };
 
 // More than any engine library holds; a larger file is not read.

@@ -62,6 +62,11 @@ bool IsFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // A path that is not fully qualified is judged as written: where it leads depends on the folder
 // the reader happens to be in.
 NamedFile DescribeFile(std::wstring path) {
@@ -344,7 +349,10 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
           }
           return found;
         });
-  facts.programPresent = IsFile(win::FileInFolder(folder, engine_api::kExecutableFileNameW));
+  const std::wstring program = win::FileInFolder(folder, engine_api::kExecutableFileNameW);
+  facts.programPresent = IsFile(program);
+  facts.libraryIsFolder = IsFolder(library);
+  facts.programIsFolder = IsFolder(program);
   facts.logFolder = LogFolderAccess(folder);
   facts.install = GatherInstallSecurity(facts.exePath);
   return facts;

@@ -36,10 +36,15 @@ HRESULT BindEngineLibrary(engine_api::ConverterFn* converter) {
     // Beside the server only (library_load.h): never the current folder or PATH.
     const std::wstring folder = win::RunningExecutableFolder();
     if (folder.empty()) return HresultOfRuntimeError(kErrFileNotFound);
-    win::LoadedLibrary loaded =
-        win::LoadLibraryAtPath(win::FileInFolder(folder, engine_api::kLibraryFileNameW));
+    const std::wstring path = win::FileInFolder(folder, engine_api::kLibraryFileNameW);
+    win::LoadedLibrary loaded = win::LoadLibraryAtPath(path);
     if (!loaded.module) {
-      return HresultOfRuntimeError(IsNotFound(loaded.error) ? kErrFileNotFound : kErrDllLoadFailed);
+      // A folder of that name is no library file either: not found, as /Check says.
+      const DWORD attributes = ::GetFileAttributesW(path.c_str());
+      const bool folderOfThatName =
+          attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+      return HresultOfRuntimeError(
+          IsNotFound(loaded.error) || folderOfThatName ? kErrFileNotFound : kErrDllLoadFailed);
     }
     engine_api::ConverterFn entry = engine_api::FindConverter(loaded.module.get());
     // The library is released again; the next call binds anew.

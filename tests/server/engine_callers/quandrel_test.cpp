@@ -39,12 +39,18 @@ class QuandrelTest : public ServerObjectTest {
 TEST_F(QuandrelTest, MissingLibraryFailsWithFileNotFoundUntilItIsPutInPlace) {
   win::ComPtr<IDispatch> late;
   ASSERT_EQ(object_.query_to(&late), S_OK);
-  DispatchResult first;
-  CallByName(late.get(), L"Quandrel", {VariantText(L"in.txt")}, &first);
-  EXPECT_EQ(first.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(first.excep->scode, static_cast<SCODE>(0x800A0035));
-  ASSERT_NE(first.excep->bstrDescription, nullptr);
-  EXPECT_EQ(std::wstring(first.excep->bstrDescription), L"File not found: quandrelsdk.dll");
+  // No file of that name, then a folder of that name.
+  const std::wstring library = server_.file(L"quandrelsdk.dll");
+  for (bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "a folder of that name" : "nothing of that name");
+    ASSERT_TRUE(!folder || ::CreateDirectoryW(library.c_str(), nullptr));
+    DispatchResult first;
+    CallByName(late.get(), L"Quandrel", {VariantText(L"in.txt")}, &first);
+    EXPECT_EQ(first.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(first.excep->scode, static_cast<SCODE>(0x800A0035));
+    EXPECT_EQ(first.excep.description(), L"File not found: quandrelsdk.dll");
+  }
+  ASSERT_TRUE(::RemoveDirectoryW(library.c_str()));
 
   // The failed binding is not kept: the same server process binds on the next call.
   PutLibrary(KORVANE_RECORDING_SDK);

@@ -357,6 +357,8 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
       {"library too large to read", [](CheckFacts& f) { f.libraryTooLarge = true; f.library = {}; }, 0, {L"INFO     quandrelsdk.dll is larger than 64 MiB"}},
       {"no engine, read-only folder", [](CheckFacts& f) { f.libraryPresent = f.programPresent = false; f.logFolder = FolderAccess::kNotWritable; }, 2,
        {L"error 53", L"quandrel.dll is not in C:\\Q", L"INFO     C:\\Q is not writable"}},
+      {"folders named like the engine files", [](CheckFacts& f) { f.libraryPresent = f.programPresent = false; f.libraryIsFolder = f.programIsFolder = true; }, 2,
+       {L"Fix: remove the folder C:\\Q\\quandrelsdk.dll, then copy the engine's quandrelsdk.dll", L"Fix: remove the folder C:\\Q\\quandrel.dll, then copy"}},
       {"log folder unknown", [](CheckFacts& f) { f.logFolder = FolderAccess::kUnknown; }, 0, {L"INFO     Whether C:\\Q is writable for _debug.log cannot be told."}},
       {"folder that users may change",
        [](CheckFacts& f) {
