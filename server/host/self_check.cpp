@@ -76,6 +76,13 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   const std::wstring fix = L" Fix: run " + Quoted(facts.exePath) +
                            L" /RegServer as administrator (or /RegServerPerUser for the "
                            L"current user only).";
+  // A key of the current user's hides the machine-wide one: only a per-user registration mends it.
+  auto fixFor = [&](const MergedValue& value) {
+    if (!value.found || value.from != RegistrationScope::kUser) return fix;
+    return L" Fix: run " + Quoted(facts.exePath) +
+           L" /RegServerPerUser: the current user's registration hides the machine-wide one, so "
+           L"/RegServer does not change what this user's clients find.";
+  };
 
   if (!view.localServer.found) {
     out.Problem(at + L"class " + keys.clsid + L" is not registered: " + ClientsOf(view.view) +
@@ -86,32 +93,35 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
     const ServerCommand command = ParseServerCommand(view.localServer.data);
     if (!view.localServer.hasValue || command.program.empty()) {
       out.Problem(at + L"LocalServer32 of the class names no program: COM cannot start a server." +
-                  fix);
+                  fixFor(view.localServer));
     } else if (!IsFullyQualified(command.program)) {
       out.Problem(at + L"LocalServer32 names " + command.program +
                   L", which is not a full path: COM looks for it in whatever folder it starts "
                   L"in, not in the server's, and " +
-                  ClientsOf(view.view) + L" get error 429." + fix);
+                  ClientsOf(view.view) + L" get error 429." + fixFor(view.localServer));
     } else if (!view.server.exists) {
       out.Problem(at + L"LocalServer32 names " + command.program +
-                  L", which does not exist (moved or deleted): COM cannot start it." + fix);
+                  L", which does not exist (moved or deleted): COM cannot start it." +
+                  fixFor(view.localServer));
     } else if (!SamePath(view.server.fullPath, facts.exePath)) {
       out.Problem(at + L"LocalServer32 names another copy, " + command.program + L": " +
                   ClientsOf(view.view) + L" start that one, not this one. Fix: run " +
                   Quoted(facts.exePath) +
-                  L" /RegServer to serve from this copy, or run /Check from that one.");
+                  (view.localServer.from == RegistrationScope::kUser ? L" /RegServerPerUser"
+                                                                     : L" /RegServer") +
+                  L" to serve from this copy, or run /Check from that one.");
     } else if (!command.triedFirst.empty()) {
       std::wstring tried;
       for (const std::wstring& program : command.triedFirst)
         tried += (tried.empty() ? L"" : L", then ") + program;
       out.Problem(at + L"LocalServer32 is not quoted and its path holds a blank: COM tries " +
                   tried + L" first, and a program placed there runs instead of this server (" +
-                  ClientsOf(view.view) + L" then get error 429)." + fix);
+                  ClientsOf(view.view) + L" then get error 429)." + fixFor(view.localServer));
     } else if (!command.arguments.empty()) {
       out.Problem(at + L"LocalServer32 has " + Quoted(command.arguments) +
                   L" after the program: COM adds -Embedding, the server refuses two switches, "
                   L"and " +
-                  ClientsOf(view.view) + L" get error 429." + fix);
+                  ClientsOf(view.view) + L" get error 429." + fixFor(view.localServer));
     } else {
       out.Ok(at + L"LocalServer32 starts this executable");
     }
@@ -119,10 +129,10 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
 
   if (!view.progIdClass.found || !view.progIdClass.hasValue) {
     out.Problem(at + L"ProgID " + keys.progId + L" is not registered: CreateObject(" +
-                Quoted(keys.progId) + L") fails with error 429." + fix);
+                Quoted(keys.progId) + L") fails with error 429." + fixFor(view.progIdClass));
   } else if (!SameText(view.progIdClass.data, keys.clsid)) {
     out.Problem(at + L"ProgID " + keys.progId + L" names another class, " + view.progIdClass.data +
-                L": CreateObject creates that one." + fix);
+                L": CreateObject creates that one." + fixFor(view.progIdClass));
   } else {
     out.Ok(at + L"ProgID " + keys.progId + L" names the class");
   }
@@ -136,15 +146,17 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   const bool typeLibRight =
       view.interfaceTypeLib.hasValue && SameText(view.interfaceTypeLib.data, keys.libid) &&
       view.interfaceTypeLibVersion.hasValue && view.interfaceTypeLibVersion.data == version;
+  const MergedValue& ifaceValue = view.proxyStub.found ? view.proxyStub : view.interfaceTypeLib;
   if (!view.proxyStub.found && !view.interfaceTypeLib.found) {
     out.Problem(at + keys.interfaceKey + L" is not registered: early-bound " +
-                ClientsOf(view.view) + L" get \"Interface not registered\" (0x80040155)." + fix);
+                ClientsOf(view.view) + L" get \"Interface not registered\" (0x80040155)." +
+                fixFor(ifaceValue));
   } else if (!proxyStubRight || !typeLibRight) {
     out.Problem(at + keys.interfaceKey + L" has ProxyStubClsid32 " + valueOr(view.proxyStub) +
                 L" and TypeLib " + valueOr(view.interfaceTypeLib) + L" version " +
                 valueOr(view.interfaceTypeLibVersion) + L", not the automation marshaller " +
                 kAutomationMarshaller + L" and " + keys.libid + L" version " + version +
-                L": calls through the interface cannot be marshalled." + fix);
+                L": calls through the interface cannot be marshalled." + fixFor(ifaceValue));
   } else {
     out.Ok(at + keys.interfaceKey + L": proxy/stub by the automation marshaller, type library " +
            keys.libid + L" version " + version);
@@ -159,20 +171,22 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
     anyEntry = true;
     const std::wstring name = at + L"type library entry " + kPlatforms[i];
     if (!entry.hasValue || file.path.empty()) {
-      out.Problem(name + L" names no file: the interface cannot be marshalled." + fix);
+      out.Problem(name + L" names no file: the interface cannot be marshalled." + fixFor(entry));
     } else if (!IsFullyQualified(file.path)) {
       out.Problem(name + L" names " + file.path +
-                  L", which is not a full path: the interface cannot be marshalled." + fix);
+                  L", which is not a full path: the interface cannot be marshalled." +
+                  fixFor(entry));
     } else if (!file.exists) {
       out.Problem(name + L" names " + file.path +
-                  L", which does not exist: the interface cannot be marshalled." + fix);
+                  L", which does not exist: the interface cannot be marshalled." + fixFor(entry));
     } else if (FAILED(content.loaded)) {
       out.Problem(name + L" names " + file.path + L", which holds no type library (error " +
-                  HexCode(content.loaded) + L"): the interface cannot be marshalled." + fix);
+                  HexCode(content.loaded) + L"): the interface cannot be marshalled." +
+                  fixFor(entry));
     } else if (!SameText(content.libid, keys.libid) || TypeLibVersion(content) != version) {
       out.Problem(name + L" names " + file.path + L", which holds type library " + content.libid +
                   L" version " + TypeLibVersion(content) + L", not " + keys.libid + L" version " +
-                  version + L": the interface cannot be marshalled." + fix);
+                  version + L": the interface cannot be marshalled." + fixFor(entry));
     } else {
       out.Ok(name + L": " + file.path +
              (SamePath(file.fullPath, facts.exePath) ? L" (this executable)" : L" (exists)") +

@@ -323,6 +323,13 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
        {L"LocalServer32 names QuandrelCom.exe, which is not a full path"}},
       {"moved", [](CheckFacts& f) { f.views[1].server.exists = false; }, 1, {L"32-bit view: LocalServer32 names C:\\Q\\QuandrelCom.exe, which does not exist"}},
       {"another copy", [](CheckFacts& f) { f.views[1].server.fullPath = L"C:\\Old\\QuandrelCom.exe"; }, 1, {L"LocalServer32 names another copy, C:\\Q\\QuandrelCom.exe", L"run /Check from that one"}},
+      // The current user's keys hide the machine-wide ones: only a per-user registration mends them.
+      {"per-user class of another copy", [](CheckFacts& f) { f.views[0].localServer.from = RegistrationScope::kUser; f.views[0].server.fullPath = L"C:\\Old\\QuandrelCom.exe"; }, 1,
+       {L"Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServerPerUser to serve from this copy"}},
+      {"per-user class of a moved copy, per-user ProgID of another class",
+       [](CheckFacts& f) { f.views[1].localServer.from = f.views[1].progIdClass.from = RegistrationScope::kUser; f.views[1].server.exists = false; f.views[1].progIdClass.data = L"{00000000-0000-0000-0000-000000000001}"; }, 2,
+       {L"which does not exist (moved or deleted): COM cannot start it. Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServerPerUser: the current user's registration hides the machine-wide one",
+        L"CreateObject creates that one. Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServerPerUser:"}},
       {"unquoted with a blank", [](CheckFacts& f) { Serve(f, L"C:\\a b\\QuandrelCom.exe", L"C:\\a b\\QuandrelCom.exe"); f.install = {}; }, 2,
        {L"64-bit view: LocalServer32 is not quoted and its path holds a blank: COM tries C:\\a.exe first, and a program placed there runs instead of this server",
         L"/RegServer"}},
