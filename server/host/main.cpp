@@ -40,10 +40,10 @@ HRESULT Register(RegistrationScope scope, bool add) {
   OpenedClasses classes;
   HRESULT hr = OpenClassesViews(scope, korvane::win::IsSixtyFourBitWindows(), &classes);
   std::wstring registeredTo;
+  // Started by a short (8.3) spelling, Windows names the module by it: the registration names
+  // the file by its long one, whichever this copy was started by.
+  const std::wstring exe = korvane::win::FullLongPath(korvane::win::RunningExecutablePath());
   if (SUCCEEDED(hr)) {
-    // Started by a short (8.3) spelling, Windows names the module by it: the registration
-    // names the file by its long one, whichever this copy was started by.
-    const std::wstring exe = korvane::win::FullLongPath(korvane::win::RunningExecutablePath());
     hr = add ? RegisterServer(classes.roots, exe)
              : UnregisterServer(classes.roots, exe, &registeredTo);
   }
@@ -66,6 +66,10 @@ HRESULT Register(RegistrationScope scope, bool add) {
                         L" failed, error " + HexCode(hr);
     std::wstring reason = ErrorText(hr);
     TellUser(reason.empty() ? line + L"." : line + L": " + reason);
+    if (hr == HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE))
+      TellUser(L"QuandrelCom: the server's path has " + std::to_wstring(exe.size()) +
+               L" characters; COM and the type library need fewer than " +
+               std::to_wstring(MAX_PATH) + L": install it in a folder with a shorter path.");
   }
   return hr;
 }

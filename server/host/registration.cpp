@@ -434,6 +434,7 @@ Removal PlanRemoval(const FoundRegistration& found) {
 
 HRESULT PlanRegistration(std::wstring_view exePath, bool appId, std::wstring_view typeLibPlatform,
                          RegistrationPlan* out) {
+  if (exePath.size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
   RegistrationPlan plan;
   plan.everyView = ClassEntries(exePath, appId);
   if (appId) {

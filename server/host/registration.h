@@ -130,7 +130,9 @@ struct RegistryRow {
 // registry view, `typeLibView` (the type library entry of `typeLibPlatform`, "win32" or
 // "win64") into the view of the executable's own bitness. With `appId`, the machine-wide AppID
 // rows are included. /RegServer writes this plan, and the installer packages carry it as their
-// registry rows.
+// registry rows. A path of MAX_PATH characters or more is refused with
+// ERROR_FILENAME_EXCED_RANGE: the type library cannot be loaded from it, so calls through the
+// interface would fail, and COM does not start a server there at all.
 struct RegistrationPlan {
   std::vector<RegistryRow> everyView;
   std::vector<RegistryRow> typeLibView;

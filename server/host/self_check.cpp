@@ -443,6 +443,12 @@ CheckReport ConcludeCheck(const CheckFacts& facts) {
   out.Info(L"checking " + facts.exePath + L", a server for " + win::MachineName(facts.machine) +
            L", for " + (facts.userName.empty() ? L"the current user" : L"user " + facts.userName) +
            (facts.views.size() > 1 ? L" on a 64-bit Windows" : L""));
+  if (facts.exePath.size() >= MAX_PATH)
+    out.Problem(L"this server's path has " + std::to_wstring(facts.exePath.size()) +
+                L" characters; COM and the type library need fewer than " +
+                std::to_wstring(MAX_PATH) +
+                L": clients cannot use it, and /RegServer refuses it. Fix: install the server in "
+                L"a folder with a shorter path.");
   for (const ViewFacts& view : facts.views) ConcludeView(facts, view, out);
   ConcludeEngine(facts, out);
   return out.Take();

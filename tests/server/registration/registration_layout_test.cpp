@@ -132,8 +132,9 @@ INSTANTIATE_TEST_SUITE_P(Earlier, FailingRegistration, ::testing::Bool(), [](con
 });
 
 // A key that cannot be opened is not a missing key: it may hold an earlier installation, which
-// an undo would then delete or leave overwritten. Here the earlier class's LocalServer32 denies
-// this process part of KEY_READ (KEY_NOTIFY) and still lets it set values.
+// an undo would then delete or leave overwritten. Nor is a path too long to serve from written.
+// Here the earlier class's LocalServer32 denies this process part of KEY_READ (KEY_NOTIFY) and
+// still lets it set values.
 TEST_F(ScratchClasses, KeyThatCannotBeOpenedStopsTheRegistrationBeforeAnyWrite) {
   ASSERT_EQ(RegisterServer(roots_, L"C:\\Old place\\QuandrelCom.exe"), S_OK);
   const RegistryTree before = ReadTree(root(), L"");
@@ -155,6 +156,15 @@ TEST_F(ScratchClasses, KeyThatCannotBeOpenedStopsTheRegistrationBeforeAnyWrite) 
   EXPECT_EQ(RegisterServer(roots_, L"C:\\New place\\QuandrelCom.exe"), E_ACCESSDENIED);
   setDacl(L"D:(A;;KA;;;WD)");
   EXPECT_EQ(ReadTree(root(), L""), before);
+
+  // A path that COM and the type library cannot take (MAX_PATH characters) is refused as well;
+  // one character less is served.
+  const std::wstring folder = L"C:\\" + std::wstring(MAX_PATH - 19, L'd');
+  EXPECT_EQ(RegisterServer(roots_, folder + L"\\QuandrelCom.exe"),
+            HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(ReadTree(root(), L""), before);
+  EXPECT_EQ(RegisterServer(roots_, folder.substr(0, folder.size() - 1) + L"\\QuandrelCom.exe"),
+            S_OK);
 }
 
 }  // namespace
