@@ -277,8 +277,15 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
                 L"the engine. Fix: " +
                 removingAFolder(facts.programIsFolder, program) + L"copy the engine's " + program +
                 L" into " + folder + L".");
+  } else if (facts.program.defect != win::PeDefect::kNone || facts.program.isDll) {
+    out.Problem(program + L" cannot be started: " +
+                (facts.program.isDll ? std::wstring(L"it is a library, not a program")
+                                     : DefectText(facts.program.defect)) +
+                L"; QuandrelRunCmd returns \"failed to execute command\". Fix: copy the engine's "
+                L"own " +
+                program + L" into " + folder + L" again.");
   } else {
-    out.Ok(program + L" is present");
+    out.Ok(program + L" is present, a program");
   }
 
   ConcludeInstall(facts, out);

@@ -110,6 +110,8 @@ struct CheckFacts {
   // A folder stands where quandrelsdk.dll or quandrel.dll should be: no file can be put there.
   bool libraryIsFolder = false;
   bool programIsFolder = false;
+  // quandrel.dll's headers, when it is present and not larger than kMaxLibraryBytes.
+  win::PeImage program;
 };
 
 // More than any engine library holds; a larger file is not read.

@@ -351,6 +351,10 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
         });
   const std::wstring program = win::FileInFolder(folder, engine_api::kExecutableFileNameW);
   facts.programPresent = IsFile(program);
+  bool programTooLarge = false;
+  if (facts.programPresent)
+    facts.program = win::ReadPeImage(ReadFileUpTo(program, kMaxLibraryBytes, &programTooLarge));
+  if (programTooLarge) facts.program = {};  // not read: nothing to judge
   facts.libraryIsFolder = IsFolder(library);
   facts.programIsFolder = IsFolder(program);
   facts.logFolder = LogFolderAccess(folder);

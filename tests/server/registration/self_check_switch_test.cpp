@@ -67,7 +67,7 @@ std::vector<Case> Cases() {
   using Copies = ServerInstall&;
   // clang-format off
   return {
-      {"Clean", [](Copies r, Copies) { return &r; }, 0, {"no problems", "OK       quandrelsdk.dll"}},
+      {"Clean", [](Copies r, Copies) { return &r; }, 0, {"no problems", "OK       quandrelsdk.dll", "OK       quandrel.dll is present, a program"}},
       {"MissingView",
        [](Copies r, Copies) { DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText, KEY_WOW64_32KEY); return &r; }, 1,
        {twoViews ? "PROBLEM  32-bit view: class {" : "PROBLEM  registry: class {", "is not registered", "QuandrelCom.exe\" /RegServer"}},
@@ -87,6 +87,9 @@ std::vector<Case> Cases() {
          CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), r.file(fixture::kDependencyFileName));
          return &r;
        }, 0, {"no problems", "OK       quandrelsdk.dll"}},
+      {"EngineProgramThatIsALibrary",
+       [](Copies r, Copies) { CopyFileOrFail(WindowsPathOf(KORVANE_ENGINE_SDK), r.file(L"quandrel.dll")); return &r; }, 1,
+       {"quandrel.dll cannot be started: it is a library, not a program"}},
       {"RegistrationOfAnotherCopy", [](Copies, Copies a) { return &a; }, twoViews ? 2u : 1u,
        {"LocalServer32 names another copy", "/RegServer to serve from this copy"}},
       {"LocalServer32WithTheShortSpellingOfThisCopySPath",

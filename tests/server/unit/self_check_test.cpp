@@ -258,18 +258,13 @@ CheckFacts Healthy() {
   auto value = [](std::wstring data) {
     return MergedValue{true, RegistrationScope::kMachine, false, true, std::move(data)};
   };
-  CheckFacts facts{exe,
-                   0x14c,
-                   L"ann",
-                   {},
-                   true,
-                   false,
-                   {},
-                   true,
-                   FolderAccess::kWritable,
-                   {},
-                   L"C:\\Windows\\SysWOW64",
-                   {}};
+  CheckFacts facts;
+  facts.exePath = exe;
+  facts.machine = 0x14c;
+  facts.userName = L"ann";
+  facts.libraryPresent = facts.programPresent = true;
+  facts.logFolder = FolderAccess::kWritable;
+  facts.systemFolder = L"C:\\Windows\\SysWOW64";
   facts.library = {PeDefect::kNone, 0x14c, true, {"KorvaneQuandrelConverter"}, {"KERNEL32.dll"}};
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
     ViewFacts v;
@@ -372,6 +367,10 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
        {L"error 53", L"quandrel.dll is not in C:\\Q", L"INFO     C:\\Q is not writable"}},
       {"folders named like the engine files", [](CheckFacts& f) { f.libraryPresent = f.programPresent = false; f.libraryIsFolder = f.programIsFolder = true; }, 2,
        {L"Fix: remove the folder C:\\Q\\quandrelsdk.dll, then copy the engine's quandrelsdk.dll", L"Fix: remove the folder C:\\Q\\quandrel.dll, then copy"}},
+      {"engine program that is a library or no program at all", [](CheckFacts& f) { f.program.isDll = true; }, 1,
+       {L"quandrel.dll cannot be started: it is a library, not a program; QuandrelRunCmd returns \"failed to execute command\""}, {L"OK       quandrel.dll"}},
+      {"engine program that is text", [](CheckFacts& f) { f.program.defect = PeDefect::kNotAnImage; }, 1,
+       {L"quandrel.dll cannot be started: it is not a Windows program or library"}},
       {"log folder unknown", [](CheckFacts& f) { f.logFolder = FolderAccess::kUnknown; }, 0, {L"INFO     Whether C:\\Q is writable for _debug.log cannot be told."}},
       {"folder that users may change",
        [](CheckFacts& f) {
