@@ -147,8 +147,7 @@ korvane_wine_restart() (
 korvane_wine_wow64_tree() {
   local root=$1
   local tree=$root/wow64 loader=$root/root/usr/lib/wine/wine
-  cmp -s "$loader" "$tree/usr/lib/wine/wine" &&
-    cmp -s /usr/lib/wine/wine64 "$tree/usr/lib/wine/wine64" && return 0
+  korvane_wine_wow64_tree_current "$root" && return 0
   (
     flock 8
     rm -rf "$tree.new"
@@ -164,6 +163,13 @@ korvane_wine_wow64_tree() {
     echo "wine-env: cannot lay out $tree" >&2
     return 1
   }
+}
+
+# Whether the loader tree holds the loaders it copies as they are now (a removed build/wine32 or
+# an upgraded Wine leaves it missing or stale).
+korvane_wine_wow64_tree_current() {
+  cmp -s "$1/root/usr/lib/wine/wine" "$1/wow64/usr/lib/wine/wine" &&
+    cmp -s /usr/lib/wine/wine64 "$1/wow64/usr/lib/wine/wine64"
 }
 
 # korvane_wine_prefix_make <prefix folder> <x86_64|i686|wow64> <log file>: makes the folder a
@@ -200,15 +206,22 @@ korvane_wine_prefix_make() {
   touch "$prefix/.korvane-ready"
 }
 
+# A WoW64 prefix is ready only while its loader tree is current; otherwise it is made again,
+# which sets up the 32-bit Wine and the tree anew and keeps what the prefix holds.
+korvane_wine_prefix_is_ready() {
+  [ -f "$WINEPREFIX/.korvane-ready" ] || return 1
+  [ "$KORVANE_ARCH" != wow64 ] || korvane_wine_wow64_tree_current "$KORVANE_WINE32_ROOT"
+}
+
 # Creates the exported prefix on first use; the marker is written once it is fully set up. For
 # i686 and wow64 the private 32-bit Wine comes first; where this machine cannot run it, its
 # one-line verdict goes to stderr and its exit status (3) is returned.
 korvane_wine_prefix_ready() {
-  [ -f "$WINEPREFIX/.korvane-ready" ] && return 0
+  korvane_wine_prefix_is_ready && return 0
   mkdir -p "$WINEPREFIX"
   (
     flock 9
-    [ -f "$WINEPREFIX/.korvane-ready" ] && exit 0
+    korvane_wine_prefix_is_ready && exit 0
     if [ "$KORVANE_ARCH" != x86_64 ]; then
       local verdict code=0
       verdict=$(bash "$KORVANE_ROOT/scripts/wine32.sh" "$KORVANE_WINE32_ROOT" 9>&-) || code=$?
