@@ -43,6 +43,13 @@ mutants=(
   server/methods/run_cmd2.cpp 's/^  ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);/  \/\/ inherited/' 'ChildGetsTheCommandLine'
   server/methods/engine_command_line.cpp 's/if (data.dwFileAttributes \& FILE_ATTRIBUTE_DIRECTORY) return -1;/(void)0;/' '^QuandrelRunCmdTest\.Missing'
   server/host/registration.cpp 's/^      (exists(path) \&\& exists(exe) \&\&/      (false \&\& exists(exe) \&\&/' 'ShortAndLongSpellings'
+  server/host/self_check_facts.cpp 's/^                found.image.machine != library.machine))/                false))/' '^SelfCheck\.Finds'
+  server/host/self_check_facts.cpp 's/^        missing.push_back({needed, name});/        (void)0;/' 'SelfCheckSwitch\.'
+  server/host/registration.cpp 's/if (exePath.size() >= MAX_PATH)/if (exePath.size() > MAX_PATH)/' '^ScratchClasses\.Key'
+  server/host/self_check.cpp 's/ || facts.program.isDll) {/) {/' 'SelfCheckSwitch\.'
+  server/methods/engine_library.cpp 's/^          attributes != INVALID_FILE_ATTRIBUTES \&\& (attributes \& FILE_ATTRIBUTE_DIRECTORY);/          false;/' '^QuandrelTest\.Missing'
+  server/host/registration.cpp 's/^    KORVANE_RETURN_IF_FAILED(DeleteTree(at, path + L"\\\\" + subkey));/    (void)subkey;/' '^ScratchClasses\.'
+  server/host/self_check.cpp 's/if (!value.found || value.from != RegistrationScope::kUser) return fix;/return fix;/' '^SelfCheck\.Gives'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -206,11 +206,15 @@ korvane_wine_prefix_make() {
   touch "$prefix/.korvane-ready"
 }
 
-# A WoW64 prefix is ready only while its loader tree is current; otherwise it is made again,
-# which sets up the 32-bit Wine and the tree anew and keeps what the prefix holds.
+# A prefix that runs the private 32-bit Wine is ready only while that Wine is there (and, for
+# WoW64, its loader tree is current); otherwise it is made again, which sets them up anew and
+# keeps what the prefix holds.
 korvane_wine_prefix_is_ready() {
   [ -f "$WINEPREFIX/.korvane-ready" ] || return 1
-  [ "$KORVANE_ARCH" != wow64 ] || korvane_wine_wow64_tree_current "$KORVANE_WINE32_ROOT"
+  case "$KORVANE_ARCH" in
+    i686) [ -x "$KORVANE_WINE32_ROOT/root/usr/lib/wine/wine" ] ;;
+    wow64) korvane_wine_wow64_tree_current "$KORVANE_WINE32_ROOT" ;;
+  esac
 }
 
 # Creates the exported prefix on first use; the marker is written once it is fully set up. For

@@ -74,8 +74,16 @@ struct Directory {
   uint32_t rva = 0, size = 0;
 };
 
+// Adds a name unless the names read so far would then pass the cap.
+bool Keep(std::string name, size_t* budget, std::vector<std::string>* names) {
+  if (name.size() >= *budget) return false;
+  *budget -= name.size() + 1;
+  names->push_back(std::move(name));
+  return true;
+}
+
 PeDefect ReadExports(const Reader& r, const std::vector<Section>& sections, Directory exports,
-                     std::vector<std::string>* names) {
+                     size_t* budget, std::vector<std::string>* names) {
   if (exports.rva == 0 || exports.size == 0) return PeDefect::kNone;  // exports nothing
   uint64_t directory = 0;
   if (!FileOffsetOf(sections, exports.rva, &directory) || !r.Has(directory, kExportDirectoryBytes))
@@ -84,6 +92,7 @@ PeDefect ReadExports(const Reader& r, const std::vector<Section>& sections, Dire
   r.U32(directory + 24, &nameCount);
   r.U32(directory + 32, &namesRva);
   if (nameCount == 0) return PeDefect::kNone;
+  if (nameCount > kMaxPeExports) return PeDefect::kMalformed;
   uint64_t table = 0;
   if (!FileOffsetOf(sections, namesRva, &table) || !r.Has(table, uint64_t{nameCount} * 4))
     return PeDefect::kTruncated;
@@ -94,14 +103,14 @@ PeDefect ReadExports(const Reader& r, const std::vector<Section>& sections, Dire
     r.U32(table + uint64_t{i} * 4, &nameRva);
     if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &name))
       return PeDefect::kTruncated;
-    names->push_back(std::move(name));
+    if (!Keep(std::move(name), budget, names)) return PeDefect::kMalformed;
   }
   return PeDefect::kNone;
 }
 
 // The import descriptors run up to one whose name is zero, as the loader reads them.
 PeDefect ReadImports(const Reader& r, const std::vector<Section>& sections, Directory imports,
-                     std::vector<std::string>* names) {
+                     size_t* budget, std::vector<std::string>* names) {
   if (imports.rva == 0 || imports.size == 0) return PeDefect::kNone;  // needs nothing
   for (uint64_t rva = imports.rva;; rva += kImportDescriptorBytes) {
     uint64_t descriptor = 0, nameAt = 0;
@@ -111,10 +120,11 @@ PeDefect ReadImports(const Reader& r, const std::vector<Section>& sections, Dire
       return PeDefect::kTruncated;
     r.U32(descriptor + 12, &nameRva);
     if (nameRva == 0) return PeDefect::kNone;
+    if (names->size() == kMaxPeImports) return PeDefect::kMalformed;
     std::string name;
     if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &name))
       return PeDefect::kTruncated;
-    names->push_back(std::move(name));
+    if (!Keep(std::move(name), budget, names)) return PeDefect::kMalformed;
   }
 }
 
@@ -183,8 +193,10 @@ PeImage ReadPeImage(std::string_view bytes) {
   if (held >= 2 && (!r.U32(optional + countAt + 12, &imports.rva) ||
                     !r.U32(optional + countAt + 16, &imports.size)))
     return Failed(PeDefect::kTruncated, image.machine);
-  PeDefect defect = ReadExports(r, sections, exports, &image.exportNames);
-  if (defect == PeDefect::kNone) defect = ReadImports(r, sections, imports, &image.importNames);
+  size_t budget = kMaxPeNameBytes;
+  PeDefect defect = ReadExports(r, sections, exports, &budget, &image.exportNames);
+  if (defect == PeDefect::kNone)
+    defect = ReadImports(r, sections, imports, &budget, &image.importNames);
   if (defect != PeDefect::kNone) return Failed(defect, image.machine);
   return image;
 }

@@ -14,7 +14,7 @@ enum class PeDefect {
   kNone,
   kNotAnImage,  // no MZ or PE signature: not a Windows program or library at all
   kTruncated,   // the headers, the export or the import table run past the end of the file
-  kMalformed,   // an optional header that no linker writes
+  kMalformed,   // an optional header or name tables that no linker writes (past the caps below)
 };
 
 struct PeImage {
@@ -26,6 +26,13 @@ struct PeImage {
   // ones it loads later, by delay-loading).
   std::vector<std::string> importNames;
 };
+
+// The most names' bytes read from one file, and the most names its tables may hold:
+// far beyond any real library, and a crafted file cannot make the reader run out of memory or
+// time.
+inline constexpr size_t kMaxPeNameBytes = 16u << 20;
+inline constexpr size_t kMaxPeImports = 4096;
+inline constexpr uint32_t kMaxPeExports = 65536;  // ordinals are 16-bit
 
 // Reads the file header, the optional header's export and import directories and their names.
 [[nodiscard]] PeImage ReadPeImage(std::string_view bytes);

@@ -80,8 +80,10 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   auto fixFor = [&](const MergedValue& value) {
     if (!value.found || value.from != RegistrationScope::kUser) return fix;
     return L" Fix: run " + Quoted(facts.exePath) +
-           L" /RegServerPerUser: the current user's registration hides the machine-wide one, so "
-           L"/RegServer does not change what this user's clients find.";
+           L" /RegServerPerUser: this user's clients find the current user's registration" +
+           (value.hidesMachine ? L", which hides the machine-wide one, so /RegServer does not "
+                                 L"change what they find."
+                               : L".");
   };
 
   if (!view.localServer.found) {
@@ -146,7 +148,11 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   const bool typeLibRight =
       view.interfaceTypeLib.hasValue && SameText(view.interfaceTypeLib.data, keys.libid) &&
       view.interfaceTypeLibVersion.hasValue && view.interfaceTypeLibVersion.data == version;
-  const MergedValue& ifaceValue = view.proxyStub.found ? view.proxyStub : view.interfaceTypeLib;
+  // Either value from the current user's keys makes the interface theirs to mend.
+  const MergedValue& ifaceValue =
+      view.interfaceTypeLib.found && view.interfaceTypeLib.from == RegistrationScope::kUser
+          ? view.interfaceTypeLib
+          : (view.proxyStub.found ? view.proxyStub : view.interfaceTypeLib);
   if (!view.proxyStub.found && !view.interfaceTypeLib.found) {
     out.Problem(at + keys.interfaceKey + L" is not registered: early-bound " +
                 ClientsOf(view.view) + L" get \"Interface not registered\" (0x80040155)." +
@@ -258,12 +264,23 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
                 L": Quandrel fails with error 453. It is not the engine library, or a version "
                 L"without that export. Fix: copy the engine's own " +
                 library + L" into " + folder + L".");
-  } else if (facts.missingLibraries.empty()) {
+  } else if (facts.unusableLibraries.empty()) {
     out.Ok(library + L": " + own + L" like this server, exports " + exportName);
   }
-  for (const MissingLibrary& missing : facts.missingLibraries) {
+  for (const UnusableLibrary& missing : facts.unusableLibraries) {
     const std::wstring through =
         missing.neededBy == library ? L"" : L" (for " + missing.neededBy + L")";
+    if (missing.beside) {
+      const std::wstring what = missing.image.defect != win::PeDefect::kNone
+                                    ? DefectText(missing.image.defect)
+                                    : L"it is built for " + win::MachineName(missing.image.machine);
+      out.Problem(library + L" needs " + missing.name + through + L", which is in " + folder +
+                  L" but cannot be loaded (" + what +
+                  L"): Quandrel fails with error 48 (Error in loading DLL). Fix: copy the "
+                  L"engine's own " +
+                  own + L" " + missing.name + L" into " + folder + L".");
+      continue;
+    }
     out.Problem(library + L" needs " + missing.name + through + L", which is neither in " + folder +
                 L" nor in " + facts.systemFolder +
                 L": Quandrel fails with error 53 (File not found). Fix: install what the engine "

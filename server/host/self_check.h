@@ -86,10 +86,13 @@ struct InstallSecurity {
 };
 
 // A library that the engine library needs, directly or through a library beside the server
-// (`neededBy`), and that the loader finds neither beside the server nor in the system folder.
-struct MissingLibrary {
+// (`neededBy`), that the loader cannot use: found neither beside the server nor in the system
+// folder, or found beside it damaged or built for another machine type (`beside`).
+struct UnusableLibrary {
   std::wstring name;
   std::wstring neededBy;
+  bool beside = false;
+  win::PeImage image = {};  // when beside
 };
 
 struct CheckFacts {
@@ -106,7 +109,7 @@ struct CheckFacts {
   // The folder the loader searches after the server's for the libraries the engine library
   // needs: the system folder of the server's bitness.
   std::wstring systemFolder;
-  std::vector<MissingLibrary> missingLibraries;
+  std::vector<UnusableLibrary> unusableLibraries;
   // A folder stands where quandrelsdk.dll or quandrel.dll should be: no file can be put there.
   bool libraryIsFolder = false;
   bool programIsFolder = false;

@@ -17,6 +17,7 @@
 #include "common/win/unique_handle.h"
 #include "common/win/unique_hkey.h"
 #include "common/win/unique_local.h"
+#include "common/win/unique_resource.h"
 #include "engine_api/quandrelsdk.h"
 
 namespace korvane::server::host {
@@ -55,6 +56,81 @@ std::wstring SystemFolderOfThisBitness() {
     length = ::GetSystemWow64DirectoryW(path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) length = ::GetSystemDirectoryW(path, MAX_PATH);
   return length != 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+struct ActCtxTraits {
+  static HANDLE Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE h) noexcept { return h != INVALID_HANDLE_VALUE; }
+  static bool Close(HANDLE h) noexcept {
+    ::ReleaseActCtx(h);
+    return true;
+  }
+};
+using UniqueActCtx = win::UniqueResource<HANDLE, ActCtxTraits>;
+
+// The side-by-side assemblies that a library's own manifest (its resource 2) names: the loader
+// takes the libraries they hold (the Visual C++ 2005 and 2008 runtimes from %windir%\WinSxS, say)
+// before it looks in any folder. One activation context per library beside the server.
+class ManifestRedirections {
+ public:
+  explicit ManifestRedirections(std::wstring folder) : folder_(std::move(folder)) {}
+
+  bool Redirects(const std::wstring& library, const std::wstring& name) {
+    const HANDLE context = ContextOf(library);
+    ULONG_PTR cookie = 0;
+    if (context == INVALID_HANDLE_VALUE || !::ActivateActCtx(context, &cookie)) return false;
+    ACTCTX_SECTION_KEYED_DATA data{};
+    data.cbSize = sizeof data;
+    const bool found =
+        ::FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION,
+                                   name.c_str(), &data) != FALSE;
+    ::DeactivateActCtx(0, cookie);
+    return found;
+  }
+
+ private:
+  HANDLE ContextOf(const std::wstring& library) {
+    for (const auto& [name, context] : contexts_)
+      if (win::SameText(name, library)) return context.get();
+    const std::wstring path = win::FileInFolder(folder_, library);
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_ASSEMBLY_DIRECTORY_VALID;
+    request.lpSource = path.c_str();
+    request.lpResourceName = MAKEINTRESOURCEW(2);  // ISOLATIONAWARE_MANIFEST_RESOURCE_ID
+    request.lpAssemblyDirectory = folder_.c_str();
+    // No manifest, or one naming an assembly that is not there: nothing is redirected.
+    contexts_.emplace_back(library, UniqueActCtx(::CreateActCtxW(&request)));
+    return contexts_.back().second.get();
+  }
+
+  std::wstring folder_;
+  std::vector<std::pair<std::wstring, UniqueActCtx>> contexts_;
+};
+
+// An API set (api-ms-*, ext-ms-*) is a contract that the loader maps to a library of its own,
+// where the system implements it (Windows 10 and later). Earlier Windows know none: there some
+// are files, such as the Universal C Runtime's api-ms-win-crt-*, which the file lookup finds.
+bool IsImplementedApiSet(const std::wstring& name) {
+  auto startsWith = [&](std::wstring_view prefix) {
+    return win::SameText(std::wstring_view(name).substr(0, prefix.size()), prefix);
+  };
+  if (!startsWith(L"api-ms-") && !startsWith(L"ext-ms-")) return false;
+  using IsApiSetImplementedFn = BOOL(WINAPI*)(PCSTR);
+  HMODULE kernelBase = ::GetModuleHandleW(L"kernelbase.dll");
+  if (kernelBase == nullptr) return false;
+  const auto isImplemented = reinterpret_cast<IsApiSetImplementedFn>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(kernelBase, "IsApiSetImplemented")));
+  if (isImplemented == nullptr) return false;
+  // The contract's name, without ".dll"; API set names are plain ASCII.
+  std::string contract;
+  for (wchar_t c : name) {
+    if (c > 0x7F) return false;
+    contract += static_cast<char>(c);
+  }
+  if (contract.size() > 4 && win::SameText(name.substr(name.size() - 4), L".dll"))
+    contract.resize(contract.size() - 4);
+  return isImplemented(contract.c_str()) != FALSE;
 }
 
 bool IsFile(const std::wstring& path) {
@@ -218,8 +294,7 @@ HRESULT ReadSecurity(const std::wstring& path, GuardedFile* out) {
 GuardedFile ReadGuardedFile(const std::wstring& path) {
   GuardedFile file;
   file.path = path;
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  file.isFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  file.isFolder = IsFolder(path);
   file.read = ReadSecurity(path, &file);
   return file;
 }
@@ -290,10 +365,11 @@ FolderAccess LogFolderAccess(const std::wstring& folder) {
   return MayAccess(folder, FILE_ADD_FILE) ? FolderAccess::kWritable : FolderAccess::kNotWritable;
 }
 
-std::vector<MissingLibrary> FindMissingLibraries(
+std::vector<UnusableLibrary> FindUnusableLibraries(
     const win::PeImage& library, const std::wstring& libraryName,
-    const std::function<LibraryLookup(const std::wstring& name)>& lookup) {
-  std::vector<MissingLibrary> missing;
+    const std::function<LibraryLookup(const std::wstring& name, const std::wstring& neededBy)>&
+        lookup) {
+  std::vector<UnusableLibrary> missing;
   std::vector<std::wstring> seen = {libraryName};
   // Each library beside the server whose needs are still to be looked up, with its name.
   std::vector<std::pair<win::PeImage, std::wstring>> pending = {{library, libraryName}};
@@ -302,17 +378,17 @@ std::vector<MissingLibrary> FindMissingLibraries(
     pending.pop_back();
     for (const std::string& import : image.importNames) {
       const std::wstring needed = win::FromAnsi(import);
-      auto startsWith = [&](std::wstring_view prefix) {
-        return win::SameText(std::wstring_view(needed).substr(0, prefix.size()), prefix);
-      };
-      if (startsWith(L"api-ms-") || startsWith(L"ext-ms-")) continue;
       if (std::any_of(seen.begin(), seen.end(),
                       [&](const std::wstring& name) { return win::SameText(name, needed); }))
         continue;
       seen.push_back(needed);
-      LibraryLookup found = lookup(needed);
+      LibraryLookup found = lookup(needed, name);
       if (found.where == LibraryLookup::Where::kNowhere)
         missing.push_back({needed, name});
+      else if (found.where == LibraryLookup::Where::kBeside &&
+               (found.image.defect != win::PeDefect::kNone ||
+                found.image.machine != library.machine))
+        missing.push_back({needed, name, true, std::move(found.image)});
       else if (found.where == LibraryLookup::Where::kBeside)
         pending.emplace_back(std::move(found.image), needed);
     }
@@ -335,16 +411,23 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
     facts.library =
         win::ReadPeImage(ReadFileUpTo(library, kMaxLibraryBytes, &facts.libraryTooLarge));
   facts.systemFolder = SystemFolderOfThisBitness();
-  if (facts.libraryPresent && !facts.libraryTooLarge && !facts.systemFolder.empty())
-    facts.missingLibraries = FindMissingLibraries(
-        facts.library, engine_api::kLibraryFileNameW, [&](const std::wstring& name) {
+  // Only a library the server can load at all has needs worth looking up.
+  ManifestRedirections manifests(folder);
+  if (facts.libraryPresent && facts.library.defect == win::PeDefect::kNone &&
+      facts.library.machine == facts.machine && !facts.systemFolder.empty())
+    facts.unusableLibraries = FindUnusableLibraries(
+        facts.library, engine_api::kLibraryFileNameW,
+        [&](const std::wstring& name, const std::wstring& neededBy) {
           LibraryLookup found;
           const std::wstring beside = win::FileInFolder(folder, name);
-          if (IsFile(beside)) {
+          if (manifests.Redirects(neededBy, name)) {
+            found.where = LibraryLookup::Where::kSystem;
+          } else if (IsFile(beside)) {
             bool tooLarge = false;
             found.where = LibraryLookup::Where::kBeside;
             found.image = win::ReadPeImage(ReadFileUpTo(beside, kMaxLibraryBytes, &tooLarge));
-          } else if (IsFile(win::FileInFolder(facts.systemFolder, name))) {
+          } else if (IsFile(win::FileInFolder(facts.systemFolder, name)) ||
+                     IsImplementedApiSet(name)) {
             found.where = LibraryLookup::Where::kSystem;
           }
           return found;

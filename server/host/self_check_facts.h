@@ -24,11 +24,13 @@ struct LibraryLookup {
 };
 
 // The libraries that `library` (named `libraryName`) needs, directly or through the ones found
-// beside the server, that `lookup` finds nowhere, each once. API set names (api-ms-*, ext-ms-*)
-// are the loader's own and never files.
-std::vector<MissingLibrary> FindMissingLibraries(
+// beside the server, that `lookup` finds nowhere or finds beside the server damaged or built for
+// another machine type than `library`, each once.
+// `lookup` is asked for each name once, with the library that needs it.
+std::vector<UnusableLibrary> FindUnusableLibraries(
     const win::PeImage& library, const std::wstring& libraryName,
-    const std::function<LibraryLookup(const std::wstring& name)>& lookup);
+    const std::function<LibraryLookup(const std::wstring& name, const std::wstring& neededBy)>&
+        lookup);
 
 // The owners and access lists of the server's folder, the server and the engine files there,
 // and who the local administrators are.

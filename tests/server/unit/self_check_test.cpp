@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "server/host/self_check_facts.h"
 
@@ -93,6 +94,8 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
       {"cut in an export name", x86.substr(0, x86.size() - 3), PeDefect::kTruncated, 0x14c, {}},
       {"unknown optional header", badMagic, PeDefect::kMalformed, 0x14c, {}},
       {"names where the section is zero-filled", zeroFilled, PeDefect::kTruncated, 0x14c, {}},
+      {"more libraries than an import table names", Image(0x14c, false, {}, std::vector<std::string>(win::kMaxPeImports + 1, "a.dll")), PeDefect::kMalformed, 0x14c, {}},
+      {"names past the cap", Image(0x14c, false, {std::string(win::kMaxPeNameBytes, 'n')}), PeDefect::kMalformed, 0x14c, {}},
       // clang-format on
   };
   for (const Case& c : cases) {
@@ -218,36 +221,46 @@ TEST(SelfCheck, WhoMayChangeAFileOrFolderFromItsOwnerAndAccessList) {
   EXPECT_EQ(WhoMayChange(named, {}), std::vector<std::wstring>{L"BUILTIN\\Users"});
 }
 
-TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderFindsNowhereOnce) {
-  auto needing = [](std::vector<std::string> imports) {
+TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderCannotUseOnce) {
+  auto image = [](std::vector<std::string> imports, uint16_t machine = 0x14c,
+                  PeDefect defect = PeDefect::kNone) {
     win::PeImage image;
     image.importNames = std::move(imports);
+    image.machine = machine;
+    image.defect = defect;
     return image;
   };
   using Where = LibraryLookup::Where;
   const std::map<std::wstring, LibraryLookup> found = {
       {L"KERNEL32.dll", {Where::kSystem, {}}},
-      {L"helper.dll", {Where::kBeside, needing({"kernel32.DLL", "deep.dll", "QUANDRELSDK.DLL"})}},
-      {L"system.dll", {Where::kSystem, needing({"never looked up.dll"})}},
+      {L"helper.dll", {Where::kBeside, image({"kernel32.DLL", "deep.dll", "QUANDRELSDK.DLL"})}},
+      {L"system.dll", {Where::kSystem, image({"never looked up.dll"})}},
+      {L"x64.dll", {Where::kBeside, image({"never looked up either.dll"}, 0x8664)}},
+      {L"cut.dll", {Where::kBeside, image({}, 0x14c, PeDefect::kTruncated)}},
   };
   std::vector<std::wstring> asked;
-  auto lookup = [&](const std::wstring& name) {
-    asked.push_back(name);
+  auto lookup = [&](const std::wstring& name, const std::wstring& neededBy) {
+    asked.push_back(name + L" for " + neededBy);
     const auto it = found.find(name);
     return it == found.end() ? LibraryLookup{} : it->second;
   };
-  const win::PeImage engine =
-      needing({"KERNEL32.dll", "api-ms-win-crt-runtime-l1-1-0.dll", "EXT-MS-WIN-x.dll",
-               "helper.dll", "runtime.dll", "system.dll", "Runtime.DLL"});
-  std::vector<std::pair<std::wstring, std::wstring>> missing;
-  for (const MissingLibrary& m : FindMissingLibraries(engine, L"quandrelsdk.dll", lookup))
-    missing.emplace_back(m.name, m.neededBy);
-  EXPECT_EQ(missing, (std::vector<std::pair<std::wstring, std::wstring>>{
-                         {L"runtime.dll", L"quandrelsdk.dll"}, {L"deep.dll", L"helper.dll"}}));
-  // API sets are never looked up, each library once whatever its case, and what the system's
-  // libraries need not at all.
-  EXPECT_EQ(asked, (std::vector<std::wstring>{L"KERNEL32.dll", L"helper.dll", L"runtime.dll",
-                                              L"system.dll", L"deep.dll"}));
+  const win::PeImage engine = image({"KERNEL32.dll", "helper.dll", "runtime.dll", "system.dll",
+                                     "Runtime.DLL", "x64.dll", "cut.dll"});
+  std::vector<std::tuple<std::wstring, std::wstring, bool>> unusable;
+  for (const UnusableLibrary& u : FindUnusableLibraries(engine, L"quandrelsdk.dll", lookup))
+    unusable.emplace_back(u.name, u.neededBy, u.beside);
+  EXPECT_EQ(unusable, (std::vector<std::tuple<std::wstring, std::wstring, bool>>{
+                          {L"runtime.dll", L"quandrelsdk.dll", false},
+                          {L"x64.dll", L"quandrelsdk.dll", true},
+                          {L"cut.dll", L"quandrelsdk.dll", true},
+                          {L"deep.dll", L"helper.dll", false}}));
+  // Each library once whatever its case; what the system's libraries and unusable ones need, not
+  // at all.
+  EXPECT_EQ(asked, (std::vector<std::wstring>{
+                       L"KERNEL32.dll for quandrelsdk.dll", L"helper.dll for quandrelsdk.dll",
+                       L"runtime.dll for quandrelsdk.dll", L"system.dll for quandrelsdk.dll",
+                       L"x64.dll for quandrelsdk.dll", L"cut.dll for quandrelsdk.dll",
+                       L"deep.dll for helper.dll"}));
 }
 
 // A 32-bit server on a 64-bit Windows, registered machine-wide in a folder only administrators
@@ -322,9 +335,9 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
       {"per-user class of another copy", [](CheckFacts& f) { f.views[0].localServer.from = RegistrationScope::kUser; f.views[0].server.fullPath = L"C:\\Old\\QuandrelCom.exe"; }, 1,
        {L"Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServerPerUser to serve from this copy"}},
       {"per-user class of a moved copy, per-user ProgID of another class",
-       [](CheckFacts& f) { f.views[1].localServer.from = f.views[1].progIdClass.from = RegistrationScope::kUser; f.views[1].server.exists = false; f.views[1].progIdClass.data = L"{00000000-0000-0000-0000-000000000001}"; }, 2,
-       {L"which does not exist (moved or deleted): COM cannot start it. Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServerPerUser: the current user's registration hides the machine-wide one",
-        L"CreateObject creates that one. Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServerPerUser:"}},
+       [](CheckFacts& f) { f.views[1].localServer.from = f.views[1].progIdClass.from = RegistrationScope::kUser; f.views[1].localServer.hidesMachine = true; f.views[1].server.exists = false; f.views[1].progIdClass.data = L"{00000000-0000-0000-0000-000000000001}"; }, 2,
+       {L"which does not exist (moved or deleted): COM cannot start it. Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServerPerUser: this user's clients find the current user's registration, which hides the machine-wide one",
+        L"CreateObject creates that one. Fix: run \"C:\\Q\\QuandrelCom.exe\" /RegServerPerUser: this user's clients find the current user's registration."}},
       {"path too long",
        [](CheckFacts& f) { f.exePath = L"C:\\" + std::wstring(244, L'q') + L"\\QuandrelCom.exe"; for (ViewFacts& v : f.views) v.server.fullPath = f.exePath; }, 1,
        {L"this server's path has 263 characters; COM and the type library need fewer than 260"}},
@@ -359,7 +372,9 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
       {"garbage", [](CheckFacts& f) { f.library.defect = PeDefect::kTruncated; }, 1, {L"quandrelsdk.dll cannot be loaded: the file is cut short"}},
       {"other bitness", [](CheckFacts& f) { f.library.machine = 0x8664; }, 1, {L"quandrelsdk.dll is built for x64 (64-bit), this server for x86 (32-bit)", L"error 48"}},
       {"no export", [](CheckFacts& f) { f.library.exportNames = {"Other"}; }, 1, {L"has no export KorvaneQuandrelConverter: Quandrel fails with error 453"}},
-      {"libraries the engine needs missing", [](CheckFacts& f) { f.missingLibraries = {{L"runtime.dll", L"quandrelsdk.dll"}, {L"deep.dll", L"helper.dll"}}; }, 2,
+      {"library the engine needs beside it, of the other bitness", [](CheckFacts& f) { f.unusableLibraries = {{L"helper.dll", L"quandrelsdk.dll", true, {PeDefect::kNone, 0x8664, true, {}, {}}}}; }, 1,
+       {L"PROBLEM  quandrelsdk.dll needs helper.dll, which is in C:\\Q but cannot be loaded (it is built for x64 (64-bit)): Quandrel fails with error 48 (Error in loading DLL). Fix: copy the engine's own x86 (32-bit) helper.dll into C:\\Q."}},
+      {"libraries the engine needs missing", [](CheckFacts& f) { f.unusableLibraries = {{L"runtime.dll", L"quandrelsdk.dll"}, {L"deep.dll", L"helper.dll"}}; }, 2,
        {L"PROBLEM  quandrelsdk.dll needs runtime.dll, which is neither in C:\\Q nor in C:\\Windows\\SysWOW64: Quandrel fails with error 53 (File not found). Fix: install what the engine needs (such as its runtime libraries), or copy runtime.dll into C:\\Q.",
         L"PROBLEM  quandrelsdk.dll needs deep.dll (for helper.dll), which is neither"}, {L"OK       quandrelsdk.dll"}},
       {"library too large to read", [](CheckFacts& f) { f.libraryTooLarge = true; f.library = {}; }, 0, {L"INFO     quandrelsdk.dll is larger than 64 MiB"}},
