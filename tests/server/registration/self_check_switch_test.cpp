@@ -87,6 +87,20 @@ std::vector<Case> Cases() {
          CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), r.file(fixture::kDependencyFileName));
          return &r;
        }, 0, {"no problems", "OK       quandrelsdk.dll"}},
+      // A library's own manifest takes what it needs from a side-by-side assembly, before any folder.
+      {"EngineLibraryTakingWhatItNeedsFromAnAssembly",
+       [](Copies r, Copies) {
+         PutEngine(r, KORVANE_SXS_SDK);
+         const std::wstring assembly = r.file(L"Korvane.Fixture.Runtime");
+         EXPECT_TRUE(::CreateDirectoryW(assembly.c_str(), nullptr));
+         WriteFileBytes(assembly + L"\\Korvane.Fixture.Runtime.manifest",
+                        std::string("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+                                    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                                    "<assemblyIdentity type=\"win32\" name=\"Korvane.Fixture.Runtime\" version=\"1.0.0.0\" processorArchitecture=\"") +
+                            (kOwnBits == 64 ? "amd64" : "x86") + "\"/><file name=\"korvane_fixture_dependency.dll\"/></assembly>");
+         CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), assembly + L"\\" + fixture::kDependencyFileName);
+         return &r;
+       }, 0, {"no problems"}},
       {"EngineProgramThatIsALibrary",
        [](Copies r, Copies) { CopyFileOrFail(WindowsPathOf(KORVANE_ENGINE_SDK), r.file(L"quandrel.dll")); return &r; }, 1,
        {"quandrel.dll cannot be started: it is a library, not a program"}},
