@@ -30,4 +30,8 @@ std::wstring ShortPathOf(const std::wstring& path);
 inline std::wstring RunningExecutablePath() { return ModulePath(nullptr); }
 inline std::wstring RunningExecutableFolder() { return FolderOfPath(ModulePath(nullptr)); }
 
+// Whether `path` names an existing file (not a folder), or an existing folder.
+[[nodiscard]] bool IsFile(const std::wstring& path);
+[[nodiscard]] bool IsFolder(const std::wstring& path);
+
 }  // namespace korvane::win

@@ -133,21 +133,11 @@ bool IsImplementedApiSet(const std::wstring& name) {
   return isImplemented(contract.c_str()) != FALSE;
 }
 
-bool IsFile(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // A path that is not fully qualified is judged as written: where it leads depends on the folder
 // the reader happens to be in.
 NamedFile DescribeFile(std::wstring path) {
   NamedFile file;
-  file.exists = IsFullyQualified(path) && IsFile(path);
+  file.exists = IsFullyQualified(path) && win::IsFile(path);
   if (file.exists) file.fullPath = win::FullLongPath(path);
   file.path = std::move(path);
   return file;
@@ -294,7 +284,7 @@ HRESULT ReadSecurity(const std::wstring& path, GuardedFile* out) {
 GuardedFile ReadGuardedFile(const std::wstring& path) {
   GuardedFile file;
   file.path = path;
-  file.isFolder = IsFolder(path);
+  file.isFolder = win::IsFolder(path);
   file.read = ReadSecurity(path, &file);
   return file;
 }
@@ -306,7 +296,7 @@ InstallSecurity GatherInstallSecurity(const std::wstring& exePath) {
   install.files.push_back(ReadGuardedFile(exePath));
   for (const wchar_t* name : {engine_api::kLibraryFileNameW, engine_api::kExecutableFileNameW}) {
     const std::wstring path = win::FileInFolder(folder, name);
-    if (IsFile(path)) install.files.push_back(ReadGuardedFile(path));
+    if (win::IsFile(path)) install.files.push_back(ReadGuardedFile(path));
   }
   install.administrators = LocalAdministrators();
   return install;
@@ -406,7 +396,7 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
 
   const std::wstring folder = win::FolderOfPath(facts.exePath);
   const std::wstring library = win::FileInFolder(folder, engine_api::kLibraryFileNameW);
-  facts.libraryPresent = IsFile(library);
+  facts.libraryPresent = win::IsFile(library);
   if (facts.libraryPresent)
     facts.library =
         win::ReadPeImage(ReadFileUpTo(library, kMaxLibraryBytes, &facts.libraryTooLarge));
@@ -422,24 +412,24 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
           const std::wstring beside = win::FileInFolder(folder, name);
           if (manifests.Redirects(neededBy, name)) {
             found.where = LibraryLookup::Where::kSystem;
-          } else if (IsFile(beside)) {
+          } else if (win::IsFile(beside)) {
             bool tooLarge = false;
             found.where = LibraryLookup::Where::kBeside;
             found.image = win::ReadPeImage(ReadFileUpTo(beside, kMaxLibraryBytes, &tooLarge));
-          } else if (IsFile(win::FileInFolder(facts.systemFolder, name)) ||
+          } else if (win::IsFile(win::FileInFolder(facts.systemFolder, name)) ||
                      IsImplementedApiSet(name)) {
             found.where = LibraryLookup::Where::kSystem;
           }
           return found;
         });
   const std::wstring program = win::FileInFolder(folder, engine_api::kExecutableFileNameW);
-  facts.programPresent = IsFile(program);
+  facts.programPresent = win::IsFile(program);
   bool programTooLarge = false;
   if (facts.programPresent)
     facts.program = win::ReadPeImage(ReadFileUpTo(program, kMaxLibraryBytes, &programTooLarge));
   if (programTooLarge) facts.program = {};  // not read: nothing to judge
-  facts.libraryIsFolder = IsFolder(library);
-  facts.programIsFolder = IsFolder(program);
+  facts.libraryIsFolder = win::IsFolder(library);
+  facts.programIsFolder = win::IsFolder(program);
   facts.logFolder = LogFolderAccess(folder);
   facts.install = GatherInstallSecurity(facts.exePath);
   return facts;

@@ -40,11 +40,8 @@ HRESULT BindEngineLibrary(engine_api::ConverterFn* converter) {
     win::LoadedLibrary loaded = win::LoadLibraryAtPath(path);
     if (!loaded.module) {
       // A folder of that name is no library file either: not found, as /Check says.
-      const DWORD attributes = ::GetFileAttributesW(path.c_str());
-      const bool folderOfThatName =
-          attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
       return HresultOfRuntimeError(
-          IsNotFound(loaded.error) || folderOfThatName ? kErrFileNotFound : kErrDllLoadFailed);
+          IsNotFound(loaded.error) || win::IsFolder(path) ? kErrFileNotFound : kErrDllLoadFailed);
     }
     engine_api::ConverterFn entry = engine_api::FindConverter(loaded.module.get());
     // The library is released again; the next call binds anew.
