@@ -226,6 +226,37 @@ void ConcludeInstall(const CheckFacts& facts, Report& out) {
     out.Ok(L"only administrators may change the server's folder, the server and the engine files");
 }
 
+// What happens when an engine file's needs cannot be met: when a library is missing, and when
+// the one beside the server cannot be loaded.
+struct NeedsOutcome {
+  std::wstring missing, unloadable;
+};
+
+// One problem for each library that `file` needs and the loader cannot use; `searched` says
+// where the loader looked for a missing one.
+void ConcludeNeeds(const std::wstring& file, const std::vector<UnusableLibrary>& unusable,
+                   const std::wstring& folder, const std::wstring& searched,
+                   const NeedsOutcome& outcome, const std::wstring& own, Report& out) {
+  for (const UnusableLibrary& missing : unusable) {
+    const std::wstring through =
+        missing.neededBy == file ? L"" : L" (for " + missing.neededBy + L")";
+    if (missing.beside) {
+      const std::wstring what = missing.image.defect != win::PeDefect::kNone
+                                    ? DefectText(missing.image.defect)
+                                    : L"it is built for " + win::MachineName(missing.image.machine);
+      out.Problem(file + L" needs " + missing.name + through + L", which is in " + folder +
+                  L" but cannot be loaded (" + what + L"): " + outcome.unloadable +
+                  L". Fix: copy the engine's own " + own + L" " + missing.name + L" into " +
+                  folder + L".");
+      continue;
+    }
+    out.Problem(file + L" needs " + missing.name + through + L", which is " + searched + L": " +
+                outcome.missing +
+                L". Fix: install what the engine needs (such as its runtime libraries), or copy " +
+                missing.name + L" into " + folder + L".");
+  }
+}
+
 void ConcludeEngine(const CheckFacts& facts, Report& out) {
   const std::wstring folder = win::FolderOfPath(facts.exePath);
   const std::wstring library = engine_api::kLibraryFileNameW;
@@ -267,26 +298,11 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
   } else if (facts.unusableLibraries.empty()) {
     out.Ok(library + L": " + own + L" like this server, exports " + exportName);
   }
-  for (const UnusableLibrary& missing : facts.unusableLibraries) {
-    const std::wstring through =
-        missing.neededBy == library ? L"" : L" (for " + missing.neededBy + L")";
-    if (missing.beside) {
-      const std::wstring what = missing.image.defect != win::PeDefect::kNone
-                                    ? DefectText(missing.image.defect)
-                                    : L"it is built for " + win::MachineName(missing.image.machine);
-      out.Problem(library + L" needs " + missing.name + through + L", which is in " + folder +
-                  L" but cannot be loaded (" + what +
-                  L"): Quandrel fails with error 48 (Error in loading DLL). Fix: copy the "
-                  L"engine's own " +
-                  own + L" " + missing.name + L" into " + folder + L".");
-      continue;
-    }
-    out.Problem(library + L" needs " + missing.name + through + L", which is neither in " + folder +
-                L" nor in " + facts.systemFolder +
-                L": Quandrel fails with error 53 (File not found). Fix: install what the engine "
-                L"needs (such as its runtime libraries), or copy " +
-                missing.name + L" into " + folder + L".");
-  }
+  ConcludeNeeds(library, facts.unusableLibraries, folder,
+                L"neither in " + folder + L" nor in " + facts.systemFolder,
+                {L"Quandrel fails with error 53 (File not found)",
+                 L"Quandrel fails with error 48 (Error in loading DLL)"},
+                own, out);
 
   if (!facts.programPresent) {
     out.Problem(program + L" is not in " + folder +
@@ -301,9 +317,15 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
                 L"; QuandrelRunCmd returns \"failed to execute command\". Fix: copy the engine's "
                 L"own " +
                 program + L" into " + folder + L" again.");
-  } else {
+  } else if (facts.programUnusableLibraries.empty()) {
     out.Ok(program + L" is present, a program");
   }
+  const std::wstring noOutput =
+      L"its process ends before it starts, and QuandrelRunCmd returns no output";
+  ConcludeNeeds(program, facts.programUnusableLibraries, folder,
+                L"in none of " + folder + L", " + facts.systemFolder +
+                    L", the Windows folder and the folders on PATH",
+                {noOutput, noOutput}, own, out);
 
   ConcludeInstall(facts, out);
 

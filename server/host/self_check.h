@@ -85,9 +85,9 @@ struct InstallSecurity {
   std::vector<std::wstring> administrators;
 };
 
-// A library that the engine library needs, directly or through a library beside the server
-// (`neededBy`), that the loader cannot use: found neither beside the server nor in the system
-// folder, or found beside it damaged or built for another machine type (`beside`).
+// A library that an engine file needs, directly or through a library beside the server
+// (`neededBy`), that the loader cannot use: found in none of the folders it searches, or found
+// beside the server damaged or built for another machine type (`beside`).
 struct UnusableLibrary {
   std::wstring name;
   std::wstring neededBy;
@@ -109,7 +109,9 @@ struct CheckFacts {
   // The folder the loader searches after the server's for the libraries the engine library
   // needs: the system folder of the server's bitness.
   std::wstring systemFolder;
-  std::vector<UnusableLibrary> unusableLibraries;
+  std::vector<UnusableLibrary> unusableLibraries;  // of quandrelsdk.dll
+  // Of quandrel.dll, whose process the loader also serves from the Windows folder and PATH.
+  std::vector<UnusableLibrary> programUnusableLibraries;
   // A folder stands where quandrelsdk.dll or quandrel.dll should be: no file can be put there.
   bool libraryIsFolder = false;
   bool programIsFolder = false;

@@ -58,6 +58,29 @@ std::wstring SystemFolderOfThisBitness() {
   return length != 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
+// The folders that a program's process searches for its libraries after its own and the system
+// folder: the Windows folder, then each folder on PATH.
+std::vector<std::wstring> FoldersAProgramAlsoSearches() {
+  std::vector<std::wstring> folders;
+  wchar_t windows[MAX_PATH];
+  const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length != 0 && length < MAX_PATH) folders.emplace_back(windows, length);
+  const DWORD size = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
+  std::wstring path(size, L'\0');
+  if (size == 0 || ::GetEnvironmentVariableW(L"PATH", path.data(), size) != size - 1)
+    return folders;
+  path.resize(size - 1);
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find(L';', start);
+    if (end == std::wstring::npos) end = path.size();
+    std::wstring folder = path.substr(start, end - start);
+    folder.erase(std::remove(folder.begin(), folder.end(), L'"'), folder.end());
+    if (!folder.empty()) folders.push_back(std::move(folder));
+    start = end + 1;
+  }
+  return folders;
+}
+
 struct ActCtxTraits {
   static HANDLE Empty() noexcept { return INVALID_HANDLE_VALUE; }
   static bool IsValid(HANDLE h) noexcept { return h != INVALID_HANDLE_VALUE; }
@@ -68,15 +91,19 @@ struct ActCtxTraits {
 };
 using UniqueActCtx = win::UniqueResource<HANDLE, ActCtxTraits>;
 
-// The side-by-side assemblies that a library's own manifest (its resource 2) names: the loader
-// takes the libraries they hold (the Visual C++ 2005 and 2008 runtimes from %windir%\WinSxS, say)
-// before it looks in any folder. One activation context per library beside the server.
+// The side-by-side assemblies that a file's own manifest names: the loader takes the libraries
+// they hold (the Visual C++ 2005 and 2008 runtimes from %windir%\WinSxS, say) before it looks in
+// any folder. A library's manifest is its resource 2 and serves its own imports; a program's is
+// resource 1 and serves its whole process. One activation context per file beside the server.
 class ManifestRedirections {
  public:
+  static constexpr WORD kLibraryManifest = 2;  // ISOLATIONAWARE_MANIFEST_RESOURCE_ID
+  static constexpr WORD kProgramManifest = 1;  // CREATEPROCESS_MANIFEST_RESOURCE_ID
+
   explicit ManifestRedirections(std::wstring folder) : folder_(std::move(folder)) {}
 
-  bool Redirects(const std::wstring& library, const std::wstring& name) {
-    const HANDLE context = ContextOf(library);
+  bool Redirects(const std::wstring& file, WORD resource, const std::wstring& name) {
+    const HANDLE context = ContextOf(file, resource);
     ULONG_PTR cookie = 0;
     if (context == INVALID_HANDLE_VALUE || !::ActivateActCtx(context, &cookie)) return false;
     ACTCTX_SECTION_KEYED_DATA data{};
@@ -89,23 +116,29 @@ class ManifestRedirections {
   }
 
  private:
-  HANDLE ContextOf(const std::wstring& library) {
-    for (const auto& [name, context] : contexts_)
-      if (win::SameText(name, library)) return context.get();
-    const std::wstring path = win::FileInFolder(folder_, library);
+  struct Context {
+    std::wstring file;
+    WORD resource;
+    UniqueActCtx context;
+  };
+
+  HANDLE ContextOf(const std::wstring& file, WORD resource) {
+    for (const Context& c : contexts_)
+      if (c.resource == resource && win::SameText(c.file, file)) return c.context.get();
+    const std::wstring path = win::FileInFolder(folder_, file);
     ACTCTXW request{};
     request.cbSize = sizeof request;
     request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_ASSEMBLY_DIRECTORY_VALID;
     request.lpSource = path.c_str();
-    request.lpResourceName = MAKEINTRESOURCEW(2);  // ISOLATIONAWARE_MANIFEST_RESOURCE_ID
+    request.lpResourceName = MAKEINTRESOURCEW(resource);
     request.lpAssemblyDirectory = folder_.c_str();
     // No manifest, or one naming an assembly that is not there: nothing is redirected.
-    contexts_.emplace_back(library, UniqueActCtx(::CreateActCtxW(&request)));
-    return contexts_.back().second.get();
+    contexts_.push_back({file, resource, UniqueActCtx(::CreateActCtxW(&request))});
+    return contexts_.back().context.get();
   }
 
   std::wstring folder_;
-  std::vector<std::pair<std::wstring, UniqueActCtx>> contexts_;
+  std::vector<Context> contexts_;
 };
 
 // An API set (api-ms-*, ext-ms-*) is a contract that the loader maps to a library of its own,
@@ -401,33 +434,61 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
     facts.library =
         win::ReadPeImage(ReadFileUpTo(library, kMaxLibraryBytes, &facts.libraryTooLarge));
   facts.systemFolder = SystemFolderOfThisBitness();
-  // Only a library the server can load at all has needs worth looking up.
-  ManifestRedirections manifests(folder);
-  if (facts.libraryPresent && facts.library.defect == win::PeDefect::kNone &&
-      facts.library.machine == facts.machine && !facts.systemFolder.empty())
-    facts.unusableLibraries = FindUnusableLibraries(
-        facts.library, engine_api::kLibraryFileNameW,
-        [&](const std::wstring& name, const std::wstring& neededBy) {
-          LibraryLookup found;
-          const std::wstring beside = win::FileInFolder(folder, name);
-          if (manifests.Redirects(neededBy, name)) {
-            found.where = LibraryLookup::Where::kSystem;
-          } else if (win::IsFile(beside)) {
-            bool tooLarge = false;
-            found.where = LibraryLookup::Where::kBeside;
-            found.image = win::ReadPeImage(ReadFileUpTo(beside, kMaxLibraryBytes, &tooLarge));
-          } else if (win::IsFile(win::FileInFolder(facts.systemFolder, name)) ||
-                     IsImplementedApiSet(name)) {
-            found.where = LibraryLookup::Where::kSystem;
-          }
-          return found;
-        });
   const std::wstring program = win::FileInFolder(folder, engine_api::kExecutableFileNameW);
   facts.programPresent = win::IsFile(program);
   bool programTooLarge = false;
   if (facts.programPresent)
     facts.program = win::ReadPeImage(ReadFileUpTo(program, kMaxLibraryBytes, &programTooLarge));
   if (programTooLarge) facts.program = {};  // not read: nothing to judge
+
+  // Where the loader finds what `neededBy` needs: a manifest's assembly, beside the server, in the
+  // system folder (or an API set it implements), then in `alsoSearched`.
+  ManifestRedirections manifests(folder);
+  auto lookUp = [&](const std::wstring& name, bool redirected,
+                    const std::vector<std::wstring>& alsoSearched) {
+    LibraryLookup found;
+    const std::wstring beside = win::FileInFolder(folder, name);
+    if (redirected) {
+      found.where = LibraryLookup::Where::kSystem;
+    } else if (win::IsFile(beside)) {
+      bool tooLarge = false;
+      found.where = LibraryLookup::Where::kBeside;
+      found.image = win::ReadPeImage(ReadFileUpTo(beside, kMaxLibraryBytes, &tooLarge));
+    } else if (win::IsFile(win::FileInFolder(facts.systemFolder, name)) ||
+               IsImplementedApiSet(name) ||
+               std::any_of(alsoSearched.begin(), alsoSearched.end(), [&](const std::wstring& f) {
+                 return win::IsFile(win::FileInFolder(f, name));
+               })) {
+      found.where = LibraryLookup::Where::kSystem;
+    }
+    return found;
+  };
+  // Only a file the server can load or start at all has needs worth looking up; a program of the
+  // other bitness searches another system folder, which this process does not see.
+  if (facts.libraryPresent && facts.library.defect == win::PeDefect::kNone &&
+      facts.library.machine == facts.machine && !facts.systemFolder.empty())
+    facts.unusableLibraries = FindUnusableLibraries(
+        facts.library, engine_api::kLibraryFileNameW,
+        [&](const std::wstring& name, const std::wstring& neededBy) {
+          return lookUp(name,
+                        manifests.Redirects(neededBy, ManifestRedirections::kLibraryManifest, name),
+                        {});
+        });
+  if (facts.programPresent && facts.program.defect == win::PeDefect::kNone &&
+      !facts.program.isDll && facts.program.machine == facts.machine &&
+      !facts.systemFolder.empty()) {
+    const std::vector<std::wstring> alsoSearched = FoldersAProgramAlsoSearches();
+    facts.programUnusableLibraries = FindUnusableLibraries(
+        facts.program, engine_api::kExecutableFileNameW,
+        [&](const std::wstring& name, const std::wstring& neededBy) {
+          const bool redirected =
+              manifests.Redirects(engine_api::kExecutableFileNameW,
+                                  ManifestRedirections::kProgramManifest, name) ||
+              (!win::SameText(neededBy, engine_api::kExecutableFileNameW) &&
+               manifests.Redirects(neededBy, ManifestRedirections::kLibraryManifest, name));
+          return lookUp(name, redirected, alsoSearched);
+        });
+  }
   facts.libraryIsFolder = win::IsFolder(library);
   facts.programIsFolder = win::IsFolder(program);
   facts.logFolder = LogFolderAccess(folder);

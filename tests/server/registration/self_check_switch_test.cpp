@@ -101,6 +101,21 @@ std::vector<Case> Cases() {
          CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), assembly + L"\\" + fixture::kDependencyFileName);
          return &r;
        }, 0, {"no problems"}},
+      // The engine program's process also finds what it needs on PATH.
+      {"EngineProgramNeedingALibraryThatIsNowhere",
+       [](Copies r, Copies) { CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), r.file(L"quandrel.dll")); return &r; }, 1,
+       {"quandrel.dll needs korvane_fixture_dependency.dll, which is in none of ", "QuandrelRunCmd returns no output", "copy korvane_fixture_dependency.dll into "}},
+      {"EngineProgramFindingWhatItNeedsOnPath",
+       [](Copies r, Copies) {
+         CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), r.file(L"quandrel.dll"));
+         const std::wstring tools = r.file(L"tools");
+         EXPECT_TRUE(::CreateDirectoryW(tools.c_str(), nullptr));
+         CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), tools + L"\\" + fixture::kDependencyFileName);
+         wchar_t path[32767];
+         const DWORD length = ::GetEnvironmentVariableW(L"PATH", path, 32767);
+         EXPECT_TRUE(::SetEnvironmentVariableW(L"PATH", (std::wstring(path, length) + L";\"" + tools + L"\"").c_str()));
+         return &r;
+       }, 0, {"no problems", "OK       quandrel.dll is present, a program"}},
       {"EngineProgramThatIsALibrary",
        [](Copies r, Copies) { CopyFileOrFail(WindowsPathOf(KORVANE_ENGINE_SDK), r.file(L"quandrel.dll")); return &r; }, 1,
        {"quandrel.dll cannot be started: it is a library, not a program"}},
