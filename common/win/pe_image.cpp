@@ -108,23 +108,51 @@ PeDefect ReadExports(const Reader& r, const std::vector<Section>& sections, Dire
   return PeDefect::kNone;
 }
 
-// The import descriptors run up to one whose name is zero, as the loader reads them.
+// The import descriptors run up to one whose name is zero, as the loader reads them; each one's
+// lookup table runs up to a zero entry.
 PeDefect ReadImports(const Reader& r, const std::vector<Section>& sections, Directory imports,
-                     size_t* budget, std::vector<std::string>* names) {
+                     bool wide, size_t* budget, std::vector<PeImport>* out) {
   if (imports.rva == 0 || imports.size == 0) return PeDefect::kNone;  // needs nothing
+  const uint64_t entryBytes = wide ? 8 : 4;
+  const uint64_t byOrdinal = wide ? uint64_t{1} << 63 : uint64_t{1} << 31;
+  size_t functions = 0;
   for (uint64_t rva = imports.rva;; rva += kImportDescriptorBytes) {
     uint64_t descriptor = 0, nameAt = 0;
-    uint32_t nameRva = 0;
+    uint32_t lookupRva = 0, boundStamp = 0, nameRva = 0, addressRva = 0;
     if (rva > UINT32_MAX || !FileOffsetOf(sections, static_cast<uint32_t>(rva), &descriptor) ||
         !r.Has(descriptor, kImportDescriptorBytes))
       return PeDefect::kTruncated;
+    r.U32(descriptor, &lookupRva);
+    r.U32(descriptor + 4, &boundStamp);
     r.U32(descriptor + 12, &nameRva);
+    r.U32(descriptor + 16, &addressRva);
     if (nameRva == 0) return PeDefect::kNone;
-    if (names->size() == kMaxPeImports) return PeDefect::kMalformed;
-    std::string name;
-    if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &name))
+    if (out->size() == kMaxPeImports) return PeDefect::kMalformed;
+    PeImport import;
+    if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &import.library))
       return PeDefect::kTruncated;
-    if (!Keep(std::move(name), budget, names)) return PeDefect::kMalformed;
+    if (import.library.size() >= *budget) return PeDefect::kMalformed;
+    *budget -= import.library.size() + 1;
+    const uint32_t tableRva = lookupRva != 0 ? lookupRva : boundStamp == 0 ? addressRva : 0;
+    for (uint64_t entry = tableRva; tableRva != 0; entry += entryBytes) {
+      uint64_t at = 0;
+      uint32_t low = 0, high = 0;
+      if (entry > UINT32_MAX || !FileOffsetOf(sections, static_cast<uint32_t>(entry), &at) ||
+          !r.U32(at, &low) || (wide && !r.U32(at + 4, &high)))
+        return PeDefect::kTruncated;
+      const uint64_t value = uint64_t{high} << 32 | low;
+      if (value == 0) break;
+      if (value & byOrdinal) continue;
+      if (++functions > kMaxPeImportedFunctions) return PeDefect::kMalformed;
+      std::string function;
+      uint64_t hintAt = 0;  // a 16-bit hint, then the name
+      if (value > UINT32_MAX - 2) return PeDefect::kMalformed;
+      if (!FileOffsetOf(sections, static_cast<uint32_t>(value) + 2, &hintAt) ||
+          !r.Text(hintAt, &function))
+        return PeDefect::kTruncated;
+      if (!Keep(std::move(function), budget, &import.functions)) return PeDefect::kMalformed;
+    }
+    out->push_back(std::move(import));
   }
 }
 
@@ -196,7 +224,7 @@ PeImage ReadPeImage(std::string_view bytes) {
   size_t budget = kMaxPeNameBytes;
   PeDefect defect = ReadExports(r, sections, exports, &budget, &image.exportNames);
   if (defect == PeDefect::kNone)
-    defect = ReadImports(r, sections, imports, &budget, &image.importNames);
+    defect = ReadImports(r, sections, imports, magic == kMagicPe32Plus, &budget, &image.imports);
   if (defect != PeDefect::kNone) return Failed(defect, image.machine);
   return image;
 }

@@ -240,6 +240,18 @@ void ConcludeNeeds(const std::wstring& file, const std::vector<UnusableLibrary>&
   for (const UnusableLibrary& missing : unusable) {
     const std::wstring through =
         missing.neededBy == file ? L"" : L" (for " + missing.neededBy + L")";
+    if (!missing.missingFunctions.empty()) {
+      const size_t more = missing.missingFunctions.size() - 1;
+      out.Problem(file + L" needs " + missing.missingFunctions.front() +
+                  (more ? L" and " + std::to_wstring(more) + L" more" : L"") + L" from " +
+                  missing.name + through + L", which " + missing.path +
+                  L" does not export (an older version?): " + outcome.unloadable +
+                  L". Fix: install the version of " + missing.name +
+                  L" that the engine needs (such as the current release of its runtime "
+                  L"libraries), or copy the engine's own " +
+                  missing.name + L" into " + folder + L".");
+      continue;
+    }
     if (missing.beside) {
       const std::wstring what = missing.image.defect != win::PeDefect::kNone
                                     ? DefectText(missing.image.defect)

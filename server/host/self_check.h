@@ -86,13 +86,16 @@ struct InstallSecurity {
 };
 
 // A library that an engine file needs, directly or through a library beside the server
-// (`neededBy`), that the loader cannot use: found in none of the folders it searches, or found
-// beside the server damaged or built for another machine type (`beside`).
+// (`neededBy`), that the loader cannot use: found in none of the folders it searches, found
+// beside the server damaged or built for another machine type (`beside`), or found at `path`
+// without functions that `neededBy` takes from it by name (`missingFunctions`: an older version).
 struct UnusableLibrary {
   std::wstring name;
   std::wstring neededBy;
   bool beside = false;
   win::PeImage image = {};  // when beside
+  std::wstring path = {};
+  std::vector<std::wstring> missingFunctions = {};
 };
 
 struct CheckFacts {

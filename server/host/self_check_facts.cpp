@@ -392,31 +392,50 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
     const win::PeImage& library, const std::wstring& libraryName,
     const std::function<LibraryLookup(const std::wstring& name, const std::wstring& neededBy)>&
         lookup) {
-  std::vector<UnusableLibrary> missing;
-  std::vector<std::wstring> seen = {libraryName};
+  std::vector<UnusableLibrary> unusable;
+  // What each library was found as, by name; `library` itself is never looked up.
+  std::vector<std::pair<std::wstring, LibraryLookup>> found;
   // Each library beside the server whose needs are still to be looked up, with its name.
   std::vector<std::pair<win::PeImage, std::wstring>> pending = {{library, libraryName}};
   while (!pending.empty()) {
     const auto [image, name] = std::move(pending.back());
     pending.pop_back();
-    for (const std::string& import : image.importNames) {
-      const std::wstring needed = win::FromAnsi(import);
-      if (std::any_of(seen.begin(), seen.end(),
-                      [&](const std::wstring& name) { return win::SameText(name, needed); }))
+    for (const win::PeImport& import : image.imports) {
+      const std::wstring needed = win::FromAnsi(import.library);
+      if (win::SameText(needed, libraryName)) continue;
+      auto known = std::find_if(found.begin(), found.end(), [&](const auto& entry) {
+        return win::SameText(entry.first, needed);
+      });
+      if (known == found.end()) {
+        found.emplace_back(needed, lookup(needed, name));
+        known = std::prev(found.end());
+        const LibraryLookup& first = known->second;
+        const bool loadable =
+            first.image.defect == win::PeDefect::kNone && first.image.machine == library.machine;
+        if (first.where == LibraryLookup::Where::kNowhere) {
+          unusable.push_back({needed, name});
+          continue;
+        }
+        if (first.where == LibraryLookup::Where::kBeside && !loadable) {
+          unusable.push_back({needed, name, true, first.image});
+          continue;
+        }
+        if (first.where == LibraryLookup::Where::kBeside) pending.emplace_back(first.image, needed);
+      }
+      const LibraryLookup& at = known->second;
+      if (at.where == LibraryLookup::Where::kNowhere || at.path.empty() ||
+          at.image.defect != win::PeDefect::kNone || at.image.exportNames.empty() ||
+          at.image.machine != library.machine)
         continue;
-      seen.push_back(needed);
-      LibraryLookup found = lookup(needed, name);
-      if (found.where == LibraryLookup::Where::kNowhere)
-        missing.push_back({needed, name});
-      else if (found.where == LibraryLookup::Where::kBeside &&
-               (found.image.defect != win::PeDefect::kNone ||
-                found.image.machine != library.machine))
-        missing.push_back({needed, name, true, std::move(found.image)});
-      else if (found.where == LibraryLookup::Where::kBeside)
-        pending.emplace_back(std::move(found.image), needed);
+      UnusableLibrary older{needed, name, at.where == LibraryLookup::Where::kBeside, {}, at.path};
+      for (const std::string& function : import.functions)
+        if (std::find(at.image.exportNames.begin(), at.image.exportNames.end(), function) ==
+            at.image.exportNames.end())
+          older.missingFunctions.push_back(win::FromAnsi(function));
+      if (!older.missingFunctions.empty()) unusable.push_back(std::move(older));
     }
   }
-  return missing;
+  return unusable;
 }
 
 CheckFacts GatherCheckFacts(const std::wstring& exePath) {
@@ -447,19 +466,21 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   auto lookUp = [&](const std::wstring& name, bool redirected,
                     const std::vector<std::wstring>& alsoSearched) {
     LibraryLookup found;
-    const std::wstring beside = win::FileInFolder(folder, name);
-    if (redirected) {
+    if (redirected || IsImplementedApiSet(name)) {
       found.where = LibraryLookup::Where::kSystem;
-    } else if (win::IsFile(beside)) {
+      return found;
+    }
+    std::vector<std::wstring> folders = {folder, facts.systemFolder};
+    folders.insert(folders.end(), alsoSearched.begin(), alsoSearched.end());
+    for (const std::wstring& searched : folders) {
+      const std::wstring path = win::FileInFolder(searched, name);
+      if (!win::IsFile(path)) continue;
       bool tooLarge = false;
-      found.where = LibraryLookup::Where::kBeside;
-      found.image = win::ReadPeImage(ReadFileUpTo(beside, kMaxLibraryBytes, &tooLarge));
-    } else if (win::IsFile(win::FileInFolder(facts.systemFolder, name)) ||
-               IsImplementedApiSet(name) ||
-               std::any_of(alsoSearched.begin(), alsoSearched.end(), [&](const std::wstring& f) {
-                 return win::IsFile(win::FileInFolder(f, name));
-               })) {
-      found.where = LibraryLookup::Where::kSystem;
+      found.where = &searched == &folders.front() ? LibraryLookup::Where::kBeside
+                                                  : LibraryLookup::Where::kSystem;
+      found.image = win::ReadPeImage(ReadFileUpTo(path, kMaxLibraryBytes, &tooLarge));
+      found.path = path;
+      break;
     }
     return found;
   };

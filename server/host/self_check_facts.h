@@ -16,17 +16,21 @@ namespace korvane::server::host {
 CheckFacts GatherCheckFacts(const std::wstring& exePath);
 
 // Where the loader finds a library that another one needs. One beside the server is read, for
-// what it needs in turn; the system's own libraries are taken to be whole.
+// what it needs in turn; the system's own libraries are taken to be whole, and a file found in a
+// folder is read for the functions it exports.
 struct LibraryLookup {
   enum class Where { kNowhere, kBeside, kSystem };
   Where where = Where::kNowhere;
-  win::PeImage image;  // when beside
+  win::PeImage image;      // of the file found
+  std::wstring path = {};  // the file found; none for a side-by-side assembly or an API set
 };
 
 // The libraries that `library` (named `libraryName`) needs, directly or through the ones found
-// beside the server, that `lookup` finds nowhere or finds beside the server damaged or built for
-// another machine type than `library`, each once.
-// `lookup` is asked for each name once, with the library that needs it.
+// beside the server, that `lookup` finds nowhere, finds beside the server damaged or built for
+// another machine type than `library`, or finds without a function that the needing one takes
+// from it by name (not judged when the file found exports no names at all, or cannot be read).
+// Each is named once, with the first library that needs it; a missing function once per library
+// that takes it. `lookup` is asked for each name once, with the library that needs it.
 std::vector<UnusableLibrary> FindUnusableLibraries(
     const win::PeImage& library, const std::wstring& libraryName,
     const std::function<LibraryLookup(const std::wstring& name, const std::wstring& neededBy)>&

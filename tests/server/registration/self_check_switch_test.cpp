@@ -87,6 +87,12 @@ std::vector<Case> Cases() {
          CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), r.file(fixture::kDependencyFileName));
          return &r;
        }, 0, {"no problems", "OK       quandrelsdk.dll"}},
+      {"EngineLibraryWithAnOlderVersionOfWhatItNeedsBesideIt",
+       [](Copies r, Copies) {
+         PutEngine(r, KORVANE_DEPENDENT_SDK);
+         CopyFileOrFail(WindowsPathOf(KORVANE_OLD_SDK_DEPENDENCY), r.file(fixture::kDependencyFileName));
+         return &r;
+       }, 1, {"quandrelsdk.dll needs KorvaneFixtureDependencyAnswer from korvane_fixture_dependency.dll, which ", "does not export (an older version?)", "error 48"}},
       // A library's own manifest takes what it needs from a side-by-side assembly, before any folder.
       {"EngineLibraryTakingWhatItNeedsFromAnAssembly",
        [](Copies r, Copies) {

@@ -23,9 +23,9 @@ void Put(std::string& bytes, size_t at, uint32_t value, int size) {
 }
 
 // A DLL with one section at file offset 0x200 (RVA 0x1000) holding the export table and the
-// import table.
+// import table; a function named "#<n>" is taken by ordinal n.
 std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string>& exports,
-                  const std::vector<std::string>& imports = {}) {
+                  const std::vector<win::PeImport>& imports = {}) {
   std::string image(0x200, '\0');
   image[0] = 'M', image[1] = 'Z';
   Put(image, 0x3C, 0x40, 4);
@@ -50,9 +50,25 @@ std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string
   if (!imports.empty()) {
     const size_t descriptors = data.size();
     data.append(20 * (imports.size() + 1), '\0');
+    const size_t entry = pe32Plus ? 8 : 4;
     for (size_t i = 0; i < imports.size(); ++i) {
       Put(data, descriptors + 20 * i + 12, 0x1000 + static_cast<uint32_t>(data.size()), 4);
-      data += imports[i] + '\0';
+      data += imports[i].library + '\0';
+      const std::vector<std::string>& functions = imports[i].functions;
+      if (functions.empty()) continue;
+      const size_t table = data.size();
+      Put(data, descriptors + 20 * i, 0x1000 + static_cast<uint32_t>(table), 4);
+      data.append(entry * (functions.size() + 1), '\0');
+      for (size_t f = 0; f < functions.size(); ++f) {
+        const size_t at = table + entry * f;
+        if (functions[f][0] == '#') {
+          Put(data, at, std::stoul(functions[f].substr(1)), 2);
+          data[at + entry - 1] = '\x80';
+        } else {
+          Put(data, at, 0x1000 + static_cast<uint32_t>(data.size()), 4);
+          data += std::string(2, '\0') + functions[f] + '\0';  // a hint, then the name
+        }
+      }
     }
     Put(image, directories + 12, 0x1000 + static_cast<uint32_t>(descriptors), 4);
     Put(image, directories + 16, static_cast<uint32_t>(20 * (imports.size() + 1)), 4);
@@ -67,7 +83,11 @@ std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string
 
 TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
   const std::string x86 = Image(0x14c, false, {"KorvaneQuandrelConverter"});
-  const std::vector<std::string> needs = {"KERNEL32.dll", "engine runtime.dll"};
+  const std::string oneFunction = Image(0x14c, false, {}, {{"a.dll", {"Function"}}});
+  const std::vector<win::PeImport> needs = {{"KERNEL32.dll", {"GetTickCount", "#5", "Sleep"}},
+                                            {"engine runtime.dll", {}}};
+  const std::vector<win::PeImport> read = {{"KERNEL32.dll", {"GetTickCount", "Sleep"}},
+                                           {"engine runtime.dll", {}}};
   const std::string needing = Image(0x8664, true, {"KorvaneQuandrelConverter"}, needs);
   std::string badMagic = x86;
   Put(badMagic, 0x58, 0x999, 2);
@@ -79,13 +99,16 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
     PeDefect defect;
     uint16_t machine;
     std::vector<std::string> exports;
-    std::vector<std::string> imports = {};
+    std::vector<win::PeImport> imports = {};
   } cases[] = {
       // clang-format off
       {"x86 engine", x86, PeDefect::kNone, 0x14c, {"KorvaneQuandrelConverter"}},
       {"x64, two exports", Image(0x8664, true, {"A", "KorvaneQuandrelConverter"}), PeDefect::kNone, 0x8664, {"A", "KorvaneQuandrelConverter"}},
       {"no export", Image(0x14c, false, {}), PeDefect::kNone, 0x14c, {}},
-      {"needing two libraries", needing, PeDefect::kNone, 0x8664, {"KorvaneQuandrelConverter"}, needs},
+      {"x64 needing two libraries", needing, PeDefect::kNone, 0x8664, {"KorvaneQuandrelConverter"}, read},
+      {"x86 needing two libraries", Image(0x14c, false, {}, needs), PeDefect::kNone, 0x14c, {}, read},
+      {"cut in a function's name", oneFunction.substr(0, oneFunction.size() - 3), PeDefect::kTruncated, 0x14c, {}},
+      {"more functions than an import table names", Image(0x14c, false, {}, {{"a.dll", std::vector<std::string>(win::kMaxPeImportedFunctions + 1, "f")}}), PeDefect::kMalformed, 0x14c, {}},
       {"cut in an import name", needing.substr(0, needing.size() - 3), PeDefect::kTruncated, 0x8664, {}},
       {"empty file", "", PeDefect::kNotAnImage, 0, {}},
       {"text", "This is not a library at all", PeDefect::kNotAnImage, 0, {}},
@@ -94,7 +117,7 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
       {"cut in an export name", x86.substr(0, x86.size() - 3), PeDefect::kTruncated, 0x14c, {}},
       {"unknown optional header", badMagic, PeDefect::kMalformed, 0x14c, {}},
       {"names where the section is zero-filled", zeroFilled, PeDefect::kTruncated, 0x14c, {}},
-      {"more libraries than an import table names", Image(0x14c, false, {}, std::vector<std::string>(win::kMaxPeImports + 1, "a.dll")), PeDefect::kMalformed, 0x14c, {}},
+      {"more libraries than an import table names", Image(0x14c, false, {}, std::vector<win::PeImport>(win::kMaxPeImports + 1, {"a.dll", {}})), PeDefect::kMalformed, 0x14c, {}},
       {"names past the cap", Image(0x14c, false, {std::string(win::kMaxPeNameBytes, 'n')}), PeDefect::kMalformed, 0x14c, {}},
       // clang-format on
   };
@@ -104,7 +127,7 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
     EXPECT_EQ(image.defect, c.defect);
     EXPECT_EQ(image.machine, c.machine);
     EXPECT_EQ(image.exportNames, c.exports);
-    EXPECT_EQ(image.importNames, c.imports);
+    EXPECT_EQ(image.imports, c.imports);
   }
 }
 
@@ -222,21 +245,32 @@ TEST(SelfCheck, WhoMayChangeAFileOrFolderFromItsOwnerAndAccessList) {
 }
 
 TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderCannotUseOnce) {
-  auto image = [](std::vector<std::string> imports, uint16_t machine = 0x14c,
-                  PeDefect defect = PeDefect::kNone) {
+  auto image = [](std::vector<win::PeImport> imports, std::vector<std::string> exports = {},
+                  uint16_t machine = 0x14c, PeDefect defect = PeDefect::kNone) {
     win::PeImage image;
-    image.importNames = std::move(imports);
+    image.imports = std::move(imports);
+    image.exportNames = std::move(exports);
     image.machine = machine;
     image.defect = defect;
     return image;
   };
   using Where = LibraryLookup::Where;
   const std::map<std::wstring, LibraryLookup> found = {
-      {L"KERNEL32.dll", {Where::kSystem, {}}},
-      {L"helper.dll", {Where::kBeside, image({"kernel32.DLL", "deep.dll", "QUANDRELSDK.DLL"})}},
-      {L"system.dll", {Where::kSystem, image({"never looked up.dll"})}},
-      {L"x64.dll", {Where::kBeside, image({"never looked up either.dll"}, 0x8664)}},
-      {L"cut.dll", {Where::kBeside, image({}, 0x14c, PeDefect::kTruncated)}},
+      {L"KERNEL32.dll", {Where::kSystem, image({}, {"Sleep"}), L"C:\\W\\KERNEL32.dll"}},
+      {L"helper.dll",
+       {Where::kBeside,
+        image({{"kernel32.DLL", {"Sleep", "NewerCall"}}, {"deep.dll", {}}, {"QUANDRELSDK.DLL", {}}},
+              {"Help"}),
+        L"C:\\Q\\helper.dll"}},
+      {L"system.dll", {Where::kSystem, image({{"never looked up.dll", {}}})}},
+      {L"x64.dll", {Where::kBeside, image({{"never looked up either.dll", {}}}, {}, 0x8664)}},
+      {L"cut.dll", {Where::kBeside, image({}, {}, 0x14c, PeDefect::kTruncated)}},
+      {L"old.dll", {Where::kSystem, image({}, {"Old"}), L"C:\\W\\old.dll"}},
+      // Not judged: a file that exports no names (a placeholder), one of the other machine type
+      // found on a search path, and a side-by-side assembly's library (no file).
+      {L"placeholder.dll", {Where::kSystem, image({}), L"C:\\W\\placeholder.dll"}},
+      {L"other.dll", {Where::kSystem, image({}, {"Other"}, 0x8664), L"C:\\P\\other.dll"}},
+      {L"assembly.dll", {Where::kSystem, image({}, {"Other"})}},
   };
   std::vector<std::wstring> asked;
   auto lookup = [&](const std::wstring& name, const std::wstring& neededBy) {
@@ -244,22 +278,38 @@ TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderCannotUseOnce) {
     const auto it = found.find(name);
     return it == found.end() ? LibraryLookup{} : it->second;
   };
-  const win::PeImage engine = image({"KERNEL32.dll", "helper.dll", "runtime.dll", "system.dll",
-                                     "Runtime.DLL", "x64.dll", "cut.dll"});
-  std::vector<std::tuple<std::wstring, std::wstring, bool>> unusable;
+  const win::PeImage engine = image({{"KERNEL32.dll", {"Sleep"}},
+                                     {"helper.dll", {"Help"}},
+                                     {"runtime.dll", {"Run"}},
+                                     {"system.dll", {}},
+                                     {"Runtime.DLL", {}},
+                                     {"x64.dll", {}},
+                                     {"cut.dll", {}},
+                                     {"old.dll", {"Old", "New", "Newest"}},
+                                     {"placeholder.dll", {"Any"}},
+                                     {"other.dll", {"Any"}},
+                                     {"assembly.dll", {"Any"}}});
+  using Row = std::tuple<std::wstring, std::wstring, bool, std::wstring, std::vector<std::wstring>>;
+  std::vector<Row> unusable;
   for (const UnusableLibrary& u : FindUnusableLibraries(engine, L"quandrelsdk.dll", lookup))
-    unusable.emplace_back(u.name, u.neededBy, u.beside);
-  EXPECT_EQ(unusable, (std::vector<std::tuple<std::wstring, std::wstring, bool>>{
-                          {L"runtime.dll", L"quandrelsdk.dll", false},
-                          {L"x64.dll", L"quandrelsdk.dll", true},
-                          {L"cut.dll", L"quandrelsdk.dll", true},
-                          {L"deep.dll", L"helper.dll", false}}));
+    unusable.emplace_back(u.name, u.neededBy, u.beside, u.path, u.missingFunctions);
+  EXPECT_EQ(unusable,
+            (std::vector<Row>{
+                {L"runtime.dll", L"quandrelsdk.dll", false, L"", {}},
+                {L"x64.dll", L"quandrelsdk.dll", true, L"", {}},
+                {L"cut.dll", L"quandrelsdk.dll", true, L"", {}},
+                {L"old.dll", L"quandrelsdk.dll", false, L"C:\\W\\old.dll", {L"New", L"Newest"}},
+                // A library found once is held to what each library needs of it.
+                {L"kernel32.DLL", L"helper.dll", false, L"C:\\W\\KERNEL32.dll", {L"NewerCall"}},
+                {L"deep.dll", L"helper.dll", false, L"", {}}}));
   // Each library once whatever its case; what the system's libraries and unusable ones need, not
   // at all.
   EXPECT_EQ(asked, (std::vector<std::wstring>{
                        L"KERNEL32.dll for quandrelsdk.dll", L"helper.dll for quandrelsdk.dll",
                        L"runtime.dll for quandrelsdk.dll", L"system.dll for quandrelsdk.dll",
                        L"x64.dll for quandrelsdk.dll", L"cut.dll for quandrelsdk.dll",
+                       L"old.dll for quandrelsdk.dll", L"placeholder.dll for quandrelsdk.dll",
+                       L"other.dll for quandrelsdk.dll", L"assembly.dll for quandrelsdk.dll",
                        L"deep.dll for helper.dll"}));
 }
 
@@ -278,7 +328,8 @@ CheckFacts Healthy() {
   facts.libraryPresent = facts.programPresent = true;
   facts.logFolder = FolderAccess::kWritable;
   facts.systemFolder = L"C:\\Windows\\SysWOW64";
-  facts.library = {PeDefect::kNone, 0x14c, true, {"KorvaneQuandrelConverter"}, {"KERNEL32.dll"}};
+  facts.library = {
+      PeDefect::kNone, 0x14c, true, {"KorvaneQuandrelConverter"}, {{"KERNEL32.dll", {}}}};
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
     ViewFacts v;
     v.view = view;
@@ -374,6 +425,10 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
       {"no export", [](CheckFacts& f) { f.library.exportNames = {"Other"}; }, 1, {L"has no export KorvaneQuandrelConverter: Quandrel fails with error 453"}},
       {"library the engine needs beside it, of the other bitness", [](CheckFacts& f) { f.unusableLibraries = {{L"helper.dll", L"quandrelsdk.dll", true, {PeDefect::kNone, 0x8664, true, {}, {}}}}; }, 1,
        {L"PROBLEM  quandrelsdk.dll needs helper.dll, which is in C:\\Q but cannot be loaded (it is built for x64 (64-bit)): Quandrel fails with error 48 (Error in loading DLL). Fix: copy the engine's own x86 (32-bit) helper.dll into C:\\Q."}},
+      {"library the engine needs, of an older version",
+       [](CheckFacts& f) { f.unusableLibraries = {{L"MSVCP140.dll", L"quandrelsdk.dll", false, {}, L"C:\\Windows\\SysWOW64\\MSVCP140.dll", {L"_Thrd_sleep_for", L"_Other"}}}; }, 1,
+       {L"PROBLEM  quandrelsdk.dll needs _Thrd_sleep_for and 1 more from MSVCP140.dll, which C:\\Windows\\SysWOW64\\MSVCP140.dll does not export (an older version?): Quandrel fails with error 48 (Error in loading DLL). Fix: install the version of MSVCP140.dll that the engine needs (such as the current release of its runtime libraries), or copy the engine's own MSVCP140.dll into C:\\Q."},
+       {L"OK       quandrelsdk.dll"}},
       {"libraries the engine needs missing", [](CheckFacts& f) { f.unusableLibraries = {{L"runtime.dll", L"quandrelsdk.dll"}, {L"deep.dll", L"helper.dll"}}; }, 2,
        {L"PROBLEM  quandrelsdk.dll needs runtime.dll, which is neither in C:\\Q nor in C:\\Windows\\SysWOW64: Quandrel fails with error 53 (File not found). Fix: install what the engine needs (such as its runtime libraries), or copy runtime.dll into C:\\Q.",
         L"PROBLEM  quandrelsdk.dll needs deep.dll (for helper.dll), which is neither"}, {L"OK       quandrelsdk.dll"}},
