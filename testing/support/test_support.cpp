@@ -1,6 +1,7 @@
 #include "testing/support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <oleauto.h>
 #include <sddl.h>
 
 #include <atomic>
@@ -8,7 +9,9 @@
 #include <vector>
 
 #include "common/win/ansi_text.h"
+#include "common/win/com_ptr.h"
 #include "common/win/file_bytes.h"
+#include "common/win/unique_bstr.h"
 #include "common/win/unique_handle.h"
 #include "common/win/unique_local.h"
 
@@ -143,6 +146,24 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
   ::GetExitCodeProcess(process.get(), &code);
   result.exitCode = code;
   return result;
+}
+
+void LeaveStaleErrorInfo() {
+  win::ComPtr<ICreateErrorInfo> create;
+  ASSERT_EQ(::CreateErrorInfo(create.put()), S_OK);
+  win::ComPtr<IErrorInfo> stale;
+  ASSERT_EQ(create.query_to(&stale), S_OK);
+  ::SetErrorInfo(0, stale.get());
+}
+
+std::optional<std::wstring> TakeErrorDescription() {
+  win::ComPtr<IErrorInfo> info;
+  const HRESULT hr = ::GetErrorInfo(0, info.put());
+  if (hr == S_FALSE) return std::nullopt;
+  EXPECT_EQ(hr, S_OK) << "GetErrorInfo";
+  win::UniqueBstr description;
+  if (info) info->GetDescription(description.put());
+  return std::wstring(description.view());
 }
 
 std::vector<std::string> LogMessages(std::string_view log) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,12 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
 // A message may span several physical lines (captured output ends in CR LF); text that is no
 // log line comes back whole with "!!" in front, so it shows in a comparison.
 std::vector<std::string> LogMessages(std::string_view log);
+
+// Error information on this thread as an earlier failure leaves it, so that a test can see a call
+// not pass it on to its client.
+void LeaveStaleErrorInfo();
+// Takes this thread's error information: its description, or none when there is none.
+std::optional<std::wstring> TakeErrorDescription();
 
 // Text conversions of the product's own helpers (win/ansi_text.h), under the tests' short names.
 inline std::wstring Widen(std::string_view text, UINT codePage = CP_ACP) {
