@@ -47,7 +47,7 @@ mutants=(
   server/host/self_check_facts.cpp 's/^        missing.push_back({needed, name});/        (void)0;/' 'SelfCheckSwitch\.'
   server/host/registration.cpp 's/if (exePath.size() >= MAX_PATH)/if (exePath.size() > MAX_PATH)/' '^ScratchClasses\.Key'
   server/host/self_check.cpp 's/ || facts.program.isDll) {/) {/' 'SelfCheckSwitch\.'
-  server/methods/engine_library.cpp 's/IsNotFound(loaded.error) || win::IsFolder(path)/IsNotFound(loaded.error)/' '^QuandrelTest\.Missing'
+  server/methods/engine_library.cpp 's/IsNotFound(loaded.error) || win::IsFolder(path)/IsNotFound(loaded.error)/' '^QuandrelTest\.Unusable'
   server/host/registration.cpp 's/^    KORVANE_RETURN_IF_FAILED(DeleteTree(at, path + L"\\\\" + subkey));/    (void)subkey;/' '^ScratchClasses\.'
   server/host/self_check.cpp 's/if (!value.found || value.from != RegistrationScope::kUser) return fix;/return fix;/' '^SelfCheck\.Gives'
   server/host/self_check_facts.cpp 's/if (manifests.Redirects(neededBy, name)) {/if (manifests.Redirects(neededBy, name) \&\& false) {/' 'SelfCheckSwitch.*Assembly'
