@@ -59,6 +59,16 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
   ASSERT_EQ(written, bytes.size());
 }
 
+void WriteSizedFile(const std::wstring& path, uint64_t size) {
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.valid()) << "cannot create file, error " << ::GetLastError();
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  ASSERT_TRUE(::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(::SetEndOfFile(file.get()));
+}
+
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to) {
   ASSERT_TRUE(::CopyFileW(from.c_str(), to.c_str(), FALSE))
       << "copy failed, error " << ::GetLastError() << ": " << Narrow(from);

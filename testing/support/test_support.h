@@ -34,6 +34,8 @@ class TempDir {
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to);
+// A file of `size` bytes whose content was never written (sparse where the volume allows it).
+void WriteSizedFile(const std::wstring& path, uint64_t size);
 // Replaces the access list of a file or folder with the one `sddl` ("D:...") spells, as a whole:
 // Wine's SetNamedSecurityInfoW would mix the parent folder's entries in. Wine keeps the list as
 // the file's Unix mode: what Everyone may do is kept, the owner's write right is not taken away.

@@ -74,15 +74,7 @@ TEST_F(EngineLibrary, ReportsFailuresByDistinctCodes) {
   EXPECT_EQ(convert_(nullptr), -1);
   WriteFileBytes(dir_ / L"in.txt", "x");
   const std::wstring big = dir_ / L"big.txt";
-  {
-    win::UniqueHandle file(::CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file);
-    LARGE_INTEGER size;
-    size.QuadPart = (64ll << 20) + 1;
-    ASSERT_TRUE(::SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(::SetEndOfFile(file.get()));
-  }
+  ASSERT_NO_FATAL_FAILURE(WriteSizedFile(big, (64ull << 20) + 1));
   const std::pair<std::string, int> rows[] = {
       {"", -1},
       {Line({"-to", "pdf", "x.txt"}), -1},
