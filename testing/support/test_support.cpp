@@ -1,6 +1,7 @@
 #include "testing/support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <oleauto.h>
 #include <sddl.h>
 
 #include <atomic>
@@ -8,7 +9,9 @@
 #include <vector>
 
 #include "common/win/ansi_text.h"
+#include "common/win/com_ptr.h"
 #include "common/win/file_bytes.h"
+#include "common/win/unique_bstr.h"
 #include "common/win/unique_handle.h"
 #include "common/win/unique_local.h"
 
@@ -54,6 +57,16 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
   ASSERT_TRUE(
       ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
   ASSERT_EQ(written, bytes.size());
+}
+
+void WriteSizedFile(const std::wstring& path, uint64_t size) {
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.valid()) << "cannot create file, error " << ::GetLastError();
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  ASSERT_TRUE(::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(::SetEndOfFile(file.get()));
 }
 
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to) {
@@ -143,6 +156,24 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
   ::GetExitCodeProcess(process.get(), &code);
   result.exitCode = code;
   return result;
+}
+
+void LeaveStaleErrorInfo() {
+  win::ComPtr<ICreateErrorInfo> create;
+  ASSERT_EQ(::CreateErrorInfo(create.put()), S_OK);
+  win::ComPtr<IErrorInfo> stale;
+  ASSERT_EQ(create.query_to(&stale), S_OK);
+  ::SetErrorInfo(0, stale.get());
+}
+
+std::optional<std::wstring> TakeErrorDescription() {
+  win::ComPtr<IErrorInfo> info;
+  const HRESULT hr = ::GetErrorInfo(0, info.put());
+  if (hr == S_FALSE) return std::nullopt;
+  EXPECT_EQ(hr, S_OK) << "GetErrorInfo";
+  win::UniqueBstr description;
+  if (info) info->GetDescription(description.put());
+  return std::wstring(description.view());
 }
 
 std::vector<std::string> LogMessages(std::string_view log) {

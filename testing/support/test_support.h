@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,8 @@ class TempDir {
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to);
+// A file of `size` bytes whose content was never written (sparse where the volume allows it).
+void WriteSizedFile(const std::wstring& path, uint64_t size);
 // Replaces the access list of a file or folder with the one `sddl` ("D:...") spells, as a whole:
 // Wine's SetNamedSecurityInfoW would mix the parent folder's entries in. Wine keeps the list as
 // the file's Unix mode: what Everyone may do is kept, the owner's write right is not taken away.
@@ -60,6 +63,12 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& cw
 // A message may span several physical lines (captured output ends in CR LF); text that is no
 // log line comes back whole with "!!" in front, so it shows in a comparison.
 std::vector<std::string> LogMessages(std::string_view log);
+
+// Error information on this thread as an earlier failure leaves it, so that a test can see a call
+// not pass it on to its client.
+void LeaveStaleErrorInfo();
+// Takes this thread's error information: its description, or none when there is none.
+std::optional<std::wstring> TakeErrorDescription();
 
 // Text conversions of the product's own helpers (win/ansi_text.h), under the tests' short names.
 inline std::wstring Widen(std::string_view text, UINT codePage = CP_ACP) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 
 #include "common/win/module_path.h"
 #include "common/win/scope_exit.h"
@@ -36,52 +37,32 @@ class QuandrelTest : public ServerObjectTest {
   }
 };
 
-TEST_F(QuandrelTest, MissingLibraryFailsWithFileNotFoundUntilItIsPutInPlace) {
-  win::ComPtr<IDispatch> late;
-  ASSERT_EQ(object_.query_to(&late), S_OK);
-  // No file of that name, then a folder of that name.
+// No file of that name, a folder of that name, a library without the export, a file that is no
+// program at all: every call fails with the run-time error that names what is missing, early
+// bound and late bound alike. The failed binding is not kept: once a library is put in place, the
+// same server process binds on the next call.
+TEST_F(QuandrelTest, UnusableLibraryFailsEveryCallWithTheErrorNamingItUntilOneIsPutInPlace) {
   const std::wstring library = server_.file(L"quandrelsdk.dll");
-  for (bool folder : {false, true}) {
-    SCOPED_TRACE(folder ? "a folder of that name" : "nothing of that name");
-    ASSERT_TRUE(!folder || ::CreateDirectoryW(library.c_str(), nullptr));
-    DispatchResult first;
-    CallByName(late.get(), L"Quandrel", {VariantText(L"in.txt")}, &first);
-    EXPECT_EQ(first.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(first.excep->scode, static_cast<SCODE>(0x800A0035));
-    EXPECT_EQ(first.excep.description(), L"File not found: quandrelsdk.dll");
-  }
-  ASSERT_TRUE(::RemoveDirectoryW(library.c_str()));
-
-  // The failed binding is not kept: the same server process binds on the next call.
-  PutLibrary(KORVANE_RECORDING_SDK);
-  SetEngineResult(7);
-  EXPECT_EQ(CallOk(L"in.txt"), 7);
-  EXPECT_EQ(Received(), "in.txt");
-  // A zero-filled buffer of the 2048 bytes engines expect: the engine wrote all of it, and the
-  // server still serves.
-  EXPECT_EQ(ReadFileBytes(server_.file(fixture::kTail)), "zero");
-  EXPECT_EQ(CallOk(L"again.txt"), 7);
-  EXPECT_EQ(ReadFileBytes(server_.file(fixture::kTail)), "zero");
-}
-
-// A library without the export, then a file that is no library at all, fails every call with the
-// run-time error that names what is missing, early bound and late bound alike.
-TEST_F(QuandrelTest, UnusableLibraryFailsEveryCallWithTheErrorNamingIt) {
+  const SCODE kNotFound = static_cast<SCODE>(0x800A0035);
+  const wchar_t kNotFoundText[] = L"File not found: quandrelsdk.dll";
   const struct {
-    const char* library;  // null: a file that is not a program
+    const char* what;
+    std::function<void()> put;
     SCODE status;
     const wchar_t* description;
   } rows[] = {
-      {KORVANE_NOEXPORT_SDK, static_cast<SCODE>(0x800A01C5),
-       L"Can't find DLL entry point KorvaneQuandrelConverter in quandrelsdk.dll"},
-      {nullptr, static_cast<SCODE>(0x800A0030), L"Error in loading DLL: quandrelsdk.dll"},
+      // clang-format off
+      {"nothing of that name", [] {}, kNotFound, kNotFoundText},
+      {"a folder of that name", [&] { ASSERT_TRUE(::CreateDirectoryW(library.c_str(), nullptr)); }, kNotFound, kNotFoundText},
+      {"no export", [&] { ASSERT_TRUE(::RemoveDirectoryW(library.c_str())); PutLibrary(KORVANE_NOEXPORT_SDK); }, static_cast<SCODE>(0x800A01C5), L"Can't find DLL entry point KorvaneQuandrelConverter in quandrelsdk.dll"},
+      {"no program", [&] { WriteFileBytes(library, "this is not a program"); }, static_cast<SCODE>(0x800A0030), L"Error in loading DLL: quandrelsdk.dll"},
+      // clang-format on
   };
   win::ComPtr<IDispatch> late;
   ASSERT_EQ(object_.query_to(&late), S_OK);
   for (const auto& row : rows) {
-    SCOPED_TRACE(Narrow(row.description));
-    if (row.library) PutLibrary(row.library);
-    if (!row.library) WriteFileBytes(server_.file(L"quandrelsdk.dll"), "this is not a program");
+    SCOPED_TRACE(row.what);
+    ASSERT_NO_FATAL_FAILURE(row.put());
     for (int call = 0; call < 2; ++call) {
       LONG code = 0;
       EXPECT_EQ(Call(L"x", &code), row.status);
@@ -92,6 +73,16 @@ TEST_F(QuandrelTest, UnusableLibraryFailsEveryCallWithTheErrorNamingIt) {
       EXPECT_EQ(run.excep.description(), row.description);
     }
   }
+
+  PutLibrary(KORVANE_RECORDING_SDK);
+  SetEngineResult(7);
+  EXPECT_EQ(CallOk(L"in.txt"), 7);
+  EXPECT_EQ(Received(), "in.txt");
+  // A zero-filled buffer of the 2048 bytes engines expect: the engine wrote all of it, and the
+  // server still serves.
+  EXPECT_EQ(ReadFileBytes(server_.file(fixture::kTail)), "zero");
+  EXPECT_EQ(CallOk(L"again.txt"), 7);
+  EXPECT_EQ(ReadFileBytes(server_.file(fixture::kTail)), "zero");
 }
 
 TEST_F(QuandrelTest, EngineCodesComeBackUnchanged) {

@@ -65,11 +65,7 @@ TEST_F(MemoryShort, AClosingLogLineThatCannotBeComposedIsDroppedAndTheOutputRetu
 // Output that cannot all be held fails the call rather than passing a part (here: none) off as
 // the whole, and no error information left from before reaches the client.
 TEST_F(MemoryShort, OutputThatCannotBeHeldFailsTheCallWithNoStaleErrorInformation) {
-  win::ComPtr<ICreateErrorInfo> create;
-  ASSERT_EQ(::CreateErrorInfo(create.put()), S_OK);
-  win::ComPtr<IErrorInfo> stale;
-  ASSERT_EQ(create.query_to(&stale), S_OK);
-  ::SetErrorInfo(0, stale.get());
+  ASSERT_NO_FATAL_FAILURE(LeaveStaleErrorInfo());
   const std::wstring line = ChildCommand({L"bytes", std::to_wstring(1 << 20)});
   RunnerResult run;
   {
@@ -78,8 +74,7 @@ TEST_F(MemoryShort, OutputThatCannotBeHeldFailsTheCallWithNoStaleErrorInformatio
   }
   EXPECT_EQ(run.hr, E_OUTOFMEMORY);
   EXPECT_TRUE(run.noResult);
-  win::ComPtr<IErrorInfo> info;
-  EXPECT_EQ(::GetErrorInfo(0, info.put()), S_FALSE);
+  EXPECT_EQ(TakeErrorDescription(), std::nullopt);
 }
 
 }  // namespace

@@ -144,11 +144,7 @@ TEST_P(RunnerOutcome, AnswerAndLogLines) {
       EXPECT_EQ(run.text, row.text);
   } else {
     EXPECT_TRUE(run.noResult) << "a failed call delivers no result";
-    win::ComPtr<IErrorInfo> info;
-    ASSERT_EQ(::GetErrorInfo(0, info.put()), S_OK);
-    win::UniqueBstr description;
-    info->GetDescription(description.put());
-    EXPECT_EQ(description.view(),
+    EXPECT_EQ(TakeErrorDescription(),
               server::methods::DescriptionOfRuntimeError(server::methods::kErrOverflow));
   }
   std::vector<std::string> messages = LogMessages(log.Added()), expected = row.messages;

@@ -216,10 +216,12 @@ class TypeLibraryTest : public ::testing::TestWithParam<BuiltServer> {
     ASSERT_EQ(::LoadTypeLibEx(GetParam().exe.c_str(), REGKIND_NONE, library_.put()), S_OK)
         << Narrow(GetParam().exe);
     ASSERT_EQ(library_->GetTypeInfoOfGuid(kIid, dispatch_.put()), S_OK);
+    vtable_ = VtableOf(dispatch_.get());
+    ASSERT_TRUE(vtable_);
   }
 
   ComPtr<ITypeLib> library_;
-  ComPtr<ITypeInfo> dispatch_;
+  ComPtr<ITypeInfo> dispatch_, vtable_;  // the interface's dispatch view and its vtable half
 };
 
 TEST_P(TypeLibraryTest, InterfaceIsDualHiddenNonextensibleAutomation) {
@@ -234,39 +236,35 @@ TEST_P(TypeLibraryTest, InterfaceIsDualHiddenNonextensibleAutomation) {
     dispatch_->ReleaseTypeAttr(attr);
   }
   // The automation marshaller serves the vtable half only when it is dual and oleautomation.
-  ComPtr<ITypeInfo> vtable = VtableOf(dispatch_.get());
-  ASSERT_TRUE(vtable);
   TYPEATTR* attr = nullptr;
-  ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
+  ASSERT_EQ(vtable_->GetTypeAttr(&attr), S_OK);
   const WORD required = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION;
   EXPECT_EQ(attr->wTypeFlags & required, required) << std::hex << attr->wTypeFlags;
-  vtable->ReleaseTypeAttr(attr);
+  vtable_->ReleaseTypeAttr(attr);
 }
 
 TEST_P(TypeLibraryTest, RetvalParametersAreUnnamed) {
   // widl names every parameter the IDL leaves unnamed; server/com/unname_retval_params.cmake
   // takes the names of the [out, retval] ones away again after widl has written the library.
-  ComPtr<ITypeInfo> vtable = VtableOf(dispatch_.get());
-  ASSERT_TRUE(vtable);
   TYPEATTR* attr = nullptr;
-  ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
+  ASSERT_EQ(vtable_->GetTypeAttr(&attr), S_OK);
   int retvals = 0;
   for (UINT i = 0; i < attr->cFuncs; ++i) {
     FUNCDESC* f = nullptr;
-    ASSERT_EQ(vtable->GetFuncDesc(i, &f), S_OK);
+    ASSERT_EQ(vtable_->GetFuncDesc(i, &f), S_OK);
     // A property's get names its value after the property; the methods' results go unnamed.
     SHORT last = f->cParams - 1;
     if (f->invkind == INVOKE_FUNC && last >= 0 &&
         (f->lprgelemdescParam[last].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) {
       ++retvals;
       // The member's own name and those of the parameters before the retval one, no more.
-      EXPECT_EQ(NamesOf(vtable.get(), f->memid, 1 + f->cParams).size(),
+      EXPECT_EQ(NamesOf(vtable_.get(), f->memid, 1 + f->cParams).size(),
                 static_cast<size_t>(f->cParams))
           << "member " << Hex(f->memid);
     }
-    vtable->ReleaseFuncDesc(f);
+    vtable_->ReleaseFuncDesc(f);
   }
-  vtable->ReleaseTypeAttr(attr);
+  vtable_->ReleaseTypeAttr(attr);
   EXPECT_EQ(retvals, 4);  // RunCmd, RunCmd2, QuandrelRunCmd, Quandrel
 }
 

@@ -28,14 +28,6 @@ using namespace server::host;
 
 namespace {
 
-// The description of the error information the last failure left on this thread.
-std::wstring ThreadErrorDescription() {
-  win::ComPtr<IErrorInfo> info;
-  win::UniqueBstr description;
-  if (::GetErrorInfo(0, info.put()) == S_OK) info->GetDescription(description.put());
-  return std::wstring(description.view());
-}
-
 DISPID IdOf(IDispatch* dispatch, const wchar_t* name) {
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   DISPID id = DISPID_UNKNOWN;
@@ -119,12 +111,7 @@ TEST_F(InProcessObject, NoExceptionLeavesTheFrameAndNoStaleErrorInformationRemai
   };
   for (const Case& c : cases) {
     // A description left by an earlier failure must not reach this call's client.
-    win::ComPtr<ICreateErrorInfo> create;
-    ASSERT_EQ(::CreateErrorInfo(create.put()), S_OK);
-    win::ComPtr<IErrorInfo> stale;
-    ASSERT_EQ(create.query_to(&stale), S_OK);
-    ::SetErrorInfo(0, stale.get());
-
+    ASSERT_NO_FATAL_FAILURE(LeaveStaleErrorInfo());
     LONG code = 5;
     win::UniqueBstr text{std::wstring_view(L"x")};
     const HRESULT hr = InvokeInFrame(
@@ -135,8 +122,7 @@ TEST_F(InProcessObject, NoExceptionLeavesTheFrameAndNoStaleErrorInformationRemai
         },
         text.get());
     EXPECT_EQ(hr, c.expected);
-    win::ComPtr<IErrorInfo> info;
-    EXPECT_EQ(::GetErrorInfo(0, info.put()), S_FALSE);
+    EXPECT_EQ(TakeErrorDescription(), std::nullopt);
   }
   // The frame's own reference was given back on the way out.
   object_->AddRef();
@@ -174,7 +160,7 @@ TEST_F(InProcessObject, FailedBindingIsARunTimeErrorWithItsDescription) {
   LONG code = 77;
   win::UniqueBstr line{std::wstring_view(L"in.txt")};
   EXPECT_EQ(object_->Quandrel(line.get(), &code), static_cast<HRESULT>(0x800A0035));
-  EXPECT_EQ(ThreadErrorDescription(), L"File not found: quandrelsdk.dll");
+  EXPECT_EQ(TakeErrorDescription(), L"File not found: quandrelsdk.dll");
   win::ComPtr<ISupportErrorInfo> support;
   ASSERT_EQ(object_.query_to(&support), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID__QuandrelCom), S_OK);
@@ -293,7 +279,7 @@ TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
   EXPECT_EQ(outer.hresult(), hr);
   EXPECT_EQ(outer.description(), L"Overflow");
   EXPECT_EQ(outer.Report(), static_cast<HRESULT>(0x800A0006));
-  EXPECT_EQ(ThreadErrorDescription(), L"Overflow");
+  EXPECT_EQ(TakeErrorDescription(), L"Overflow");
 }
 
 // The wording package/README.txt documents for each.

@@ -27,20 +27,49 @@ using win::FolderOfPath;
 using win::FromAnsi;
 using win::ToAnsi;
 
-TEST(ServerPaths, FolderOfProgramKeepsOnlyTheRootBackslash) {
-  EXPECT_EQ(FolderOfPath(L"C:\\Tools\\QuandrelCom.exe"), L"C:\\Tools");
-  EXPECT_EQ(FolderOfPath(L"C:\\QuandrelCom.exe"), L"C:\\");
-  EXPECT_EQ(FolderOfPath(L"C:\\Program Files\\Korvane\\QuandrelCom.exe"),
-            L"C:\\Program Files\\Korvane");
-  EXPECT_EQ(FolderOfPath(L"\\\\host\\share\\QuandrelCom.exe"), L"\\\\host\\share");
+DATE MakeDate(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+  SYSTEMTIME st{year, month, 0, day, hour, minute, second, 0};
+  DATE date = 0;
+  EXPECT_TRUE(::SystemTimeToVariantTime(&st, &date));
+  return date;
 }
 
-TEST(ServerPaths, FileInFolderAddsOneBackslash) {
-  EXPECT_EQ(LogFilePath(L"C:\\Tools"), L"C:\\Tools\\_debug.log");
-  EXPECT_EQ(LogFilePath(L"C:\\"), L"C:\\_debug.log");
-  EXPECT_EQ(EngineExecutablePath(L"C:\\Tools"), L"C:\\Tools\\quandrel.dll");
-  EXPECT_EQ(EngineExecutablePath(L"C:\\"), L"C:\\quandrel.dll");
-  EXPECT_EQ(EngineExecutablePath(L"D:\\My Tools"), L"D:\\My Tools\\quandrel.dll");
+// The texts the server makes of its paths, the engine's command line and its log lines, each a
+// plain function of its inputs: a program's folder keeps only a root's backslash, a file in a
+// folder adds one, the engine's path is quoted and the client's text follows unchanged, and a
+// time stamp follows the locale (the test prefix runs with United States settings) and drops
+// midnight.
+TEST(ServerTexts, EachRuleGivesItsText) {
+  const struct {
+    const char* rule;
+    std::wstring made, expected;
+  } rows[] = {
+      // clang-format off
+      {"folder", FolderOfPath(L"C:\\Tools\\QuandrelCom.exe"), L"C:\\Tools"},
+      {"folder", FolderOfPath(L"C:\\QuandrelCom.exe"), L"C:\\"},
+      {"folder", FolderOfPath(L"C:\\Program Files\\Korvane\\QuandrelCom.exe"), L"C:\\Program Files\\Korvane"},
+      {"folder", FolderOfPath(L"\\\\host\\share\\QuandrelCom.exe"), L"\\\\host\\share"},
+      {"log file", LogFilePath(L"C:\\Tools"), L"C:\\Tools\\_debug.log"},
+      {"log file", LogFilePath(L"C:\\"), L"C:\\_debug.log"},
+      {"engine file", EngineExecutablePath(L"C:\\Tools"), L"C:\\Tools\\quandrel.dll"},
+      {"engine file", EngineExecutablePath(L"C:\\"), L"C:\\quandrel.dll"},
+      {"engine file", EngineExecutablePath(L"D:\\My Tools"), L"D:\\My Tools\\quandrel.dll"},
+      {"engine command line", EngineCommandLine(L"C:\\Tools\\quandrel.dll", L"in.pdf out.txt"), L"\"C:\\Tools\\quandrel.dll\" in.pdf out.txt"},
+      {"engine command line", EngineCommandLine(L"C:\\quandrel.dll", L""), L"\"C:\\quandrel.dll\" "},
+      {"engine command line", EngineCommandLine(L"D:\\My Tools\\quandrel.dll", L"  \"a b\" c\""), L"\"D:\\My Tools\\quandrel.dll\"   \"a b\" c\""},
+      {"engine not found", EngineNotFoundMessage(L"C:\\Tools\\quandrel.dll"), L"C:\\Tools\\quandrel.dll file is not exist."},
+      {"time stamp", LogTimestampText(MakeDate(2026, 12, 7, 13, 5, 33)), L"12/7/2026 1:05:33 PM"},
+      {"time stamp", LogTimestampText(MakeDate(2026, 12, 7, 0, 0, 0)), L"12/7/2026"},
+      {"time stamp", LogTimestampText(MakeDate(2026, 12, 7, 0, 0, 1)), L"12/7/2026 12:00:01 AM"},
+      {"log line", FormatLogLine(L"12/7/2026 1:05:33 PM", L"[RunCmd] strCmd = x"), L"KorvaneCom: Run Time: 12/7/2026 1:05:33 PM; [RunCmd] strCmd = x"},
+      {"log line", FormatLogLine(L"12/7/2026", L""), L"KorvaneCom: Run Time: 12/7/2026; "},
+      {"log line prefix", std::to_wstring(std::wstring(kLogLinePrefix).size()), L"22"},
+      // clang-format on
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.rule << ", row " << &row - rows);
+    EXPECT_EQ(row.made, row.expected);
+  }
 }
 
 // The server's folder is read however deep it lies: a module in a folder deeper than the
@@ -125,37 +154,6 @@ TEST(LibraryAtPath, TheChosenSearchLeavesOutPathAndTheCurrentFolder) {
                     .module);
     ASSERT_TRUE(::SetEnvironmentVariableW(L"PATH", path) && ::SetCurrentDirectoryW(current));
   }
-}
-
-TEST(EngineCommandLine, QuotesThePathAndKeepsTheClientTextUnchanged) {
-  EXPECT_EQ(EngineCommandLine(L"C:\\Tools\\quandrel.dll", L"in.pdf out.txt"),
-            L"\"C:\\Tools\\quandrel.dll\" in.pdf out.txt");
-  EXPECT_EQ(EngineCommandLine(L"C:\\quandrel.dll", L""), L"\"C:\\quandrel.dll\" ");
-  EXPECT_EQ(EngineCommandLine(L"D:\\My Tools\\quandrel.dll", L"  \"a b\" c\""),
-            L"\"D:\\My Tools\\quandrel.dll\"   \"a b\" c\"");
-  EXPECT_EQ(EngineNotFoundMessage(L"C:\\Tools\\quandrel.dll"),
-            L"C:\\Tools\\quandrel.dll file is not exist.");
-}
-
-DATE MakeDate(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-  SYSTEMTIME st{year, month, 0, day, hour, minute, second, 0};
-  DATE date = 0;
-  EXPECT_TRUE(::SystemTimeToVariantTime(&st, &date));
-  return date;
-}
-
-// The test prefix runs with United States settings.
-TEST(LogLine, TimestampFollowsTheLocaleAndDropsMidnight) {
-  EXPECT_EQ(LogTimestampText(MakeDate(2026, 12, 7, 13, 5, 33)), L"12/7/2026 1:05:33 PM");
-  EXPECT_EQ(LogTimestampText(MakeDate(2026, 12, 7, 0, 0, 0)), L"12/7/2026");
-  EXPECT_EQ(LogTimestampText(MakeDate(2026, 12, 7, 0, 0, 1)), L"12/7/2026 12:00:01 AM");
-}
-
-TEST(LogLine, LineHasPrefixTimestampSeparatorAndMessage) {
-  EXPECT_EQ(FormatLogLine(L"12/7/2026 1:05:33 PM", L"[RunCmd] strCmd = x"),
-            L"KorvaneCom: Run Time: 12/7/2026 1:05:33 PM; [RunCmd] strCmd = x");
-  EXPECT_EQ(FormatLogLine(L"12/7/2026", L""), L"KorvaneCom: Run Time: 12/7/2026; ");
-  EXPECT_EQ(std::wstring(kLogLinePrefix).size(), 22u);
 }
 
 // Every show-window value the tests call the runners with: its sixteen-bit pattern for the child

@@ -156,12 +156,7 @@ TEST(SelfCheckFacts, EngineLibraryIsReadUpToItsCap) {
     if (c.size == 0) {
       test::CopyFileOrFail(test::WindowsPathOf(KORVANE_ENGINE_SDK), library);
     } else {
-      win::UniqueHandle file(::CreateFileW(library.c_str(), GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-      LARGE_INTEGER end;
-      end.QuadPart = static_cast<LONGLONG>(c.size);
-      ASSERT_TRUE(::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) &&
-                  ::SetEndOfFile(file.get()));
+      ASSERT_NO_FATAL_FAILURE(test::WriteSizedFile(library, c.size));
     }
     const CheckFacts facts = GatherCheckFacts(exe);
     EXPECT_TRUE(facts.libraryPresent);
