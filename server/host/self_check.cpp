@@ -329,6 +329,12 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
                 L"; QuandrelRunCmd returns \"failed to execute command\". Fix: copy the engine's "
                 L"own " +
                 program + L" into " + folder + L" again.");
+  } else if (!WindowsRuns(facts.windowsMachine, facts.program.machine)) {
+    out.Problem(program + L" is built for " + win::MachineName(facts.program.machine) +
+                L", which this Windows (" + win::MachineName(facts.windowsMachine) +
+                L") cannot start: QuandrelRunCmd returns \"failed to execute command\". Fix: copy "
+                L"the engine's " +
+                own + L" " + program + L" into " + folder + L".");
   } else if (facts.programUnusableLibraries.empty()) {
     out.Ok(program + L" is present, a program");
   }
@@ -357,6 +363,21 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
 }
 
 }  // namespace
+
+bool WindowsRuns(uint16_t windowsMachine, uint16_t machine) {
+  if (machine == 0) return true;
+  switch (windowsMachine) {
+    case 0:
+      return true;
+    case IMAGE_FILE_MACHINE_AMD64:
+      return machine == IMAGE_FILE_MACHINE_AMD64 || machine == IMAGE_FILE_MACHINE_I386;
+    case IMAGE_FILE_MACHINE_ARM64:
+      return machine == IMAGE_FILE_MACHINE_ARM64 || machine == IMAGE_FILE_MACHINE_AMD64 ||
+             machine == IMAGE_FILE_MACHINE_I386;
+    default:
+      return machine == windowsMachine;
+  }
+}
 
 ServerCommand ParseServerCommand(std::wstring_view value) {
   auto isBlank = [](wchar_t c) { return c == L' ' || c == L'\t'; };
@@ -432,8 +453,9 @@ std::vector<std::wstring> WhoMayChange(const GuardedFile& file,
     if (mask & GENERIC_WRITE) mask |= FILE_GENERIC_WRITE;
     return mask;
   };
-  const ACCESS_MASK change = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE |
-                             (file.isFolder ? FILE_DELETE_CHILD : 0);
+  ACCESS_MASK change = WRITE_DAC | WRITE_OWNER | (file.isFolder ? FILE_DELETE_CHILD : 0);
+  if (file.role != GuardedRole::kVolumeRoot) change |= DELETE;
+  if (file.role == GuardedRole::kInstalled) change |= FILE_WRITE_DATA | FILE_APPEND_DATA;
 
   std::vector<std::wstring> who;
   auto add = [&](const std::wstring& name) {
@@ -480,14 +502,56 @@ std::vector<std::wstring> ChangeableByOthers(const InstallSecurity& install) {
     if (who.empty()) continue;
     std::wstring names;
     for (const std::wstring& name : who) names += (names.empty() ? L"" : L", ") + name;
+    const std::wstring what =
+        file.role == GuardedRole::kInstalled
+            ? L" may be changed by " + names + L", not only by administrators"
+            : L", above the installation, lets " + names + L" rename " +
+                  (file.role == GuardedRole::kAbove ? L"it or " : L"") +
+                  L"what it holds, not only administrators, and so put another folder in the "
+                  L"installation's place";
     problems.push_back(
-        file.path + L" may be changed by " + names +
-        L", not only by administrators: the server runs as each user who starts it, so whoever "
-        L"may change it can run programs as them. Fix: install machine-wide only into a folder "
-        L"that only administrators may change (under Program Files), or register for one user "
-        L"only (/RegServerPerUser).");
+        file.path + what +
+        L": the server runs as each user who starts it, so whoever may change it can run "
+        L"programs as them. Fix: install machine-wide only into a folder that only "
+        L"administrators may change (under Program Files), or register for one user only "
+        L"(/RegServerPerUser).");
   }
   return problems;
+}
+
+std::vector<std::wstring> FoldersAbove(std::wstring_view folder) {
+  constexpr size_t npos = std::wstring_view::npos;
+  while (folder.size() > 1 && folder.back() == L'\\') folder.remove_suffix(1);
+  // The root's length with its backslash: "C:\", or "\\server\share\" (after a "\\?\" or
+  // "\\?\UNC\" prefix); none for a relative path.
+  std::wstring_view rest = folder;
+  for (std::wstring_view prefix : {L"\\\\?\\UNC\\", L"\\\\?\\", L"\\\\"}) {
+    if (rest.substr(0, prefix.size()) != prefix) continue;
+    rest.remove_prefix(prefix.size());
+    break;
+  }
+  const size_t prefix = folder.size() - rest.size();
+  size_t root = npos;
+  if (rest.size() >= 2 && rest[1] == L':') {
+    root = prefix + 3;
+  } else if (prefix != 0) {
+    const size_t server = rest.find(L'\\');
+    const size_t share = server == npos ? npos : rest.find(L'\\', server + 1);
+    root = share == npos ? rest.size() + prefix + 1 : prefix + share + 1;
+  }
+  std::vector<std::wstring> above;
+  if (root == npos || folder.size() < root) return above;  // a root has none
+  for (size_t end = folder.size();;) {
+    const size_t slash = folder.rfind(L'\\', end - 1);
+    if (slash == npos || slash + 1 < root) break;
+    if (slash + 1 == root) {
+      above.emplace_back(folder.substr(0, root));
+      break;
+    }
+    above.emplace_back(folder.substr(0, slash));
+    end = slash;
+  }
+  return above;
 }
 
 bool SamePath(std::wstring_view a, std::wstring_view b) {

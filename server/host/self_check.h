@@ -66,7 +66,12 @@ struct AccessEntry {
   std::wstring account;  // "BUILTIN\Users"; empty when the SID has no name
 };
 
-// The owner and access list of a file or folder of the installation.
+// Where a guarded file or folder stands: part of the installation, or a folder above it whose
+// renaming, or the renaming of what it holds, would put another folder in the installation's
+// place (the root of a volume cannot itself be renamed).
+enum class GuardedRole { kInstalled, kAbove, kVolumeRoot };
+
+// The owner and access list of a file or folder of the installation, or of one above it.
 struct GuardedFile {
   std::wstring path;
   bool isFolder = false;
@@ -75,11 +80,13 @@ struct GuardedFile {
   std::wstring ownerSid;
   std::wstring owner;
   std::vector<AccessEntry> entries;  // in the list's order
+  GuardedRole role = GuardedRole::kInstalled;
 };
 
 // Who may change the server's folder and files: they run as every user who starts the server.
 struct InstallSecurity {
-  std::vector<GuardedFile> files;  // the folder, the server, the engine files that are there
+  // The folder, the server, the engine files that are there, then each folder above the folder.
+  std::vector<GuardedFile> files;
   // The accounts in the local Administrators group (SIDs): what they may do, an administrator
   // may do anyway.
   std::vector<std::wstring> administrators;
@@ -99,8 +106,9 @@ struct UnusableLibrary {
 };
 
 struct CheckFacts {
-  std::wstring exePath;  // full, long-name form
-  uint16_t machine = 0;  // this server's IMAGE_FILE_MACHINE_*
+  std::wstring exePath;         // full, long-name form
+  uint16_t machine = 0;         // this server's IMAGE_FILE_MACHINE_*
+  uint16_t windowsMachine = 0;  // what Windows itself runs on; 0 when it cannot be told
   std::wstring userName;
   std::vector<ViewFacts> views;
   bool libraryPresent = false;   // quandrelsdk.dll beside the server
@@ -158,9 +166,15 @@ bool IsFullyQualified(std::wstring_view path);
 // Whether two full paths name the same file (case-insensitive; a "\\?\" prefix is ignored).
 bool SamePath(std::wstring_view a, std::wstring_view b);
 
+// The folders above a folder, from its parent up to the root of its volume ("C:\a\b": "C:\a",
+// "C:\"; "\\srv\share\a": "\\srv\share\").
+std::vector<std::wstring> FoldersAbove(std::wstring_view folder);
+
 // The accounts other than Administrators, SYSTEM, TrustedInstaller and `administrators` that may
 // write, append to, delete, or change the access list or the owner of `file` (and, for a folder,
-// add files or folders to it or delete what it holds), by name where it has one. The owner may
+// add files or folders to it or delete what it holds), by name where it has one. Of a folder
+// above the installation only what leads to its replacement counts: renaming it, renaming what
+// it holds, or changing its access list or owner. The owner may
 // always change the access list unless an OWNER RIGHTS entry says otherwise. A denying entry
 // takes away what it names from its own SID and, for Everyone, from every SID.
 std::vector<std::wstring> WhoMayChange(const GuardedFile& file,
@@ -169,6 +183,11 @@ std::vector<std::wstring> WhoMayChange(const GuardedFile& file,
 // One problem text per file or folder of a machine-wide installation that others may change;
 // /Check counts them, /RegServer warns with them.
 std::vector<std::wstring> ChangeableByOthers(const InstallSecurity& install);
+
+// Whether a Windows that runs on `windowsMachine` starts programs built for `machine`: its own,
+// and x86 on 64-bit Windows; x64 on ARM64 too, which Windows 11 emulates. Either unknown (0):
+// yes, since nothing can be told.
+bool WindowsRuns(uint16_t windowsMachine, uint16_t machine);
 
 // What the check concludes: one line per item, and the number of problems.
 CheckReport ConcludeCheck(const CheckFacts& facts);

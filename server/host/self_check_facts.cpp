@@ -206,6 +206,19 @@ uint16_t OwnMachine() {
 #endif
 }
 
+// The machine type Windows runs on, which a 32-bit process under WoW64 does not share.
+uint16_t WindowsMachine() {
+  using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Fn>(reinterpret_cast<void (*)()>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+  USHORT process = 0, native = 0;
+  if (isWow64Process2 && isWow64Process2(::GetCurrentProcess(), &process, &native) && native != 0)
+    return native;
+  // Before Windows 10 only x86 and x64 Windows run this server.
+  if (OwnMachine() != IMAGE_FILE_MACHINE_I386) return OwnMachine();
+  return win::IsSixtyFourBitWindows() ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+}
+
 std::wstring UserName() {
   wchar_t name[257] = {};
   DWORD size = 257;
@@ -331,6 +344,12 @@ InstallSecurity GatherInstallSecurity(const std::wstring& exePath) {
     const std::wstring path = win::FileInFolder(folder, name);
     if (win::IsFile(path)) install.files.push_back(ReadGuardedFile(path));
   }
+  const std::vector<std::wstring> above = FoldersAbove(folder);
+  for (size_t i = 0; i < above.size(); ++i) {
+    install.files.push_back(ReadGuardedFile(above[i]));
+    install.files.back().role =
+        i + 1 == above.size() ? GuardedRole::kVolumeRoot : GuardedRole::kAbove;
+  }
   install.administrators = LocalAdministrators();
   return install;
 }
@@ -442,6 +461,7 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   CheckFacts facts;
   facts.exePath = win::FullLongPath(exePath);
   facts.machine = OwnMachine();
+  facts.windowsMachine = WindowsMachine();
   facts.userName = UserName();
   for (REGSAM view : RegistryViews(win::IsSixtyFourBitWindows()))
     facts.views.push_back(ReadView(view));

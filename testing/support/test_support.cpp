@@ -59,6 +59,17 @@ void WriteFileBytes(const std::wstring& path, std::string_view bytes) {
   ASSERT_EQ(written, bytes.size());
 }
 
+void SetMachine(const std::wstring& path, uint16_t machine) {
+  std::string bytes = ReadFileBytes(path);
+  ASSERT_GE(bytes.size(), 0x40u);
+  const uint32_t pe = static_cast<unsigned char>(bytes[0x3C]) |
+                      static_cast<unsigned char>(bytes[0x3D]) << 8;  // headers in the first 64 KiB
+  ASSERT_GE(bytes.size(), pe + 6u);
+  bytes[pe + 4] = static_cast<char>(machine & 0xff);
+  bytes[pe + 5] = static_cast<char>(machine >> 8);
+  WriteFileBytes(path, bytes);
+}
+
 void WriteSizedFile(const std::wstring& path, uint64_t size) {
   UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));

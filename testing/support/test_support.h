@@ -34,6 +34,8 @@ class TempDir {
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to);
+// Rewrites the machine type in a program's or library's header, as if it were built for another.
+void SetMachine(const std::wstring& path, uint16_t machine);
 // A file of `size` bytes whose content was never written (sparse where the volume allows it).
 void WriteSizedFile(const std::wstring& path, uint64_t size);
 // Replaces the access list of a file or folder with the one `sddl` ("D:...") spells, as a whole:

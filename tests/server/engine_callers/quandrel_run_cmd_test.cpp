@@ -43,25 +43,32 @@ TEST_F(QuandrelRunCmdTest, MissingEngineGivesTheNotFoundMessageAndStartsNothing)
 }
 
 // The echoing engine's output (none with --silent), the failure to start an empty file (not
-// missing, but no program), or nothing from an engine program whose process ends before it starts
-// (a library it needs is nowhere) is the result; every step is logged, the system's error code
-// aside.
+// missing, but no program) or a program for a machine this Windows does not run, or nothing from
+// an engine program whose process ends before it starts (a library it needs is nowhere) is the
+// result; every step is logged, the system's error code aside.
 TEST_F(QuandrelRunCmdTest, EngineOutputOrStartFailureIsTheResultAndEveryStepIsLogged) {
   ASSERT_EQ(object_->EnableDebugLog(VARIANT_TRUE), S_OK);
   const std::string exe = "\"" + EnginePath() + "\" ";
   // clang-format off
-  const std::tuple<const char*, std::wstring, std::string, std::string> rows[] = {
+  struct Row {
+    const char* engine;  // none: an empty file
+    std::wstring argument;
+    std::string result, runCmd2;
+    bool arm64 = false;  // the engine's header says ARM64
+  } rows[] = {
       {KORVANE_ECHO_ENGINE, L"in.pdf out.txt", exe + "in.pdf out.txt", "strReturn=" + exe + "in.pdf out.txt"},
       {KORVANE_ECHO_ENGINE, L"--silent", "", "strReturn="},
       {nullptr, L"x", "failed to execute command", "Pos=20001, ErrorCode="},
       {KORVANE_DEPENDENT_PROGRAM, L"y", "", "strReturn="},
+      {KORVANE_ECHO_ENGINE, L"z", "failed to execute command", "Pos=20001, ErrorCode=", true},
   };
   // clang-format on
-  for (const auto& [engine, argument, result, runCmd2] : rows) {
+  for (const auto& [engine, argument, result, runCmd2, arm64] : rows) {
     SCOPED_TRACE(Narrow(argument));
     ::DeleteFileW(server_.logPath().c_str());
     if (engine) PutEngine(engine);
     if (!engine) WriteFileBytes(server_.file(L"quandrel.dll"), "");
+    if (arm64) SetMachine(server_.file(L"quandrel.dll"), 0xaa64);
     EXPECT_EQ(Call(argument), result);
     const std::string size = std::to_string(ReadFileBytes(server_.file(L"quandrel.dll")).size());
     const std::string commandLine = exe + Narrow(argument);

@@ -122,6 +122,8 @@ std::vector<Case> Cases() {
          EXPECT_TRUE(::SetEnvironmentVariableW(L"PATH", (std::wstring(path, length) + L";\"" + tools + L"\"").c_str()));
          return &r;
        }, 0, {"no problems", "OK       quandrel.dll is present, a program"}},
+      {"EngineProgramForAMachineThisWindowsCannotStart", [](Copies r, Copies) { SetMachine(r.file(L"quandrel.dll"), 0xaa64); return &r; }, 1,
+       {"quandrel.dll is built for ARM64 (64-bit), which this Windows (", "cannot start: QuandrelRunCmd returns \"failed to execute command\""}},
       {"EngineProgramThatIsALibrary",
        [](Copies r, Copies) { CopyFileOrFail(WindowsPathOf(KORVANE_ENGINE_SDK), r.file(L"quandrel.dll")); return &r; }, 1,
        {"quandrel.dll cannot be started: it is a library, not a program"}},

@@ -69,32 +69,53 @@ TEST(SelfCheckFacts, LogFolderAccessAsksTheFolderOrTheLogForThisUser) {
 
 TEST(SelfCheckFacts, InstallSecurityReadsTheAccessListsOfTheFolderAndItsFiles) {
   TempDir dir(L"install");
-  const std::wstring exe = dir / L"QuandrelCom.exe";
+  const std::wstring folder = dir / L"app", exe = folder + L"\\QuandrelCom.exe";
+  ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
   test::WriteFileBytes(exe, "MZ");
-  test::WriteFileBytes(dir / L"quandrelsdk.dll", "MZ");
+  test::WriteFileBytes(folder + L"\\quandrelsdk.dll", "MZ");
   const std::wstring own = OwnSid();
   const std::wstring ownOnly = L"D:(A;;FA;;;" + own + L")(A;;FA;;;SY)";
   const std::wstring everyone = L"D:(A;;FA;;;" + own + L")(A;;FA;;;SY)(A;;FA;;;WD)";
   struct Case {
     const char* name;
-    std::wstring folderList, exeList;
+    std::wstring aboveList, folderList, exeList;
     std::vector<std::wstring> changeable;  // what the problems name
   } cases[] = {
-      {"the owner, an administrator, and SYSTEM only", ownOnly, ownOnly, {}},
-      {"Everyone may change the folder", everyone, ownOnly, {dir.path() + L" may be changed by "}},
-      {"Everyone may change the server", ownOnly, everyone, {exe + L" may be changed by "}},
+      {"the owner, an administrator, and SYSTEM only", ownOnly, ownOnly, ownOnly, {}},
+      {"Everyone may change the folder",
+       ownOnly,
+       everyone,
+       ownOnly,
+       {folder + L" may be changed by "}},
+      {"Everyone may change the server",
+       ownOnly,
+       ownOnly,
+       everyone,
+       {exe + L" may be changed by "}},
+      {"Everyone may rename the folder above",
+       everyone,
+       ownOnly,
+       ownOnly,
+       {dir.path() + L", above the installation, lets "}},
   };
+  const std::vector<std::wstring> above = FoldersAbove(folder);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SetAccessList(dir.path(), c.folderList);
+    SetAccessList(dir.path(), c.aboveList);
+    SetAccessList(folder, c.folderList);
     SetAccessList(exe, c.exeList);
     const InstallSecurity install = GatherInstallSecurity(exe);
-    ASSERT_EQ(install.files.size(), 3u) << "the folder, the server and quandrelsdk.dll";
+    // The folder, the server and quandrelsdk.dll, then each folder above, the root last.
+    ASSERT_EQ(install.files.size(), 3 + above.size());
     EXPECT_TRUE(install.files[0].isFolder);
-    for (const GuardedFile& file : install.files) {
-      EXPECT_EQ(file.read, S_OK);
-      EXPECT_EQ(file.ownerSid, own);
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(install.files[i].read, S_OK);
+      EXPECT_EQ(install.files[i].ownerSid, own);
+      EXPECT_EQ(install.files[i].role, GuardedRole::kInstalled);
     }
+    EXPECT_EQ(install.files[3].path, dir.path());
+    EXPECT_EQ(install.files[3].role, GuardedRole::kAbove);
+    EXPECT_EQ(install.files.back().role, GuardedRole::kVolumeRoot);
     EXPECT_NE(std::find(install.administrators.begin(), install.administrators.end(), own),
               install.administrators.end())
         << "Wine's user is a local administrator";
@@ -106,6 +127,7 @@ TEST(SelfCheckFacts, InstallSecurityReadsTheAccessListsOfTheFolderAndItsFiles) {
     }
   }
   SetAccessList(dir.path(), ownOnly);
+  SetAccessList(folder, ownOnly);
   const GuardedFile missing = ReadGuardedFile(dir / L"missing.dll");
   EXPECT_TRUE(FAILED(missing.read));
 }

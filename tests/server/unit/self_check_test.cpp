@@ -188,12 +188,28 @@ AccessEntry Allow(const wchar_t* sid, ACCESS_MASK mask, bool inheritOnly = false
 AccessEntry Deny(const wchar_t* sid, ACCESS_MASK mask) { return {false, false, mask, sid, {}}; }
 
 // As Windows sets up a folder under Program Files, and the files in it.
-GuardedFile Locked(std::wstring path, bool folder) {
+GuardedFile Locked(std::wstring path, bool folder, GuardedRole role = GuardedRole::kInstalled) {
   // clang-format off
   return {std::move(path), folder, S_OK, true, kTrustedInstaller, L"NT SERVICE\\TrustedInstaller",
           {Allow(kTrustedInstaller, FILE_ALL_ACCESS), Allow(kAdministrators, FILE_ALL_ACCESS), Allow(kSystem, FILE_ALL_ACCESS),
-           Allow(kUsers, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), Allow(kCreatorOwner, GENERIC_ALL, true)}};
+           Allow(kUsers, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), Allow(kCreatorOwner, GENERIC_ALL, true)}, role};
   // clang-format on
+}
+
+TEST(SelfCheck, FoldersAboveAFolderReachTheRootOfItsVolume) {
+  using Folders = std::vector<std::wstring>;
+  const std::pair<std::wstring, Folders> cases[] = {
+      {L"C:\\Program Files\\Q", {L"C:\\Program Files", L"C:\\"}},
+      {L"C:\\Q\\", {L"C:\\"}},
+      {L"C:\\", {}},
+      {L"\\\\srv\\share\\a\\b", {L"\\\\srv\\share\\a", L"\\\\srv\\share\\"}},
+      {L"\\\\srv\\share", {}},
+      {L"\\\\?\\C:\\a", {L"\\\\?\\C:\\"}},
+      {L"\\\\?\\UNC\\srv\\share\\a", {L"\\\\?\\UNC\\srv\\share\\"}},
+      {L"relative\\a", {}},
+  };
+  for (const auto& [folder, above] : cases)
+    EXPECT_EQ(FoldersAbove(folder), above) << testing::PrintToString(folder);
 }
 
 TEST(SelfCheck, WhoMayChangeAFileOrFolderFromItsOwnerAndAccessList) {
@@ -206,6 +222,7 @@ TEST(SelfCheck, WhoMayChangeAFileOrFolderFromItsOwnerAndAccessList) {
     std::vector<AccessEntry> entries;
     std::vector<std::wstring> who;
     bool hasDacl = true;
+    GuardedRole role = GuardedRole::kInstalled;
   } cases[] = {
       // clang-format off
       {"Program Files", true, kTrustedInstaller, Locked(L"C:\\P", true).entries, {}},
@@ -232,11 +249,18 @@ TEST(SelfCheck, WhoMayChangeAFileOrFolderFromItsOwnerAndAccessList) {
       {"owned by a user whom OWNER RIGHTS lets write", false, kAnn, {Allow(kOwnerRights, kModify)}, {kAnn}},
       {"owned by a local administrator", false, L"S-1-5-21-1-2-3-500", {Allow(L"S-1-5-21-1-2-3-500", FILE_ALL_ACCESS)}, {}},
       {"no access list", false, kAdministrators, {}, {L"Everyone (it has no access list)"}, false},
+      // Above the installation only what replaces the way to it counts.
+      {"above: Users may add and write", true, kAdministrators, {Allow(kUsers, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_EA)}, {}, true, GuardedRole::kAbove},
+      {"above: Authenticated Users may modify, so rename it", true, kAdministrators, {Allow(kAuthenticatedUsers, kModify)}, {kAuthenticatedUsers}, true, GuardedRole::kAbove},
+      {"above: Users may delete what it holds", true, kAdministrators, {Allow(kUsers, FILE_DELETE_CHILD)}, {kUsers}, true, GuardedRole::kAbove},
+      {"above, owned by a user", true, kAnn, {}, {std::wstring(kAnn) + L" (its owner)"}, true, GuardedRole::kAbove},
+      {"C:\\ (Authenticated Users may add folders; delete, which no root allows)", true, kTrustedInstaller, {Allow(kAuthenticatedUsers, FILE_ADD_SUBDIRECTORY | DELETE), Allow(kAuthenticatedUsers, kModify, true)}, {}, true, GuardedRole::kVolumeRoot},
+      {"a root whose content Everyone may delete", true, kTrustedInstaller, {Allow(kEveryone, FILE_DELETE_CHILD)}, {kEveryone}, true, GuardedRole::kVolumeRoot},
       // clang-format on
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const GuardedFile file{L"C:\\P\\x", c.folder, S_OK, c.hasDacl, c.owner, {}, c.entries};
+    const GuardedFile file{L"C:\\P\\x", c.folder, S_OK, c.hasDacl, c.owner, {}, c.entries, c.role};
     EXPECT_EQ(WhoMayChange(file, {L"S-1-5-21-1-2-3-500"}), c.who);
   }
   GuardedFile named = Locked(L"C:\\P", true);
@@ -324,6 +348,8 @@ CheckFacts Healthy() {
   CheckFacts facts;
   facts.exePath = exe;
   facts.machine = 0x14c;
+  facts.windowsMachine = 0x8664;
+  facts.program.machine = 0x14c;
   facts.userName = L"ann";
   facts.libraryPresent = facts.programPresent = true;
   facts.logFolder = FolderAccess::kWritable;
@@ -344,9 +370,9 @@ CheckFacts Healthy() {
     v.typeLibContent[0] = {S_OK, keys.libid, 1, 0};
     facts.views.push_back(v);
   }
-  facts.install.files = {Locked(L"C:\\Q", true), Locked(exe, false),
-                         Locked(L"C:\\Q\\quandrelsdk.dll", false),
-                         Locked(L"C:\\Q\\quandrel.dll", false)};
+  facts.install.files = {
+      Locked(L"C:\\Q", true), Locked(exe, false), Locked(L"C:\\Q\\quandrelsdk.dll", false),
+      Locked(L"C:\\Q\\quandrel.dll", false), Locked(L"C:\\", true, GuardedRole::kVolumeRoot)};
   return facts;
 }
 
@@ -438,6 +464,13 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
         L"PROBLEM  quandrel.dll needs helper.dll, which is in C:\\Q but cannot be loaded (it is built for x64 (64-bit)): its process ends before it starts, and QuandrelRunCmd returns no output. Fix: copy the engine's own x86 (32-bit) helper.dll into C:\\Q."},
        {L"OK       quandrel.dll", L"Quandrel fails"}},
       {"library too large to read", [](CheckFacts& f) { f.libraryTooLarge = true; f.library = {}; }, 0, {L"INFO     quandrelsdk.dll is larger than 64 MiB"}},
+      {"engine program that this Windows cannot start", [](CheckFacts& f) { f.windowsMachine = 0x14c; f.program.machine = 0x8664; }, 1,
+       {L"PROBLEM  quandrel.dll is built for x64 (64-bit), which this Windows (x86 (32-bit)) cannot start: QuandrelRunCmd returns \"failed to execute command\". Fix: copy the engine's x86 (32-bit) quandrel.dll into C:\\Q."}},
+      {"engine program of the other bitness, which this Windows starts", [](CheckFacts& f) { f.program.machine = 0x8664; }, 0, {L"OK       quandrel.dll is present, a program"}},
+      {"x64 engine program on ARM64 Windows", [](CheckFacts& f) { f.windowsMachine = 0xaa64; f.program.machine = 0x8664; }, 0, {L"OK       quandrel.dll is present, a program"}},
+      {"ARM64 engine program on x64 Windows", [](CheckFacts& f) { f.program.machine = 0xaa64; }, 1, {L"quandrel.dll is built for ARM64 (64-bit), which this Windows (x64 (64-bit)) cannot start"}},
+      {"engine program too large to read", [](CheckFacts& f) { f.program = {}; }, 0, {L"OK       quandrel.dll is present, a program"}},
+      {"engine program on a Windows that cannot be told", [](CheckFacts& f) { f.windowsMachine = 0; f.program.machine = 0xaa64; }, 0, {L"OK       quandrel.dll is present, a program"}},
       {"no engine, read-only folder", [](CheckFacts& f) { f.libraryPresent = f.programPresent = false; f.logFolder = FolderAccess::kNotWritable; }, 2,
        {L"error 53", L"quandrel.dll is not in C:\\Q", L"INFO     C:\\Q is not writable"}},
       {"folders named like the engine files", [](CheckFacts& f) { f.libraryPresent = f.programPresent = false; f.libraryIsFolder = f.programIsFolder = true; }, 2,
@@ -459,6 +492,9 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
       {"folder that users may change, registered per user",
        [](CheckFacts& f) { f.install.files[0].ownerSid = kAnn; for (ViewFacts& v : f.views) v.localServer.from = RegistrationScope::kUser; }, 0,
        {L"OK       64-bit view: class"}, {L"may change"}},
+      {"folder above that others may rename",
+       [](CheckFacts& f) { f.install.files.back().entries.push_back({true, false, FILE_DELETE_CHILD, kEveryone, L"Everyone"}); }, 1,
+       {L"PROBLEM  C:\\, above the installation, lets Everyone rename what it holds, not only administrators, and so put another folder in the installation's place: the server runs as each user who starts it"}},
       {"folder whose access list cannot be read", [](CheckFacts& f) { f.install.files[0].read = E_ACCESSDENIED; }, 0,
        {L"INFO     Who may change C:\\Q cannot be told (error 0x80070005)."}, {L"only administrators may change"}},
       // clang-format on
