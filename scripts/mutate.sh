@@ -58,7 +58,7 @@ mutants=(
   server/host/self_check_facts.cpp 's/at.image.defect != win::PeDefect::kNone || at.image.exportNames.empty() ||/at.image.defect != win::PeDefect::kNone ||/' '^SelfCheck\.Finds'
   server/host/self_check.cpp 's/      return machine == IMAGE_FILE_MACHINE_AMD64 || machine == IMAGE_FILE_MACHINE_I386;/      return true;/' 'SelfCheckSwitch.*MachineThisWindows'
   server/host/self_check.cpp 's/if (file.role != GuardedRole::kVolumeRoot) change |= DELETE;/change |= DELETE;/' '^SelfCheck\.WhoMay'
-  server/host/self_check_facts.cpp 's/for (size_t i = 0; i < above.size(); ++i) {/for (size_t i = 0; i < 0; ++i) {/' '^SelfCheckFacts\.Install'
+  server/host/self_check_facts.cpp 's/install.files.push_back(ReadGuardedFile(above\[i\]));/install.files.push_back(ReadGuardedFile(folder));/' '^SelfCheckFacts\.Install'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")
