@@ -50,7 +50,7 @@ mutants=(
   server/methods/engine_library.cpp 's/IsNotFound(loaded.error) || win::IsFolder(path)/IsNotFound(loaded.error)/' '^QuandrelTest\.Unusable'
   server/host/registration.cpp 's/^    KORVANE_RETURN_IF_FAILED(DeleteTree(at, path + L"\\\\" + subkey));/    (void)subkey;/' '^ScratchClasses\.'
   server/host/self_check.cpp 's/if (!value.found || value.from != RegistrationScope::kUser) return fix;/return fix;/' '^SelfCheck\.Gives'
-  server/host/self_check_facts.cpp 's/^    if (redirected) {/    if (redirected \&\& false) {/' 'SelfCheckSwitch.*Assembly'
+  server/host/self_check_facts.cpp 's/^    if (redirected || IsImplementedApiSet(name)) {/    if (IsImplementedApiSet(name)) {/' 'SelfCheckSwitch.*Assembly'
   server/host/self_check_facts.cpp 's/^          return lookUp(name, redirected, alsoSearched);/          return lookUp(name, redirected, {});/' 'SelfCheckSwitch.*EngineProgram'
   server/host/self_check_facts.cpp 's/^    facts.programUnusableLibraries = FindUnusableLibraries(/    facts.unusableLibraries = FindUnusableLibraries(/' 'SelfCheckSwitch.*EngineProgram'
   common/win/pe_image.cpp 's/if (value \& byOrdinal) continue;/(void)byOrdinal;/' '^PeImage\.'

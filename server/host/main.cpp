@@ -55,9 +55,9 @@ HRESULT Register(RegistrationScope scope, bool add) {
     TellUser(add ? L"QuandrelCom: registered in " + where + L"."
                  : L"QuandrelCom: unregistered from " + where + L".");
     // Registered all the same: installers and scripts rely on the switch succeeding.
-    if (add && scope == RegistrationScope::kMachine) {
+    if (add) {
       for (const std::wstring& problem :
-           ChangeableByOthers(GatherInstallSecurity(korvane::win::RunningExecutablePath())))
+           ChangeableByOthers(GatherInstallSecurity(korvane::win::RunningExecutablePath()), scope))
         TellUser(L"QuandrelCom: warning: " + problem);
     }
   } else {

@@ -205,14 +205,20 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   }
 }
 
-// Only a machine-wide registration runs the server for users other than the one who installed it.
+// A machine-wide registration runs the server as every user who starts it, one for the current
+// user as that user: whoever else may change the installation may run programs as them.
 void ConcludeInstall(const CheckFacts& facts, Report& out) {
-  bool machineWide = false;
-  for (const ViewFacts& view : facts.views)
-    machineWide = machineWide ||
-                  (view.localServer.found && view.localServer.from == RegistrationScope::kMachine &&
-                   view.server.exists && SamePath(view.server.fullPath, facts.exePath));
-  if (!machineWide) return;
+  bool machineWide = false, forUser = false;
+  for (const ViewFacts& view : facts.views) {
+    if (!view.localServer.found || !view.server.exists ||
+        !SamePath(view.server.fullPath, facts.exePath))
+      continue;
+    machineWide = machineWide || view.localServer.from == RegistrationScope::kMachine;
+    forUser = forUser || view.localServer.from == RegistrationScope::kUser;
+  }
+  if (!machineWide && !forUser) return;
+  const RegistrationScope scope =
+      machineWide ? RegistrationScope::kMachine : RegistrationScope::kUser;
   bool allRead = true;
   for (const GuardedFile& file : facts.install.files) {
     if (SUCCEEDED(file.read)) continue;
@@ -220,10 +226,11 @@ void ConcludeInstall(const CheckFacts& facts, Report& out) {
     out.Info(L"Who may change " + file.path + L" cannot be told (error " + HexCode(file.read) +
              L").");
   }
-  const std::vector<std::wstring> problems = ChangeableByOthers(facts.install);
+  const std::vector<std::wstring> problems = ChangeableByOthers(facts.install, scope);
   for (const std::wstring& problem : problems) out.Problem(problem);
   if (problems.empty() && allRead)
-    out.Ok(L"only administrators may change the server's folder, the server and the engine files");
+    out.Ok(std::wstring(machineWide ? L"only administrators" : L"only you and administrators") +
+           L" may change the server's folder, the server and the engine files");
 }
 
 // What happens when an engine file's needs cannot be met: when a library is missing, and when
@@ -494,27 +501,34 @@ std::vector<std::wstring> WhoMayChange(const GuardedFile& file,
   return who;
 }
 
-std::vector<std::wstring> ChangeableByOthers(const InstallSecurity& install) {
+std::vector<std::wstring> ChangeableByOthers(const InstallSecurity& install,
+                                             RegistrationScope scope) {
+  const bool forUser = scope == RegistrationScope::kUser;
+  std::vector<std::wstring> trusted = install.administrators;
+  if (forUser && !install.userSid.empty()) trusted.push_back(install.userSid);
+  const std::wstring trustedOnes = forUser ? L"you and administrators" : L"administrators";
   std::vector<std::wstring> problems;
   for (const GuardedFile& file : install.files) {
     if (FAILED(file.read)) continue;
-    const std::vector<std::wstring> who = WhoMayChange(file, install.administrators);
+    const std::vector<std::wstring> who = WhoMayChange(file, trusted);
     if (who.empty()) continue;
     std::wstring names;
     for (const std::wstring& name : who) names += (names.empty() ? L"" : L", ") + name;
-    const std::wstring what =
-        file.role == GuardedRole::kInstalled
-            ? L" may be changed by " + names + L", not only by administrators"
-            : L", above the installation, lets " + names + L" rename " +
-                  (file.role == GuardedRole::kAbove ? L"it or " : L"") +
-                  L"what it holds, not only administrators, and so put another folder in the "
-                  L"installation's place";
+    const std::wstring what = file.role == GuardedRole::kInstalled
+                                  ? L" may be changed by " + names + L", not only by " + trustedOnes
+                                  : L", above the installation, lets " + names + L" rename " +
+                                        (file.role == GuardedRole::kAbove ? L"it or " : L"") +
+                                        L"what it holds, not only " + trustedOnes +
+                                        L", and so put another folder in the installation's place";
     problems.push_back(
         file.path + what +
-        L": the server runs as each user who starts it, so whoever may change it can run "
-        L"programs as them. Fix: install machine-wide only into a folder that only "
-        L"administrators may change (under Program Files), or register for one user only "
-        L"(/RegServerPerUser).");
+        (forUser ? L": your clients start the server as you, so whoever may change it can run "
+                   L"programs as you. Fix: register for one user only from a folder that only "
+                   L"you and administrators may change (such as one under %LOCALAPPDATA%)."
+                 : L": the server runs as each user who starts it, so whoever may change it can "
+                   L"run programs as them. Fix: install machine-wide only into a folder that only "
+                   L"administrators may change (under Program Files), or register for one user "
+                   L"only (/RegServerPerUser)."));
   }
   return problems;
 }

@@ -90,6 +90,8 @@ struct InstallSecurity {
   // The accounts in the local Administrators group (SIDs): what they may do, an administrator
   // may do anyway.
   std::vector<std::wstring> administrators;
+  // The user who reads these facts (SID): whom a registration for one user runs the server as.
+  std::wstring userSid;
 };
 
 // A library that an engine file needs, directly or through a library beside the server
@@ -180,9 +182,11 @@ std::vector<std::wstring> FoldersAbove(std::wstring_view folder);
 std::vector<std::wstring> WhoMayChange(const GuardedFile& file,
                                        const std::vector<std::wstring>& administrators);
 
-// One problem text per file or folder of a machine-wide installation that others may change;
-// /Check counts them, /RegServer warns with them.
-std::vector<std::wstring> ChangeableByOthers(const InstallSecurity& install);
+// One problem text per file or folder of an installation registered in `scope` that others may
+// change: anyone but administrators for a machine-wide one, anyone but them and the user for the
+// user's own. /Check counts them, /RegServer and /RegServerPerUser warn with them.
+std::vector<std::wstring> ChangeableByOthers(const InstallSecurity& install,
+                                             RegistrationScope scope);
 
 // Whether a Windows that runs on `windowsMachine` starts programs built for `machine`: its own,
 // and x86 on 64-bit Windows; x64 on ARM64 too, which Windows 11 emulates. Either unknown (0):

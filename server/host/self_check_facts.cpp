@@ -265,6 +265,15 @@ std::wstring AccountName(PSID sid) {
   return domain[0] ? std::wstring(domain) + L"\\" + name : std::wstring(name);
 }
 
+std::wstring CurrentUserSid() {
+  win::UniqueHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return {};
+  return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
 // Members of the local Administrators group (by its well-known SID, whatever the language calls
 // it), as SIDs.
 std::vector<std::wstring> LocalAdministrators() {
@@ -351,6 +360,7 @@ InstallSecurity GatherInstallSecurity(const std::wstring& exePath) {
         i + 1 == above.size() ? GuardedRole::kVolumeRoot : GuardedRole::kAbove;
   }
   install.administrators = LocalAdministrators();
+  install.userSid = CurrentUserSid();
   return install;
 }
 

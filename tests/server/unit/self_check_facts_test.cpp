@@ -119,7 +119,9 @@ TEST(SelfCheckFacts, InstallSecurityReadsTheAccessListsOfTheFolderAndItsFiles) {
     EXPECT_NE(std::find(install.administrators.begin(), install.administrators.end(), own),
               install.administrators.end())
         << "Wine's user is a local administrator";
-    const std::vector<std::wstring> problems = ChangeableByOthers(install);
+    EXPECT_EQ(install.userSid, own);
+    const std::vector<std::wstring> problems =
+        ChangeableByOthers(install, RegistrationScope::kMachine);
     ASSERT_EQ(problems.size(), c.changeable.size()) << testing::PrintToString(problems);
     for (size_t i = 0; i < problems.size(); ++i) {
       EXPECT_EQ(problems[i].rfind(c.changeable[i], 0), 0u) << test::Narrow(problems[i]);

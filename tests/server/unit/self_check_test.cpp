@@ -373,6 +373,7 @@ CheckFacts Healthy() {
   facts.install.files = {
       Locked(L"C:\\Q", true), Locked(exe, false), Locked(L"C:\\Q\\quandrelsdk.dll", false),
       Locked(L"C:\\Q\\quandrel.dll", false), Locked(L"C:\\", true, GuardedRole::kVolumeRoot)};
+  facts.install.userSid = kAnn;
   return facts;
 }
 
@@ -489,9 +490,13 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
        {L"PROBLEM  C:\\Q may be changed by NT AUTHORITY\\Authenticated Users, not only by administrators",
         L"PROBLEM  C:\\Q\\quandrel.dll may be changed by S-1-5-21-1-2-3-1001 (its owner)",
         L"Fix: install machine-wide only into a folder that only administrators may change"}},
-      {"folder that users may change, registered per user",
+      // Registered for one user, the installation is that user's own: others are all but the user.
+      {"folder that the user owns, registered per user",
        [](CheckFacts& f) { f.install.files[0].ownerSid = kAnn; for (ViewFacts& v : f.views) v.localServer.from = RegistrationScope::kUser; }, 0,
-       {L"OK       64-bit view: class"}, {L"may change"}},
+       {L"OK       64-bit view: class", L"OK       only you and administrators may change the server's folder"}, {L"may be changed"}},
+      {"folder that all users may change, registered per user",
+       [](CheckFacts& f) { f.install.files[0].entries.push_back({true, false, 0x1301bf, kAuthenticatedUsers, L"NT AUTHORITY\\Authenticated Users"}); for (ViewFacts& v : f.views) v.localServer.from = RegistrationScope::kUser; }, 1,
+       {L"PROBLEM  C:\\Q may be changed by NT AUTHORITY\\Authenticated Users, not only by you and administrators: your clients start the server as you, so whoever may change it can run programs as you. Fix: register for one user only from a folder that only you and administrators may change"}},
       {"folder above that others may rename",
        [](CheckFacts& f) { f.install.files.back().entries.push_back({true, false, FILE_DELETE_CHILD, kEveryone, L"Everyone"}); }, 1,
        {L"PROBLEM  C:\\, above the installation, lets Everyone rename what it holds, not only administrators, and so put another folder in the installation's place: the server runs as each user who starts it"}},
