@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace korvane::win {
 
@@ -57,17 +58,19 @@ struct Section {
   uint32_t virtualAddress, virtualSize, rawSize, rawOffset;
 };
 
-// The file offset of a relative virtual address, through the section that holds it.
+// The file offset of a relative virtual address, through the section that holds it. `sections`
+// are in the order of their addresses, so a file with many sections costs a search, not a scan.
 bool FileOffsetOf(const std::vector<Section>& sections, uint32_t rva, uint64_t* out) {
-  for (const Section& s : sections) {
-    const uint64_t size = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
-    if (rva < s.virtualAddress || rva - s.virtualAddress >= size) continue;
-    // Bytes beyond the section's raw data are zero-filled at load time: no names live there.
-    if (rva - s.virtualAddress >= s.rawSize) return false;
-    *out = static_cast<uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
-    return true;
-  }
-  return false;
+  auto after = std::upper_bound(sections.begin(), sections.end(), rva,
+                                [](uint32_t r, const Section& s) { return r < s.virtualAddress; });
+  if (after == sections.begin()) return false;
+  const Section& s = *std::prev(after);
+  const uint64_t size = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
+  if (rva - s.virtualAddress >= size) return false;
+  // Bytes beyond the section's raw data are zero-filled at load time: no names live there.
+  if (rva - s.virtualAddress >= s.rawSize) return false;
+  *out = static_cast<uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
+  return true;
 }
 
 struct Directory {
@@ -142,8 +145,9 @@ PeDefect ReadImports(const Reader& r, const std::vector<Section>& sections, Dire
         return PeDefect::kTruncated;
       const uint64_t value = uint64_t{high} << 32 | low;
       if (value == 0) break;
-      if (value & byOrdinal) continue;
+      // Every entry counts, so that tables of ordinals cannot make the reader run for long.
       if (++functions > kMaxPeImportedFunctions) return PeDefect::kMalformed;
+      if (value & byOrdinal) continue;
       std::string function;
       uint64_t hintAt = 0;  // a 16-bit hint, then the name
       if (value > UINT32_MAX - 2) return PeDefect::kMalformed;
@@ -210,6 +214,9 @@ PeImage ReadPeImage(std::string_view bytes) {
     r.U32(at + 20, &s.rawOffset);
     sections.push_back(s);
   }
+  std::stable_sort(sections.begin(), sections.end(), [](const Section& a, const Section& b) {
+    return a.virtualAddress < b.virtualAddress;
+  });
 
   // The data directories that the header holds: the export directory first, then the import
   // directory.

@@ -41,9 +41,9 @@ struct PeImage {
 // far beyond any real library, and a crafted file cannot make the reader run out of memory or
 // time.
 inline constexpr size_t kMaxPeNameBytes = 16u << 20;
-inline constexpr size_t kMaxPeImports = 4096;  // libraries
-inline constexpr size_t kMaxPeImportedFunctions = 1u << 20;
-inline constexpr uint32_t kMaxPeExports = 65536;  // ordinals are 16-bit
+inline constexpr size_t kMaxPeImports = 4096;                // libraries
+inline constexpr size_t kMaxPeImportedFunctions = 1u << 20;  // entries, ordinals included
+inline constexpr uint32_t kMaxPeExports = 65536;             // ordinals are 16-bit
 
 // Reads the file header, the optional header's export and import directories and their names.
 // The loader takes the names of an import from its lookup table, or from its address table where

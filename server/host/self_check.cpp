@@ -249,10 +249,19 @@ void ConcludeNeeds(const std::wstring& file, const std::vector<UnusableLibrary>&
         missing.neededBy == file ? L"" : L" (for " + missing.neededBy + L")";
     if (!missing.missingFunctions.empty()) {
       const size_t more = missing.missingFunctions.size() - 1;
-      out.Problem(file + L" needs " + missing.missingFunctions.front() +
-                  (more ? L" and " + std::to_wstring(more) + L" more" : L"") + L" from " +
-                  missing.name + through + L", which " + missing.path +
-                  L" does not export (an older version?): " + outcome.unloadable +
+      const std::wstring needs = file + L" needs " + missing.missingFunctions.front() +
+                                 (more ? L" and " + std::to_wstring(more) + L" more" : L"") +
+                                 L" from " + missing.name + through + L", which " + missing.path;
+      // Windows' own libraries grow with its versions and updates, and no copy replaces them.
+      if (missing.windowsOwn) {
+        out.Problem(needs + L" does not export: this Windows is older than the engine needs, " +
+                    outcome.unloadable +
+                    L". Fix: run the engine on a Windows version it "
+                    L"supports, or install the Windows update that adds " +
+                    missing.missingFunctions.front() + L".");
+        continue;
+      }
+      out.Problem(needs + L" does not export (an older version?): " + outcome.unloadable +
                   L". Fix: install the version of " + missing.name +
                   L" that the engine needs (such as the current release of its runtime "
                   L"libraries), or copy the engine's own " +

@@ -105,6 +105,7 @@ struct UnusableLibrary {
   win::PeImage image = {};  // when beside
   std::wstring path = {};
   std::vector<std::wstring> missingFunctions = {};
+  bool windowsOwn = false;  // one of Windows' own libraries (KnownDLLs), which no copy replaces
 };
 
 struct CheckFacts {

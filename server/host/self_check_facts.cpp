@@ -6,11 +6,14 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "common/win/ansi_text.h"
 #include "common/win/com_ptr.h"
 #include "common/win/guid_text.h"
+#include "common/win/library_load.h"
 #include "common/win/module_path.h"
 #include "common/win/registry.h"
 #include "common/win/result.h"
@@ -58,18 +61,73 @@ std::wstring SystemFolderOfThisBitness() {
   return length != 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
+// The libraries that the loader always takes from the system folder (KnownDLLs), whatever
+// folder a program or library that needs them is in.
+std::vector<std::wstring> KnownLibraries() {
+  std::vector<std::wstring> names;
+  win::UniqueHkey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                      L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs", 0,
+                      KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+    return names;
+  for (DWORD i = 0;; ++i) {
+    wchar_t valueName[256];
+    wchar_t data[MAX_PATH];
+    DWORD nameLength = 256, dataBytes = sizeof data - sizeof(wchar_t), type = 0;
+    const LSTATUS status = ::RegEnumValueW(key.get(), i, valueName, &nameLength, nullptr, &type,
+                                           reinterpret_cast<BYTE*>(data), &dataBytes);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    // The folder values (DllDirectory) are REG_EXPAND_SZ; a value too long is no library name.
+    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+    data[dataBytes / sizeof(wchar_t)] = L'\0';
+    names.emplace_back(data);
+  }
+  return names;
+}
+
+// The PATH that COM gives a server it starts for this user: Windows builds the environment
+// afresh from the system's and the user's variables (CreateEnvironmentBlock), so a console's own
+// changes do not reach it. This process's PATH where that cannot be built.
+std::wstring ServerPath(const std::wstring& systemFolder) {
+  using CreateFn = BOOL(WINAPI*)(void**, HANDLE, BOOL);
+  using DestroyFn = BOOL(WINAPI*)(void*);
+  const win::LoadedLibrary userenv =
+      win::LoadLibraryAtPath(win::FileInFolder(systemFolder, L"userenv.dll"));
+  const auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(
+      userenv.module ? ::GetProcAddress(userenv.module.get(), "CreateEnvironmentBlock") : nullptr));
+  const auto destroy = reinterpret_cast<DestroyFn>(reinterpret_cast<void (*)()>(
+      userenv.module ? ::GetProcAddress(userenv.module.get(), "DestroyEnvironmentBlock")
+                     : nullptr));
+  win::UniqueHandle token;
+  void* block = nullptr;
+  if (create && destroy &&
+      ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE,
+                         token.put()) &&
+      create(&block, token.get(), FALSE)) {
+    std::wstring path;
+    for (const wchar_t* entry = static_cast<const wchar_t*>(block); *entry;
+         entry += std::wcslen(entry) + 1) {
+      const std::wstring_view text(entry);
+      if (text.size() >= 5 && win::SameText(text.substr(0, 5), L"PATH=")) path = text.substr(5);
+    }
+    destroy(block);
+    return path;
+  }
+  const DWORD size = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
+  std::wstring path(size, L'\0');
+  if (size == 0 || ::GetEnvironmentVariableW(L"PATH", path.data(), size) != size - 1) return {};
+  path.resize(size - 1);
+  return path;
+}
+
 // The folders that a program's process searches for its libraries after its own and the system
-// folder: the Windows folder, then each folder on PATH.
-std::vector<std::wstring> FoldersAProgramAlsoSearches() {
+// folder: the Windows folder, then each folder on the server's PATH.
+std::vector<std::wstring> FoldersAProgramAlsoSearches(const std::wstring& systemFolder) {
   std::vector<std::wstring> folders;
   wchar_t windows[MAX_PATH];
   const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
   if (length != 0 && length < MAX_PATH) folders.emplace_back(windows, length);
-  const DWORD size = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
-  std::wstring path(size, L'\0');
-  if (size == 0 || ::GetEnvironmentVariableW(L"PATH", path.data(), size) != size - 1)
-    return folders;
-  path.resize(size - 1);
+  const std::wstring path = ServerPath(systemFolder);
   for (size_t start = 0; start <= path.size();) {
     size_t end = path.find(L';', start);
     if (end == std::wstring::npos) end = path.size();
@@ -94,7 +152,8 @@ using UniqueActCtx = win::UniqueResource<HANDLE, ActCtxTraits>;
 // The side-by-side assemblies that a file's own manifest names: the loader takes the libraries
 // they hold (the Visual C++ 2005 and 2008 runtimes from %windir%\WinSxS, say) before it looks in
 // any folder. A library's manifest is its resource 2 and serves its own imports; a program's is
-// resource 1 and serves its whole process. One activation context per file beside the server.
+// resource 1, or else a manifest file beside it, and serves its whole process. One activation
+// context per file beside the server.
 class ManifestRedirections {
  public:
   static constexpr WORD kLibraryManifest = 2;  // ISOLATIONAWARE_MANIFEST_RESOURCE_ID
@@ -132,8 +191,17 @@ class ManifestRedirections {
     request.lpSource = path.c_str();
     request.lpResourceName = MAKEINTRESOURCEW(resource);
     request.lpAssemblyDirectory = folder_.c_str();
+    UniqueActCtx context(::CreateActCtxW(&request));
+    // A program without one of its own takes the manifest file beside it ("x.exe.manifest").
+    const std::wstring beside = path + L".manifest";
+    if (!context && resource == kProgramManifest && win::IsFile(beside)) {
+      request.dwFlags = ACTCTX_FLAG_ASSEMBLY_DIRECTORY_VALID;
+      request.lpSource = beside.c_str();
+      request.lpResourceName = nullptr;
+      context.reset(::CreateActCtxW(&request));
+    }
     // No manifest, or one naming an assembly that is not there: nothing is redirected.
-    contexts_.push_back({file, resource, UniqueActCtx(::CreateActCtxW(&request))});
+    contexts_.push_back({file, resource, std::move(context)});
     return contexts_.back().context.get();
   }
 
@@ -422,8 +490,14 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
     const std::function<LibraryLookup(const std::wstring& name, const std::wstring& neededBy)>&
         lookup) {
   std::vector<UnusableLibrary> unusable;
-  // What each library was found as, by name; `library` itself is never looked up.
-  std::vector<std::pair<std::wstring, LibraryLookup>> found;
+  // What each library was found as, by name, with its export names in order for searching;
+  // `library` itself is never looked up.
+  struct Found {
+    std::wstring name;
+    LibraryLookup lookup;
+    std::vector<std::string> exports;
+  };
+  std::vector<Found> found;
   // Each library beside the server whose needs are still to be looked up, with its name.
   std::vector<std::pair<win::PeImage, std::wstring>> pending = {{library, libraryName}};
   while (!pending.empty()) {
@@ -432,13 +506,15 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
     for (const win::PeImport& import : image.imports) {
       const std::wstring needed = win::FromAnsi(import.library);
       if (win::SameText(needed, libraryName)) continue;
-      auto known = std::find_if(found.begin(), found.end(), [&](const auto& entry) {
-        return win::SameText(entry.first, needed);
+      auto known = std::find_if(found.begin(), found.end(), [&](const Found& entry) {
+        return win::SameText(entry.name, needed);
       });
       if (known == found.end()) {
-        found.emplace_back(needed, lookup(needed, name));
+        found.push_back({needed, lookup(needed, name), {}});
         known = std::prev(found.end());
-        const LibraryLookup& first = known->second;
+        known->exports = known->lookup.image.exportNames;
+        std::sort(known->exports.begin(), known->exports.end());
+        const LibraryLookup& first = known->lookup;
         const bool loadable =
             first.image.defect == win::PeDefect::kNone && first.image.machine == library.machine;
         if (first.where == LibraryLookup::Where::kNowhere) {
@@ -451,15 +527,15 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
         }
         if (first.where == LibraryLookup::Where::kBeside) pending.emplace_back(first.image, needed);
       }
-      const LibraryLookup& at = known->second;
+      const LibraryLookup& at = known->lookup;
       if (at.where == LibraryLookup::Where::kNowhere || at.path.empty() ||
           at.image.defect != win::PeDefect::kNone || at.image.exportNames.empty() ||
           at.image.machine != library.machine)
         continue;
-      UnusableLibrary older{needed, name, at.where == LibraryLookup::Where::kBeside, {}, at.path};
+      UnusableLibrary older{
+          needed, name, at.where == LibraryLookup::Where::kBeside, {}, at.path, {}, at.windowsOwn};
       for (const std::string& function : import.functions)
-        if (std::find(at.image.exportNames.begin(), at.image.exportNames.end(), function) ==
-            at.image.exportNames.end())
+        if (!std::binary_search(known->exports.begin(), known->exports.end(), function))
           older.missingFunctions.push_back(win::FromAnsi(function));
       if (!older.missingFunctions.empty()) unusable.push_back(std::move(older));
     }
@@ -493,6 +569,7 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   // Where the loader finds what `neededBy` needs: a manifest's assembly, beside the server, in the
   // system folder (or an API set it implements), then in `alsoSearched`.
   ManifestRedirections manifests(folder);
+  const std::vector<std::wstring> known = KnownLibraries();
   auto lookUp = [&](const std::wstring& name, bool redirected,
                     const std::vector<std::wstring>& alsoSearched) {
     LibraryLookup found;
@@ -500,15 +577,24 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
       found.where = LibraryLookup::Where::kSystem;
       return found;
     }
+    found.windowsOwn = std::any_of(known.begin(), known.end(),
+                                   [&](const std::wstring& k) { return win::SameText(k, name); });
     std::vector<std::wstring> folders = {folder, facts.systemFolder};
-    folders.insert(folders.end(), alsoSearched.begin(), alsoSearched.end());
+    if (found.windowsOwn) folders.erase(folders.begin());  // never a copy beside the server
+    if (!found.windowsOwn) folders.insert(folders.end(), alsoSearched.begin(), alsoSearched.end());
     for (const std::wstring& searched : folders) {
       const std::wstring path = win::FileInFolder(searched, name);
       if (!win::IsFile(path)) continue;
       bool tooLarge = false;
+      const std::string bytes = ReadFileUpTo(path, kMaxLibraryBytes, &tooLarge);
+      // One larger than any library is not read, and so taken to be whole, as the system's are.
+      if (tooLarge) {
+        found.where = LibraryLookup::Where::kSystem;
+        break;
+      }
       found.where = &searched == &folders.front() ? LibraryLookup::Where::kBeside
                                                   : LibraryLookup::Where::kSystem;
-      found.image = win::ReadPeImage(ReadFileUpTo(path, kMaxLibraryBytes, &tooLarge));
+      found.image = win::ReadPeImage(bytes);
       found.path = path;
       break;
     }
@@ -528,7 +614,7 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   if (facts.programPresent && facts.program.defect == win::PeDefect::kNone &&
       !facts.program.isDll && facts.program.machine == facts.machine &&
       !facts.systemFolder.empty()) {
-    const std::vector<std::wstring> alsoSearched = FoldersAProgramAlsoSearches();
+    const std::vector<std::wstring> alsoSearched = FoldersAProgramAlsoSearches(facts.systemFolder);
     facts.programUnusableLibraries = FindUnusableLibraries(
         facts.program, engine_api::kExecutableFileNameW,
         [&](const std::wstring& name, const std::wstring& neededBy) {

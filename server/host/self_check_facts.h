@@ -21,8 +21,9 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath);
 struct LibraryLookup {
   enum class Where { kNowhere, kBeside, kSystem };
   Where where = Where::kNowhere;
-  win::PeImage image;      // of the file found
-  std::wstring path = {};  // the file found; none for a side-by-side assembly or an API set
+  win::PeImage image;       // of the file found
+  std::wstring path = {};   // the file found; none for a side-by-side assembly or an API set
+  bool windowsOwn = false;  // a KnownDLLs library, which the loader takes from the system folder
 };
 
 // The libraries that `library` (named `libraryName`) needs, directly or through the ones found

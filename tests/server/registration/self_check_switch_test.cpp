@@ -9,6 +9,7 @@
 #include "common/win/registry.h"
 #include "common/win/unique_hkey.h"
 #include "server/host/registration.h"
+#include "server/host/self_check.h"
 #include "testing/support/server_install.h"
 #include "tests/fixtures/sdk_fixtures.h"
 #include "tests/server/registration/registry_tree.h"
@@ -54,7 +55,76 @@ struct Case {
   uint32_t problems;
   std::vector<std::string> said;
   bool needsOtherBuild = false;  // the engine library of the other bitness's build tree
+  void (*undo)() = nullptr;      // puts back what the row changed beyond the two copies
 };
+
+// An assembly manifest's element: "assembly" (with the identity `name` and `content`) or
+// "assemblyIdentity" (a reference to `name`), for this build's processor.
+std::string AssemblyManifest(const std::string& element, const std::string& name,
+                             const std::string& content) {
+  const std::string identity = "<assemblyIdentity type=\"win32\" name=\"" + name +
+                               "\" version=\"1.0.0.0\" processorArchitecture=\"" +
+                               (kOwnBits == 64 ? "amd64" : "x86") + "\"/>";
+  if (element != "assembly") return identity;
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><assembly "
+         "xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">" +
+         identity + content + "</assembly>";
+}
+
+// The private assembly Korvane.Fixture.Runtime beside `at`, which holds the fixture library.
+void PutFixtureAssembly(const ServerInstall& at) {
+  const std::wstring assembly = at.file(L"Korvane.Fixture.Runtime");
+  EXPECT_TRUE(::CreateDirectoryW(assembly.c_str(), nullptr));
+  WriteFileBytes(assembly + L"\\Korvane.Fixture.Runtime.manifest",
+                 AssemblyManifest("assembly", "Korvane.Fixture.Runtime",
+                                  "<file name=\"korvane_fixture_dependency.dll\"/>"));
+  CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY),
+                 assembly + L"\\" + fixture::kDependencyFileName);
+}
+
+// The engine program that needs the fixture library, and that library in a folder "tools".
+std::wstring PutProgramAndItsLibraryInTools(const ServerInstall& at) {
+  CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), at.file(L"quandrel.dll"));
+  const std::wstring tools = at.file(L"tools");
+  EXPECT_TRUE(::CreateDirectoryW(tools.c_str(), nullptr));
+  CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY),
+                 tools + L"\\" + fixture::kDependencyFileName);
+  return tools;
+}
+
+void SetRegistryText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+  EXPECT_EQ(::RegSetKeyValueW(root, key, name, REG_SZ, text.c_str(),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+}
+
+// The system's environment, which Windows (and Wine, which leaves out the user's own variables)
+// builds a started server's from. Its Path as it was before a row changed it.
+constexpr wchar_t kSystemEnvironment[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+std::wstring savedSystemPath;
+
+void AddToSystemPath(const std::wstring& folder) {
+  wchar_t path[32767];
+  DWORD bytes = sizeof path;
+  ASSERT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, kSystemEnvironment, L"Path",
+                           RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, path, &bytes),
+            ERROR_SUCCESS);
+  savedSystemPath = path;
+  const std::wstring longer = savedSystemPath + L";" + folder;
+  ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSystemEnvironment, L"Path", REG_EXPAND_SZ,
+                              longer.c_str(), static_cast<DWORD>((longer.size() + 1) * 2)),
+            ERROR_SUCCESS);
+}
+
+void RestoreSystemPath() {
+  EXPECT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSystemEnvironment, L"Path", REG_EXPAND_SZ,
+                              savedSystemPath.c_str(),
+                              static_cast<DWORD>((savedSystemPath.size() + 1) * 2)),
+            ERROR_SUCCESS);
+}
+constexpr wchar_t kKnownLibraries[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs";
 
 // Names the row in test names and messages.
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -93,35 +163,49 @@ std::vector<Case> Cases() {
          CopyFileOrFail(WindowsPathOf(KORVANE_OLD_SDK_DEPENDENCY), r.file(fixture::kDependencyFileName));
          return &r;
        }, 1, {"quandrelsdk.dll needs KorvaneFixtureDependencyAnswer from korvane_fixture_dependency.dll, which ", "does not export (an older version?)", "error 48"}},
-      // A library's own manifest takes what it needs from a side-by-side assembly, before any folder.
-      {"EngineLibraryTakingWhatItNeedsFromAnAssembly",
+      // The loader takes a known library from the system folder only, never a copy beside.
+      {"EngineLibraryNeedingAKnownLibraryThatIsOnlyBesideIt",
        [](Copies r, Copies) {
-         PutEngine(r, KORVANE_SXS_SDK);
-         const std::wstring assembly = r.file(L"Korvane.Fixture.Runtime");
-         EXPECT_TRUE(::CreateDirectoryW(assembly.c_str(), nullptr));
-         WriteFileBytes(assembly + L"\\Korvane.Fixture.Runtime.manifest",
-                        std::string("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
-                                    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
-                                    "<assemblyIdentity type=\"win32\" name=\"Korvane.Fixture.Runtime\" version=\"1.0.0.0\" processorArchitecture=\"") +
-                            (kOwnBits == 64 ? "amd64" : "x86") + "\"/><file name=\"korvane_fixture_dependency.dll\"/></assembly>");
-         CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), assembly + L"\\" + fixture::kDependencyFileName);
+         PutEngine(r, KORVANE_DEPENDENT_SDK);
+         CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), r.file(fixture::kDependencyFileName));
+         SetRegistryText(HKEY_LOCAL_MACHINE, kKnownLibraries, L"KorvaneFixture", fixture::kDependencyFileName);
+         return &r;
+       }, 1, {"quandrelsdk.dll needs korvane_fixture_dependency.dll, which is neither in "}, false,
+       [] { ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKnownLibraries, L"KorvaneFixture"); }},
+      // A library larger than any is not read: taken to be whole, as the system's are.
+      {"EngineLibraryWithALibraryTooLargeToReadBesideIt",
+       [](Copies r, Copies) {
+         PutEngine(r, KORVANE_DEPENDENT_SDK);
+         WriteSizedFile(r.file(fixture::kDependencyFileName), server::host::kMaxLibraryBytes + 1);
          return &r;
        }, 0, {"no problems"}},
+      // A library's own manifest takes what it needs from a side-by-side assembly, before any folder.
+      {"EngineLibraryTakingWhatItNeedsFromAnAssembly",
+       [](Copies r, Copies) { PutEngine(r, KORVANE_SXS_SDK); PutFixtureAssembly(r); return &r; }, 0, {"no problems"}},
+      // So does the engine program's manifest file beside it, for its whole process.
+      {"EngineProgramTakingWhatItNeedsFromAnAssemblyThroughItsManifestFile",
+       [](Copies r, Copies) {
+         CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), r.file(L"quandrel.dll"));
+         PutFixtureAssembly(r);
+         WriteFileBytes(r.file(L"quandrel.dll.manifest"), AssemblyManifest("assembly", "Korvane.Fixture.Program", "<dependency><dependentAssembly>" + AssemblyManifest("assemblyIdentity", "Korvane.Fixture.Runtime", "") + "</dependentAssembly></dependency>"));
+         return &r;
+       }, 0, {"no problems", "OK       quandrel.dll is present, a program"}},
       // The engine program's process also finds what it needs on PATH.
       {"EngineProgramNeedingALibraryThatIsNowhere",
        [](Copies r, Copies) { CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), r.file(L"quandrel.dll")); return &r; }, 1,
        {"quandrel.dll needs korvane_fixture_dependency.dll, which is in none of ", "QuandrelRunCmd returns no output", "copy korvane_fixture_dependency.dll into "}},
-      {"EngineProgramFindingWhatItNeedsOnPath",
+      // The PATH is the one COM gives the server: the user's and the system's, not a console's.
+      {"EngineProgramFindingWhatItNeedsOnTheServersPath",
+       [](Copies r, Copies) { AddToSystemPath(L"\"" + PutProgramAndItsLibraryInTools(r) + L"\""); return &r; }, 0,
+       {"no problems", "OK       quandrel.dll is present, a program"}, false, RestoreSystemPath},
+      {"EngineProgramWhoseLibraryIsOnlyOnThisConsolesPath",
        [](Copies r, Copies) {
-         CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), r.file(L"quandrel.dll"));
-         const std::wstring tools = r.file(L"tools");
-         EXPECT_TRUE(::CreateDirectoryW(tools.c_str(), nullptr));
-         CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), tools + L"\\" + fixture::kDependencyFileName);
+         const std::wstring tools = PutProgramAndItsLibraryInTools(r);
          wchar_t path[32767];
          const DWORD length = ::GetEnvironmentVariableW(L"PATH", path, 32767);
-         EXPECT_TRUE(::SetEnvironmentVariableW(L"PATH", (std::wstring(path, length) + L";\"" + tools + L"\"").c_str()));
+         EXPECT_TRUE(::SetEnvironmentVariableW(L"PATH", (std::wstring(path, length) + L";" + tools).c_str()));
          return &r;
-       }, 0, {"no problems", "OK       quandrel.dll is present, a program"}},
+       }, 1, {"quandrel.dll needs korvane_fixture_dependency.dll, which is in none of "}},
       {"EngineProgramForAMachineThisWindowsCannotStart", [](Copies r, Copies) { SetMachine(r.file(L"quandrel.dll"), 0xaa64); return &r; }, 1,
        {"quandrel.dll is built for ARM64 (64-bit), which this Windows (", "cannot start: QuandrelRunCmd returns \"failed to execute command\""}},
       {"EngineProgramThatIsALibrary",
@@ -201,6 +285,7 @@ TEST_P(SelfCheckSwitch, PassesWhenCleanAndNamesEachBrokenItemWithItsFix) {
   if (KeyExists(OpenClasses(HKEY_CURRENT_USER, KEY_READ).get(), kClassKey)) {
     EXPECT_EQ(registered.RunSwitch(L"/UnregServerPerUser"), 0u);
   }
+  if (c.undo) c.undo();
   // The registered copy unregisters itself when it goes, once its keys name it again.
   if (!FileExists(registered.exe())) CopyFileOrFail(another.exe(), registered.exe());
   registered.Register();

@@ -23,9 +23,12 @@ void Put(std::string& bytes, size_t at, uint32_t value, int size) {
 }
 
 // A DLL with one section at file offset 0x200 (RVA 0x1000) holding the export table and the
-// import table; a function named "#<n>" is taken by ordinal n.
+// import table; a function named "#<n>" is taken by ordinal n. The functions' names are in each
+// import's lookup table, or only in its address table (as old linkers write it), maybe bound.
+enum class Names { kLookupTable, kAddressTable, kBoundAddressTable };
 std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string>& exports,
-                  const std::vector<win::PeImport>& imports = {}) {
+                  const std::vector<win::PeImport>& imports = {},
+                  Names names = Names::kLookupTable) {
   std::string image(0x200, '\0');
   image[0] = 'M', image[1] = 'Z';
   Put(image, 0x3C, 0x40, 4);
@@ -57,7 +60,10 @@ std::string Image(uint16_t machine, bool pe32Plus, const std::vector<std::string
       const std::vector<std::string>& functions = imports[i].functions;
       if (functions.empty()) continue;
       const size_t table = data.size();
-      Put(data, descriptors + 20 * i, 0x1000 + static_cast<uint32_t>(table), 4);
+      const size_t descriptor = descriptors + 20 * i;
+      Put(data, names == Names::kLookupTable ? descriptor : descriptor + 16,
+          0x1000 + static_cast<uint32_t>(table), 4);
+      if (names == Names::kBoundAddressTable) Put(data, descriptor + 4, 0xFFFFFFFF, 4);
       data.append(entry * (functions.size() + 1), '\0');
       for (size_t f = 0; f < functions.size(); ++f) {
         const size_t at = table + entry * f;
@@ -108,6 +114,9 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
       {"x64 needing two libraries", needing, PeDefect::kNone, 0x8664, {"KorvaneQuandrelConverter"}, read},
       {"x86 needing two libraries", Image(0x14c, false, {}, needs), PeDefect::kNone, 0x14c, {}, read},
       {"cut in a function's name", oneFunction.substr(0, oneFunction.size() - 3), PeDefect::kTruncated, 0x14c, {}},
+      {"names in the address table only", Image(0x14c, false, {}, needs, Names::kAddressTable), PeDefect::kNone, 0x14c, {}, read},
+      {"an old bound import: addresses only, not read as names", Image(0x14c, false, {}, needs, Names::kBoundAddressTable), PeDefect::kNone, 0x14c, {}, {{"KERNEL32.dll", {}}, {"engine runtime.dll", {}}}},
+      {"more ordinals than an import table takes", Image(0x14c, false, {}, {{"a.dll", std::vector<std::string>(win::kMaxPeImportedFunctions + 1, "#1")}}), PeDefect::kMalformed, 0x14c, {}},
       {"more functions than an import table names", Image(0x14c, false, {}, {{"a.dll", std::vector<std::string>(win::kMaxPeImportedFunctions + 1, "f")}}), PeDefect::kMalformed, 0x14c, {}},
       {"cut in an import name", needing.substr(0, needing.size() - 3), PeDefect::kTruncated, 0x8664, {}},
       {"empty file", "", PeDefect::kNotAnImage, 0, {}},
@@ -280,7 +289,7 @@ TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderCannotUseOnce) {
   };
   using Where = LibraryLookup::Where;
   const std::map<std::wstring, LibraryLookup> found = {
-      {L"KERNEL32.dll", {Where::kSystem, image({}, {"Sleep"}), L"C:\\W\\KERNEL32.dll"}},
+      {L"KERNEL32.dll", {Where::kSystem, image({}, {"Sleep"}), L"C:\\W\\KERNEL32.dll", true}},
       {L"helper.dll",
        {Where::kBeside,
         image({{"kernel32.DLL", {"Sleep", "NewerCall"}}, {"deep.dll", {}}, {"QUANDRELSDK.DLL", {}}},
@@ -313,19 +322,21 @@ TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderCannotUseOnce) {
                                      {"placeholder.dll", {"Any"}},
                                      {"other.dll", {"Any"}},
                                      {"assembly.dll", {"Any"}}});
-  using Row = std::tuple<std::wstring, std::wstring, bool, std::wstring, std::vector<std::wstring>>;
+  using Row =
+      std::tuple<std::wstring, std::wstring, bool, std::wstring, std::vector<std::wstring>, bool>;
   std::vector<Row> unusable;
   for (const UnusableLibrary& u : FindUnusableLibraries(engine, L"quandrelsdk.dll", lookup))
-    unusable.emplace_back(u.name, u.neededBy, u.beside, u.path, u.missingFunctions);
-  EXPECT_EQ(unusable,
-            (std::vector<Row>{
-                {L"runtime.dll", L"quandrelsdk.dll", false, L"", {}},
-                {L"x64.dll", L"quandrelsdk.dll", true, L"", {}},
-                {L"cut.dll", L"quandrelsdk.dll", true, L"", {}},
-                {L"old.dll", L"quandrelsdk.dll", false, L"C:\\W\\old.dll", {L"New", L"Newest"}},
-                // A library found once is held to what each library needs of it.
-                {L"kernel32.DLL", L"helper.dll", false, L"C:\\W\\KERNEL32.dll", {L"NewerCall"}},
-                {L"deep.dll", L"helper.dll", false, L"", {}}}));
+    unusable.emplace_back(u.name, u.neededBy, u.beside, u.path, u.missingFunctions, u.windowsOwn);
+  EXPECT_EQ(
+      unusable,
+      (std::vector<Row>{
+          {L"runtime.dll", L"quandrelsdk.dll", false, L"", {}, false},
+          {L"x64.dll", L"quandrelsdk.dll", true, L"", {}, false},
+          {L"cut.dll", L"quandrelsdk.dll", true, L"", {}, false},
+          {L"old.dll", L"quandrelsdk.dll", false, L"C:\\W\\old.dll", {L"New", L"Newest"}, false},
+          // A library found once is held to what each library needs of it.
+          {L"kernel32.DLL", L"helper.dll", false, L"C:\\W\\KERNEL32.dll", {L"NewerCall"}, true},
+          {L"deep.dll", L"helper.dll", false, L"", {}, false}}));
   // Each library once whatever its case; what the system's libraries and unusable ones need, not
   // at all.
   EXPECT_EQ(asked, (std::vector<std::wstring>{
@@ -456,6 +467,9 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
        [](CheckFacts& f) { f.unusableLibraries = {{L"MSVCP140.dll", L"quandrelsdk.dll", false, {}, L"C:\\Windows\\SysWOW64\\MSVCP140.dll", {L"_Thrd_sleep_for", L"_Other"}}}; }, 1,
        {L"PROBLEM  quandrelsdk.dll needs _Thrd_sleep_for and 1 more from MSVCP140.dll, which C:\\Windows\\SysWOW64\\MSVCP140.dll does not export (an older version?): Quandrel fails with error 48 (Error in loading DLL). Fix: install the version of MSVCP140.dll that the engine needs (such as the current release of its runtime libraries), or copy the engine's own MSVCP140.dll into C:\\Q."},
        {L"OK       quandrelsdk.dll"}},
+      {"library of Windows' own, of an older Windows", [](CheckFacts& f) { f.unusableLibraries = {{L"KERNEL32.dll", L"quandrelsdk.dll", false, {}, L"C:\\Windows\\SysWOW64\\KERNEL32.dll", {L"GetSystemTimePreciseAsFileTime"}, true}}; }, 1,
+       {L"PROBLEM  quandrelsdk.dll needs GetSystemTimePreciseAsFileTime from KERNEL32.dll, which C:\\Windows\\SysWOW64\\KERNEL32.dll does not export: this Windows is older than the engine needs, Quandrel fails with error 48 (Error in loading DLL). Fix: run the engine on a Windows version it supports, or install the Windows update that adds GetSystemTimePreciseAsFileTime."},
+       {L"copy the engine's own"}},
       {"libraries the engine needs missing", [](CheckFacts& f) { f.unusableLibraries = {{L"runtime.dll", L"quandrelsdk.dll"}, {L"deep.dll", L"helper.dll"}}; }, 2,
        {L"PROBLEM  quandrelsdk.dll needs runtime.dll, which is neither in C:\\Q nor in C:\\Windows\\SysWOW64: Quandrel fails with error 53 (File not found). Fix: install what the engine needs (such as its runtime libraries), or copy runtime.dll into C:\\Q.",
         L"PROBLEM  quandrelsdk.dll needs deep.dll (for helper.dll), which is neither"}, {L"OK       quandrelsdk.dll"}},
