@@ -50,7 +50,7 @@ mutants=(
   server/methods/engine_library.cpp 's/IsNotFound(loaded.error) || win::IsFolder(path)/IsNotFound(loaded.error)/' '^QuandrelTest\.Unusable'
   server/host/registration.cpp 's/^    KORVANE_RETURN_IF_FAILED(DeleteTree(at, path + L"\\\\" + subkey));/    (void)subkey;/' '^ScratchClasses\.'
   server/host/self_check.cpp 's/if (!value.found || value.from != RegistrationScope::kUser) return fix;/return fix;/' '^SelfCheck\.Gives'
-  server/host/self_check_facts.cpp 's/^    if (redirected || IsImplementedApiSet(name)) {/    if (IsImplementedApiSet(name)) {/' 'SelfCheckSwitch.*Assembly'
+  server/host/self_check_facts.cpp 's/^    if (redirected || IsImplementedApiSet(name)) {/    if ((redirected \&\& false) || IsImplementedApiSet(name)) {/' 'SelfCheckSwitch.*Assembly'
   server/host/self_check_facts.cpp 's/^          return lookUp(name, redirected, alsoSearched);/          return lookUp(name, redirected, {});/' 'SelfCheckSwitch.*EngineProgram'
   server/host/self_check_facts.cpp 's/^    facts.programUnusableLibraries = FindUnusableLibraries(/    facts.unusableLibraries = FindUnusableLibraries(/' 'SelfCheckSwitch.*EngineProgram'
   common/win/pe_image.cpp 's/if (value \& byOrdinal) continue;/(void)byOrdinal;/' '^PeImage\.'
@@ -59,7 +59,6 @@ mutants=(
   server/host/self_check.cpp 's/      return machine == IMAGE_FILE_MACHINE_AMD64 || machine == IMAGE_FILE_MACHINE_I386;/      return true;/' 'SelfCheckSwitch.*MachineThisWindows'
   server/host/self_check.cpp 's/if (file.role != GuardedRole::kVolumeRoot) change |= DELETE;/change |= DELETE;/' '^SelfCheck\.WhoMay'
   server/host/self_check_facts.cpp 's/install.files.push_back(ReadGuardedFile(above\[i\]));/install.files.push_back(ReadGuardedFile(folder));/' '^SelfCheckFacts\.Install'
-  server/host/self_check_facts.cpp 's/if (!context \&\& resource == kProgramManifest \&\& win::IsFile(beside)) {/if (false) {/' 'SelfCheckSwitch.*ManifestFile'
   server/host/self_check_facts.cpp 's/if (found.windowsOwn) folders.erase(folders.begin());  \/\/ never a copy beside the server/(void)0;/' 'SelfCheckSwitch.*KnownLibrary'
   server/host/self_check_facts.cpp 's/^      create(\&block, token.get(), FALSE)) {/      false) {/' 'SelfCheckSwitch.*EngineProgram'
 )
