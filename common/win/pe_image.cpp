@@ -58,19 +58,31 @@ struct Section {
   uint32_t virtualAddress, virtualSize, rawSize, rawOffset;
 };
 
-// The file offset of a relative virtual address, through the section that holds it. `sections`
-// are in the order of their addresses, so a file with many sections costs a search, not a scan.
-bool FileOffsetOf(const std::vector<Section>& sections, uint32_t rva, uint64_t* out) {
+// The section that holds a relative virtual address, or none. `sections` are in the order of
+// their addresses, so a file with many sections costs a search, not a scan.
+const Section* SectionOf(const std::vector<Section>& sections, uint32_t rva) {
   auto after = std::upper_bound(sections.begin(), sections.end(), rva,
                                 [](uint32_t r, const Section& s) { return r < s.virtualAddress; });
-  if (after == sections.begin()) return false;
+  if (after == sections.begin()) return nullptr;
   const Section& s = *std::prev(after);
   const uint64_t size = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
-  if (rva - s.virtualAddress >= size) return false;
-  // Bytes beyond the section's raw data are zero-filled at load time: no names live there.
-  if (rva - s.virtualAddress >= s.rawSize) return false;
-  *out = static_cast<uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
+  return rva - s.virtualAddress < size ? &s : nullptr;
+}
+
+// The file offset of a relative virtual address, through the section that holds it. Bytes beyond
+// the section's raw data are zero-filled at load time: no names live there.
+bool FileOffsetOf(const std::vector<Section>& sections, uint32_t rva, uint64_t* out) {
+  const Section* s = SectionOf(sections, rva);
+  if (s == nullptr || rva - s->virtualAddress >= s->rawSize) return false;
+  *out = static_cast<uint64_t>(s->rawOffset) + (rva - s->virtualAddress);
   return true;
+}
+
+// Whether a relative virtual address lies in a section's zero-filled tail, which the loader
+// reads as zeros.
+bool ZeroFilled(const std::vector<Section>& sections, uint32_t rva) {
+  const Section* s = SectionOf(sections, rva);
+  return s != nullptr && rva - s->virtualAddress >= s->rawSize;
 }
 
 struct Directory {
@@ -140,6 +152,7 @@ PeDefect ReadImports(const Reader& r, const std::vector<Section>& sections, Dire
     for (uint64_t entry = tableRva; tableRva != 0; entry += entryBytes) {
       uint64_t at = 0;
       uint32_t low = 0, high = 0;
+      if (entry <= UINT32_MAX && ZeroFilled(sections, static_cast<uint32_t>(entry))) break;
       if (entry > UINT32_MAX || !FileOffsetOf(sections, static_cast<uint32_t>(entry), &at) ||
           !r.U32(at, &low) || (wide && !r.U32(at + 4, &high)))
         return PeDefect::kTruncated;

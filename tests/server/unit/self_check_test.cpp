@@ -99,6 +99,11 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
   Put(badMagic, 0x58, 0x999, 2);
   std::string zeroFilled = x86;  // the file holds only the export directory of the section
   Put(zeroFilled, 0x58 + 224 + 16, 40, 4);
+  // The last import takes a function by ordinal; its table's closing zero entry lies beyond the
+  // section's raw data, where the loader reads zeros.
+  std::string zeroEnded = Image(0x14c, false, {}, {{"a.dll", {"F"}}, {"b.dll", {"#1"}}});
+  Put(zeroEnded, 0x58 + 224 + 16, static_cast<uint32_t>(zeroEnded.size() - 0x200 - 4), 4);
+  zeroEnded.resize(zeroEnded.size() - 4);
   struct Case {
     const char* name;
     std::string bytes;
@@ -126,6 +131,7 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
       {"cut in an export name", x86.substr(0, x86.size() - 3), PeDefect::kTruncated, 0x14c, {}},
       {"unknown optional header", badMagic, PeDefect::kMalformed, 0x14c, {}},
       {"names where the section is zero-filled", zeroFilled, PeDefect::kTruncated, 0x14c, {}},
+      {"a lookup table ended by the section's zero-filled tail", zeroEnded, PeDefect::kNone, 0x14c, {}, {{"a.dll", {"F"}}, {"b.dll", {}}}},
       {"more libraries than an import table names", Image(0x14c, false, {}, std::vector<win::PeImport>(win::kMaxPeImports + 1, {"a.dll", {}})), PeDefect::kMalformed, 0x14c, {}},
       {"names past the cap", Image(0x14c, false, {std::string(win::kMaxPeNameBytes, 'n')}), PeDefect::kMalformed, 0x14c, {}},
       // clang-format on
