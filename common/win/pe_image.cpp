@@ -89,10 +89,16 @@ struct Directory {
   uint32_t rva = 0, size = 0;
 };
 
+// Counts a name of `size` bytes against the cap, unless the names read so far would then pass it.
+bool Charge(size_t size, size_t* budget) {
+  if (size >= *budget) return false;
+  *budget -= size + 1;
+  return true;
+}
+
 // Adds a name unless the names read so far would then pass the cap.
 bool Keep(std::string name, size_t* budget, std::vector<std::string>* names) {
-  if (name.size() >= *budget) return false;
-  *budget -= name.size() + 1;
+  if (!Charge(name.size(), budget)) return false;
   names->push_back(std::move(name));
   return true;
 }
@@ -146,8 +152,7 @@ PeDefect ReadImports(const Reader& r, const std::vector<Section>& sections, Dire
     PeImport import;
     if (!FileOffsetOf(sections, nameRva, &nameAt) || !r.Text(nameAt, &import.library))
       return PeDefect::kTruncated;
-    if (import.library.size() >= *budget) return PeDefect::kMalformed;
-    *budget -= import.library.size() + 1;
+    if (!Charge(import.library.size(), budget)) return PeDefect::kMalformed;
     const uint32_t tableRva = lookupRva != 0 ? lookupRva : boundStamp == 0 ? addressRva : 0;
     for (uint64_t entry = tableRva; tableRva != 0; entry += entryBytes) {
       uint64_t at = 0;

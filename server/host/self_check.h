@@ -177,9 +177,9 @@ std::vector<std::wstring> FoldersAbove(std::wstring_view folder);
 // write, append to, delete, or change the access list or the owner of `file` (and, for a folder,
 // add files or folders to it or delete what it holds), by name where it has one. Of a folder
 // above the installation only what leads to its replacement counts: renaming it, renaming what
-// it holds, or changing its access list or owner. The owner may
-// always change the access list unless an OWNER RIGHTS entry says otherwise. A denying entry
-// takes away what it names from its own SID and, for Everyone, from every SID.
+// it holds, or changing its access list or owner. The owner may always change the access list
+// unless an OWNER RIGHTS entry says otherwise. A denying entry takes away what it names from its
+// own SID and, for Everyone, from every SID.
 std::vector<std::wstring> WhoMayChange(const GuardedFile& file,
                                        const std::vector<std::wstring>& administrators);
 

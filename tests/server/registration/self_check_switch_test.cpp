@@ -92,8 +92,9 @@ std::wstring PutProgramAndItsLibraryInTools(const ServerInstall& at) {
   return tools;
 }
 
-void SetRegistryText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text) {
-  EXPECT_EQ(::RegSetKeyValueW(root, key, name, REG_SZ, text.c_str(),
+void SetRegistryText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text,
+                     DWORD type = REG_SZ) {
+  EXPECT_EQ(::RegSetKeyValueW(root, key, name, type, text.c_str(),
                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
             ERROR_SUCCESS);
 }
@@ -111,17 +112,12 @@ void AddToSystemPath(const std::wstring& folder) {
                            RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, path, &bytes),
             ERROR_SUCCESS);
   savedSystemPath = path;
-  const std::wstring longer = savedSystemPath + L";" + folder;
-  ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSystemEnvironment, L"Path", REG_EXPAND_SZ,
-                              longer.c_str(), static_cast<DWORD>((longer.size() + 1) * 2)),
-            ERROR_SUCCESS);
+  SetRegistryText(HKEY_LOCAL_MACHINE, kSystemEnvironment, L"Path", savedSystemPath + L";" + folder,
+                  REG_EXPAND_SZ);
 }
 
 void RestoreSystemPath() {
-  EXPECT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSystemEnvironment, L"Path", REG_EXPAND_SZ,
-                              savedSystemPath.c_str(),
-                              static_cast<DWORD>((savedSystemPath.size() + 1) * 2)),
-            ERROR_SUCCESS);
+  SetRegistryText(HKEY_LOCAL_MACHINE, kSystemEnvironment, L"Path", savedSystemPath, REG_EXPAND_SZ);
 }
 constexpr wchar_t kKnownLibraries[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs";
