@@ -59,7 +59,7 @@ mutants=(
   server/host/self_check.cpp 's/      return machine == IMAGE_FILE_MACHINE_AMD64 || machine == IMAGE_FILE_MACHINE_I386;/      return true;/' 'SelfCheckSwitch.*MachineThisWindows'
   server/host/self_check.cpp 's/if (file.role != GuardedRole::kVolumeRoot) change |= DELETE;/change |= DELETE;/' '^SelfCheck\.WhoMay'
   server/host/self_check_facts.cpp 's/install.files.push_back(ReadGuardedFile(above\[i\]));/install.files.push_back(ReadGuardedFile(folder));/' '^SelfCheckFacts\.Install'
-  server/host/self_check_facts.cpp 's/if (found.windowsOwn) folders.erase(folders.begin());  \/\/ never a copy beside the server/(void)0;/' 'SelfCheckSwitch.*KnownLibrary'
+  server/host/self_check_facts.cpp 's/^    if (besideFirst) folders.push_back(folder);/    folders.push_back(folder);/' 'SelfCheckSwitch.*KnownLibrary'
   server/host/self_check_facts.cpp 's/^      create(\&block, token.get(), FALSE)) {/      false) {/' 'SelfCheckSwitch.*EngineProgram'
   common/win/pe_image.cpp 's/if (entry <= UINT32_MAX \&\& ZeroFilled(sections, static_cast<uint32_t>(entry))) break;/(void)ZeroFilled;/' '^PeImage\.'
 )

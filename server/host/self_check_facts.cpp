@@ -579,9 +579,12 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
     }
     found.windowsOwn = std::any_of(known.begin(), known.end(),
                                    [&](const std::wstring& k) { return win::SameText(k, name); });
-    std::vector<std::wstring> folders = {folder, facts.systemFolder};
-    if (found.windowsOwn) folders.erase(folders.begin());  // never a copy beside the server
-    if (!found.windowsOwn) folders.insert(folders.end(), alsoSearched.begin(), alsoSearched.end());
+    // A known library only from the system folder, never a copy beside the server.
+    const bool besideFirst = !found.windowsOwn;
+    std::vector<std::wstring> folders;
+    if (besideFirst) folders.push_back(folder);
+    folders.push_back(facts.systemFolder);
+    if (besideFirst) folders.insert(folders.end(), alsoSearched.begin(), alsoSearched.end());
     for (const std::wstring& searched : folders) {
       const std::wstring path = win::FileInFolder(searched, name);
       if (!win::IsFile(path)) continue;
@@ -592,8 +595,8 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
         found.where = LibraryLookup::Where::kSystem;
         break;
       }
-      found.where = &searched == &folders.front() ? LibraryLookup::Where::kBeside
-                                                  : LibraryLookup::Where::kSystem;
+      found.where = besideFirst && &searched == &folders.front() ? LibraryLookup::Where::kBeside
+                                                                 : LibraryLookup::Where::kSystem;
       found.image = win::ReadPeImage(bytes);
       found.path = path;
       break;
