@@ -11,6 +11,7 @@
 #include "common/win/result.h"
 #include "common/win/unique_local.h"
 #include "server/com/quandrelcom.h"
+#include "server/host/self_check.h"
 
 namespace korvane::server::host {
 
@@ -296,26 +297,32 @@ bool KeyExists(const ClassesView& at, const std::wstring& path) {
   return win::KeyExists(at.root, path, at.view);
 }
 
-// The server that a key's default value names (quoted or not), and whether that is `exePath`.
+// The server that a key's default value names, and whether that is `exePath`. LocalServer32 holds
+// a command line, read as /Check and process creation read it (quoted or not, perhaps with
+// arguments); a type library entry holds a path, perhaps quoted.
+enum class ValueHolds { kCommandLine, kPath };
 struct NamedServer {
   Owner owner = Owner::kNobody;
   std::wstring path;
 };
-NamedServer ServerNamedBy(const ClassesView& at, const std::wstring& key,
+NamedServer ServerNamedBy(const ClassesView& at, const std::wstring& key, ValueHolds holds,
                           std::wstring_view exePath) {
   bool found = false;
   std::wstring path = TextValue(at, key, nullptr, &found);
   if (!found) return {};
-  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
+  if (holds == ValueHolds::kCommandLine) {
+    path = ServerPathOf(path);
+  } else if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') {
     path = path.substr(1, path.size() - 2);
+  }
   // Another spelling of this very file (a registration made by its short path) is this copy's.
   auto exists = [](const std::wstring& file) {
     return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
   };
   const std::wstring exe(exePath);
   const bool ours =
-      SameText(path, exe) ||
-      (exists(path) && exists(exe) && SameText(win::FullLongPath(path), win::FullLongPath(exe)));
+      SamePath(path, exe) ||
+      (exists(path) && exists(exe) && SamePath(win::FullLongPath(path), win::FullLongPath(exe)));
   return {ours ? Owner::kThisServer : Owner::kAnotherServer, path};
 }
 
@@ -476,11 +483,12 @@ HRESULT UnregisterServer(const ClassesRoots& roots, std::wstring_view exePath,
   FoundRegistration found;
   std::wstring another;
   for (const ClassesView& view : roots.views) {
-    const NamedServer named = ServerNamedBy(view, k.localServerKey(), exePath);
+    const NamedServer named =
+        ServerNamedBy(view, k.localServerKey(), ValueHolds::kCommandLine, exePath);
     found.classes.push_back(named.owner);
     if (named.owner == Owner::kAnotherServer && another.empty()) another = named.path;
   }
-  const NamedServer entry = ServerNamedBy(typeLib, ownEntry, exePath);
+  const NamedServer entry = ServerNamedBy(typeLib, ownEntry, ValueHolds::kPath, exePath);
   found.typeLibEntry = entry.owner;
   if (entry.owner == Owner::kAnotherServer && another.empty()) another = entry.path;
   found.otherPlatformEntry = KeyExists(typeLib, k.typeLibEntryKey(kOtherTypeLibPlatform));
