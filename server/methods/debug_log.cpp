@@ -66,12 +66,13 @@ void DebugLog::Write(std::initializer_list<std::wstring_view> pieces) const noex
     std::wstring message;
     message.reserve(length);
     for (std::wstring_view piece : pieces) message += piece;
+    const std::wstring path = LogFilePath(win::RunningExecutableFolder());
+    std::wstring line = FormatLogLine(LogTimestampText(CurrentLocalDate()), message);
+    message = std::wstring();  // the line holds it now; give the memory back first
     // The file is written in the ANSI code page, which would show a look-alike for what it lacks
     // (a '"' for a fullwidth quote): the line then no longer says what ran or what was refused.
-    if (win::FindUncarried(message)) message = win::MarkUncarried(message);
-    const std::wstring path = LogFilePath(win::RunningExecutableFolder());
-    const std::wstring line = FormatLogLine(LogTimestampText(CurrentLocalDate()), message);
-    message = std::wstring();  // the line holds it now; give the memory back first
+    // The time stamp is marked too: it is in the user's locale, which may differ from that page.
+    if (win::FindUncarried(line)) line = win::MarkUncarried(line);
     AppendLogLine(path, line);
   } catch (...) {
     // A line that cannot be composed (memory runs short) is dropped; the call goes on.
