@@ -15,6 +15,7 @@ namespace korvane::engine_api {
 inline constexpr char kLibraryFileName[] = "quandrelsdk.dll";
 inline constexpr wchar_t kLibraryFileNameW[] = L"quandrelsdk.dll";
 inline constexpr char kConverterExportName[] = "KorvaneQuandrelConverter";
+inline constexpr wchar_t kConverterExportNameW[] = L"KorvaneQuandrelConverter";
 
 // The engine program (a console program despite its extension).
 inline constexpr char kExecutableFileName[] = "quandrel.dll";

@@ -73,7 +73,10 @@ double Percentile(std::vector<double> values, double fraction) {
 void CaptureFigures(_QuandrelCom* remote) {
   std::wstring line = ChildCommand(L"bytes " + std::to_wstring(kCaptureBytes));
   ComPtr<_QuandrelCom> local;
-  korvane::server::com::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
+  if (FAILED(korvane::server::com::QuandrelCom::Create(IID__QuandrelCom, local.put_void()))) {
+    std::printf("  capture: the in-process object could not be made\n");
+    return;
+  }
   double bare = 1e9, viaCom = 1e9, inProcess = 1e9;
   size_t bareBytes = 0, comChars = 0, localChars = 0;
   // Interleaved, best of seven (of two through COM, which is slow): other work on the machine
@@ -114,7 +117,10 @@ void IdleWaitFigures(_QuandrelCom* remote, const korvane::test::ServerInstall& s
     std::printf("  host /proc time of the server:   not found\n");
 
   ComPtr<_QuandrelCom> local;
-  korvane::server::com::QuandrelCom::Create(IID__QuandrelCom, local.put_void());
+  if (FAILED(korvane::server::com::QuandrelCom::Create(IID__QuandrelCom, local.put_void()))) {
+    std::printf("  in-process object: could not be made\n");
+    return;
+  }
   double self0 = ProcessCpuSeconds(::GetCurrentProcess());
   wall = RunCmd2Seconds(local.get(), line, &chars);
   double self = ProcessCpuSeconds(::GetCurrentProcess()) - self0;

@@ -21,6 +21,7 @@
 
 #include "common/win/com_ptr.h"
 #include "common/win/unique_bstr.h"
+#include "server/com/quandrelcom.h"
 #include "server/methods/runtime_error.h"
 
 namespace korvane::server::com {
@@ -87,7 +88,7 @@ template <typename T, typename Body, typename... Args>
       if (!check.whole) return E_OUTOFMEMORY;
       status = std::apply([&](auto&... copy) { return body(result, copy...); }, copies);
     }
-    if (!status.ok()) return status.Report();
+    if (!status.ok()) return status.Report(IID__QuandrelCom);
     FrameResult<T>::Store(result, slot);
     return S_OK;
   });
@@ -105,7 +106,7 @@ template <typename Body, typename... Args>
       if (!check.whole) return E_OUTOFMEMORY;
       status = std::apply([&](auto&... copy) { return body(copy...); }, copies);
     }
-    return status.ok() ? S_OK : status.Report();
+    return status.ok() ? S_OK : status.Report(IID__QuandrelCom);
   });
 }
 

@@ -143,7 +143,10 @@ HRESULT QuandrelCom::QuandrelRunCmd(BSTR strCmdLine, BSTR* result) {
   return InvokeInFrame(
       Self(), result,
       [this](win::UniqueBstr& out, const win::UniqueBstr& cmd) {
-        return methods::QuandrelRunCmd(Self(), cmd.view(), Log(), out);
+        const auto runCmd2 = [this](BSTR line, BSTR* output) {
+          return Self()->RunCmd2(line, 0, output);
+        };
+        return methods::QuandrelRunCmd(runCmd2, cmd.view(), Log(), out);
       },
       strCmdLine);
 }

@@ -18,7 +18,7 @@ namespace korvane::server::com {
 class QuandrelCom final : public _QuandrelCom, public ISupportErrorInfo {
  public:
   // Creates an object and hands out the requested interface.
-  static HRESULT Create(REFIID iid, void** out);
+  [[nodiscard]] static HRESULT Create(REFIID iid, void** out);
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;

@@ -8,7 +8,7 @@
 
 namespace korvane::server::com {
 
-[[nodiscard]] HRESULT GetQuandrelComTypeInfo(ITypeInfo** info);
+[[nodiscard]] HRESULT GetQuandrelComTypeInfo(ITypeInfo** info) noexcept;
 
 // Lets go of the kept type information; the next GetQuandrelComTypeInfo reads it again. The
 // serving thread calls it before it leaves its apartment: a COM object must be released while

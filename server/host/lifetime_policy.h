@@ -11,8 +11,9 @@
 //
 // Phases: accepting (class object registered) -> after `idleLingerMs` without objects or locks,
 // draining (class object revoked, still serving what arrives; a client that creates an object
-// brings the server back to accepting) -> once `quietMs` pass without a message, stopping (a
-// create through a class factory a client already holds answers CO_E_SERVER_STOPPING) -> end.
+// brings the server back to accepting) -> once `quietMs` pass without a message (or draining has
+// lasted ten lingers, however many messages arrive), stopping (a create through a class factory
+// a client already holds answers CO_E_SERVER_STOPPING) -> end.
 //
 // Why linger when nothing is held (also right after start-up): activations race with the end.
 // Under Wine several clients that start at once may each start a server process; a client
@@ -23,16 +24,20 @@
 
 #include <windows.h>
 
-#include "server/host/server_loop.h"
-
 namespace korvane::server::host {
+
+struct ServerTimings {
+  // Longer than a client's one-second activation poll (see above), with room for a slow start.
+  DWORD idleLingerMs = 3000;
+  DWORD quietMs = 500;
+};
 
 // The class object's registration with COM, as the main loop drives it.
 class ClassObjectHost {
  public:
   virtual ~ClassObjectHost() = default;
   // Registers the class object (if it is not) and makes sure activations are served.
-  virtual HRESULT Accept() = 0;
+  [[nodiscard]] virtual HRESULT Accept() = 0;
   // No new client finds the class object from now on.
   virtual void Revoke() = 0;
 };

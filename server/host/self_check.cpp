@@ -289,8 +289,7 @@ void ConcludeEngine(const CheckFacts& facts, Report& out) {
   const std::wstring folder = win::FolderOfPath(facts.exePath);
   const std::wstring library = engine_api::kLibraryFileNameW;
   const std::wstring program = engine_api::kExecutableFileNameW;
-  const std::wstring exportName(std::begin(engine_api::kConverterExportName),
-                                std::end(engine_api::kConverterExportName) - 1);
+  const std::wstring exportName = engine_api::kConverterExportNameW;
   const std::wstring own = win::MachineName(facts.machine);
 
   // The fix copies the file in; a folder of its name would stop that.

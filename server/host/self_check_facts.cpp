@@ -17,11 +17,13 @@
 #include "common/win/module_path.h"
 #include "common/win/registry.h"
 #include "common/win/result.h"
+#include "common/win/scope_exit.h"
 #include "common/win/unique_handle.h"
 #include "common/win/unique_hkey.h"
 #include "common/win/unique_local.h"
 #include "common/win/unique_resource.h"
 #include "engine_api/quandrelsdk.h"
+#include "server/methods/log_line.h"
 
 namespace korvane::server::host {
 
@@ -104,13 +106,13 @@ std::wstring ServerPath(const std::wstring& systemFolder) {
       ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE,
                          token.put()) &&
       create(&block, token.get(), FALSE)) {
+    const auto freeBlock = win::MakeScopeExit([&] { destroy(block); });
     std::wstring path;
     for (const wchar_t* entry = static_cast<const wchar_t*>(block); *entry;
          entry += std::wcslen(entry) + 1) {
       const std::wstring_view text(entry);
       if (text.size() >= 5 && win::SameText(text.substr(0, 5), L"PATH=")) path = text.substr(5);
     }
-    destroy(block);
     return path;
   }
   const DWORD size = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
@@ -360,6 +362,7 @@ std::vector<std::wstring> LocalAdministrators() {
   if (::NetLocalGroupGetMembers(nullptr, group, 3, &buffer, MAX_PREFERRED_LENGTH, &read, &total,
                                 nullptr) != NERR_Success)
     return sids;
+  const auto freeBuffer = win::MakeScopeExit([&] { ::NetApiBufferFree(buffer); });
   const auto* members = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_3*>(buffer);
   for (DWORD i = 0; i < read; ++i) {
     BYTE sid[SECURITY_MAX_SID_SIZE];
@@ -370,7 +373,6 @@ std::vector<std::wstring> LocalAdministrators() {
                              &memberDomainSize, &use))
       sids.push_back(SidText(sid));
   }
-  ::NetApiBufferFree(buffer);
   return sids;
 }
 
@@ -440,10 +442,10 @@ TypeLibContent ReadTypeLibContent(const std::wstring& path) {
   TLIBATTR* attributes = nullptr;
   content.loaded = library->GetLibAttr(&attributes);
   if (FAILED(content.loaded)) return content;
+  const auto release = win::MakeScopeExit([&] { library->ReleaseTLibAttr(attributes); });
   content.libid = win::GuidText(attributes->guid);
   content.major = attributes->wMajorVerNum;
   content.minor = attributes->wMinorVerNum;
-  library->ReleaseTLibAttr(attributes);
   return content;
 }
 
@@ -474,7 +476,7 @@ bool MayAccess(const std::wstring& path, DWORD access) {
 }
 
 FolderAccess LogFolderAccess(const std::wstring& folder) {
-  const std::wstring log = win::FileInFolder(folder, L"_debug.log");
+  const std::wstring log = methods::LogFilePath(folder);
   const DWORD attributes = ::GetFileAttributesW(log.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_READONLY) return FolderAccess::kNotWritable;

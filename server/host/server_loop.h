@@ -9,14 +9,9 @@
 
 #include <objbase.h>
 
-namespace korvane::server::host {
+#include "server/host/lifetime_policy.h"
 
-struct ServerTimings {
-  // Longer than a client's one-second activation poll (lifetime_policy.h), with room for a slow
-  // start.
-  DWORD idleLingerMs = 3000;
-  DWORD quietMs = 500;
-};
+namespace korvane::server::host {
 
 // Tells COM not to catch exceptions raised inside the calls it dispatches
 // (COMGLB_EXCEPTION_DONOT_HANDLE_ANY), through `options`, or through this process's own options

@@ -28,9 +28,9 @@ MethodStatus Quandrel(std::optional<std::wstring_view> commandLine, LONG& result
     // The run time names the library, or the entry point and its library.
     const long number = RuntimeErrorNumberOf(bound);
     return MethodStatus::RuntimeError(
-        number, number == kErrEntryPointNotFound
-                    ? std::wstring(L"KorvaneQuandrelConverter in ") + engine_api::kLibraryFileNameW
-                    : std::wstring(engine_api::kLibraryFileNameW));
+        number, number == kErrEntryPointNotFound ? std::wstring(engine_api::kConverterExportNameW) +
+                                                       L" in " + engine_api::kLibraryFileNameW
+                                                 : std::wstring(engine_api::kLibraryFileNameW));
   }
 
   // No messages are pumped: the engine holds the server's thread until it returns.

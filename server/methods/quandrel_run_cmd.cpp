@@ -12,8 +12,8 @@
 
 namespace korvane::server::methods {
 
-MethodStatus QuandrelRunCmd(_QuandrelCom* self, std::wstring_view arguments, const DebugLog& log,
-                            win::UniqueBstr& result) {
+MethodStatus QuandrelRunCmd(const ObjectRunCmd2& runCmd2, std::wstring_view arguments,
+                            const DebugLog& log, win::UniqueBstr& result) {
   std::wstring enginePath = EngineExecutablePath(win::RunningExecutableFolder());
   log.Write({L"QuandrelRunCmd:strExeName=", enginePath});
 
@@ -55,7 +55,7 @@ MethodStatus QuandrelRunCmd(_QuandrelCom* self, std::wstring_view arguments, con
   // and its failure fails this call with the same status.
   win::UniqueBstr argument{std::wstring_view(commandLine)};
   win::UniqueBstr output;
-  HRESULT hr = self->RunCmd2(argument.get(), 0, output.put());
+  HRESULT hr = runCmd2(argument.get(), output.put());
   if (FAILED(hr)) return MethodStatus::FromFailedCall(hr);
 
   result = std::move(output);

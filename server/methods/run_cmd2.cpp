@@ -19,10 +19,7 @@ namespace {
 constexpr wchar_t kReturnLabel[] = L"[RunCmd2] strReturn=";
 
 // Output that cannot be held fails the call rather than passing a part off as the whole.
-MethodStatus OutOfMemory() {
-  ::SetErrorInfo(0, nullptr);  // no stale description from a call served during the wait
-  return MethodStatus::FromFailedCall(E_OUTOFMEMORY);
-}
+MethodStatus OutOfMemory() { return MethodStatus::Failure(E_OUTOFMEMORY); }
 
 }  // namespace
 

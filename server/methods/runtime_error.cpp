@@ -1,16 +1,16 @@
 #include "server/methods/runtime_error.h"
 
-#include "server/com/quandrelcom.h"
+#include "common/win/unique_bstr.h"
 
 namespace korvane::server::methods {
 
 namespace {
 constexpr wchar_t kErrorSource[] = L"Korvane.QuandrelCom";
 
-win::ComPtr<IErrorInfo> MakeErrorInfo(const std::wstring& description) {
+win::ComPtr<IErrorInfo> MakeErrorInfo(const std::wstring& description, REFGUID interfaceId) {
   win::ComPtr<ICreateErrorInfo> create;
   if (FAILED(::CreateErrorInfo(create.put()))) return {};
-  create->SetGUID(IID__QuandrelCom);
+  create->SetGUID(interfaceId);
   create->SetSource(const_cast<LPOLESTR>(kErrorSource));
   create->SetDescription(const_cast<LPOLESTR>(description.c_str()));
   win::ComPtr<IErrorInfo> info;
@@ -46,7 +46,13 @@ MethodStatus MethodStatus::RuntimeError(long number, const std::wstring& detail)
   MethodStatus status;
   status.hr_ = HresultOfRuntimeError(number);
   status.description_ = DescriptionOfRuntimeError(number, detail);
-  status.info_ = MakeErrorInfo(status.description_);
+  status.describe_ = true;
+  return status;
+}
+
+MethodStatus MethodStatus::Failure(HRESULT hr) {
+  MethodStatus status;
+  status.hr_ = FAILED(hr) ? hr : E_FAIL;
   return status;
 }
 
@@ -56,16 +62,17 @@ MethodStatus MethodStatus::FromFailedCall(HRESULT hr) {
   // Take over what the failed call left on this thread, so it reaches our own caller unchanged.
   ::GetErrorInfo(0, status.info_.put());
   if (status.info_) {
-    BSTR text = nullptr;
-    if (SUCCEEDED(status.info_->GetDescription(&text)) && text) status.description_ = text;
-    ::SysFreeString(text);
+    win::UniqueBstr text;
+    if (SUCCEEDED(status.info_->GetDescription(text.put())) && text.get())
+      status.description_ = text.get();
   }
   return status;
 }
 
-HRESULT MethodStatus::Report() const {
+HRESULT MethodStatus::Report(REFGUID interfaceId) const {
   if (ok()) return hr_;
-  ::SetErrorInfo(0, info_.get());
+  ::SetErrorInfo(0, info_ ? info_.get()
+                          : (describe_ ? MakeErrorInfo(description_, interfaceId).get() : nullptr));
   return hr_;
 }
 

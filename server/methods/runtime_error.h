@@ -39,18 +39,23 @@ class MethodStatus {
   // A failed call through the object's own interface: the same status fails the caller, with
   // the error information the inner call left.
   static MethodStatus FromFailedCall(HRESULT hr);
+  // A failure of the method's own (memory running out) with no error information: none goes
+  // stale from a call served while it waited.
+  static MethodStatus Failure(HRESULT hr);
 
   bool ok() const { return SUCCEEDED(hr_); }
   HRESULT hresult() const { return hr_; }
   const std::wstring& description() const { return description_; }
 
-  // Publishes the error information on the calling thread and returns the status.
-  HRESULT Report() const;
+  // Publishes the error information on the calling thread (a run-time error's names the
+  // interface the call came through) and returns the status.
+  [[nodiscard]] HRESULT Report(REFGUID interfaceId) const;
 
  private:
   HRESULT hr_ = S_OK;
   std::wstring description_;
-  win::ComPtr<IErrorInfo> info_;
+  bool describe_ = false;         // a run-time error: its information is made when reported
+  win::ComPtr<IErrorInfo> info_;  // taken over from a failed inner call
 };
 
 }  // namespace korvane::server::methods

@@ -274,11 +274,11 @@ TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
   win::ScopedComInit com;
   MethodStatus inner = MethodStatus::RuntimeError(kErrOverflow);
   EXPECT_EQ(inner.hresult(), static_cast<HRESULT>(0x800A0006));
-  HRESULT hr = inner.Report();
+  HRESULT hr = inner.Report(IID__QuandrelCom);
   MethodStatus outer = MethodStatus::FromFailedCall(hr);
   EXPECT_EQ(outer.hresult(), hr);
   EXPECT_EQ(outer.description(), L"Overflow");
-  EXPECT_EQ(outer.Report(), static_cast<HRESULT>(0x800A0006));
+  EXPECT_EQ(outer.Report(IID__QuandrelCom), static_cast<HRESULT>(0x800A0006));
   EXPECT_EQ(TakeErrorDescription(), L"Overflow");
 }
 
