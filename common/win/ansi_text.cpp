@@ -181,16 +181,41 @@ std::wstring MarkUncarried(std::wstring_view text, UINT codePage) {
   return out;
 }
 
+namespace {
+
+// How much of `bytes` one conversion call takes: all of it, or as much as a call can without
+// splitting a character (a lead byte from its trail byte, a UTF-8 sequence).
+size_t BytesPiece(std::string_view bytes, UINT codePage) {
+  size_t take = bytes.size() < (INT_MAX / 2) ? bytes.size() : (INT_MAX / 2);
+  if (take == bytes.size()) return take;
+  if (ResolvedCodePage(codePage) == CP_UTF8) {
+    // A character has at most three continuation bytes; more are not text anyway.
+    for (int back = 0; back < 3 && (static_cast<BYTE>(bytes[take]) & 0xC0) == 0x80; ++back) --take;
+    return take;
+  }
+  size_t cut = take;
+  while (cut > 0 && ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[cut - 1]))) --cut;
+  if ((take - cut) % 2 == 1) --take;
+  return take;
+}
+
+}  // namespace
+
+bool IsWholeText(std::string_view bytes, UINT codePage) {
+  while (!bytes.empty()) {
+    const size_t take = BytesPiece(bytes, codePage);
+    if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(take),
+                              nullptr, 0) == 0)
+      return false;
+    bytes.remove_prefix(take);
+  }
+  return true;
+}
+
 std::wstring FromAnsi(std::string_view bytes, UINT codePage) {
   std::wstring out;
   while (!bytes.empty()) {
-    size_t take = bytes.size() < (INT_MAX / 2) ? bytes.size() : (INT_MAX / 2);
-    if (take < bytes.size()) {
-      // Do not split a lead byte from its trail byte.
-      size_t cut = take;
-      while (cut > 0 && ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[cut - 1]))) --cut;
-      if ((take - cut) % 2 == 1) --take;
-    }
+    const size_t take = BytesPiece(bytes, codePage);
     int in = static_cast<int>(take);
     int n = ::MultiByteToWideChar(codePage, 0, bytes.data(), in, nullptr, 0);
     size_t at = out.size();

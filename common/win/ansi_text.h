@@ -51,6 +51,12 @@ struct AnsiText {
 // message) who must see what was there rather than a look-alike.
 [[nodiscard]] std::wstring MarkUncarried(std::wstring_view text, UINT codePage = CP_ACP);
 
+// Whether `bytes` are text in the code page: each byte (or double-byte pair) a character that the
+// page defines, none cut off at the end. Bytes that are not (UTF-8 read in another code page,
+// binary output) still convert below, to the page's default character, which does not give them
+// back.
+[[nodiscard]] bool IsWholeText(std::string_view bytes, UINT codePage = CP_ACP);
+
 // 8-bit text to UTF-16. A multi-byte character must not be split across two calls.
 std::wstring FromAnsi(std::string_view bytes, UINT codePage = CP_ACP);
 

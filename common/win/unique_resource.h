@@ -1,4 +1,5 @@
-// The generic owner behind UniqueHandle, UniqueModule and UniqueHkey: one owner, closed once.
+// The generic owner behind UniqueHandle, UniqueModule, UniqueHkey, UniqueLocal and the like: one
+// owner, closed once.
 #pragma once
 
 #include <windows.h>

@@ -3,7 +3,6 @@
 // registration switch it registers or unregisters itself and says so on its standard output.
 #include <windows.h>
 
-#include <cstdio>
 #include <new>
 #include <string>
 
@@ -20,12 +19,6 @@
 namespace {
 
 using namespace korvane::server::host;
-
-std::wstring HexCode(HRESULT hr) {
-  wchar_t text[16];
-  std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-  return text;
-}
 
 // The system's wording of an error, without its line end; empty when it has none.
 std::wstring ErrorText(HRESULT hr) {
@@ -67,9 +60,8 @@ HRESULT Register(RegistrationScope scope, bool add) {
     std::wstring reason = ErrorText(hr);
     TellUser(reason.empty() ? line + L"." : line + L": " + reason);
     if (hr == HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE))
-      TellUser(L"QuandrelCom: the server's path has " + std::to_wstring(exe.size()) +
-               L" characters; COM and the type library need fewer than " +
-               std::to_wstring(MAX_PATH) + L": install it in a folder with a shorter path.");
+      TellUser(L"QuandrelCom: the server's path " + WhyServerPathTooLong(exe) +
+               L": install it in a folder with a shorter path.");
   }
   return hr;
 }

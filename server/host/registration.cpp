@@ -25,7 +25,6 @@ constexpr wchar_t kAppName[] = L"Korvane QuandrelCom";  // the name dcomcnfg lis
 constexpr wchar_t kInterfaceName[] = L"_QuandrelCom";
 constexpr wchar_t kLibraryName[] = L"Korvane";
 constexpr wchar_t kVersion[] = L"1.0";
-constexpr const wchar_t* kOtherTypeLibPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
 // Who may call the server (docs/remote.md gives the reasons): the user the server runs as (PS,
 // principal self, which COM takes as the server's own identity) and SYSTEM, each with
 // COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL and no remote right, and no caller below medium
@@ -439,9 +438,14 @@ Removal PlanRemoval(const FoundRegistration& found) {
   return removal;
 }
 
+std::wstring WhyServerPathTooLong(std::wstring_view exePath) {
+  return L"has " + std::to_wstring(exePath.size()) +
+         L" characters; COM and the type library need fewer than " + std::to_wstring(MAX_PATH);
+}
+
 HRESULT PlanRegistration(std::wstring_view exePath, bool appId, std::wstring_view typeLibPlatform,
                          RegistrationPlan* out) {
-  if (exePath.size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  if (ServerPathTooLong(exePath)) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
   RegistrationPlan plan;
   plan.everyView = ClassEntries(exePath, appId);
   if (appId) {

@@ -45,8 +45,16 @@ struct RegistrationKeys {
 
 // The automation (type library) marshaller, the proxy/stub of the interface.
 inline constexpr wchar_t kAutomationMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
-// This build's type library platform: the bitness of the library inside the executable.
-inline constexpr const wchar_t* kOwnTypeLibPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
+// The type library platforms, 32- and 64-bit; this build's is the bitness of the library inside
+// the executable.
+inline constexpr const wchar_t* kTypeLibPlatforms[2] = {L"win32", L"win64"};
+inline constexpr const wchar_t* kOwnTypeLibPlatform = kTypeLibPlatforms[sizeof(void*) == 8];
+inline constexpr const wchar_t* kOtherTypeLibPlatform = kTypeLibPlatforms[sizeof(void*) != 8];
+
+// COM and the type library take a server path of fewer than MAX_PATH characters.
+inline bool ServerPathTooLong(std::wstring_view exePath) { return exePath.size() >= MAX_PATH; }
+// Why such a path fails: "has 300 characters; COM and the type library need fewer than 260".
+std::wstring WhyServerPathTooLong(std::wstring_view exePath);
 
 // One Software\Classes key as one registry view sees it. `view` is 0 (the process's own, on a
 // 32-bit Windows), KEY_WOW64_64KEY or KEY_WOW64_32KEY, and goes with every call below `root`.

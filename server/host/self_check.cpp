@@ -1,19 +1,17 @@
 #include "server/host/self_check.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 #include <vector>
 
 #include "common/win/module_path.h"
 #include "common/win/registry.h"
 #include "engine_api/quandrelsdk.h"
+#include "server/host/user_report.h"
 
 namespace korvane::server::host {
 
 namespace {
-
-constexpr wchar_t kPlatforms[2][6] = {L"win32", L"win64"};
 
 using win::SameText;
 
@@ -30,12 +28,6 @@ std::wstring ClientsOf(REGSAM view) {
 }
 
 std::wstring Quoted(std::wstring_view text) { return L"\"" + std::wstring(text) + L"\""; }
-
-std::wstring HexCode(HRESULT hr) {
-  wchar_t text[16];
-  std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-  return text;
-}
 
 std::wstring TypeLibVersion(const TypeLibContent& content) {
   return std::to_wstring(content.major) + L"." + std::to_wstring(content.minor);
@@ -175,7 +167,7 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
     const TypeLibContent& content = view.typeLibContent[i];
     if (!entry.found) continue;
     anyEntry = true;
-    const std::wstring name = at + L"type library entry " + kPlatforms[i];
+    const std::wstring name = at + L"type library entry " + kTypeLibPlatforms[i];
     if (!entry.hasValue || file.path.empty()) {
       out.Problem(name + L" names no file: the interface cannot be marshalled." + fixFor(entry));
     } else if (!IsFullyQualified(file.path)) {
@@ -587,10 +579,8 @@ CheckReport ConcludeCheck(const CheckFacts& facts) {
   out.Info(L"checking " + facts.exePath + L", a server for " + win::MachineName(facts.machine) +
            L", for " + (facts.userName.empty() ? L"the current user" : L"user " + facts.userName) +
            (facts.views.size() > 1 ? L" on a 64-bit Windows" : L""));
-  if (facts.exePath.size() >= MAX_PATH)
-    out.Problem(L"this server's path has " + std::to_wstring(facts.exePath.size()) +
-                L" characters; COM and the type library need fewer than " +
-                std::to_wstring(MAX_PATH) +
+  if (ServerPathTooLong(facts.exePath))
+    out.Problem(L"this server's path " + WhyServerPathTooLong(facts.exePath) +
                 L": clients cannot use it, and /RegServer refuses it. Fix: install the server in "
                 L"a folder with a shorter path.");
   for (const ViewFacts& view : facts.views) ConcludeView(facts, view, out);

@@ -29,8 +29,6 @@ namespace korvane::server::host {
 
 namespace {
 
-constexpr wchar_t kPlatforms[2][6] = {L"win32", L"win64"};
-
 bool OpenClassesKey(HKEY hive, REGSAM view, const std::wstring& key, win::UniqueHkey* out) {
   const std::wstring path = L"Software\\Classes\\" + key;
   return ::RegOpenKeyExW(hive, path.c_str(), 0, KEY_QUERY_VALUE | view, out->put()) ==
@@ -90,7 +88,7 @@ std::vector<std::wstring> KnownLibraries() {
 // The PATH that COM gives a server it starts for this user: Windows builds the environment
 // afresh from the system's and the user's variables (CreateEnvironmentBlock), so a console's own
 // changes do not reach it. This process's PATH where that cannot be built.
-std::wstring ServerPath(const std::wstring& systemFolder) {
+std::wstring PathVariableForServer(const std::wstring& systemFolder) {
   using CreateFn = BOOL(WINAPI*)(void**, HANDLE, BOOL);
   using DestroyFn = BOOL(WINAPI*)(void*);
   const win::LoadedLibrary userenv =
@@ -129,7 +127,7 @@ std::vector<std::wstring> FoldersAProgramAlsoSearches(const std::wstring& system
   wchar_t windows[MAX_PATH];
   const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
   if (length != 0 && length < MAX_PATH) folders.emplace_back(windows, length);
-  const std::wstring path = ServerPath(systemFolder);
+  const std::wstring path = PathVariableForServer(systemFolder);
   for (size_t start = 0; start <= path.size();) {
     size_t end = path.find(L';', start);
     if (end == std::wstring::npos) end = path.size();
@@ -257,7 +255,7 @@ ViewFacts ReadView(REGSAM view) {
   facts.interfaceTypeLib = ReadMerged(view, keys.interfaceTypeLibKey());
   facts.interfaceTypeLibVersion = ReadMerged(view, keys.interfaceTypeLibKey(), L"Version");
   for (int i = 0; i < 2; ++i) {
-    facts.typeLib[i] = ReadMerged(view, keys.typeLibEntryKey(kPlatforms[i]));
+    facts.typeLib[i] = ReadMerged(view, keys.typeLibEntryKey(kTypeLibPlatforms[i]));
     if (!facts.typeLib[i].hasValue) continue;
     facts.typeLibFile[i] = DescribeFile(facts.typeLib[i].data);
     if (facts.typeLibFile[i].exists)

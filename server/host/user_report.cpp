@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "common/win/ansi_text.h"
@@ -43,6 +44,12 @@ void TellUser(std::wstring_view line) {
                                           OPEN_EXISTING, 0, nullptr));
   if (console) WriteToConsole(console.get(), text);
   ::FreeConsole();
+}
+
+std::wstring HexCode(HRESULT hr) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+  return text;
 }
 
 }  // namespace korvane::server::host

@@ -16,8 +16,10 @@ namespace korvane::server::methods {
 
 // A started child, or why it could not be started.
 struct ChildProcess {
-  HRESULT hr = E_FAIL;  // S_OK once started; else the creation's last error as an HRESULT
-  DWORD lastError = 0;  // the creation's last error as the platform reported it (for the log)
+  HRESULT hr = E_FAIL;  // S_OK once started; E_INVALIDARG for refused text; else the creation's
+                        // last error as an HRESULT
+  DWORD lastError = 0;  // the creation's last error as the platform reported it (for the log);
+                        // 0 for refused text
   win::UniqueHandle process;
   win::UniqueHandle thread;
 
@@ -30,7 +32,8 @@ STARTUPINFOA StartupWithShowWindow(int16_t showWindow);
 // The same, with standard output and error both on `outputWriteEnd` and no standard input.
 STARTUPINFOA StartupWithOutputPipe(int16_t showWindow, HANDLE outputWriteEnd);
 
-// The runners' line for a step that failed: "<tag> Pos=<position>, ErrorCode=<error>".
+// The runners' line for a step that failed: "<tag> Pos=<position>, ErrorCode=<error>". Callers
+// pass ::GetLastError() as `error`: read as an argument, before writing the line can change it.
 void LogStepFailed(const DebugLog& log, std::wstring_view tag, int position, DWORD error);
 
 // Starts `commandLine` if the ANSI code page, in which the child reads it, carries it exactly:

@@ -16,7 +16,8 @@ std::wstring EngineCommandLine(std::wstring_view enginePath, std::wstring_view c
 // The result when the engine executable is missing.
 std::wstring EngineNotFoundMessage(std::wstring_view enginePath);
 
-// The file's length in bytes, or -1 when it does not exist.
+// The file's length in bytes, or -1 when it cannot be read as a file (missing, a folder, access
+// denied): the engine cannot be started from it either way.
 int64_t FileLengthOrMinusOne(const std::wstring& path);
 
 }  // namespace korvane::server::methods

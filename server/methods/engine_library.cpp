@@ -13,7 +13,6 @@ namespace korvane::server::methods {
 namespace {
 
 // Process-wide slot. Only the server's one thread calls the methods that use it.
-HMODULE g_engineModule = nullptr;
 engine_api::ConverterFn g_engineConverter = nullptr;
 
 bool IsNotFound(DWORD error) {
@@ -46,7 +45,7 @@ HRESULT BindEngineLibrary(engine_api::ConverterFn* converter) {
     engine_api::ConverterFn entry = engine_api::FindConverter(loaded.module.get());
     // The library is released again; the next call binds anew.
     if (entry == nullptr) return HresultOfRuntimeError(kErrEntryPointNotFound);
-    g_engineModule = loaded.module.release();  // kept loaded for the life of the process
+    static_cast<void>(loaded.module.release());  // kept loaded for the life of the process
     g_engineConverter = entry;
   }
   *converter = g_engineConverter;

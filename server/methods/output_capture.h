@@ -1,6 +1,7 @@
 // Gathers everything written into a pipe until every write end is closed, on a reader thread of
-// its own: the server's thread only waits for the reader to finish (see message_pump.h), so it
-// never polls, and a child that writes more than the pipe holds is never stalled by it.
+// its own: the server's thread only waits for the reader to finish (see message_pump.h), and a
+// child that writes more than the pipe holds is never stalled by it. Only where no thread can be
+// started does the server's thread read, between short waits.
 #pragma once
 
 #include <windows.h>

@@ -22,7 +22,7 @@ MethodStatus QuandrelRunCmd(const ObjectRunCmd2& runCmd2, std::wstring_view argu
 
   if (length < 0) {
     std::wstring message = EngineNotFoundMessage(enginePath);
-    log.Write({L"Quandrel: ", message});
+    log.Write({L"Quandrel: ", message});  // this line's documented label, not the method's name
     result = win::UniqueBstr(std::wstring_view(message));
     return MethodStatus();
   }

@@ -15,7 +15,6 @@ MethodStatus RunCmd(std::wstring_view commandLine, LONG showWindow, bool wait, c
   if (!narrowed) return MethodStatus::RuntimeError(kErrOverflow);
   STARTUPINFOA startup = StartupWithShowWindow(*narrowed);
 
-  // The error is read before anything else can change it.
   auto logStepFailed = [&log](int position, DWORD error) {
     LogStepFailed(log, L"[RunCmd]", position, error);
   };

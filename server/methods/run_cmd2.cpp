@@ -8,6 +8,7 @@
 
 #include "common/win/ansi_text.h"
 #include "server/methods/child_process.h"
+#include "server/methods/log_line.h"
 #include "server/methods/message_pump.h"
 #include "server/methods/output_capture.h"
 #include "server/methods/show_window.h"
@@ -25,10 +26,11 @@ MethodStatus OutOfMemory() { return MethodStatus::Failure(E_OUTOFMEMORY); }
 
 MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow, const DebugLog& log,
                      win::UniqueBstr& result) {
-  // The error is read before anything else can change it.
   auto logStepFailed = [&log](int position, DWORD error) {
     LogStepFailed(log, L"[RunCmd2]", position, error);
   };
+  // Unlike RunCmd, the command is logged before the show-window code is judged: a call refused
+  // for its code still shows in the log what it would have run.
   log.Write({L"[RunCmd2] strCmd = ", commandLine});
   result = win::UniqueBstr(std::wstring_view(kFailedToExecute));
 
@@ -75,6 +77,12 @@ MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow, const Debug
   try {
     win::UniqueBstr collected = win::BstrFromAnsi(bytes);
     if (collected.get() == nullptr) return OutOfMemory();
+    // Bytes the code page does not define came back as its default character; only the log can
+    // say so without changing the result.
+    if (log.enabled() && !win::IsWholeText(bytes))
+      log.Write({L"[RunCmd2] the output is not all text in code page ",
+                 DecimalText(::GetACP()).view(),
+                 L": bytes that it does not define read as its default character"});
     std::string().swap(bytes);
     result = std::move(collected);
     // The closing line repeats the whole text, which may be many megabytes: the writer composes

@@ -235,5 +235,22 @@ TEST(AnsiText, MarksWhatItCannotCarryForReadersAndDescribesIt) {
   EXPECT_EQ(FromAnsi(""), L"");
 }
 
+// Output read back: bytes that are not text in the code page are told apart from text.
+TEST(AnsiText, TellsWholeTextFromBytesTheCodePageDoesNotDefine) {
+  const struct {
+    UINT codePage;
+    std::string bytes;
+    bool whole;
+  } cases[] = {
+      {1252, "caf\xE9 \x80", true},    {1252, std::string("a\0b", 3), true},  // a NUL is text
+      {932, "\x82\xA0\x81\x45", true}, {932, "AB\x82", false},  // a lead byte cut off at the end
+      {932, "A\x82\x42", false},                                // a pair the page does not define
+      {CP_UTF8, "\xC3\xA9", true},     {CP_UTF8, "\xC3", false},
+      {CP_UTF8, "a\xFF", false},       {CP_UTF8, "", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(win::IsWholeText(c.bytes, c.codePage), c.whole) << c.codePage << " " << c.bytes;
+}
+
 }  // namespace
 }  // namespace korvane::test
