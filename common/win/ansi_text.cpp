@@ -181,12 +181,8 @@ std::wstring MarkUncarried(std::wstring_view text, UINT codePage) {
   return out;
 }
 
-namespace {
-
-// How much of `bytes` one conversion call takes: all of it, or as much as a call can without
-// splitting a character (a lead byte from its trail byte, a UTF-8 sequence).
-size_t BytesPiece(std::string_view bytes, UINT codePage) {
-  size_t take = bytes.size() < (INT_MAX / 2) ? bytes.size() : (INT_MAX / 2);
+size_t CharacterBoundaryWithin(std::string_view bytes, size_t limit, UINT codePage) {
+  size_t take = bytes.size() < limit ? bytes.size() : limit;
   if (take == bytes.size()) return take;
   if (ResolvedCodePage(codePage) == CP_UTF8) {
     // A character has at most three continuation bytes; more are not text anyway.
@@ -197,6 +193,13 @@ size_t BytesPiece(std::string_view bytes, UINT codePage) {
   while (cut > 0 && ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[cut - 1]))) --cut;
   if ((take - cut) % 2 == 1) --take;
   return take;
+}
+
+namespace {
+
+// How much of `bytes` one conversion call takes.
+size_t BytesPiece(std::string_view bytes, UINT codePage) {
+  return CharacterBoundaryWithin(bytes, INT_MAX / 2, codePage);
 }
 
 }  // namespace

@@ -52,10 +52,14 @@ struct AnsiText {
 [[nodiscard]] std::wstring MarkUncarried(std::wstring_view text, UINT codePage = CP_ACP);
 
 // Whether `bytes` are text in the code page: each byte (or double-byte pair) a character that the
-// page defines, none cut off at the end. Bytes that are not (UTF-8 read in another code page,
-// binary output) still convert below, to the page's default character, which does not give them
-// back.
+// page defines, none cut off at the end. Bytes that are not (binary output, some UTF-8 under a
+// double-byte code page) still convert below, each to a replacement that does not give it back.
 [[nodiscard]] bool IsWholeText(std::string_view bytes, UINT codePage = CP_ACP);
+
+// How many of the leading bytes, at most `limit`, end on a character boundary: a lead byte is not
+// split from its trail byte, nor a UTF-8 sequence (where text too long for one conversion call is
+// cut).
+size_t CharacterBoundaryWithin(std::string_view bytes, size_t limit, UINT codePage = CP_ACP);
 
 // 8-bit text to UTF-16. A multi-byte character must not be split across two calls.
 std::wstring FromAnsi(std::string_view bytes, UINT codePage = CP_ACP);

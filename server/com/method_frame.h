@@ -85,8 +85,9 @@ template <typename T, typename Body, typename... Args>
       win::ComPtr<IUnknown> hold(self);  // a reference of the frame's own
       CopyCheck check;
       auto copies = std::make_tuple(PrivateCopy(args, check)...);
-      if (!check.whole) return E_OUTOFMEMORY;
-      status = std::apply([&](auto&... copy) { return body(result, copy...); }, copies);
+      status = check.whole
+                   ? std::apply([&](auto&... copy) { return body(result, copy...); }, copies)
+                   : methods::MethodStatus::Failure(E_OUTOFMEMORY);
     }
     if (!status.ok()) return status.Report(IID__QuandrelCom);
     FrameResult<T>::Store(result, slot);
@@ -103,8 +104,8 @@ template <typename Body, typename... Args>
       win::ComPtr<IUnknown> hold(self);  // a reference of the frame's own
       CopyCheck check;
       auto copies = std::make_tuple(PrivateCopy(args, check)...);
-      if (!check.whole) return E_OUTOFMEMORY;
-      status = std::apply([&](auto&... copy) { return body(copy...); }, copies);
+      status = check.whole ? std::apply([&](auto&... copy) { return body(copy...); }, copies)
+                           : methods::MethodStatus::Failure(E_OUTOFMEMORY);
     }
     return status.ok() ? S_OK : status.Report(IID__QuandrelCom);
   });

@@ -296,9 +296,10 @@ bool KeyExists(const ClassesView& at, const std::wstring& path) {
   return win::KeyExists(at.root, path, at.view);
 }
 
-// The server that a key's default value names, and whether that is `exePath`. LocalServer32 holds
-// a command line, read as /Check and process creation read it (quoted or not, perhaps with
-// arguments); a type library entry holds a path, perhaps quoted.
+// The server that a key's default value names, and whether that is `exePath`. A type library
+// entry holds a path, perhaps quoted. LocalServer32 holds a command line, perhaps with arguments,
+// read as /Check and process creation read it; the whole value, read as a path, still counts
+// (an unquoted folder name may hold ".exe ").
 enum class ValueHolds { kCommandLine, kPath };
 struct NamedServer {
   Owner owner = Owner::kNobody;
@@ -307,22 +308,25 @@ struct NamedServer {
 NamedServer ServerNamedBy(const ClassesView& at, const std::wstring& key, ValueHolds holds,
                           std::wstring_view exePath) {
   bool found = false;
-  std::wstring path = TextValue(at, key, nullptr, &found);
+  const std::wstring value = TextValue(at, key, nullptr, &found);
   if (!found) return {};
-  if (holds == ValueHolds::kCommandLine) {
-    path = ServerPathOf(path);
-  } else if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') {
-    path = path.substr(1, path.size() - 2);
-  }
-  // Another spelling of this very file (a registration made by its short path) is this copy's.
-  auto exists = [](const std::wstring& file) {
-    return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
-  };
   const std::wstring exe(exePath);
-  const bool ours =
-      SamePath(path, exe) ||
-      (exists(path) && exists(exe) && SamePath(win::FullLongPath(path), win::FullLongPath(exe)));
-  return {ours ? Owner::kThisServer : Owner::kAnotherServer, path};
+  // Another spelling of this very file (a registration made by its short path) is this copy's;
+  // a relative path names no file until a process resolves it, in a folder not known here.
+  auto names = [&exe](const std::wstring& path) {
+    auto exists = [](const std::wstring& file) {
+      return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    return SamePath(path, exe) || (IsFullyQualified(path) && exists(path) && exists(exe) &&
+                                   SamePath(win::FullLongPath(path), win::FullLongPath(exe)));
+  };
+  const std::wstring program = holds == ValueHolds::kCommandLine ? ServerPathOf(value) : L"";
+  if (!program.empty() && names(program)) return {Owner::kThisServer, program};
+  std::wstring path = value;
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
+    path = path.substr(1, path.size() - 2);
+  if (names(path)) return {Owner::kThisServer, path};
+  return {Owner::kAnotherServer, program.empty() ? path : program};  // as clients read it
 }
 
 // Deletes a key that has neither subkeys nor values left.

@@ -32,8 +32,8 @@ STARTUPINFOA StartupWithShowWindow(int16_t showWindow);
 // The same, with standard output and error both on `outputWriteEnd` and no standard input.
 STARTUPINFOA StartupWithOutputPipe(int16_t showWindow, HANDLE outputWriteEnd);
 
-// The runners' line for a step that failed: "<tag> Pos=<position>, ErrorCode=<error>". Callers
-// pass ::GetLastError() as `error`: read as an argument, before writing the line can change it.
+// The runners' line for a step that failed: "<tag> Pos=<position>, ErrorCode=<error>". `error` is
+// the last error as read right after the failing call, before writing the line can change it.
 void LogStepFailed(const DebugLog& log, std::wstring_view tag, int position, DWORD error);
 
 // Starts `commandLine` if the ANSI code page, in which the child reads it, carries it exactly:

@@ -4,7 +4,6 @@
 
 #include <oleauto.h>
 
-#include "common/win/ansi_text.h"
 #include "common/win/com_ptr.h"
 #include "common/win/late_binding.h"
 #include "common/win/module_path.h"
@@ -67,12 +66,8 @@ void DebugLog::Write(std::initializer_list<std::wstring_view> pieces) const noex
     message.reserve(length);
     for (std::wstring_view piece : pieces) message += piece;
     const std::wstring path = LogFilePath(win::RunningExecutableFolder());
-    std::wstring line = FormatLogLine(LogTimestampText(CurrentLocalDate()), message);
+    const std::wstring line = FormatLogLine(LogTimestampText(CurrentLocalDate()), message);
     message = std::wstring();  // the line holds it now; give the memory back first
-    // The file is written in the ANSI code page, which would show a look-alike for what it lacks
-    // (a '"' for a fullwidth quote): the line then no longer says what ran or what was refused.
-    // The time stamp is marked too: it is in the user's locale, which may differ from that page.
-    if (win::FindUncarried(line)) line = win::MarkUncarried(line);
     AppendLogLine(path, line);
   } catch (...) {
     // A line that cannot be composed (memory runs short) is dropped; the call goes on.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "common/win/ansi_text.h"
 #include "common/win/module_path.h"
 #include "common/win/unique_bstr.h"
 
@@ -27,13 +28,14 @@ DATE CurrentLocalDate() {
   return when;
 }
 
-std::wstring FormatLogLine(std::wstring_view timestamp, std::wstring_view message) {
+std::wstring FormatLogLine(std::wstring_view timestamp, std::wstring_view message, UINT codePage) {
   std::wstring line;
   line.reserve(std::size(kLogLinePrefix) + timestamp.size() + 2 + message.size());
   line += kLogLinePrefix;
   line += timestamp;
   line += L"; ";
   line += message;
+  if (win::FindUncarried(line, codePage)) line = win::MarkUncarried(line, codePage);
   return line;
 }
 

@@ -20,8 +20,12 @@ std::wstring LogTimestampText(DATE when);
 // The current local date and time, to the second.
 DATE CurrentLocalDate();
 
-// prefix, time stamp, "; ", message (unchanged). The line end is added when writing.
-std::wstring FormatLogLine(std::wstring_view timestamp, std::wstring_view message);
+// prefix, time stamp, "; ", message. The file is written in the ANSI code page, which would show a
+// look-alike for what it lacks (a '"' for a fullwidth quote): such characters are marked "U+XXXX",
+// the time stamp's too (it is in the user's locale, which may differ). The line end is added when
+// writing.
+std::wstring FormatLogLine(std::wstring_view timestamp, std::wstring_view message,
+                           UINT codePage = CP_ACP);
 
 // A number as decimal text, without allocating (log lines are composed where memory may be short).
 class DecimalText {

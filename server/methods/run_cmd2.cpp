@@ -77,12 +77,11 @@ MethodStatus RunCmd2(std::wstring_view commandLine, LONG showWindow, const Debug
   try {
     win::UniqueBstr collected = win::BstrFromAnsi(bytes);
     if (collected.get() == nullptr) return OutOfMemory();
-    // Bytes the code page does not define came back as its default character; only the log can
-    // say so without changing the result.
+    // Bytes the code page does not define came back replaced; only the log can say so without
+    // changing the result.
     if (log.enabled() && !win::IsWholeText(bytes))
       log.Write({L"[RunCmd2] the output is not all text in code page ",
-                 DecimalText(::GetACP()).view(),
-                 L": bytes that it does not define read as its default character"});
+                 DecimalText(::GetACP()).view(), L": bytes that it does not define are replaced"});
     std::string().swap(bytes);
     result = std::move(collected);
     // The closing line repeats the whole text, which may be many megabytes: the writer composes

@@ -165,5 +165,39 @@ TEST_P(ExactText, EveryCallerHandsTheTextOverExactlyOrRefusesIt) {
 
 INSTANTIATE_TEST_SUITE_P(Characters, ExactText, testing::ValuesIn(kRows), RowName);
 
+// The other way: output comes back read in the code page, and bytes that it does not define (a
+// pair 932 leaves undefined, a lead byte cut off at the end) are pointed out in the log.
+TEST(ExactOutput, BytesTheCodePageDoesNotDefineArePointedOutInTheLog) {
+  const struct {
+    UINT codePage;
+    const wchar_t* hex;
+    std::wstring text;  // what comes back
+    bool whole;
+  } rows[] = {
+      {1252, L"416361E9", L"Aca\u00E9", true},
+      {932, L"82A08145", L"\u3042\u30FB", true},
+      {932, L"41428242", L"AB\u30FB", false},
+      {932, L"414282", L"AB\u30FB", false},
+  };
+  ServerInstall server;
+  server.Register();
+  win::ComPtr<_QuandrelCom> object = server.Create();
+  ASSERT_TRUE(object);
+  ASSERT_EQ(object->EnableDebugLog(VARIANT_TRUE), S_OK);
+  const std::string pointedOut =
+      "[RunCmd2] the output is not all text in code page " + std::to_string(::GetACP());
+  for (const auto& row : rows) {
+    if (row.codePage != ::GetACP()) continue;
+    SCOPED_TRACE(Narrow(row.hex));
+    ::DeleteFileW(server.file(L"_debug.log").c_str());
+    win::UniqueBstr line{L"\"" + WindowsPathOf(KORVANE_RUNNER_CHILD) + L"\" hex " + row.hex};
+    win::UniqueBstr output;
+    ASSERT_EQ(object->RunCmd2(line.get(), 0, output.put()), S_OK);
+    EXPECT_EQ(output.view(), row.text);
+    EXPECT_EQ(server.ReadLog().find(pointedOut) != std::string::npos, !row.whole)
+        << server.ReadLog();
+  }
+}
+
 }  // namespace
 }  // namespace korvane::test

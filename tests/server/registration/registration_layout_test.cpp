@@ -88,6 +88,39 @@ TEST_F(ScratchClasses, UnregisteringLeavesOtherClassesAndLibraryVersionsAlone) {
   }
 }
 
+// Unregistration reads LocalServer32 as clients' process creation does: this copy with
+// arguments after it, or with the long-path prefix, is this copy; another copy, a relative path
+// (resolved in a folder not known here) or a value naming nothing is left in place, and named.
+TEST_F(ScratchClasses, UnregisteringReadsLocalServer32AsProcessCreationDoes) {
+  const struct {
+    const wchar_t *exe, *localServer32, *typeLibEntry;  // written over the registration
+    HRESULT result;
+    const wchar_t* registeredTo;
+  } rows[] = {
+      {L"C:\\Tools\\QuandrelCom.exe", L"\"C:\\Tools\\QuandrelCom.exe\" -Embedding", nullptr, S_OK,
+       L""},
+      {L"C:\\Tools\\QuandrelCom.exe", L"\\\\?\\C:\\Tools\\QuandrelCom.exe",
+       L"\"\\\\?\\C:\\Tools\\QuandrelCom.exe\"", S_OK, L""},
+      {L"C:\\a.exe b\\QuandrelCom.exe", L"C:\\a.exe b\\QuandrelCom.exe", nullptr, S_OK, L""},
+      {L"C:\\Tools\\QuandrelCom.exe", L"\"D:\\Elsewhere\\QuandrelCom.exe\" -Embedding", nullptr,
+       S_FALSE, L"D:\\Elsewhere\\QuandrelCom.exe"},
+      {L"C:\\Tools\\QuandrelCom.exe", L"QuandrelCom.exe -Embedding", nullptr, S_FALSE,
+       L"QuandrelCom.exe"},
+      {L"C:\\Tools\\QuandrelCom.exe", L"\"", nullptr, S_FALSE, L"\""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.localServer32));
+    ASSERT_EQ(RegisterServer(roots_, row.exe), S_OK);
+    WriteKey(root(), kClassKey + L"\\LocalServer32", row.localServer32);
+    if (row.typeLibEntry) WriteKey(root(), kVersionKey + L"\\0\\" + kPlatform, row.typeLibEntry);
+    std::wstring registeredTo;
+    EXPECT_EQ(UnregisterServer(roots_, row.exe, &registeredTo), row.result);
+    EXPECT_EQ(registeredTo, row.registeredTo);
+    EXPECT_EQ(KeyExists(root(), kClassKey), row.result == S_FALSE);
+    DeleteKeyTree(root(), kClassKey, 0);
+  }
+}
+
 TEST_F(ScratchClasses, ProgIdAndExecutableNameTakenOverByAnotherClassAreKept) {
   const std::wstring exe = L"C:\\Tools\\QuandrelCom.exe";
   ASSERT_EQ(RegisterServer(roots_, exe), S_OK);

@@ -81,42 +81,27 @@ TEST_P(ScopeSwitches, WriteExactlyTheirKeysAndRemoveThemOnlyFromTheRegisteredCop
 INSTANTIATE_TEST_SUITE_P(Scopes, ScopeSwitches, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "MachineWide" : "PerUser"; });
 
-// Every spelling of the copy is the copy: started by its long or its short (8.3) path, it
-// registers its long path, and any spelling takes the registration away again: one that names the
-// copy by its short path (as Windows names a module started so; Wine never does), with arguments
-// after it, or with the "\\?\" prefix.
-TEST_F(RegistrationSwitches, EverySpellingOfTheCopyIsOneCopy) {
+// The copy is the same file whether it was started by its long path or its short (8.3) one: it
+// registers its long path, and the other spelling takes the registration away again, also one
+// that names the copy by its short path (as Windows names a module started so; Wine never does).
+TEST_F(RegistrationSwitches, ShortAndLongSpellingsOfTheCopyAreOneCopy) {
   const std::wstring shortExe = win::ShortPathOf(install_.exe());
   ASSERT_NE(shortExe, install_.exe()) << "no short name to start the copy by";
-  const std::wstring longExe = install_.exe();
-  struct Row {
-    const char* name;
-    std::wstring registeredBy, unregisteredBy;
-    std::wstring localServer32, typeLibEntry;  // written over the registration unless empty
-  };
-  const Row rows[] = {
-      {"registered by the short path", shortExe, longExe, {}, {}},
-      {"registered by the long path", longExe, shortExe, {}, {}},
-      {"named by the short path", longExe, longExe, L"\"" + shortExe + L"\"", shortExe},
-      {"named with arguments", longExe, longExe, L"\"" + longExe + L"\" -Embedding", {}},
-      {"named with the long-path prefix", longExe, longExe, L"\\\\?\\" + longExe,
-       L"\"\\\\?\\" + longExe + L"\""},
-  };
   auto run = [&](const std::wstring& exe, const wchar_t* option) {
     return RunProcess(L"\"" + exe + L"\" " + option, install_.folder()).exitCode;
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(run(row.registeredBy, L"/RegServer"), 0u);
-    EXPECT_EQ(Machine(), ExpectedRegistration(longExe, kPlatform, true));
-    if (!row.localServer32.empty())
+  for (bool shortFirst : {true, false}) {
+    SCOPED_TRACE(shortFirst ? "registered by the short path" : "registered by the long path");
+    EXPECT_EQ(run(shortFirst ? shortExe : install_.exe(), L"/RegServer"), 0u);
+    EXPECT_EQ(Machine(), ExpectedRegistration(install_.exe(), kPlatform, true));
+    if (shortFirst) {
       for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
         WriteKey(OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS | view).get(),
-                 kClassKey + L"\\LocalServer32", row.localServer32.c_str(), 0, view);
-    if (!row.typeLibEntry.empty())
+                 kClassKey + L"\\LocalServer32", (L"\"" + shortExe + L"\"").c_str(), 0, view);
       WriteKey(OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS).get(),
-               kVersionKey + L"\\0\\" + kPlatform, row.typeLibEntry.c_str());
-    EXPECT_EQ(run(row.unregisteredBy, L"/UnregServer"), 0u);
+               kVersionKey + L"\\0\\" + kPlatform, shortExe.c_str());
+    }
+    EXPECT_EQ(run(shortFirst ? install_.exe() : shortExe, L"/UnregServer"), 0u);
     EXPECT_EQ(Machine(), RegistryTree{});
   }
 }

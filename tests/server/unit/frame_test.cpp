@@ -275,11 +275,27 @@ TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
   MethodStatus inner = MethodStatus::RuntimeError(kErrOverflow);
   EXPECT_EQ(inner.hresult(), static_cast<HRESULT>(0x800A0006));
   HRESULT hr = inner.Report(IID__QuandrelCom);
+  {  // it names the interface and the server, as clients read it
+    win::ComPtr<IErrorInfo> info;
+    ASSERT_EQ(::GetErrorInfo(0, info.put()), S_OK);
+    GUID guid{};
+    win::UniqueBstr source;
+    EXPECT_EQ(info->GetGUID(&guid), S_OK);
+    EXPECT_EQ(guid, IID__QuandrelCom);
+    EXPECT_EQ(info->GetSource(source.put()), S_OK);
+    EXPECT_EQ(source.view(), L"Korvane.QuandrelCom");
+    ::SetErrorInfo(0, info.get());
+  }
   MethodStatus outer = MethodStatus::FromFailedCall(hr);
   EXPECT_EQ(outer.hresult(), hr);
   EXPECT_EQ(outer.description(), L"Overflow");
   EXPECT_EQ(outer.Report(IID__QuandrelCom), static_cast<HRESULT>(0x800A0006));
   EXPECT_EQ(TakeErrorDescription(), L"Overflow");
+
+  // A failure of the method's own leaves no stale information behind.
+  LeaveStaleErrorInfo();
+  EXPECT_EQ(MethodStatus::Failure(E_OUTOFMEMORY).Report(IID__QuandrelCom), E_OUTOFMEMORY);
+  EXPECT_EQ(TakeErrorDescription(), std::nullopt);
 }
 
 // The wording package/README.txt documents for each.

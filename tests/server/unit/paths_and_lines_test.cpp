@@ -63,6 +63,8 @@ TEST(ServerTexts, EachRuleGivesItsText) {
       {"time stamp", LogTimestampText(MakeDate(2026, 12, 7, 0, 0, 1)), L"12/7/2026 12:00:01 AM"},
       {"log line", FormatLogLine(L"12/7/2026 1:05:33 PM", L"[RunCmd] strCmd = x"), L"KorvaneCom: Run Time: 12/7/2026 1:05:33 PM; [RunCmd] strCmd = x"},
       {"log line", FormatLogLine(L"12/7/2026", L""), L"KorvaneCom: Run Time: 12/7/2026; "},
+      {"log line", FormatLogLine(L"2026-12-07 \uC624\uD6C4 1:05:33", L"in\uFF02 caf\u00E9", 1252), L"KorvaneCom: Run Time: 2026-12-07 U+C624U+D6C4 1:05:33; inU+FF02 caf\u00E9"},
+      {"log line", FormatLogLine(L"2026-12-07 \uC624\uD6C4 1:05:33", L"x", 949), L"KorvaneCom: Run Time: 2026-12-07 \uC624\uD6C4 1:05:33; x"},
       {"log line prefix", std::to_wstring(std::wstring(kLogLinePrefix).size()), L"22"},
       // clang-format on
   };
@@ -235,8 +237,9 @@ TEST(AnsiText, MarksWhatItCannotCarryForReadersAndDescribesIt) {
   EXPECT_EQ(FromAnsi(""), L"");
 }
 
-// Output read back: bytes that are not text in the code page are told apart from text.
-TEST(AnsiText, TellsWholeTextFromBytesTheCodePageDoesNotDefine) {
+// Output read back: bytes that are not text in the code page are told apart from text, and output
+// too long for one conversion call is cut between characters.
+TEST(AnsiText, TellsWholeTextFromBytesTheCodePageDoesNotDefineAndCutsBetweenCharacters) {
   const struct {
     UINT codePage;
     std::string bytes;
@@ -250,6 +253,37 @@ TEST(AnsiText, TellsWholeTextFromBytesTheCodePageDoesNotDefine) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(win::IsWholeText(c.bytes, c.codePage), c.whole) << c.codePage << " " << c.bytes;
+
+  const struct {
+    UINT codePage;
+    std::string bytes;
+    size_t limit, boundary;
+  } cuts[] = {
+      {1252, "abcdef", 4, 4},
+      {1252, "ab", 4, 2},
+      {CP_UTF8,
+       "a\xC3\xA9"
+       "b",
+       2, 1},
+      {CP_UTF8,
+       "a\xE2\x82\xAC"
+       "b",
+       3, 1},
+      {CP_UTF8,
+       "a\xF0\x9F\x98\x80"
+       "b",
+       4, 1},
+      {CP_UTF8,
+       "a\xF0\x9F\x98\x80"
+       "b",
+       5, 5},
+      {932, "\x82\xA0\x82\xA0", 3, 2},
+      {932, "\x82\x82\x82\x82", 3, 2},  // a lead byte's value as a trail byte
+      {932, "a\x82\x82\x82\x82", 4, 3},
+  };
+  for (const auto& c : cuts)
+    EXPECT_EQ(win::CharacterBoundaryWithin(c.bytes, c.limit, c.codePage), c.boundary)
+        << c.codePage << " " << c.limit;
 }
 
 }  // namespace
