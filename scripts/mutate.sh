@@ -62,7 +62,7 @@ mutants=(
   server/host/self_check_facts.cpp 's/^    if (besideFirst) folders.push_back(folder);/    folders.push_back(folder);/' 'SelfCheckSwitch.*KnownLibrary'
   server/host/self_check_facts.cpp 's/^      create(\&block, token.get(), FALSE)) {/      false) {/' 'SelfCheckSwitch.*EngineProgram'
   common/win/pe_image.cpp 's/if (entry <= UINT32_MAX \&\& ZeroFilled(sections, static_cast<uint32_t>(entry))) break;/(void)ZeroFilled;/' '^PeImage\.'
-  server/host/registration.cpp 's/holds == ValueHolds::kCommandLine ? ServerPathOf(value) : L""/std::wstring()/' '^ScratchClasses\.'
+  server/host/registration.cpp 's/holds == ValueHolds::kCommandLine ? ServerPathOf(value)/holds == ValueHolds::kPath ? ServerPathOf(value)/' '^ScratchClasses\.'
   common/win/ansi_text.cpp 's/::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, /::MultiByteToWideChar(codePage, 0, /' '^AnsiText\.'
   common/win/ansi_text.cpp 's/for (int back = 0; back < 3 \&\& /for (int back = 0; back < 0 \&\& /' '^AnsiText\.'
   server/methods/run_cmd2.cpp 's/if (log.enabled() \&\& !win::IsWholeText(bytes))/if (false)/' '^exact_text_cp932$'
