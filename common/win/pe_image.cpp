@@ -157,10 +157,12 @@ PeDefect ReadImports(const Reader& r, const std::vector<Section>& sections, Dire
     for (uint64_t entry = tableRva; tableRva != 0; entry += entryBytes) {
       uint64_t at = 0;
       uint32_t low = 0, high = 0;
-      if (entry <= UINT32_MAX && ZeroFilled(sections, static_cast<uint32_t>(entry))) break;
-      if (entry > UINT32_MAX || !FileOffsetOf(sections, static_cast<uint32_t>(entry), &at) ||
-          !r.U32(at, &low) || (wide && !r.U32(at + 4, &high)))
+      if (entry > UINT32_MAX) return PeDefect::kTruncated;
+      if (!FileOffsetOf(sections, static_cast<uint32_t>(entry), &at)) {
+        if (ZeroFilled(sections, static_cast<uint32_t>(entry))) break;  // reads as zeros
         return PeDefect::kTruncated;
+      }
+      if (!r.U32(at, &low) || (wide && !r.U32(at + 4, &high))) return PeDefect::kTruncated;
       const uint64_t value = uint64_t{high} << 32 | low;
       if (value == 0) break;
       // Every entry counts, so that tables of ordinals cannot make the reader run for long.

@@ -11,7 +11,7 @@
 #include "common/win/result.h"
 #include "common/win/unique_local.h"
 #include "server/com/quandrelcom.h"
-#include "server/host/self_check.h"
+#include "server/host/server_command.h"
 
 namespace korvane::server::host {
 
@@ -314,11 +314,9 @@ NamedServer ServerNamedBy(const ClassesView& at, const std::wstring& key, ValueH
   // Another spelling of this very file (a registration made by its short path) is this copy's;
   // a relative path names no file until a process resolves it, in a folder not known here.
   auto names = [&exe](const std::wstring& path) {
-    auto exists = [](const std::wstring& file) {
-      return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
-    };
-    return SamePath(path, exe) || (IsFullyQualified(path) && exists(path) && exists(exe) &&
-                                   SamePath(win::FullLongPath(path), win::FullLongPath(exe)));
+    return SamePath(path, exe) ||
+           (IsFullyQualified(path) && win::IsFile(path) && win::IsFile(exe) &&
+            SamePath(win::FullLongPath(path), win::FullLongPath(exe)));
   };
   const std::wstring program = holds == ValueHolds::kCommandLine ? ServerPathOf(value) : L"";
   if (!program.empty() && names(program)) return {Owner::kThisServer, program};

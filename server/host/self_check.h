@@ -13,6 +13,7 @@
 
 #include "common/win/pe_image.h"
 #include "server/host/registration.h"
+#include "server/host/server_command.h"
 
 namespace korvane::server::host {
 
@@ -147,27 +148,6 @@ struct CheckReport {
   std::vector<CheckLine> lines;
   int problems = 0;
 };
-
-// A LocalServer32 value taken apart as process creation reads it.
-struct ServerCommand {
-  std::wstring program;  // the quoted part, or an unquoted path up to the end of its ".exe"
-  bool quoted = false;
-  std::wstring arguments;  // what follows the program, without surrounding blanks
-  // Unquoted with blanks: the programs that process creation tries before this one
-  // ("C:\a b\x.exe" tries "C:\a.exe" first).
-  std::vector<std::wstring> triedFirst;
-};
-ServerCommand ParseServerCommand(std::wstring_view localServer32);
-
-// The program a LocalServer32 value starts, without the arguments that may follow.
-std::wstring ServerPathOf(std::wstring_view localServer32);
-
-// Whether a path names its drive or share and its folder from the root ("C:\a", "\\srv\s\a"),
-// so that it means the same file wherever it is read.
-bool IsFullyQualified(std::wstring_view path);
-
-// Whether two full paths name the same file (case-insensitive; a "\\?\" prefix is ignored).
-bool SamePath(std::wstring_view a, std::wstring_view b);
 
 // The folders above a folder, from its parent up to the root of its volume ("C:\a\b": "C:\a",
 // "C:\"; "\\srv\share\a": "\\srv\share\").

@@ -58,7 +58,7 @@ void AppendLogLine(const std::wstring& path, std::wstring_view line) noexcept tr
 }
 
 void DebugLog::Write(std::initializer_list<std::wstring_view> pieces) const noexcept {
-  if (*isDebug_ == VARIANT_FALSE) return;
+  if (!enabled()) return;
   try {
     size_t length = 0;
     for (std::wstring_view piece : pieces) length += piece.size();

@@ -23,7 +23,7 @@ class DebugLog {
   // cannot be composed or written is dropped, so logging never costs a result.
   void Write(std::initializer_list<std::wstring_view> pieces) const noexcept;
 
-  // Whether lines are written now: for a line that costs work to find out.
+  // Whether lines are written now (also asked before a line that costs work to find out).
   bool enabled() const noexcept { return *isDebug_ != VARIANT_FALSE; }
 
  private:
