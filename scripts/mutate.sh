@@ -67,6 +67,23 @@ mutants=(
   common/win/ansi_text.cpp 's/for (int back = 0; back < 3 \&\& /for (int back = 0; back < 0 \&\& /' '^AnsiText\.'
   server/methods/run_cmd2.cpp 's/if (log.enabled() \&\& !win::IsWholeText(bytes))/if (false)/' '^exact_text_cp932$'
   server/methods/log_line.cpp 's/if (win::FindUncarried(line, codePage)) line = /if (false) line = /' '^ServerTexts\.'
+  server/methods/show_window.cpp 's/value > INT16_MAX/value >= INT16_MAX/' '^ShowWindow\.'
+  server/host/server_switch.cpp 's/if (tokens.size() > 1) return ServerAction::kInvalid;/(void)0;/' '^ServerSwitch\.'
+  server/host/server_switch.cpp 's/? commandLine.size() : close + 1;/? commandLine.size() : close;/' '^ServerSwitch\.'
+  server/host/server_command.cpp 's/^      tried += L".exe";/      (void)0;/' '^SelfCheck\.ReadsLocalServer32'
+  server/host/server_command.cpp 's/path->remove_prefix(4);/(void)0;/' '^SelfCheck\.ReadsLocalServer32|^ScratchClasses\.'
+  common/win/ansi_path.cpp 's/if (!shortPath.empty() \&\& SurvivesCodePage(shortPath, codePage))/if (!shortPath.empty())/' '^AnsiSpelling\.'
+  server/methods/run_cmd.cpp 's/^  if (wait) {/  if (wait && false) {/' '^RunCmdTest\.'
+  server/methods/quandrel_run_cmd.cpp 's/win::FindUncarried(arguments)/win::FindUncarried(std::wstring_view())/' 'ExactText'
+  server/methods/message_pump.cpp 's/^      quit = msg.wParam;/      quit.reset();/' 'RunCmd2Pieces|RunCmd2Nested'
+  server/methods/message_pump.cpp 's/^    return;$/    continue;/' 'RunCmd2Pieces'
+  server/methods/output_capture.cpp 's/if (size > limit_ - bytes_.size())/if (size >= limit_ - bytes_.size())/' 'RunCmd2Pieces'
+  server/methods/child_process.cpp 's/startup.hStdError = outputWriteEnd;/startup.hStdError = nullptr;/' 'RunnerOutcome|BothRunners'
+  server/methods/debug_log.cpp 's/^ *win::BoolArg(false)});/win::BoolArg(true)});/' '^LogWriter\.'
+  common/win/registry.cpp 's/static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;/static_cast<int>(b.size()), FALSE) == CSTR_EQUAL;/' '^ServerSwitch\.'
+  server/com/server_lifetime.cpp 's/if (locks == 0) return false;/(void)0;/' '^ServerReferences\.'
+  server/methods/message_pump.cpp 's/QS_ALLINPUT, MWMO_INPUTAVAILABLE);/QS_ALLINPUT, 0);/' 'RunCmd2Pieces|RunCmd2Nested'
+  server/host/self_check_facts.cpp 's/if (!beside \&\& image.defect == win::PeDefect::kNone \&\& image.machine != facts.machine)/if (false)/' 'SelfCheckSwitch.*OneOfAnotherMachineType'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

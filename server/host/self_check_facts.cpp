@@ -595,9 +595,14 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
         found.where = LibraryLookup::Where::kSystem;
         break;
       }
-      found.where = besideFirst && &searched == &folders.front() ? LibraryLookup::Where::kBeside
-                                                                 : LibraryLookup::Where::kSystem;
-      found.image = win::ReadPeImage(bytes);
+      const bool beside = besideFirst && &searched == &folders.front();
+      win::PeImage image = win::ReadPeImage(bytes);
+      // The loader passes over an image built for another machine and searches on; one beside
+      // the server is still reported (FindUnusableLibraries), as a sign of a mixed-up install.
+      if (!beside && image.defect == win::PeDefect::kNone && image.machine != facts.machine)
+        continue;
+      found.where = beside ? LibraryLookup::Where::kBeside : LibraryLookup::Where::kSystem;
+      found.image = std::move(image);
       found.path = path;
       break;
     }

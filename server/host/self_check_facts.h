@@ -17,7 +17,8 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath);
 
 // Where the loader finds a library that another one needs. One beside the server is read, for
 // what it needs in turn; the system's own libraries are taken to be whole, and a file found in a
-// folder is read for the functions it exports.
+// folder is read for the functions it exports. Past the server's folder, a file built for another
+// machine type is passed over, as the loader passes over it.
 struct LibraryLookup {
   enum class Where { kNowhere, kBeside, kSystem };
   Where where = Where::kNowhere;

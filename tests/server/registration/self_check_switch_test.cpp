@@ -82,14 +82,17 @@ void PutFixtureAssembly(const ServerInstall& at) {
                  assembly + L"\\" + fixture::kDependencyFileName);
 }
 
-// The engine program that needs the fixture library, and that library in a folder "tools".
-std::wstring PutProgramAndItsLibraryInTools(const ServerInstall& at) {
+// The engine program that needs the fixture library, and that library in the folder `tools`
+// beside the server, marked as built for `machine` (0: as it was built).
+std::wstring PutProgramAndItsLibraryInTools(const ServerInstall& at,
+                                            const wchar_t* tools = L"tools", uint16_t machine = 0) {
   CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), at.file(L"quandrel.dll"));
-  const std::wstring tools = at.file(L"tools");
-  EXPECT_TRUE(::CreateDirectoryW(tools.c_str(), nullptr));
-  CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY),
-                 tools + L"\\" + fixture::kDependencyFileName);
-  return tools;
+  const std::wstring folder = at.file(tools);
+  EXPECT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring library = folder + L"\\" + fixture::kDependencyFileName;
+  CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), library);
+  if (machine) SetMachine(library, machine);
+  return folder;
 }
 
 void SetRegistryText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text,
@@ -119,6 +122,9 @@ void AddToSystemPath(const std::wstring& folder) {
 void RestoreSystemPath() {
   SetRegistryText(HKEY_LOCAL_MACHINE, kSystemEnvironment, L"Path", savedSystemPath, REG_EXPAND_SZ);
 }
+// The machine type of the other build.
+constexpr uint16_t kOtherMachine =
+    sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
 constexpr wchar_t kKnownLibraries[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\KnownDLLs";
 
@@ -194,6 +200,16 @@ std::vector<Case> Cases() {
       {"EngineProgramFindingWhatItNeedsOnTheServersPath",
        [](Copies r, Copies) { AddToSystemPath(L"\"" + PutProgramAndItsLibraryInTools(r) + L"\""); return &r; }, 0,
        {"no problems", "OK       quandrel.dll is present, a program"}, false, RestoreSystemPath},
+      // The loader passes over a library built for another machine type and searches on.
+      {"EngineProgramWhoseLibraryOnThePathIsOnlyOneOfAnotherMachineType",
+       [](Copies r, Copies) { AddToSystemPath(PutProgramAndItsLibraryInTools(r, L"tools", kOtherMachine)); return &r; }, 1,
+       {"quandrel.dll needs korvane_fixture_dependency.dll, which is in none of "}, false, RestoreSystemPath},
+      {"EngineProgramFindingWhatItNeedsOnThePathPastOneOfAnotherMachineType",
+       [](Copies r, Copies) {
+         const std::wstring other = PutProgramAndItsLibraryInTools(r, L"other", kOtherMachine);
+         AddToSystemPath(other + L";" + PutProgramAndItsLibraryInTools(r));
+         return &r;
+       }, 0, {"no problems", "OK       quandrel.dll is present, a program"}, false, RestoreSystemPath},
       {"EngineProgramWhoseLibraryIsOnlyOnThisConsolesPath",
        [](Copies r, Copies) {
          const std::wstring tools = PutProgramAndItsLibraryInTools(r);

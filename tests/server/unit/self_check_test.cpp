@@ -306,7 +306,8 @@ TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderCannotUseOnce) {
       {L"cut.dll", {Where::kBeside, image({}, {}, 0x14c, PeDefect::kTruncated)}},
       {L"old.dll", {Where::kSystem, image({}, {"Old"}), L"C:\\W\\old.dll"}},
       // Not judged: a file that exports no names (a placeholder), one of the other machine type
-      // found on a search path, and a side-by-side assembly's library (no file).
+      // found on a search path (the real lookup passes over it), and a side-by-side assembly's
+      // library (no file).
       {L"placeholder.dll", {Where::kSystem, image({}), L"C:\\W\\placeholder.dll"}},
       {L"other.dll", {Where::kSystem, image({}, {"Other"}, 0x8664), L"C:\\P\\other.dll"}},
       {L"assembly.dll", {Where::kSystem, image({}, {"Other"})}},
