@@ -73,7 +73,7 @@ mutants=(
   server/host/server_command.cpp 's/^      tried += L".exe";/      (void)0;/' '^SelfCheck\.ReadsLocalServer32'
   server/host/server_command.cpp 's/path->remove_prefix(4);/(void)0;/' '^SelfCheck\.ReadsLocalServer32|^ScratchClasses\.'
   common/win/ansi_path.cpp 's/if (!shortPath.empty() \&\& SurvivesCodePage(shortPath, codePage))/if (!shortPath.empty())/' '^AnsiSpelling\.'
-  server/methods/run_cmd.cpp 's/^  if (wait) {/  if (wait && false) {/' '^RunCmdTest\.'
+  server/methods/run_cmd.cpp 's/DWORD waited = ::WaitForSingleObject(child.process.get(), INFINITE);/DWORD waited = WAIT_OBJECT_0;/' '^RunCmdTest\.'
   server/methods/quandrel_run_cmd.cpp 's/win::FindUncarried(arguments)/win::FindUncarried(std::wstring_view())/' 'ExactText'
   server/methods/message_pump.cpp 's/^      quit = msg.wParam;/      quit.reset();/' 'RunCmd2Pieces|RunCmd2Nested'
   server/methods/message_pump.cpp 's/^    return;$/    continue;/' 'RunCmd2Pieces'
@@ -84,6 +84,7 @@ mutants=(
   server/com/server_lifetime.cpp 's/if (locks == 0) return false;/(void)0;/' '^ServerReferences\.'
   server/methods/message_pump.cpp 's/QS_ALLINPUT, MWMO_INPUTAVAILABLE);/QS_ALLINPUT, 0);/' 'RunCmd2Pieces|RunCmd2Nested'
   server/host/self_check_facts.cpp 's/if (!beside \&\& image.defect == win::PeDefect::kNone \&\& image.machine != facts.machine)/if (false)/' 'SelfCheckSwitch.*OneOfAnotherMachineType'
+  server/host/self_check.cpp 's/if (!view.localServer.found \&\& other != facts.views.end()) {/if (false) {/' '^SelfCheck\.Gives|SelfCheckSwitch.*MissingView'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

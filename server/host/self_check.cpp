@@ -15,11 +15,13 @@ namespace {
 
 using win::SameText;
 
-std::wstring ViewLabel(REGSAM view) {
-  if (view == KEY_WOW64_64KEY) return L"64-bit view: ";
-  if (view == KEY_WOW64_32KEY) return L"32-bit view: ";
-  return L"registry: ";
+std::wstring ViewName(REGSAM view) {
+  if (view == KEY_WOW64_64KEY) return L"64-bit view";
+  if (view == KEY_WOW64_32KEY) return L"32-bit view";
+  return L"registry";
 }
+
+std::wstring ViewLabel(REGSAM view) { return ViewName(view) + L": "; }
 
 std::wstring ClientsOf(REGSAM view) {
   if (view == KEY_WOW64_64KEY) return L"64-bit clients";
@@ -78,7 +80,16 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
                                : L".");
   };
 
-  if (!view.localServer.found) {
+  // Without a server of their own bitness, COM starts the one the other view registers.
+  const auto other = std::find_if(facts.views.begin(), facts.views.end(), [&](const ViewFacts& v) {
+    return v.view != view.view && v.localServer.found;
+  });
+  if (!view.localServer.found && other != facts.views.end()) {
+    out.Info(at + L"class " + keys.clsid + L" is not registered in this view: " +
+             ClientsOf(view.view) + L" start the server that the " + ViewName(other->view) +
+             L" registers, as COM does for a class with a server of only the other bitness. "
+             L"/RegServer registers it in both views.");
+  } else if (!view.localServer.found) {
     out.Problem(at + L"class " + keys.clsid + L" is not registered: " + ClientsOf(view.view) +
                 L" get \"Class not registered\" (0x80040154), scripts error 429." + fix);
   } else {
