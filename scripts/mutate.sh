@@ -85,6 +85,7 @@ mutants=(
   server/methods/message_pump.cpp 's/QS_ALLINPUT, MWMO_INPUTAVAILABLE);/QS_ALLINPUT, 0);/' 'RunCmd2Pieces|RunCmd2Nested'
   server/host/self_check_facts.cpp 's/if (!beside \&\& image.defect == win::PeDefect::kNone \&\& image.machine != facts.machine)/if (false)/' 'SelfCheckSwitch.*OneOfAnotherMachineType'
   server/host/self_check.cpp 's/if (!view.localServer.found \&\& other != facts.views.end()) {/if (false) {/' '^SelfCheck\.Gives|SelfCheckSwitch.*MissingView'
+  server/host/self_check_facts.cpp 's/L"PreferredServerBitness", RRF_RT_ANY/L"PreferredServerBitnes", RRF_RT_ANY/' 'SelfCheckSwitch.*MissingViewWithAPreferred'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -80,9 +80,10 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
                                : L".");
   };
 
-  // Without a server of their own bitness, COM starts the one the other view registers.
+  // Without a server of their own bitness, COM starts the one the other view registers, unless
+  // the AppID says which bitness to prefer.
   const auto other = std::find_if(facts.views.begin(), facts.views.end(), [&](const ViewFacts& v) {
-    return v.view != view.view && v.localServer.found;
+    return v.view != view.view && v.localServer.found && !facts.serverBitnessPreferred;
   });
   if (!view.localServer.found && other != facts.views.end()) {
     out.Info(at + L"class " + keys.clsid + L" is not registered in this view: " +

@@ -115,6 +115,9 @@ struct CheckFacts {
   uint16_t windowsMachine = 0;  // what Windows itself runs on; 0 when it cannot be told
   std::wstring userName;
   std::vector<ViewFacts> views;
+  // The class's AppID sets PreferredServerBitness: COM then no longer starts a server of the
+  // other bitness on its own for a client whose view lacks the class.
+  bool serverBitnessPreferred = false;
   bool libraryPresent = false;   // quandrelsdk.dll beside the server
   bool libraryTooLarge = false;  // larger than kMaxLibraryBytes, so not read
   win::PeImage library;

@@ -551,6 +551,15 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   facts.userName = UserName();
   for (REGSAM view : RegistryViews(win::IsSixtyFourBitWindows()))
     facts.views.push_back(ReadView(view));
+  {
+    // COM reads the AppID machine-wide, in the 64-bit view on a 64-bit Windows.
+    win::UniqueHkey appId;
+    facts.serverBitnessPreferred =
+        OpenClassesKey(HKEY_LOCAL_MACHINE, win::IsSixtyFourBitWindows() ? KEY_WOW64_64KEY : 0,
+                       RegistrationKeys().appIdKey, &appId) &&
+        ::RegGetValueW(appId.get(), nullptr, L"PreferredServerBitness", RRF_RT_ANY, nullptr,
+                       nullptr, nullptr) == ERROR_SUCCESS;
+  }
 
   const std::wstring folder = win::FolderOfPath(facts.exePath);
   const std::wstring library = win::FileInFolder(folder, engine_api::kLibraryFileNameW);

@@ -144,6 +144,17 @@ std::vector<Case> Cases() {
       {"MissingView",
        [](Copies r, Copies) { DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText, KEY_WOW64_32KEY); return &r; }, twoViews ? 0u : 1u,
        {twoViews ? "INFO     32-bit view: class {" : "PROBLEM  registry: class {", "is not registered", twoViews ? "32-bit clients start the server that the 64-bit view registers" : "QuandrelCom.exe\" /RegServer"}},
+      {"MissingViewWithAPreferredServerBitness",
+       [](Copies r, Copies) {
+         DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText, KEY_WOW64_32KEY);
+         // 1: a server of the client's own bitness only.
+         const REGSAM appIdView = win::IsSixtyFourBitWindows() ? KEY_WOW64_64KEY : 0;
+         win::UniqueHkey appId;
+         EXPECT_EQ(::RegOpenKeyExW(MachineClasses(appIdView).get(), (std::wstring(L"AppID\\") + kClsidText).c_str(), 0, KEY_SET_VALUE | appIdView, appId.put()), ERROR_SUCCESS);
+         const DWORD match = 1;
+         EXPECT_EQ(::RegSetValueExW(appId.get(), L"PreferredServerBitness", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&match), sizeof match), ERROR_SUCCESS);
+         return &r;
+       }, 1, {twoViews ? "PROBLEM  32-bit view: class {" : "PROBLEM  registry: class {", "is not registered"}},
       {"MovedExecutable",
        [](Copies r, Copies a) { EXPECT_TRUE(::MoveFileExW(r.exe().c_str(), a.exe().c_str(), MOVEFILE_REPLACE_EXISTING)); return &a; },
        twoViews ? 4u : 2u, {", which does not exist (moved or deleted)", "QuandrelCom.exe\" /RegServer"}},

@@ -425,6 +425,8 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
       // COM starts a server of the other bitness when there is none of the client's own.
       {"class in the other view only", [](CheckFacts& f) { f.views[1].localServer = {}; }, 0,
        {L"INFO     32-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0} is not registered in this view: 32-bit clients start the server that the 64-bit view registers"}},
+      {"class in the other view only, a preferred server bitness", [](CheckFacts& f) { f.views[1].localServer = {}; f.serverBitnessPreferred = true; }, 1,
+       {L"PROBLEM  32-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0} is not registered: 32-bit clients get"}},
       {"class in the other view only, of another copy", [](CheckFacts& f) { f.views[0].localServer = {}; f.views[1].server.fullPath = L"C:\\Old\\QuandrelCom.exe"; }, 1,
        {L"INFO     64-bit view: class", L"PROBLEM  32-bit view: LocalServer32 names another copy"}},
       {"names no program", [](CheckFacts& f) { f.views[0].localServer.hasValue = false; f.views[0].server = {}; }, 1, {L"64-bit view: LocalServer32 of the class names no program"}},
