@@ -1,5 +1,7 @@
 #include "server/host/self_check.h"
 
+#include <combaseapi.h>
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -82,9 +84,12 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
 
   // Without a server of their own bitness, COM starts the one the other view registers, unless
   // the AppID says which bitness to prefer.
-  const auto other = std::find_if(facts.views.begin(), facts.views.end(), [&](const ViewFacts& v) {
-    return v.view != view.view && v.localServer.found && !facts.serverBitnessPreferred;
-  });
+  const auto other =
+      facts.serverBitnessPreferred
+          ? facts.views.end()
+          : std::find_if(facts.views.begin(), facts.views.end(), [&](const ViewFacts& v) {
+              return v.view != view.view && v.localServer.found;
+            });
   if (!view.localServer.found && other != facts.views.end()) {
     out.Info(at + L"class " + keys.clsid + L" is not registered in this view: " +
              ClientsOf(view.view) + L" start the server that the " + ViewName(other->view) +
@@ -206,6 +211,30 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   if (!anyEntry) {
     out.Problem(at + keys.versionKey + L" has no win32 or win64 entry: early-bound " +
                 ClientsOf(view.view) + L" get \"Interface not registered\" (0x80040155)." + fix);
+  }
+}
+
+void ConcludeCallPermission(const CheckFacts& facts, Report& out) {
+  const std::wstring at = L"AppID " + RegistrationKeys().clsid + L": AccessPermission ";
+  const std::wstring user = facts.userName.empty() ? L"the current user" : facts.userName;
+  const std::wstring fix =
+      L" Fix: an administrator deletes the value and runs /RegServer, which writes the default";
+  switch (facts.callPermission) {
+    case CallPermission::kAllowed:
+      out.Ok(at + L"lets " + user + L" call the server");
+      break;
+    case CallPermission::kDenied:
+      out.Problem(at + L"does not let " + user +
+                  L" call the server: clients get \"Permission denied\" (0x80070005), scripts "
+                  L"error 70." +
+                  fix + L", or grants " + user +
+                  L" Local Access (dcomcnfg: DCOM Config, QuandrelCom, Security).");
+      break;
+    case CallPermission::kNotADescriptor:
+      out.Problem(at + L"is not a security descriptor: COM refuses every call." + fix + L".");
+      break;
+    case CallPermission::kMachineDefault:
+      break;
   }
 }
 
@@ -528,6 +557,27 @@ std::vector<std::wstring> FoldersAbove(std::wstring_view folder) {
   return above;
 }
 
+std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid) {
+  const std::wstring user(userSid);
+  std::wstring text = L"O:" + user + L"G:" + user;
+  // The trustee is an entry's last field.
+  constexpr std::wstring_view kSelf = L";PS)";
+  for (size_t at = 0; at < sddl.size();) {
+    const size_t self = sddl.find(kSelf, at);
+    text += sddl.substr(at, self == std::wstring_view::npos ? std::wstring_view::npos : self - at);
+    if (self == std::wstring_view::npos) break;
+    text += L";" + user + L")";
+    at = self + kSelf.size();
+  }
+  return text;
+}
+
+bool LetsCallLocally(ACCESS_MASK granted) {
+  if ((granted & COM_RIGHTS_EXECUTE) == 0) return false;
+  return (granted & (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE)) == 0 ||
+         (granted & COM_RIGHTS_EXECUTE_LOCAL) != 0;
+}
+
 CheckReport ConcludeCheck(const CheckFacts& facts) {
   Report out;
   out.Info(L"checking " + facts.exePath + L", a server for " + win::MachineName(facts.machine) +
@@ -538,6 +588,7 @@ CheckReport ConcludeCheck(const CheckFacts& facts) {
                 L": clients cannot use it, and /RegServer refuses it. Fix: install the server in "
                 L"a folder with a shorter path.");
   for (const ViewFacts& view : facts.views) ConcludeView(facts, view, out);
+  ConcludeCallPermission(facts, out);
   ConcludeEngine(facts, out);
   return out.Take();
 }

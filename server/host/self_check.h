@@ -42,6 +42,24 @@ struct TypeLibContent {
   uint16_t minor = 0;
 };
 
+// What the AccessPermission of the class's AppID says about this user's calls to the server.
+enum class CallPermission {
+  kMachineDefault,  // no value: the machine's defaults, which let the server's own user call
+  kAllowed,
+  kDenied,
+  kNotADescriptor,  // COM refuses every call
+};
+
+// The AccessPermission's access list (SDDL) as it applies to this user's calls: the server's own
+// identity ("PS", principal self) is the user who starts it, and the user owns the copy that is
+// asked (an access check needs an owner and a group).
+std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid);
+
+// Whether the rights granted to a caller let it call the server from this machine. An access list
+// written before local and remote rights were told apart grants COM_RIGHTS_EXECUTE alone, which
+// then means both.
+bool LetsCallLocally(ACCESS_MASK granted);
+
 // One registry view (KEY_WOW64_64KEY, KEY_WOW64_32KEY, or 0 on a 32-bit Windows).
 struct ViewFacts {
   REGSAM view = 0;
@@ -118,6 +136,7 @@ struct CheckFacts {
   // The class's AppID sets PreferredServerBitness: COM then no longer starts a server of the
   // other bitness on its own for a client whose view lacks the class.
   bool serverBitnessPreferred = false;
+  CallPermission callPermission = CallPermission::kMachineDefault;
   bool libraryPresent = false;   // quandrelsdk.dll beside the server
   bool libraryTooLarge = false;  // larger than kMaxLibraryBytes, so not read
   win::PeImage library;

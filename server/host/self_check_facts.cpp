@@ -1,6 +1,7 @@
 #include "server/host/self_check_facts.h"
 
 #include <aclapi.h>
+#include <combaseapi.h>
 #include <lm.h>
 #include <oleauto.h>
 #include <sddl.h>
@@ -447,6 +448,66 @@ TypeLibContent ReadTypeLibContent(const std::wstring& path) {
   return content;
 }
 
+namespace {
+
+// What `descriptor` grants this process's user of `access` (MAXIMUM_ALLOWED: all it may have);
+// 0 when nothing, or when the check itself fails.
+ACCESS_MASK GrantedToThisUser(PSECURITY_DESCRIPTOR descriptor, DWORD access,
+                              GENERIC_MAPPING mapping) {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) return 0;
+  win::UniqueHandle process(raw);
+  if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return 0;
+  win::UniqueHandle token(raw);
+  alignas(PRIVILEGE_SET) BYTE privileges[256] = {};
+  DWORD privilegesSize = sizeof privileges;
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  if (!::AccessCheck(descriptor, token.get(), access, &mapping,
+                     reinterpret_cast<PRIVILEGE_SET*>(privileges), &privilegesSize, &granted,
+                     &allowed) ||
+      !allowed)
+    return 0;
+  return granted;
+}
+
+// COM reads the AppID machine-wide, in the 64-bit view on a 64-bit Windows.
+bool OpenAppId(win::UniqueHkey* out) {
+  return OpenClassesKey(HKEY_LOCAL_MACHINE, win::IsSixtyFourBitWindows() ? KEY_WOW64_64KEY : 0,
+                        RegistrationKeys().appIdKey, out);
+}
+
+CallPermission ReadCallPermission(HKEY appId) {
+  DWORD bytes = 0;
+  if (::RegGetValueW(appId, nullptr, L"AccessPermission", RRF_RT_ANY, nullptr, nullptr, &bytes) !=
+      ERROR_SUCCESS)
+    return CallPermission::kMachineDefault;
+  std::vector<BYTE> value(std::max<DWORD>(bytes, 1));
+  DWORD type = 0;
+  if (::RegGetValueW(appId, nullptr, L"AccessPermission", RRF_RT_ANY, &type, value.data(),
+                     &bytes) != ERROR_SUCCESS ||
+      type != REG_BINARY || bytes < SECURITY_DESCRIPTOR_MIN_LENGTH ||
+      !::IsValidSecurityDescriptor(value.data()))
+    return CallPermission::kNotADescriptor;
+  win::UniqueLocal<wchar_t> text;
+  if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          value.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+          text.put(), nullptr))
+    return CallPermission::kNotADescriptor;
+  win::UniqueLocal<> forCaller;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          DescriptorForCaller(text.get(), CurrentUserSid()).c_str(), SDDL_REVISION_1,
+          forCaller.put(), nullptr))
+    return CallPermission::kNotADescriptor;
+  const GENERIC_MAPPING mapping{COM_RIGHTS_EXECUTE, COM_RIGHTS_EXECUTE, COM_RIGHTS_EXECUTE,
+                                COM_RIGHTS_EXECUTE};
+  return LetsCallLocally(GrantedToThisUser(forCaller.get(), MAXIMUM_ALLOWED, mapping))
+             ? CallPermission::kAllowed
+             : CallPermission::kDenied;
+}
+
+}  // namespace
+
 // Asked of the file's security for this process's token, so nothing is created to find out.
 bool MayAccess(const std::wstring& path, DWORD access) {
   const SECURITY_INFORMATION what =
@@ -456,21 +517,10 @@ bool MayAccess(const std::wstring& path, DWORD access) {
   if (needed == 0) return false;
   std::vector<BYTE> descriptor(needed);
   if (!::GetFileSecurityW(path.c_str(), what, descriptor.data(), needed, &needed)) return false;
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) return false;
-  win::UniqueHandle process(raw);
-  if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return false;
-  win::UniqueHandle token(raw);
-  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                          FILE_ALL_ACCESS};
-  alignas(PRIVILEGE_SET) BYTE privileges[256] = {};
-  DWORD privilegesSize = sizeof privileges;
-  DWORD granted = 0;
-  BOOL allowed = FALSE;
-  return ::AccessCheck(descriptor.data(), token.get(), access, &mapping,
-                       reinterpret_cast<PRIVILEGE_SET*>(privileges), &privilegesSize, &granted,
-                       &allowed) &&
-         allowed;
+  return (GrantedToThisUser(
+              descriptor.data(), access,
+              {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS}) &
+          access) == access;
 }
 
 FolderAccess LogFolderAccess(const std::wstring& folder) {
@@ -551,14 +601,12 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
   facts.userName = UserName();
   for (REGSAM view : RegistryViews(win::IsSixtyFourBitWindows()))
     facts.views.push_back(ReadView(view));
-  {
-    // COM reads the AppID machine-wide, in the 64-bit view on a 64-bit Windows.
-    win::UniqueHkey appId;
+  win::UniqueHkey appId;
+  if (OpenAppId(&appId)) {
     facts.serverBitnessPreferred =
-        OpenClassesKey(HKEY_LOCAL_MACHINE, win::IsSixtyFourBitWindows() ? KEY_WOW64_64KEY : 0,
-                       RegistrationKeys().appIdKey, &appId) &&
         ::RegGetValueW(appId.get(), nullptr, L"PreferredServerBitness", RRF_RT_ANY, nullptr,
                        nullptr, nullptr) == ERROR_SUCCESS;
+    facts.callPermission = ReadCallPermission(appId.get());
   }
 
   const std::wstring folder = win::FolderOfPath(facts.exePath);
@@ -606,8 +654,7 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
       }
       const bool beside = besideFirst && &searched == &folders.front();
       win::PeImage image = win::ReadPeImage(bytes);
-      // The loader passes over an image built for another machine and searches on; one beside
-      // the server is still reported (FindUnusableLibraries), as a sign of a mixed-up install.
+      // One beside the server is still reported (FindUnusableLibraries): a mixed-up install.
       if (!beside && image.defect == win::PeDefect::kNone && image.machine != facts.machine)
         continue;
       found.where = beside ? LibraryLookup::Where::kBeside : LibraryLookup::Where::kSystem;

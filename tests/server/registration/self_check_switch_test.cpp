@@ -1,13 +1,17 @@
 // QuandrelCom.exe /Check as a user runs it: a clean registration with the engine beside the
 // server passes; each broken item is named with its fix, the exit code counts the problems, and
 // the check itself changes nothing in the registry or the folder.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <functional>
 
 #include "common/win/module_path.h"
 #include "common/win/registry.h"
 #include "common/win/unique_hkey.h"
+#include "common/win/unique_local.h"
 #include "server/host/registration.h"
 #include "server/host/self_check.h"
 #include "testing/support/server_install.h"
@@ -38,6 +42,27 @@ void SetText(REGSAM view, const std::wstring& key, const wchar_t* name, const st
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
       ERROR_SUCCESS)
       << Narrow(key);
+}
+
+// Sets the AppID's AccessPermission: the descriptor of `sddl`, or `sddl`'s bytes as they are.
+void SetAccessPermission(const std::wstring& sddl, bool asDescriptor = true) {
+  const REGSAM view = win::IsSixtyFourBitWindows() ? KEY_WOW64_64KEY : 0;
+  win::UniqueHkey appId;
+  ASSERT_EQ(
+      ::RegOpenKeyExW(MachineClasses(view).get(), (std::wstring(L"AppID\\") + kClsidText).c_str(),
+                      0, KEY_SET_VALUE | view, appId.put()),
+      ERROR_SUCCESS);
+  win::UniqueLocal<> descriptor;
+  ULONG bytes = static_cast<ULONG>(sddl.size() * sizeof(wchar_t));
+  if (asDescriptor) {
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        sddl.c_str(), SDDL_REVISION_1, descriptor.put(), &bytes));
+  }
+  ASSERT_EQ(::RegSetValueExW(appId.get(), L"AccessPermission", 0, REG_BINARY,
+                             asDescriptor ? static_cast<const BYTE*>(descriptor.get())
+                                          : reinterpret_cast<const BYTE*>(sddl.data()),
+                             bytes),
+            ERROR_SUCCESS);
 }
 
 const std::wstring kLocalServer = std::wstring(L"CLSID\\") + kClsidText + L"\\LocalServer32";
@@ -139,7 +164,14 @@ std::vector<Case> Cases() {
   using Copies = ServerInstall&;
   // clang-format off
   return {
-      {"Clean", [](Copies r, Copies) { return &r; }, 0, {"no problems", "OK       quandrelsdk.dll", "OK       quandrel.dll is present, a program"}},
+      {"Clean", [](Copies r, Copies) { return &r; }, 0, {"no problems", "OK       quandrelsdk.dll", "OK       quandrel.dll is present, a program", "AccessPermission lets "}},
+      // COM asks the AppID's access list with the server's own identity standing for the caller.
+      {"AccessPermissionLeavingThisUserOut", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0x3;;;SY)"); return &r; }, 1,
+       {"AccessPermission does not let ", "scripts error 70"}},
+      {"AccessPermissionDenyingThisUser", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(D;;0x1;;;PS)(A;;0x3;;;WD)"); return &r; }, 1, {"AccessPermission does not let "}},
+      {"AccessPermissionOfTheOldKindForEveryone", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0x1;;;WD)"); return &r; }, 0, {"AccessPermission lets ", "no problems"}},
+      {"AccessPermissionThatIsNoDescriptor", [](Copies r, Copies) { SetAccessPermission(L"not a descriptor at all", false); return &r; }, 1,
+       {"AccessPermission is not a security descriptor"}},
       // On a 64-bit Windows COM starts the class the other view registers.
       {"MissingView",
        [](Copies r, Copies) { DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText, KEY_WOW64_32KEY); return &r; }, twoViews ? 0u : 1u,

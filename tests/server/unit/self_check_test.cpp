@@ -1,8 +1,9 @@
 // The self-check's plain parts: the PE reader over images built here, the LocalServer32 command
-// line, who may change a file by its access list, and each verdict the check concludes from
-// gathered facts.
+// line, who may change a file by its access list, the AppID's access list, and each verdict the
+// check concludes from gathered facts.
 #include "server/host/self_check.h"
 
+#include <combaseapi.h>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -144,6 +145,38 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
     EXPECT_EQ(image.exportNames, c.exports);
     EXPECT_EQ(image.imports, c.imports);
   }
+}
+
+// COM asks the AppID's access list with the server's own identity (principal self) standing for
+// the user who starts it, for a call from this machine.
+TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
+  const struct {
+    const wchar_t* sddl;
+    const wchar_t* forCaller;
+  } texts[] = {
+      {L"D:(A;;0x3;;;PS)(A;;0x3;;;SY)S:(ML;;NX;;;ME)",
+       L"O:S-1-5-21-7G:S-1-5-21-7D:(A;;0x3;;;S-1-5-21-7)(A;;0x3;;;SY)S:(ML;;NX;;;ME)"},
+      {L"D:(D;;0x1;;;PS)(A;;0x1;;;PS)",
+       L"O:S-1-5-21-7G:S-1-5-21-7D:(D;;0x1;;;S-1-5-21-7)(A;;0x1;;;S-1-5-21-7)"},
+      {L"D:(A;;0x3;;;PU)(A;;0x3;;;WD)", L"O:S-1-5-21-7G:S-1-5-21-7D:(A;;0x3;;;PU)(A;;0x3;;;WD)"},
+      {L"", L"O:S-1-5-21-7G:S-1-5-21-7"},
+  };
+  for (const auto& t : texts) EXPECT_EQ(DescriptorForCaller(t.sddl, L"S-1-5-21-7"), t.forCaller);
+  const struct {
+    ACCESS_MASK granted;
+    bool calls;
+  } rights[] = {
+      {0, false},
+      {COM_RIGHTS_EXECUTE, true},  // the old kind: local and remote
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL, true},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_REMOTE, false},
+      {COM_RIGHTS_EXECUTE_LOCAL, false},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE |
+           COM_RIGHTS_ACTIVATE_LOCAL,
+       true},
+  };
+  for (const auto& r : rights)
+    EXPECT_EQ(LetsCallLocally(r.granted), r.calls) << std::hex << r.granted;
 }
 
 TEST(SelfCheck, ReadsLocalServer32AsProcessCreationDoesAndComparesPaths) {
@@ -417,6 +450,10 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
        {L"OK       32-bit view: LocalServer32 starts this",
         L"OK       64-bit view: type library entry win32: C:\\Q\\QuandrelCom.exe (this executable), holds the type library",
         L"OK       only administrators may change", L"INFO     C:\\Q is writable"}},
+      {"calls allowed", [](CheckFacts& f) { f.callPermission = CallPermission::kAllowed; }, 0, {L"OK       AppID {BDBB0F90-863E-4814-820F-1657390654B0}: AccessPermission lets "}},
+      {"calls denied", [](CheckFacts& f) { f.callPermission = CallPermission::kDenied; }, 1,
+       {L"PROBLEM  AppID {BDBB0F90-863E-4814-820F-1657390654B0}: AccessPermission does not let ", L"\"Permission denied\" (0x80070005), scripts error 70", L"deletes the value and runs /RegServer"}},
+      {"access list that is no descriptor", [](CheckFacts& f) { f.callPermission = CallPermission::kNotADescriptor; }, 1, {L"AccessPermission is not a security descriptor: COM refuses every call"}},
       {"per-user class", [](CheckFacts& f) { f.views[0].localServer.from = RegistrationScope::kUser; f.views[0].localServer.hidesMachine = true; }, 0,
        {L"HKEY_CURRENT_USER\\Software\\Classes, which hides the machine-wide"}},
       {"class not registered", [](CheckFacts& f) { f.views[0].localServer = f.views[1].localServer = {}; }, 2,
