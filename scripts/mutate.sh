@@ -89,6 +89,7 @@ mutants=(
   server/host/self_check.cpp 's/text += L";" + user + L")";/text += kSelf;/' '^SelfCheck\.Asks|SelfCheckSwitch.*Clean'
   server/host/self_check.cpp 's/return (granted \& (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE)) == 0 ||/return false ||/' '^SelfCheck\.Asks|SelfCheckSwitch.*OldKind'
   server/host/self_check_facts.cpp 's/facts.callPermission = ReadCallPermission(appId.get());/facts.callPermission = ReadCallPermission(nullptr);/' 'SelfCheckSwitch.*AccessPermission'
+  server/host/self_check.cpp 's/fits(header.Dacl, 8, acl)/fits(0, 8, acl)/' '^SelfCheck\.Asks'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -3,6 +3,7 @@
 #include <combaseapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -570,6 +571,23 @@ std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userS
     at = self + kSelf.size();
   }
   return text;
+}
+
+bool DescriptorFitsIn(const BYTE* bytes, size_t size) {
+  if (size < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return false;
+  SECURITY_DESCRIPTOR_RELATIVE header;
+  std::memcpy(&header, bytes, sizeof header);
+  if ((header.Control & SE_SELF_RELATIVE) == 0) return false;
+  // A part (none at offset 0) fits when its first `fixed` bytes, and the length they give, do.
+  auto fits = [&](DWORD offset, size_t fixed, auto length) {
+    return offset == 0 ||
+           (offset <= size && size - offset >= fixed && size - offset >= length(bytes + offset));
+  };
+  auto sid = [](const BYTE* at) { return size_t{8} + 4 * size_t{at[1]}; };
+  auto acl = [](const BYTE* at) { return size_t{at[2]} | size_t{at[3]} << 8; };
+  return fits(header.Owner, 8, sid) && fits(header.Group, 8, sid) &&
+         (!(header.Control & SE_SACL_PRESENT) || fits(header.Sacl, 8, acl)) &&
+         (!(header.Control & SE_DACL_PRESENT) || fits(header.Dacl, 8, acl));
 }
 
 bool LetsCallLocally(ACCESS_MASK granted) {

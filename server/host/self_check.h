@@ -55,6 +55,10 @@ enum class CallPermission {
 // asked (an access check needs an owner and a group).
 std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid);
 
+// Whether `size` bytes hold a whole self-relative security descriptor: its owner, group and
+// access lists lie inside them (the system's own validation trusts their offsets).
+bool DescriptorFitsIn(const BYTE* bytes, size_t size);
+
 // Whether the rights granted to a caller let it call the server from this machine. An access list
 // written before local and remote rights were told apart grants COM_RIGHTS_EXECUTE alone, which
 // then means both.

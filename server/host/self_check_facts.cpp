@@ -486,7 +486,7 @@ CallPermission ReadCallPermission(HKEY appId) {
   DWORD type = 0;
   if (::RegGetValueW(appId, nullptr, L"AccessPermission", RRF_RT_ANY, &type, value.data(),
                      &bytes) != ERROR_SUCCESS ||
-      type != REG_BINARY || bytes < SECURITY_DESCRIPTOR_MIN_LENGTH ||
+      type != REG_BINARY || !DescriptorFitsIn(value.data(), bytes) ||
       !::IsValidSecurityDescriptor(value.data()))
     return CallPermission::kNotADescriptor;
   win::UniqueLocal<wchar_t> text;

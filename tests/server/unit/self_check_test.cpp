@@ -3,8 +3,11 @@
 // check concludes from gathered facts.
 #include "server/host/self_check.h"
 
+#include <windows.h>
+
 #include <combaseapi.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <functional>
 #include <map>
@@ -177,6 +180,33 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
   };
   for (const auto& r : rights)
     EXPECT_EQ(LetsCallLocally(r.granted), r.calls) << std::hex << r.granted;
+
+  // The registry value's bytes must hold the whole descriptor before the system reads it.
+  PSECURITY_DESCRIPTOR made = nullptr;
+  ULONG size = 0;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"O:BAG:BAD:(A;;0x3;;;PS)(A;;0x3;;;SY)S:(ML;;NX;;;ME)", SDDL_REVISION_1, &made, &size));
+  std::vector<BYTE> whole(static_cast<BYTE*>(made), static_cast<BYTE*>(made) + size);
+  ::LocalFree(made);
+  std::vector<BYTE> farDacl = whole;
+  farDacl[16] = 0xF0;  // the access list's offset, past the end
+  std::vector<BYTE> absolute = whole;
+  absolute[3] &= 0x7F;  // SE_SELF_RELATIVE cleared
+  const struct {
+    const char* name;
+    const std::vector<BYTE>& bytes;
+    size_t size;
+    bool fits;
+  } descriptors[] = {
+      {"whole", whole, whole.size(), true},
+      {"one byte short", whole, whole.size() - 1, false},
+      {"header only", whole, 20, false},
+      {"shorter than a header", whole, 19, false},
+      {"access list elsewhere", farDacl, whole.size(), false},
+      {"not self-relative", absolute, whole.size(), false},
+  };
+  for (const auto& d : descriptors)
+    EXPECT_EQ(DescriptorFitsIn(d.bytes.data(), d.size), d.fits) << d.name;
 }
 
 TEST(SelfCheck, ReadsLocalServer32AsProcessCreationDoesAndComparesPaths) {
