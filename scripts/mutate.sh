@@ -90,6 +90,11 @@ mutants=(
   server/host/self_check.cpp 's/return (granted \& (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE)) == 0 ||/return false ||/' '^SelfCheck\.Asks|SelfCheckSwitch.*OldKind'
   server/host/self_check_facts.cpp 's/facts.callPermission = ReadCallPermission(appId.get());/facts.callPermission = ReadCallPermission(nullptr);/' 'SelfCheckSwitch.*AccessPermission'
   server/host/self_check.cpp 's/fits(header.Dacl, 8, acl)/fits(0, 8, acl)/' '^SelfCheck\.Asks'
+  server/host/server_loop.cpp 's/COMGLB_EXCEPTION_HANDLING, COMGLB_EXCEPTION_DONOT_HANDLE_ANY);/COMGLB_EXCEPTION_HANDLING, COMGLB_EXCEPTION_HANDLE);/' '^ComExceptionHandling\.'
+  server/host/server_loop.cpp 's/if (msg.message == WM_QUIT) ::PostThreadMessageW(threadId, WM_QUIT,/if (false) ::PostThreadMessageW(threadId, WM_QUIT,/' '^Lifetime\.QuitPosted'
+  server/com/class_factory.cpp 's/^  if (IsStopping()) return CO_E_SERVER_STOPPING;/  (void)0;/' '^ClassFactoryStopping\.'
+  server/com/type_info.cpp 's/^  g_cached.reset();/  (void)0;/' '^InProcessObject\.TypeInformation'
+  common/win/late_binding.cpp 's/reversed(args.rbegin(), args.rend());/reversed(args.begin(), args.end());/' '^LogWriter\.'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")
