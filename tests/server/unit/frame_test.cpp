@@ -267,7 +267,11 @@ TEST_F(InProcessObject, TypeInformationLetGoIsReadAgainOnTheNextCall) {
   ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->guid, IID__QuandrelCom);
   info->ReleaseTypeAttr(attr);
+  // Letting go drops the one reference the cache held (the counts are the type library's).
+  auto references = [&] { return (info->AddRef(), info->Release()); };
+  const ULONG cached = references();
   ReleaseQuandrelComTypeInfo();
+  EXPECT_EQ(references(), cached - 1);
 }
 
 TEST(MethodStatus, ACallersFailureKeepsTheInnerErrorInformation) {
