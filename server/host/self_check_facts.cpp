@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <vector>
@@ -446,6 +447,44 @@ TypeLibContent ReadTypeLibContent(const std::wstring& path) {
   content.major = attributes->wMajorVerNum;
   content.minor = attributes->wMinorVerNum;
   return content;
+}
+
+std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid) {
+  const std::wstring user(userSid);
+  std::wstring text = L"O:" + user + L"G:" + user;
+  // The trustee is an entry's last field.
+  constexpr std::wstring_view kSelf = L";PS)";
+  for (size_t at = 0; at < sddl.size();) {
+    const size_t self = sddl.find(kSelf, at);
+    text += sddl.substr(at, self == std::wstring_view::npos ? std::wstring_view::npos : self - at);
+    if (self == std::wstring_view::npos) break;
+    text += L";" + user + L")";
+    at = self + kSelf.size();
+  }
+  return text;
+}
+
+bool DescriptorFitsIn(const BYTE* bytes, size_t size) {
+  if (size < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return false;
+  SECURITY_DESCRIPTOR_RELATIVE header;
+  std::memcpy(&header, bytes, sizeof header);
+  if ((header.Control & SE_SELF_RELATIVE) == 0) return false;
+  // A part (none at offset 0) fits when its first `fixed` bytes, and the length they give, do.
+  auto fits = [&](DWORD offset, size_t fixed, auto length) {
+    return offset == 0 ||
+           (offset <= size && size - offset >= fixed && size - offset >= length(bytes + offset));
+  };
+  auto sid = [](const BYTE* at) { return size_t{8} + 4 * size_t{at[1]}; };
+  auto acl = [](const BYTE* at) { return size_t{at[2]} | size_t{at[3]} << 8; };
+  return fits(header.Owner, 8, sid) && fits(header.Group, 8, sid) &&
+         (!(header.Control & SE_SACL_PRESENT) || fits(header.Sacl, 8, acl)) &&
+         (!(header.Control & SE_DACL_PRESENT) || fits(header.Dacl, 8, acl));
+}
+
+bool LetsCallLocally(ACCESS_MASK granted) {
+  if ((granted & COM_RIGHTS_EXECUTE) == 0) return false;
+  return (granted & (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE)) == 0 ||
+         (granted & COM_RIGHTS_EXECUTE_LOCAL) != 0;
 }
 
 namespace {

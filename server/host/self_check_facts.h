@@ -38,6 +38,20 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
     const std::function<LibraryLookup(const std::wstring& name, const std::wstring& neededBy)>&
         lookup);
 
+// The AccessPermission's access list (SDDL) as it applies to this user's calls: the server's own
+// identity ("PS", principal self) is the user who starts it, and the user owns the copy that is
+// asked (an access check needs an owner and a group).
+std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid);
+
+// Whether `size` bytes hold a whole self-relative security descriptor: its owner, group and
+// access lists lie inside them (the system's own validation trusts their offsets).
+bool DescriptorFitsIn(const BYTE* bytes, size_t size);
+
+// Whether the rights granted to a caller let it call the server from this machine. An access list
+// written before local and remote rights were told apart grants COM_RIGHTS_EXECUTE alone, which
+// then means both.
+bool LetsCallLocally(ACCESS_MASK granted);
+
 // The owners and access lists of the server's folder, the server and the engine files there,
 // and who the local administrators are.
 InstallSecurity GatherInstallSecurity(const std::wstring& exePath);

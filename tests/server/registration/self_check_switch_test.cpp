@@ -30,39 +30,40 @@ win::UniqueHkey MachineClasses(REGSAM view) {
   return OpenClasses(HKEY_LOCAL_MACHINE, KEY_ALL_ACCESS | view);
 }
 
-// Sets a text value of the class's keys in one view of the machine's Software\Classes.
-void SetText(REGSAM view, const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+// Sets a value of the class's keys in one view of the machine's Software\Classes.
+void SetValue(REGSAM view, const std::wstring& key, const wchar_t* name, DWORD type,
+              const void* data, DWORD bytes) {
   win::UniqueHkey opened;
   ASSERT_EQ(::RegOpenKeyExW(MachineClasses(view).get(), key.c_str(), 0, KEY_SET_VALUE | view,
                             opened.put()),
             ERROR_SUCCESS)
       << Narrow(key);
-  ASSERT_EQ(
-      ::RegSetValueExW(opened.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
-      ERROR_SUCCESS)
+  ASSERT_EQ(::RegSetValueExW(opened.get(), name, 0, type, static_cast<const BYTE*>(data), bytes),
+            ERROR_SUCCESS)
       << Narrow(key);
+}
+
+void SetText(REGSAM view, const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+  SetValue(view, key, name, REG_SZ, text.c_str(),
+           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+// A value of the AppID, which COM reads in the 64-bit view on a 64-bit Windows.
+void SetAppIdValue(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+  SetValue(win::IsSixtyFourBitWindows() ? KEY_WOW64_64KEY : 0,
+           std::wstring(L"AppID\\") + kClsidText, name, type, data, bytes);
 }
 
 // Sets the AppID's AccessPermission: the descriptor of `sddl`, or `sddl`'s bytes as they are.
 void SetAccessPermission(const std::wstring& sddl, bool asDescriptor = true) {
-  const REGSAM view = win::IsSixtyFourBitWindows() ? KEY_WOW64_64KEY : 0;
-  win::UniqueHkey appId;
-  ASSERT_EQ(
-      ::RegOpenKeyExW(MachineClasses(view).get(), (std::wstring(L"AppID\\") + kClsidText).c_str(),
-                      0, KEY_SET_VALUE | view, appId.put()),
-      ERROR_SUCCESS);
   win::UniqueLocal<> descriptor;
   ULONG bytes = static_cast<ULONG>(sddl.size() * sizeof(wchar_t));
   if (asDescriptor) {
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
         sddl.c_str(), SDDL_REVISION_1, descriptor.put(), &bytes));
   }
-  ASSERT_EQ(::RegSetValueExW(appId.get(), L"AccessPermission", 0, REG_BINARY,
-                             asDescriptor ? static_cast<const BYTE*>(descriptor.get())
-                                          : reinterpret_cast<const BYTE*>(sddl.data()),
-                             bytes),
-            ERROR_SUCCESS);
+  SetAppIdValue(L"AccessPermission", REG_BINARY,
+                asDescriptor ? descriptor.get() : static_cast<const void*>(sddl.data()), bytes);
 }
 
 const std::wstring kLocalServer = std::wstring(L"CLSID\\") + kClsidText + L"\\LocalServer32";
@@ -179,12 +180,8 @@ std::vector<Case> Cases() {
       {"MissingViewWithAPreferredServerBitness",
        [](Copies r, Copies) {
          DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText, KEY_WOW64_32KEY);
-         // 1: a server of the client's own bitness only.
-         const REGSAM appIdView = win::IsSixtyFourBitWindows() ? KEY_WOW64_64KEY : 0;
-         win::UniqueHkey appId;
-         EXPECT_EQ(::RegOpenKeyExW(MachineClasses(appIdView).get(), (std::wstring(L"AppID\\") + kClsidText).c_str(), 0, KEY_SET_VALUE | appIdView, appId.put()), ERROR_SUCCESS);
-         const DWORD match = 1;
-         EXPECT_EQ(::RegSetValueExW(appId.get(), L"PreferredServerBitness", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&match), sizeof match), ERROR_SUCCESS);
+         const DWORD match = 1;  // a server of the client's own bitness only
+         SetAppIdValue(L"PreferredServerBitness", REG_DWORD, &match, sizeof match);
          return &r;
        }, 1, {twoViews ? "PROBLEM  32-bit view: class {" : "PROBLEM  registry: class {", "is not registered"}},
       {"MovedExecutable",
