@@ -221,7 +221,11 @@ PeImage ReadPeImage(std::string_view bytes) {
   if (!r.U32(optional + countAt, &directoryCount))
     return Failed(PeDefect::kTruncated, image.machine);
 
-  std::vector<Section> sections;
+  // The loader maps the headers at address 0, so tables there (some small or packed files keep
+  // their imports in the headers' slack) are read like a section's.
+  uint32_t headersSize = 0;
+  r.U32(optional + 60, &headersSize);
+  std::vector<Section> sections{{0, headersSize, headersSize, 0}};
   const uint64_t sectionTable = optional + optionalSize;
   if (!r.Has(sectionTable, uint64_t{sectionCount} * kSectionBytes))
     return Failed(PeDefect::kTruncated, image.machine);

@@ -108,6 +108,20 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
   std::string zeroEnded = Image(0x14c, false, {}, {{"a.dll", {"F"}}, {"b.dll", {"#1"}}});
   Put(zeroEnded, 0x58 + 224 + 16, static_cast<uint32_t>(zeroEnded.size() - 0x200 - 4), 4);
   zeroEnded.resize(zeroEnded.size() - 4);
+  // The import table in the slack after the section table, which the loader maps with the
+  // headers when the headers' size covers it.
+  std::string inHeaders = x86;
+  const size_t descriptor = 0x170, name = 0x1A0, lookup = 0x1B0, hintAndName = 0x1C0;
+  Put(inHeaders, descriptor, lookup, 4);
+  Put(inHeaders, descriptor + 12, name, 4);
+  inHeaders.replace(name, 6, "h.dll", 6);
+  Put(inHeaders, lookup, hintAndName, 4);
+  inHeaders.replace(hintAndName + 2, 3, "Fn", 3);
+  Put(inHeaders, 0x58 + 104, descriptor, 4);  // the import directory
+  Put(inHeaders, 0x58 + 108, 40, 4);
+  std::string pastHeaders = inHeaders;
+  Put(inHeaders, 0x58 + 60, 0x200, 4);
+  Put(pastHeaders, 0x58 + 60, 0x180, 4);  // ends before the library's name
   struct Case {
     const char* name;
     std::string bytes;
@@ -136,6 +150,8 @@ TEST(PeImage, ReadsMachineExportsAndImportsOrNamesTheDefect) {
       {"unknown optional header", badMagic, PeDefect::kMalformed, 0x14c, {}},
       {"names where the section is zero-filled", zeroFilled, PeDefect::kTruncated, 0x14c, {}},
       {"a lookup table ended by the section's zero-filled tail", zeroEnded, PeDefect::kNone, 0x14c, {}, {{"a.dll", {"F"}}, {"b.dll", {}}}},
+      {"an import table in the headers", inHeaders, PeDefect::kNone, 0x14c, {"KorvaneQuandrelConverter"}, {{"h.dll", {"Fn"}}}},
+      {"an import table past the headers' size", pastHeaders, PeDefect::kTruncated, 0x14c, {}},
       {"more libraries than an import table names", Image(0x14c, false, {}, std::vector<win::PeImport>(win::kMaxPeImports + 1, {"a.dll", {}})), PeDefect::kMalformed, 0x14c, {}},
       {"names past the cap", Image(0x14c, false, {std::string(win::kMaxPeNameBytes, 'n')}), PeDefect::kMalformed, 0x14c, {}},
       // clang-format on
