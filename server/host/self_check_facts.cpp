@@ -692,9 +692,11 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
         break;
       }
       const bool beside = besideFirst && &searched == &folders.front();
+      const bool system = win::SameText(searched, facts.systemFolder);
       win::PeImage image = win::ReadPeImage(bytes);
       // One beside the server is still reported (FindUnusableLibraries): a mixed-up install.
-      if (!beside && image.defect == win::PeDefect::kNone && image.machine != facts.machine)
+      if (!beside && !system && image.defect == win::PeDefect::kNone &&
+          image.machine != facts.machine)
         continue;
       found.where = beside ? LibraryLookup::Where::kBeside : LibraryLookup::Where::kSystem;
       found.image = std::move(image);

@@ -17,8 +17,9 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath);
 
 // Where the loader finds a library that another one needs. One beside the server is read, for
 // what it needs in turn; the system's own libraries are taken to be whole, and a file found in a
-// folder is read for the functions it exports. Past the server's folder, a file built for another
-// machine type is passed over, as the loader passes over it.
+// folder is read for the functions it exports. In the Windows folder and on PATH, a file built for
+// another machine type is passed over, as the loader passes over it; the system folder's files are
+// the system's own (on Windows on Arm, x64 programs load libraries there with Arm64 headers).
 struct LibraryLookup {
   enum class Where { kNowhere, kBeside, kSystem };
   Where where = Where::kNowhere;

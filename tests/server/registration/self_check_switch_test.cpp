@@ -108,17 +108,25 @@ void PutFixtureAssembly(const ServerInstall& at) {
                  assembly + L"\\" + fixture::kDependencyFileName);
 }
 
-// The engine program that needs the fixture library, and that library in the folder `tools`
-// beside the server, marked as built for `machine` (0: as it was built).
+// The engine program that needs the fixture library, and that library (`built`) in the folder
+// `tools` beside the server, marked as built for `machine` (0: as it was built).
 std::wstring PutProgramAndItsLibraryInTools(const ServerInstall& at,
-                                            const wchar_t* tools = L"tools", uint16_t machine = 0) {
+                                            const wchar_t* tools = L"tools", uint16_t machine = 0,
+                                            const char* built = KORVANE_SDK_DEPENDENCY) {
   CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), at.file(L"quandrel.dll"));
   const std::wstring folder = at.file(tools);
   EXPECT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
   const std::wstring library = folder + L"\\" + fixture::kDependencyFileName;
-  CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), library);
+  CopyFileOrFail(WindowsPathOf(built), library);
   if (machine) SetMachine(library, machine);
   return folder;
+}
+
+// The fixture library in this process's system folder, which the server's bitness shares.
+std::wstring FixtureInTheSystemFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  return std::wstring(folder, length) + L"\\" + fixture::kDependencyFileName;
 }
 
 void SetRegistryText(HKEY root, const wchar_t* key, const wchar_t* name, const std::wstring& text,
@@ -245,12 +253,23 @@ std::vector<Case> Cases() {
       {"EngineProgramWhoseLibraryOnThePathIsOnlyOneOfAnotherMachineType",
        [](Copies r, Copies) { AddToSystemPath(PutProgramAndItsLibraryInTools(r, L"tools", kOtherMachine)); return &r; }, 1,
        {"quandrel.dll needs korvane_fixture_dependency.dll, which is in none of "}, false, RestoreSystemPath},
-      {"EngineProgramFindingWhatItNeedsOnThePathPastOneOfAnotherMachineType",
+      // The copy past it is the one judged: an older version there is named.
+      {"EngineProgramFindingAnOlderVersionOnThePathPastOneOfAnotherMachineType",
        [](Copies r, Copies) {
          const std::wstring other = PutProgramAndItsLibraryInTools(r, L"other", kOtherMachine);
-         AddToSystemPath(other + L";" + PutProgramAndItsLibraryInTools(r));
+         AddToSystemPath(other + L";" + PutProgramAndItsLibraryInTools(r, L"tools", 0, KORVANE_OLD_SDK_DEPENDENCY));
          return &r;
-       }, 0, {"no problems", "OK       quandrel.dll is present, a program"}, false, RestoreSystemPath},
+       }, 1, {"quandrel.dll needs KorvaneFixtureDependencyAnswer from korvane_fixture_dependency.dll, which ", "does not export (an older version?)"}, false, RestoreSystemPath},
+      // The system folder's files are the system's own, whatever machine their headers name (on
+      // Windows on Arm, x64 programs load libraries there that carry Arm64 headers).
+      {"EngineProgramWhoseLibraryInTheSystemFolderNamesAnotherMachine",
+       [](Copies r, Copies) {
+         CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), r.file(L"quandrel.dll"));
+         CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), FixtureInTheSystemFolder());
+         SetMachine(FixtureInTheSystemFolder(), kOtherMachine);
+         return &r;
+       }, 0, {"no problems", "OK       quandrel.dll is present, a program"}, false,
+       [] { EXPECT_TRUE(::DeleteFileW(FixtureInTheSystemFolder().c_str())); }},
       {"EngineProgramWhoseLibraryIsOnlyOnThisConsolesPath",
        [](Copies r, Copies) {
          const std::wstring tools = PutProgramAndItsLibraryInTools(r);
