@@ -97,6 +97,10 @@ mutants=(
   common/win/late_binding.cpp 's/reversed(args.rbegin(), args.rend());/reversed(args.begin(), args.end());/' '^LogWriter\.'
   common/win/pe_image.cpp 's/std::vector<Section> sections{{0, headersSize, headersSize, 0}};/std::vector<Section> sections;/' '^PeImage\.'
   server/host/self_check_facts.cpp 's/const bool system = win::SameText(searched, facts.systemFolder);/const bool system = false;/' 'SelfCheckSwitch\..*SystemFolder'
+  server/host/self_check_facts.cpp 's/if (entry < 8 || entry > length - next) return SIZE_MAX;/if (entry < 4 || entry > length - next) return SIZE_MAX;/' '^SelfCheck\.AsksTheAppId'
+  server/host/self_check_facts.cpp 's/if (entry < 8 || entry > length - next) return SIZE_MAX;/if (entry < 8) return SIZE_MAX;/' '^SelfCheck\.AsksTheAppId'
+  server/host/self_check_facts.cpp 's/if (length < 8 || length > room) return SIZE_MAX;/if (length > room) return SIZE_MAX;/' '^SelfCheck\.AsksTheAppId'
+  server/host/self_check_facts.cpp 's/listed \&\& TellsLocalFromRemote(list))/(*granted \& (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE)) != 0)/' 'SelfCheckSwitch\..*AccessPermission'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

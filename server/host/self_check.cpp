@@ -226,10 +226,14 @@ void ConcludeCallPermission(const CheckFacts& facts, Report& out) {
                   L" call the server: clients get \"Permission denied\" (0x80070005), scripts "
                   L"error 70." +
                   fix + L", or grants " + user +
-                  L" Local Access (dcomcnfg: DCOM Config, QuandrelCom, Security).");
+                  L" Local Access and removes any entry that denies it to them or to a group of "
+                  L"theirs (dcomcnfg: DCOM Config, QuandrelCom, Security).");
       break;
     case CallPermission::kNotADescriptor:
       out.Problem(at + L"is not a security descriptor: COM refuses every call." + fix + L".");
+      break;
+    case CallPermission::kNotChecked:
+      out.Info(at + L"could not be asked whether it lets " + user + L" call the server.");
       break;
     case CallPermission::kMachineDefault:
       break;

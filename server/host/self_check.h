@@ -48,6 +48,7 @@ enum class CallPermission {
   kAllowed,
   kDenied,
   kNotADescriptor,  // COM refuses every call
+  kNotChecked,      // the value is a descriptor, but asking it failed here
 };
 
 // One registry view (KEY_WOW64_64KEY, KEY_WOW64_32KEY, or 0 on a 32-bit Windows).

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "common/win/ansi_text.h"
@@ -471,32 +472,61 @@ bool DescriptorFitsIn(const BYTE* bytes, size_t size) {
   if ((header.Control & SE_SELF_RELATIVE) == 0) return false;
   // A part (none at offset 0) fits when its first `fixed` bytes, and the length they give, do.
   auto fits = [&](DWORD offset, size_t fixed, auto length) {
-    return offset == 0 ||
-           (offset <= size && size - offset >= fixed && size - offset >= length(bytes + offset));
+    return offset == 0 || (offset <= size && size - offset >= fixed &&
+                           size - offset >= length(bytes + offset, size - offset));
   };
-  auto sid = [](const BYTE* at) { return size_t{8} + 4 * size_t{at[1]}; };
-  auto acl = [](const BYTE* at) { return size_t{at[2]} | size_t{at[3]} << 8; };
+  auto word = [](const BYTE* at) { return size_t{at[0]} | size_t{at[1]} << 8; };
+  auto sid = [](const BYTE* at, size_t) { return size_t{8} + 4 * size_t{at[1]}; };
+  // A list's length covers its header and its entries, each at least a header and a mask; the
+  // entries are read only where the list's bytes are there.
+  auto acl = [&](const BYTE* at, size_t room) {
+    const size_t length = word(at + 2), count = word(at + 4);
+    if (length < 8 || length > room) return SIZE_MAX;
+    size_t next = 8;
+    for (size_t i = 0; i < count; ++i) {
+      if (length - next < 4) return SIZE_MAX;
+      const size_t entry = word(at + next + 2);
+      if (entry < 8 || entry > length - next) return SIZE_MAX;
+      next += entry;
+    }
+    return length;
+  };
   return fits(header.Owner, 8, sid) && fits(header.Group, 8, sid) &&
          (!(header.Control & SE_SACL_PRESENT) || fits(header.Sacl, 8, acl)) &&
          (!(header.Control & SE_DACL_PRESENT) || fits(header.Dacl, 8, acl));
 }
 
-bool LetsCallLocally(ACCESS_MASK granted) {
+bool TellsLocalFromRemote(const ACL* list) {
+  if (list == nullptr) return false;
+  for (DWORD i = 0; i < list->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!::GetAce(const_cast<ACL*>(list), i, &entry)) return false;
+    // Every kind of entry holds its mask right after its header.
+    ACCESS_MASK mask = 0;
+    std::memcpy(&mask, static_cast<const BYTE*>(entry) + sizeof(ACE_HEADER), sizeof mask);
+    if ((mask & (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE | COM_RIGHTS_ACTIVATE_LOCAL |
+                 COM_RIGHTS_ACTIVATE_REMOTE)) != 0)
+      return true;
+  }
+  return false;
+}
+
+bool LetsCallLocally(ACCESS_MASK granted, bool localFromRemote) {
   if ((granted & COM_RIGHTS_EXECUTE) == 0) return false;
-  return (granted & (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE)) == 0 ||
-         (granted & COM_RIGHTS_EXECUTE_LOCAL) != 0;
+  return !localFromRemote || (granted & COM_RIGHTS_EXECUTE_LOCAL) != 0;
 }
 
 namespace {
 
-// What `descriptor` grants this process's user of `access` (MAXIMUM_ALLOWED: all it may have);
-// 0 when nothing, or when the check itself fails.
-ACCESS_MASK GrantedToThisUser(PSECURITY_DESCRIPTOR descriptor, DWORD access,
-                              GENERIC_MAPPING mapping) {
+// What `descriptor` grants this process's user of `access` (MAXIMUM_ALLOWED: all it may have):
+// 0 when nothing, none when the check itself fails.
+std::optional<ACCESS_MASK> GrantedToThisUser(PSECURITY_DESCRIPTOR descriptor, DWORD access,
+                                             GENERIC_MAPPING mapping) {
   HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) return 0;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw))
+    return std::nullopt;
   win::UniqueHandle process(raw);
-  if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return 0;
+  if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return std::nullopt;
   win::UniqueHandle token(raw);
   alignas(PRIVILEGE_SET) BYTE privileges[256] = {};
   DWORD privilegesSize = sizeof privileges;
@@ -504,10 +534,9 @@ ACCESS_MASK GrantedToThisUser(PSECURITY_DESCRIPTOR descriptor, DWORD access,
   BOOL allowed = FALSE;
   if (!::AccessCheck(descriptor, token.get(), access, &mapping,
                      reinterpret_cast<PRIVILEGE_SET*>(privileges), &privilegesSize, &granted,
-                     &allowed) ||
-      !allowed)
-    return 0;
-  return granted;
+                     &allowed))
+    return std::nullopt;
+  return allowed ? granted : 0;
 }
 
 // COM reads the AppID machine-wide, in the 64-bit view on a 64-bit Windows.
@@ -528,21 +557,28 @@ CallPermission ReadCallPermission(HKEY appId) {
       type != REG_BINARY || !DescriptorFitsIn(value.data(), bytes) ||
       !::IsValidSecurityDescriptor(value.data()))
     return CallPermission::kNotADescriptor;
+  // From here on a failure is this process's own, not the value's.
+  const std::wstring user = CurrentUserSid();
   win::UniqueLocal<wchar_t> text;
-  if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-          value.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
-          text.put(), nullptr))
-    return CallPermission::kNotADescriptor;
   win::UniqueLocal<> forCaller;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          DescriptorForCaller(text.get(), CurrentUserSid()).c_str(), SDDL_REVISION_1,
-          forCaller.put(), nullptr))
-    return CallPermission::kNotADescriptor;
+  BOOL listed = FALSE, defaulted = FALSE;
+  ACL* list = nullptr;
+  if (user.empty() ||
+      !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          value.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+          text.put(), nullptr) ||
+      !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          DescriptorForCaller(text.get(), user).c_str(), SDDL_REVISION_1, forCaller.put(),
+          nullptr) ||
+      !::GetSecurityDescriptorDacl(value.data(), &listed, &list, &defaulted))
+    return CallPermission::kNotChecked;
   const GENERIC_MAPPING mapping{COM_RIGHTS_EXECUTE, COM_RIGHTS_EXECUTE, COM_RIGHTS_EXECUTE,
                                 COM_RIGHTS_EXECUTE};
-  return LetsCallLocally(GrantedToThisUser(forCaller.get(), MAXIMUM_ALLOWED, mapping))
-             ? CallPermission::kAllowed
-             : CallPermission::kDenied;
+  const std::optional<ACCESS_MASK> granted =
+      GrantedToThisUser(forCaller.get(), MAXIMUM_ALLOWED, mapping);
+  if (!granted) return CallPermission::kNotChecked;
+  return LetsCallLocally(*granted, listed && TellsLocalFromRemote(list)) ? CallPermission::kAllowed
+                                                                         : CallPermission::kDenied;
 }
 
 }  // namespace
@@ -558,7 +594,8 @@ bool MayAccess(const std::wstring& path, DWORD access) {
   if (!::GetFileSecurityW(path.c_str(), what, descriptor.data(), needed, &needed)) return false;
   return (GrantedToThisUser(
               descriptor.data(), access,
-              {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS}) &
+              {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS})
+              .value_or(0) &
           access) == access;
 }
 

@@ -45,13 +45,18 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
 std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid);
 
 // Whether `size` bytes hold a whole self-relative security descriptor: its owner, group and
-// access lists lie inside them (the system's own validation trusts their offsets).
+// access lists lie inside them, and each list's entries inside the list (the system's own
+// validation trusts their offsets and sizes).
 bool DescriptorFitsIn(const BYTE* bytes, size_t size);
 
-// Whether the rights granted to a caller let it call the server from this machine. An access list
-// written before local and remote rights were told apart grants COM_RIGHTS_EXECUTE alone, which
-// then means both.
-bool LetsCallLocally(ACCESS_MASK granted);
+// Whether an access list tells local calls from remote ones. One written before they were told
+// apart grants COM_RIGHTS_EXECUTE alone in every entry, which then means both; in any other, COM
+// reads every entry the newer way (the two kinds are not to be mixed in one list).
+bool TellsLocalFromRemote(const ACL* list);
+
+// Whether the rights granted to a caller let it call the server from this machine, under a list
+// that does or does not tell local from remote calls.
+bool LetsCallLocally(ACCESS_MASK granted, bool localFromRemote);
 
 // The owners and access lists of the server's folder, the server and the engine files there,
 // and who the local administrators are.

@@ -178,6 +178,8 @@ std::vector<Case> Cases() {
       {"AccessPermissionLeavingThisUserOut", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0x3;;;SY)"); return &r; }, 1,
        {"AccessPermission does not let ", "scripts error 70"}},
       {"AccessPermissionDenyingThisUser", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(D;;0x1;;;PS)(A;;0x3;;;WD)"); return &r; }, 1, {"AccessPermission does not let "}},
+      // Granted execute and local activation, but no local execute, in a list that tells the two apart.
+      {"AccessPermissionOfTheNewKindWithoutLocalExecute", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0x9;;;PS)(A;;0x3;;;SY)"); return &r; }, 1, {"AccessPermission does not let "}},
       {"AccessPermissionOfTheOldKindForEveryone", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0x1;;;WD)"); return &r; }, 0, {"AccessPermission lets ", "no problems"}},
       {"AccessPermissionThatIsNoDescriptor", [](Copies r, Copies) { SetAccessPermission(L"not a descriptor at all", false); return &r; }, 1,
        {"AccessPermission is not a security descriptor"}},

@@ -181,21 +181,49 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
       {L"", L"O:S-1-5-21-7G:S-1-5-21-7"},
   };
   for (const auto& t : texts) EXPECT_EQ(DescriptorForCaller(t.sddl, L"S-1-5-21-7"), t.forCaller);
+
+  // Whether a list tells local from remote calls is read from all its entries, not from what
+  // one caller is granted.
+  const struct {
+    const wchar_t* sddl;
+    bool localFromRemote;
+  } lists[] = {
+      {L"D:(A;;0x1;;;PS)(D;;0x1;;;AN)", false}, {L"D:(A;;GA;;;WD)", false},
+      {L"D:(A;;0x3;;;PS)(A;;0x3;;;SY)", true},  {L"D:(A;;0x9;;;PS)", true},
+      {L"D:(A;;0x1;;;PS)(A;;0xb;;;SY)", true},  // mixed, which COM does not expect
+      {L"D:(A;;0x1;;;PS)(D;;0x4;;;WD)", true},  {L"D:", false},
+  };
+  for (const auto& l : lists) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(l.sddl, SDDL_REVISION_1,
+                                                                       &descriptor, nullptr));
+    BOOL listed = FALSE, defaulted = FALSE;
+    ACL* list = nullptr;
+    EXPECT_TRUE(::GetSecurityDescriptorDacl(descriptor, &listed, &list, &defaulted));
+    EXPECT_EQ(TellsLocalFromRemote(list), l.localFromRemote)
+        << testing::PrintToString(std::wstring(l.sddl));
+    ::LocalFree(descriptor);
+  }
+  EXPECT_FALSE(TellsLocalFromRemote(nullptr));  // no list: everyone, as the old kind
   const struct {
     ACCESS_MASK granted;
+    bool localFromRemote;
     bool calls;
   } rights[] = {
-      {0, false},
-      {COM_RIGHTS_EXECUTE, true},  // the old kind: local and remote
-      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL, true},
-      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_REMOTE, false},
-      {COM_RIGHTS_EXECUTE_LOCAL, false},
+      {0, false, false},
+      {COM_RIGHTS_EXECUTE, false, true},  // the old kind: local and remote
+      {COM_RIGHTS_EXECUTE, true, false},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL, true, true},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_REMOTE, true, false},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_ACTIVATE_LOCAL, true, false},
+      {COM_RIGHTS_EXECUTE_LOCAL, true, false},
       {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE |
            COM_RIGHTS_ACTIVATE_LOCAL,
-       true},
+       true, true},
   };
   for (const auto& r : rights)
-    EXPECT_EQ(LetsCallLocally(r.granted), r.calls) << std::hex << r.granted;
+    EXPECT_EQ(LetsCallLocally(r.granted, r.localFromRemote), r.calls)
+        << std::hex << r.granted << " " << r.localFromRemote;
 
   // The registry value's bytes must hold the whole descriptor before the system reads it.
   PSECURITY_DESCRIPTOR made = nullptr;
@@ -208,6 +236,22 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
   farDacl[16] = 0xF0;  // the access list's offset, past the end
   std::vector<BYTE> absolute = whole;
   absolute[3] &= 0x7F;  // SE_SELF_RELATIVE cleared
+  // The parts without their present bit, and an owner and group of none, are not read.
+  std::vector<BYTE> partsNotPresent(20, 0);
+  partsNotPresent[0] = 1, partsNotPresent[3] = 0x80;  // revision 1, self-relative
+  partsNotPresent[12] = partsNotPresent[16] = 0xF0;   // the lists' offsets, past the end
+  // The access list damaged, where the header's offset says it is.
+  const size_t list = size_t{whole[16]} | size_t{whole[17]} << 8;
+  ASSERT_EQ(whole[list + 4], 2);  // two entries, each a header, a mask and a SID
+  std::vector<BYTE> listShorterThanItsHeader = whole;
+  listShorterThanItsHeader[list + 2] = 4, listShorterThanItsHeader[list + 3] = 0;
+  std::vector<BYTE> moreEntriesThanTheListHolds = whole;
+  moreEntriesThanTheListHolds[list + 4] = 3;
+  // One entry left, its size (at 8 + 2) 4 bytes past the list, or too small for a mask.
+  std::vector<BYTE> entryPastTheList = whole, entryWithoutAMask = whole;
+  entryPastTheList[list + 4] = entryWithoutAMask[list + 4] = 1;
+  entryPastTheList[list + 10] = static_cast<BYTE>(whole[list + 2] - 8 + 4);
+  entryWithoutAMask[list + 10] = 4;
   const struct {
     const char* name;
     const std::vector<BYTE>& bytes;
@@ -220,6 +264,11 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
       {"shorter than a header", whole, 19, false},
       {"access list elsewhere", farDacl, whole.size(), false},
       {"not self-relative", absolute, whole.size(), false},
+      {"no part present", partsNotPresent, 20, true},
+      {"list shorter than its header", listShorterThanItsHeader, whole.size(), false},
+      {"more entries than the list holds", moreEntriesThanTheListHolds, whole.size(), false},
+      {"entry past the list", entryPastTheList, whole.size(), false},
+      {"entry without a mask", entryWithoutAMask, whole.size(), false},
   };
   for (const auto& d : descriptors)
     EXPECT_EQ(DescriptorFitsIn(d.bytes.data(), d.size), d.fits) << d.name;
@@ -498,8 +547,9 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
         L"OK       only administrators may change", L"INFO     C:\\Q is writable"}},
       {"calls allowed", [](CheckFacts& f) { f.callPermission = CallPermission::kAllowed; }, 0, {L"OK       AppID {BDBB0F90-863E-4814-820F-1657390654B0}: AccessPermission lets "}},
       {"calls denied", [](CheckFacts& f) { f.callPermission = CallPermission::kDenied; }, 1,
-       {L"PROBLEM  AppID {BDBB0F90-863E-4814-820F-1657390654B0}: AccessPermission does not let ", L"\"Permission denied\" (0x80070005), scripts error 70", L"deletes the value and runs /RegServer"}},
+       {L"PROBLEM  AppID {BDBB0F90-863E-4814-820F-1657390654B0}: AccessPermission does not let ", L"\"Permission denied\" (0x80070005), scripts error 70", L"deletes the value and runs /RegServer", L"removes any entry that denies it"}},
       {"access list that is no descriptor", [](CheckFacts& f) { f.callPermission = CallPermission::kNotADescriptor; }, 1, {L"AccessPermission is not a security descriptor: COM refuses every call"}},
+      {"access list that could not be asked", [](CheckFacts& f) { f.callPermission = CallPermission::kNotChecked; }, 0, {L"INFO     AppID {BDBB0F90-863E-4814-820F-1657390654B0}: AccessPermission could not be asked"}},
       {"per-user class", [](CheckFacts& f) { f.views[0].localServer.from = RegistrationScope::kUser; f.views[0].localServer.hidesMachine = true; }, 0,
        {L"HKEY_CURRENT_USER\\Software\\Classes, which hides the machine-wide"}},
       {"class not registered", [](CheckFacts& f) { f.views[0].localServer = f.views[1].localServer = {}; }, 2,
