@@ -101,6 +101,8 @@ mutants=(
   server/host/self_check_facts.cpp 's/if (entry < 8 || entry > length - next) return SIZE_MAX;/if (entry < 8) return SIZE_MAX;/' '^SelfCheck\.AsksTheAppId'
   server/host/self_check_facts.cpp 's/if (length < 8 || length > room) return SIZE_MAX;/if (length > room) return SIZE_MAX;/' '^SelfCheck\.AsksTheAppId'
   server/host/self_check_facts.cpp 's/listed \&\& TellsLocalFromRemote(list))/(*granted \& (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE)) != 0)/' 'SelfCheckSwitch\..*AccessPermission'
+  server/host/self_check.cpp 's/return \*named(KEY_WOW64_64KEY);/return view;/' '^SelfCheck\.'
+  server/host/self_check_facts.cpp 's/type == REG_DWORD \&\& preferred == 3)/type == REG_DWORD \&\& preferred == 4)/' 'SelfCheckSwitch\..*MissingView'
 )
 count=$((${#mutants[@]} / 3))
 chosen=("$@")

@@ -29,6 +29,32 @@ std::wstring ClientsOf(REGSAM view) {
   return L"clients";
 }
 
+// The view whose server COM starts for the clients of `view`: their own, unless the AppID names
+// a bitness, or (without a PreferredServerBitness) their own view lacks the class and the other
+// has it.
+const ViewFacts& ServingView(const CheckFacts& facts, const ViewFacts& view) {
+  auto named = [&](REGSAM wanted) {
+    const auto found = std::find_if(facts.views.begin(), facts.views.end(),
+                                    [&](const ViewFacts& v) { return v.view == wanted; });
+    return found != facts.views.end() ? &*found : &view;
+  };
+  switch (facts.preferredServerBitness) {
+    case ServerBitness::kThirtyTwo:
+      return *named(KEY_WOW64_32KEY);
+    case ServerBitness::kSixtyFour:
+      return *named(KEY_WOW64_64KEY);
+    case ServerBitness::kClients:
+      return view;
+    case ServerBitness::kEither:
+      break;
+  }
+  if (view.localServer.found) return view;
+  const auto other = std::find_if(facts.views.begin(), facts.views.end(), [&](const ViewFacts& v) {
+    return v.view != view.view && v.localServer.found;
+  });
+  return other != facts.views.end() ? *other : view;
+}
+
 std::wstring Quoted(std::wstring_view text) { return L"\"" + std::wstring(text) + L"\""; }
 
 std::wstring TypeLibVersion(const TypeLibContent& content) {
@@ -80,19 +106,21 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
                                : L".");
   };
 
-  // Without a server of their own bitness, COM starts the one the other view registers, unless
-  // the AppID says which bitness to prefer.
-  const auto other =
-      facts.serverBitnessPreferred
-          ? facts.views.end()
-          : std::find_if(facts.views.begin(), facts.views.end(), [&](const ViewFacts& v) {
-              return v.view != view.view && v.localServer.found;
-            });
-  if (!view.localServer.found && other != facts.views.end()) {
+  const ViewFacts& serving = ServingView(facts, view);
+  if (&serving != &view && facts.preferredServerBitness == ServerBitness::kEither) {
     out.Info(at + L"class " + keys.clsid + L" is not registered in this view: " +
-             ClientsOf(view.view) + L" start the server that the " + ViewName(other->view) +
+             ClientsOf(view.view) + L" start the server that the " + ViewName(serving.view) +
              L" registers, as COM does for a class with a server of only the other bitness. "
              L"/RegServer registers it in both views.");
+  } else if (&serving != &view && serving.localServer.found) {
+    out.Info(at + L"class " + keys.clsid + L": the AppID's PreferredServerBitness sends " +
+             ClientsOf(view.view) + L" to the server that the " + ViewName(serving.view) +
+             L" registers (what that view's lines say holds for them too).");
+  } else if (&serving != &view) {
+    out.Problem(at + L"class " + keys.clsid + L" is not registered in the " +
+                ViewName(serving.view) + L", to whose server the AppID's " +
+                L"PreferredServerBitness sends " + ClientsOf(view.view) + L": they get error 429." +
+                fix);
   } else if (!view.localServer.found) {
     out.Problem(at + L"class " + keys.clsid + L" is not registered: " + ClientsOf(view.view) +
                 L" get \"Class not registered\" (0x80040154), scripts error 429." + fix);

@@ -51,6 +51,14 @@ enum class CallPermission {
   kNotChecked,      // the value is a descriptor, but asking it failed here
 };
 
+// What the AppID's PreferredServerBitness asks of COM.
+enum class ServerBitness {
+  kEither,     // no value: the client's own, else the other one
+  kClients,    // 1 (and any value COM does not document): the client's own only
+  kThirtyTwo,  // 2: the 32-bit view's, for every client
+  kSixtyFour,  // 3: the 64-bit view's, for every client
+};
+
 // One registry view (KEY_WOW64_64KEY, KEY_WOW64_32KEY, or 0 on a 32-bit Windows).
 struct ViewFacts {
   REGSAM view = 0;
@@ -124,9 +132,8 @@ struct CheckFacts {
   uint16_t windowsMachine = 0;  // what Windows itself runs on; 0 when it cannot be told
   std::wstring userName;
   std::vector<ViewFacts> views;
-  // The class's AppID sets PreferredServerBitness: COM then no longer starts a server of the
-  // other bitness on its own for a client whose view lacks the class.
-  bool serverBitnessPreferred = false;
+  // The class's AppID's PreferredServerBitness: which view's server COM starts for a client.
+  ServerBitness preferredServerBitness = ServerBitness::kEither;
   CallPermission callPermission = CallPermission::kMachineDefault;
   bool libraryPresent = false;   // quandrelsdk.dll beside the server
   bool libraryTooLarge = false;  // larger than kMaxLibraryBytes, so not read

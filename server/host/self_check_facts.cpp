@@ -679,9 +679,15 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
     facts.views.push_back(ReadView(view));
   win::UniqueHkey appId;
   if (OpenAppId(&appId)) {
-    facts.serverBitnessPreferred =
-        ::RegGetValueW(appId.get(), nullptr, L"PreferredServerBitness", RRF_RT_ANY, nullptr,
-                       nullptr, nullptr) == ERROR_SUCCESS;
+    DWORD type = 0, preferred = 0, bytes = sizeof preferred;
+    const LSTATUS read = ::RegGetValueW(appId.get(), nullptr, L"PreferredServerBitness", RRF_RT_ANY,
+                                        &type, &preferred, &bytes);
+    if (read == ERROR_SUCCESS && type == REG_DWORD && preferred == 2)
+      facts.preferredServerBitness = ServerBitness::kThirtyTwo;
+    else if (read == ERROR_SUCCESS && type == REG_DWORD && preferred == 3)
+      facts.preferredServerBitness = ServerBitness::kSixtyFour;
+    else if (read != ERROR_FILE_NOT_FOUND)
+      facts.preferredServerBitness = ServerBitness::kClients;
     facts.callPermission = ReadCallPermission(appId.get());
   }
 

@@ -194,6 +194,13 @@ std::vector<Case> Cases() {
          SetAppIdValue(L"PreferredServerBitness", REG_DWORD, &match, sizeof match);
          return &r;
        }, 1, {twoViews ? "PROBLEM  32-bit view: class {" : "PROBLEM  registry: class {", "is not registered"}},
+      {"MissingViewWithTheSixtyFourBitServerForAll",
+       [](Copies r, Copies) {
+         DeleteKeyTree(MachineClasses(KEY_WOW64_32KEY).get(), std::wstring(L"CLSID\\") + kClsidText, KEY_WOW64_32KEY);
+         const DWORD sixtyFour = 3;
+         SetAppIdValue(L"PreferredServerBitness", REG_DWORD, &sixtyFour, sizeof sixtyFour);
+         return &r;
+       }, twoViews ? 0u : 1u, {twoViews ? "PreferredServerBitness sends 32-bit clients to the server that the 64-bit view registers" : "PROBLEM  registry: class {"}},
       {"MovedExecutable",
        [](Copies r, Copies a) { EXPECT_TRUE(::MoveFileExW(r.exe().c_str(), a.exe().c_str(), MOVEFILE_REPLACE_EXISTING)); return &a; },
        twoViews ? 4u : 2u, {", which does not exist (moved or deleted)", "QuandrelCom.exe\" /RegServer"}},

@@ -558,8 +558,16 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
       // COM starts a server of the other bitness when there is none of the client's own.
       {"class in the other view only", [](CheckFacts& f) { f.views[1].localServer = {}; }, 0,
        {L"INFO     32-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0} is not registered in this view: 32-bit clients start the server that the 64-bit view registers"}},
-      {"class in the other view only, a preferred server bitness", [](CheckFacts& f) { f.views[1].localServer = {}; f.serverBitnessPreferred = true; }, 1,
+      {"class in the other view only, a preferred server bitness", [](CheckFacts& f) { f.views[1].localServer = {}; f.preferredServerBitness = ServerBitness::kClients; }, 1,
        {L"PROBLEM  32-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0} is not registered: 32-bit clients get"}},
+      // A server bitness named for every client: the other view's class is not what they start.
+      {"class in the other view only, the 64-bit server for all", [](CheckFacts& f) { f.views[1].localServer = {}; f.preferredServerBitness = ServerBitness::kSixtyFour; }, 0,
+       {L"INFO     32-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0}: the AppID's PreferredServerBitness sends 32-bit clients to the server that the 64-bit view registers"}},
+      {"class in the 32-bit view only, the 64-bit server for all", [](CheckFacts& f) { f.views[0].localServer = {}; f.preferredServerBitness = ServerBitness::kSixtyFour; }, 2,
+       {L"PROBLEM  64-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0} is not registered: 64-bit clients get",
+        L"PROBLEM  32-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0} is not registered in the 64-bit view, to whose server the AppID's PreferredServerBitness sends 32-bit clients: they get error 429"}},
+      {"another copy in the 64-bit view, the 32-bit server for all", [](CheckFacts& f) { f.views[0].server.fullPath = L"C:\\Old\\QuandrelCom.exe"; f.preferredServerBitness = ServerBitness::kThirtyTwo; }, 0,
+       {L"INFO     64-bit view: class {BDBB0F90-863E-4814-820F-1657390654B0}: the AppID's PreferredServerBitness sends 64-bit clients to the server that the 32-bit view registers"}},
       {"class in the other view only, of another copy", [](CheckFacts& f) { f.views[0].localServer = {}; f.views[1].server.fullPath = L"C:\\Old\\QuandrelCom.exe"; }, 1,
        {L"INFO     64-bit view: class", L"PROBLEM  32-bit view: LocalServer32 names another copy"}},
       {"names no program", [](CheckFacts& f) { f.views[0].localServer.hasValue = false; f.views[0].server = {}; }, 1, {L"64-bit view: LocalServer32 of the class names no program"}},
