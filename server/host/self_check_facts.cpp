@@ -518,16 +518,32 @@ bool LetsCallLocally(ACCESS_MASK granted, bool localFromRemote) {
 
 namespace {
 
-// What `descriptor` grants this process's user of `access` (MAXIMUM_ALLOWED: all it may have):
+// The token this user's clients run with. A check run as administrator (elevated) asks with the
+// user's ordinary token, linked to the elevated one: the clients that start the server usually
+// have that one, in which the administrators' group only denies.
+win::UniqueHandle ClientToken() {
+  win::UniqueHandle process;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, process.put()))
+    return {};
+  TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+  TOKEN_LINKED_TOKEN linked{};
+  DWORD size = 0;
+  if (::GetTokenInformation(process.get(), TokenElevationType, &elevation, sizeof elevation,
+                            &size) &&
+      elevation == TokenElevationTypeFull &&
+      ::GetTokenInformation(process.get(), TokenLinkedToken, &linked, sizeof linked, &size))
+    return win::UniqueHandle(linked.LinkedToken);  // an impersonation token already
+  HANDLE raw = nullptr;
+  if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return {};
+  return win::UniqueHandle(raw);
+}
+
+// What `descriptor` grants this user's clients of `access` (MAXIMUM_ALLOWED: all they may have):
 // 0 when nothing, none when the check itself fails.
 std::optional<ACCESS_MASK> GrantedToThisUser(PSECURITY_DESCRIPTOR descriptor, DWORD access,
                                              GENERIC_MAPPING mapping) {
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw))
-    return std::nullopt;
-  win::UniqueHandle process(raw);
-  if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return std::nullopt;
-  win::UniqueHandle token(raw);
+  const win::UniqueHandle token = ClientToken();
+  if (!token) return std::nullopt;
   alignas(PRIVILEGE_SET) BYTE privileges[256] = {};
   DWORD privilegesSize = sizeof privileges;
   DWORD granted = 0;
@@ -583,7 +599,8 @@ CallPermission ReadCallPermission(HKEY appId) {
 
 }  // namespace
 
-// Asked of the file's security for this process's token, so nothing is created to find out.
+// Asked of the file's security for the token of this user's clients, so nothing is created to
+// find out.
 bool MayAccess(const std::wstring& path, DWORD access) {
   const SECURITY_INFORMATION what =
       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
