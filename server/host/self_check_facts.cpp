@@ -450,6 +450,12 @@ TypeLibContent ReadTypeLibContent(const std::wstring& path) {
   return content;
 }
 
+bool LoaderTakes(uint16_t file, uint16_t process, uint16_t windows, bool inSystemFolder) {
+  return file == process ||
+         (inSystemFolder && windows == IMAGE_FILE_MACHINE_ARM64 &&
+          process == IMAGE_FILE_MACHINE_AMD64 && file == IMAGE_FILE_MACHINE_ARM64);
+}
+
 std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid) {
   const std::wstring user(userSid);
   std::wstring text = L"O:" + user + L"G:" + user;
@@ -502,6 +508,8 @@ bool TellsLocalFromRemote(const ACL* list) {
     void* entry = nullptr;
     if (!::GetAce(const_cast<ACL*>(list), i, &entry)) return false;
     // Every kind of entry holds its mask right after its header.
+    // An entry only for what the object holds grants nothing on the object itself.
+    if (static_cast<const ACE_HEADER*>(entry)->AceFlags & INHERIT_ONLY_ACE) continue;
     ACCESS_MASK mask = 0;
     std::memcpy(&mask, static_cast<const BYTE*>(entry) + sizeof(ACE_HEADER), sizeof mask);
     if ((mask & (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE | COM_RIGHTS_ACTIVATE_LOCAL |
@@ -531,8 +539,18 @@ win::UniqueHandle ClientToken() {
   if (::GetTokenInformation(process.get(), TokenElevationType, &elevation, sizeof elevation,
                             &size) &&
       elevation == TokenElevationTypeFull &&
-      ::GetTokenInformation(process.get(), TokenLinkedToken, &linked, sizeof linked, &size))
-    return win::UniqueHandle(linked.LinkedToken);  // an impersonation token already
+      ::GetTokenInformation(process.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+    win::UniqueHandle ordinary(linked.LinkedToken);
+    // An impersonation token, unless this process may act as part of the system (then a primary
+    // one, which AccessCheck refuses).
+    TOKEN_TYPE type = TokenImpersonation;
+    HANDLE raw = nullptr;
+    if (::GetTokenInformation(ordinary.get(), TokenType, &type, sizeof type, &size) &&
+        type == TokenImpersonation)
+      return ordinary;
+    if (::DuplicateToken(ordinary.get(), SecurityIdentification, &raw))
+      return win::UniqueHandle(raw);
+  }
   HANDLE raw = nullptr;
   if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return {};
   return win::UniqueHandle(raw);
@@ -566,7 +584,10 @@ CallPermission ReadCallPermission(HKEY appId) {
   if (::RegGetValueW(appId, nullptr, L"AccessPermission", RRF_RT_ANY, nullptr, nullptr, &bytes) !=
       ERROR_SUCCESS)
     return CallPermission::kMachineDefault;
-  std::vector<BYTE> value(std::max<DWORD>(bytes, 1));
+  // The system reads an entry's SID by the SID's own count, not bounded by the entry: zeros past
+  // the value keep a damaged one's reads inside the buffer (8 bytes and 255 sub-authorities).
+  constexpr size_t kLongestSid = 8 + 4 * 255;
+  std::vector<BYTE> value(std::max<DWORD>(bytes, 1) + kLongestSid);
   DWORD type = 0;
   if (::RegGetValueW(appId, nullptr, L"AccessPermission", RRF_RT_ANY, &type, value.data(),
                      &bytes) != ERROR_SUCCESS ||
@@ -752,11 +773,11 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
         break;
       }
       const bool beside = besideFirst && &searched == &folders.front();
-      const bool system = win::SameText(searched, facts.systemFolder);
       win::PeImage image = win::ReadPeImage(bytes);
       // One beside the server is still reported (FindUnusableLibraries): a mixed-up install.
-      if (!beside && !system && image.defect == win::PeDefect::kNone &&
-          image.machine != facts.machine)
+      if (!beside && image.defect == win::PeDefect::kNone &&
+          !LoaderTakes(image.machine, facts.machine, facts.windowsMachine,
+                       win::SameText(searched, facts.systemFolder)))
         continue;
       found.where = beside ? LibraryLookup::Where::kBeside : LibraryLookup::Where::kSystem;
       found.image = std::move(image);

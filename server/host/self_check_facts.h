@@ -17,9 +17,8 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath);
 
 // Where the loader finds a library that another one needs. One beside the server is read, for
 // what it needs in turn; the system's own libraries are taken to be whole, and a file found in a
-// folder is read for the functions it exports. In the Windows folder and on PATH, a file built for
-// another machine type is passed over, as the loader passes over it; the system folder's files are
-// the system's own (on Windows on Arm, x64 programs load libraries there with Arm64 headers).
+// folder is read for the functions it exports. Past the server's folder, a file that the loader
+// does not take (`LoaderTakes`) is passed over, as the loader passes over it.
 struct LibraryLookup {
   enum class Where { kNowhere, kBeside, kSystem };
   Where where = Where::kNowhere;
@@ -38,6 +37,11 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
     const win::PeImage& library, const std::wstring& libraryName,
     const std::function<LibraryLookup(const std::wstring& name, const std::wstring& neededBy)>&
         lookup);
+
+// Whether the loader of a process built for `process` takes a library whose header names `file`:
+// one of its own machine type, or, in the system folder of Windows on Arm (`windows`), an x64
+// process's libraries, which are Arm64X files whose headers name Arm64.
+bool LoaderTakes(uint16_t file, uint16_t process, uint16_t windows, bool inSystemFolder);
 
 // The AccessPermission's access list (SDDL) as it applies to this user's calls: the server's own
 // identity ("PS", principal self) is the user who starts it, and the user owns the copy that is
@@ -68,7 +72,7 @@ GuardedFile ReadGuardedFile(const std::wstring& path);
 // What the file at `path` holds as a type library, loaded for reading only (not registered).
 TypeLibContent ReadTypeLibContent(const std::wstring& path);
 
-// Whether this process's user may have `access` to the file or folder, asked of its security
+// Whether this user's clients may have `access` to the file or folder, asked of its security
 // descriptor; nothing is created to find out.
 bool MayAccess(const std::wstring& path, DWORD access);
 

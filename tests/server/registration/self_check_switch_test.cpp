@@ -262,6 +262,12 @@ std::vector<Case> Cases() {
       {"EngineProgramWhoseLibraryOnThePathIsOnlyOneOfAnotherMachineType",
        [](Copies r, Copies) { AddToSystemPath(PutProgramAndItsLibraryInTools(r, L"tools", kOtherMachine)); return &r; }, 1,
        {"quandrel.dll needs korvane_fixture_dependency.dll, which is in none of "}, false, RestoreSystemPath},
+      {"EngineProgramFindingWhatItNeedsOnThePathPastOneOfAnotherMachineType",
+       [](Copies r, Copies) {
+         const std::wstring other = PutProgramAndItsLibraryInTools(r, L"other", kOtherMachine);
+         AddToSystemPath(other + L";" + PutProgramAndItsLibraryInTools(r));
+         return &r;
+       }, 0, {"no problems", "OK       quandrel.dll is present, a program"}, false, RestoreSystemPath},
       // The copy past it is the one judged: an older version there is named.
       {"EngineProgramFindingAnOlderVersionOnThePathPastOneOfAnotherMachineType",
        [](Copies r, Copies) {
@@ -269,15 +275,14 @@ std::vector<Case> Cases() {
          AddToSystemPath(other + L";" + PutProgramAndItsLibraryInTools(r, L"tools", 0, KORVANE_OLD_SDK_DEPENDENCY));
          return &r;
        }, 1, {"quandrel.dll needs KorvaneFixtureDependencyAnswer from korvane_fixture_dependency.dll, which ", "does not export (an older version?)"}, false, RestoreSystemPath},
-      // The system folder's files are the system's own, whatever machine their headers name (on
-      // Windows on Arm, x64 programs load libraries there that carry Arm64 headers).
-      {"EngineProgramWhoseLibraryInTheSystemFolderNamesAnotherMachine",
+      // So does the system folder (Windows on Arm's exception is a row of the loader's table).
+      {"EngineProgramWhoseLibraryInTheSystemFolderIsOfAnotherMachineType",
        [](Copies r, Copies) {
          CopyFileOrFail(WindowsPathOf(KORVANE_DEPENDENT_PROGRAM), r.file(L"quandrel.dll"));
          CopyFileOrFail(WindowsPathOf(KORVANE_SDK_DEPENDENCY), FixtureInTheSystemFolder());
          SetMachine(FixtureInTheSystemFolder(), kOtherMachine);
          return &r;
-       }, 0, {"no problems", "OK       quandrel.dll is present, a program"}, false,
+       }, 1, {"quandrel.dll needs korvane_fixture_dependency.dll, which is in none of "}, false,
        [] { EXPECT_TRUE(::DeleteFileW(FixtureInTheSystemFolder().c_str())); }},
       {"EngineProgramWhoseLibraryIsOnlyOnThisConsolesPath",
        [](Copies r, Copies) {

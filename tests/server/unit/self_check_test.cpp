@@ -188,10 +188,14 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
     const wchar_t* sddl;
     bool localFromRemote;
   } lists[] = {
-      {L"D:(A;;0x1;;;PS)(D;;0x1;;;AN)", false}, {L"D:(A;;GA;;;WD)", false},
-      {L"D:(A;;0x3;;;PS)(A;;0x3;;;SY)", true},  {L"D:(A;;0x9;;;PS)", true},
+      {L"D:(A;;0x1;;;PS)(D;;0x1;;;AN)", false},
+      {L"D:(A;;GA;;;WD)", false},
+      {L"D:(A;;0x3;;;PS)(A;;0x3;;;SY)", true},
+      {L"D:(A;;0x9;;;PS)", true},
       {L"D:(A;;0x1;;;PS)(A;;0xb;;;SY)", true},  // mixed, which COM does not expect
-      {L"D:(A;;0x1;;;PS)(D;;0x4;;;WD)", true},  {L"D:", false},
+      {L"D:(A;;0x1;;;PS)(D;;0x4;;;WD)", true},
+      {L"D:(A;;0x1;;;PS)(A;OICIIO;0x3;;;SY)",
+       false},  // for what the object holds only  {L"D:", false},
   };
   for (const auto& l : lists) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -481,6 +485,21 @@ TEST(SelfCheck, FindsEachLibraryTheEngineNeedsThatTheLoaderCannotUseOnce) {
                        L"old.dll for quandrelsdk.dll", L"placeholder.dll for quandrelsdk.dll",
                        L"other.dll for quandrelsdk.dll", L"assembly.dll for quandrelsdk.dll",
                        L"deep.dll for helper.dll"}));
+
+  // What the lookup passes over past the server's folder: x86 0x14c, x64 0x8664, Arm64 0xaa64.
+  const struct {
+    uint16_t file, process, windows;
+    bool inSystemFolder, takes;
+  } loads[] = {
+      {0x14c, 0x14c, 0x8664, false, true},    {0x8664, 0x14c, 0x8664, false, false},
+      {0x8664, 0x14c, 0x8664, true, false},   {0x14c, 0x8664, 0x8664, true, false},
+      {0xaa64, 0x8664, 0xaa64, true, true},  // Windows on Arm's Arm64X libraries
+      {0xaa64, 0x8664, 0xaa64, false, false}, {0xaa64, 0x8664, 0x8664, true, false},
+      {0xaa64, 0x14c, 0xaa64, true, false},
+  };
+  for (const auto& l : loads)
+    EXPECT_EQ(LoaderTakes(l.file, l.process, l.windows, l.inSystemFolder), l.takes)
+        << std::hex << l.file << " " << l.process << " " << l.windows << " " << l.inSystemFolder;
 }
 
 // A 32-bit server on a 64-bit Windows, registered machine-wide in a folder only administrators
