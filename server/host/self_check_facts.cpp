@@ -507,9 +507,9 @@ bool TellsLocalFromRemote(const ACL* list) {
   for (DWORD i = 0; i < list->AceCount; ++i) {
     void* entry = nullptr;
     if (!::GetAce(const_cast<ACL*>(list), i, &entry)) return false;
-    // Every kind of entry holds its mask right after its header.
     // An entry only for what the object holds grants nothing on the object itself.
     if (static_cast<const ACE_HEADER*>(entry)->AceFlags & INHERIT_ONLY_ACE) continue;
+    // Every kind of entry holds its mask right after its header.
     ACCESS_MASK mask = 0;
     std::memcpy(&mask, static_cast<const BYTE*>(entry) + sizeof(ACE_HEADER), sizeof mask);
     if ((mask & (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE | COM_RIGHTS_ACTIVATE_LOCAL |

@@ -194,8 +194,9 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
       {L"D:(A;;0x9;;;PS)", true},
       {L"D:(A;;0x1;;;PS)(A;;0xb;;;SY)", true},  // mixed, which COM does not expect
       {L"D:(A;;0x1;;;PS)(D;;0x4;;;WD)", true},
-      {L"D:(A;;0x1;;;PS)(A;OICIIO;0x3;;;SY)",
-       false},  // for what the object holds only  {L"D:", false},
+      // An entry for what the object holds only.
+      {L"D:(A;;0x1;;;PS)(A;OICIIO;0x3;;;SY)", false},
+      {L"D:", false},
   };
   for (const auto& l : lists) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
