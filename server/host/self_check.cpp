@@ -240,31 +240,50 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   }
 }
 
-void ConcludeCallPermission(const CheckFacts& facts, Report& out) {
-  const std::wstring at = L"AppID " + RegistrationKeys().clsid + L": AccessPermission ";
+// The AppID's access lists: AccessPermission for calls, LaunchPermission for starting the server.
+void ConcludeCallPermissions(const CheckFacts& facts, Report& out) {
   const std::wstring user = facts.userName.empty() ? L"the current user" : facts.userName;
-  const std::wstring fix =
-      L" Fix: an administrator deletes the value and runs /RegServer, which writes the default";
-  switch (facts.callPermission) {
-    case CallPermission::kAllowed:
-      out.Ok(at + L"lets " + user + L" call the server");
-      break;
-    case CallPermission::kDenied:
-      out.Problem(at + L"does not let " + user +
-                  L" call the server: clients get \"Permission denied\" (0x80070005), scripts "
-                  L"error 70." +
-                  fix + L", or grants " + user +
-                  L" Local Access and removes any entry that denies it to them or to a group of "
-                  L"theirs (dcomcnfg: DCOM Config, QuandrelCom, Security).");
-      break;
-    case CallPermission::kNotADescriptor:
-      out.Problem(at + L"is not a security descriptor: COM refuses every call." + fix + L".");
-      break;
-    case CallPermission::kNotChecked:
-      out.Info(at + L"could not be asked whether it lets " + user + L" call the server.");
-      break;
-    case CallPermission::kMachineDefault:
-      break;
+  const struct {
+    const wchar_t* name;
+    CallPermission permission;
+    const wchar_t* action;    // what the list lets the user do
+    const wchar_t* refused;   // what COM refuses when the value is no descriptor
+    const wchar_t* deletion;  // what deleting the value leads to
+    const wchar_t* rights;    // what to grant instead, and where
+  } lists[] = {
+      {L"AccessPermission", facts.callPermission, L"call the server", L"every call",
+       L" and runs /RegServer, which writes the default",
+       L"Local Access and removes any entry that denies it to them or to a group of theirs "
+       L"(dcomcnfg: DCOM Config, QuandrelCom, Security)"},
+      {L"LaunchPermission", facts.launchPermission, L"start the server and reach it",
+       L"every start", L", so that the machine's defaults apply",
+       L"Local Launch and Local Activation and removes any entry that denies them to them or to "
+       L"a group of theirs (dcomcnfg: DCOM Config, QuandrelCom, Security, Launch and Activation "
+       L"Permissions)"},
+  };
+  for (const auto& list : lists) {
+    const std::wstring at = L"AppID " + RegistrationKeys().clsid + L": " + list.name + L" ";
+    const std::wstring fix =
+        std::wstring(L" Fix: an administrator deletes the value") + list.deletion;
+    switch (list.permission) {
+      case CallPermission::kAllowed:
+        out.Ok(at + L"lets " + user + L" " + list.action);
+        break;
+      case CallPermission::kDenied:
+        out.Problem(at + L"does not let " + user + L" " + list.action +
+                    L": clients get \"Permission denied\" (0x80070005), scripts error 70." + fix +
+                    L", or grants " + user + L" " + list.rights + L".");
+        break;
+      case CallPermission::kNotADescriptor:
+        out.Problem(at + L"is not a security descriptor: COM refuses " + list.refused + L"." + fix +
+                    L".");
+        break;
+      case CallPermission::kNotChecked:
+        out.Info(at + L"could not be asked whether it lets " + user + L" " + list.action + L".");
+        break;
+      case CallPermission::kMachineDefault:
+        break;
+    }
   }
 }
 
@@ -597,7 +616,7 @@ CheckReport ConcludeCheck(const CheckFacts& facts) {
                 L": clients cannot use it, and /RegServer refuses it. Fix: install the server in "
                 L"a folder with a shorter path.");
   for (const ViewFacts& view : facts.views) ConcludeView(facts, view, out);
-  ConcludeCallPermission(facts, out);
+  ConcludeCallPermissions(facts, out);
   ConcludeEngine(facts, out);
   return out.Take();
 }

@@ -42,12 +42,13 @@ struct TypeLibContent {
   uint16_t minor = 0;
 };
 
-// What the AccessPermission of the class's AppID says about this user's calls to the server.
+// What an access list of the class's AppID (AccessPermission: calls; LaunchPermission: starting
+// and reaching the server) says about this user.
 enum class CallPermission {
   kMachineDefault,  // no value: the machine's defaults, which let the server's own user call
   kAllowed,
   kDenied,
-  kNotADescriptor,  // COM refuses every call
+  kNotADescriptor,  // COM refuses every call, or every start
   kNotChecked,      // the value is a descriptor, but asking it failed here
 };
 
@@ -135,6 +136,7 @@ struct CheckFacts {
   // The class's AppID's PreferredServerBitness: which view's server COM starts for a client.
   ServerBitness preferredServerBitness = ServerBitness::kEither;
   CallPermission callPermission = CallPermission::kMachineDefault;
+  CallPermission launchPermission = CallPermission::kMachineDefault;
   bool libraryPresent = false;   // quandrelsdk.dll beside the server
   bool libraryTooLarge = false;  // larger than kMaxLibraryBytes, so not read
   win::PeImage library;

@@ -524,6 +524,12 @@ bool LetsCallLocally(ACCESS_MASK granted, bool localFromRemote) {
   return !localFromRemote || (granted & COM_RIGHTS_EXECUTE_LOCAL) != 0;
 }
 
+bool LetsLaunchLocally(ACCESS_MASK granted, bool localFromRemote) {
+  constexpr ACCESS_MASK kLocal = COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_ACTIVATE_LOCAL;
+  if ((granted & COM_RIGHTS_EXECUTE) == 0) return false;
+  return !localFromRemote || (granted & kLocal) == kLocal;
+}
+
 namespace {
 
 // The token this user's clients run with. A check run as administrator (elevated) asks with the
@@ -579,18 +585,21 @@ bool OpenAppId(win::UniqueHkey* out) {
                         RegistrationKeys().appIdKey, out);
 }
 
-CallPermission ReadCallPermission(HKEY appId) {
+// The AppID's access list `name` asked for this user: AccessPermission of a call, in which the
+// server's own identity is the user who starts it, or LaunchPermission of a start, asked of the
+// client alone (there is no server yet).
+CallPermission ReadCallPermission(HKEY appId, const wchar_t* name) {
+  const bool launch = std::wstring_view(name) == L"LaunchPermission";
   DWORD bytes = 0;
-  if (::RegGetValueW(appId, nullptr, L"AccessPermission", RRF_RT_ANY, nullptr, nullptr, &bytes) !=
-      ERROR_SUCCESS)
+  if (::RegGetValueW(appId, nullptr, name, RRF_RT_ANY, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
     return CallPermission::kMachineDefault;
   // The system reads an entry's SID by the SID's own count, not bounded by the entry: zeros past
   // the value keep a damaged one's reads inside the buffer (8 bytes and 255 sub-authorities).
   constexpr size_t kLongestSid = 8 + 4 * 255;
   std::vector<BYTE> value(std::max<DWORD>(bytes, 1) + kLongestSid);
   DWORD type = 0;
-  if (::RegGetValueW(appId, nullptr, L"AccessPermission", RRF_RT_ANY, &type, value.data(),
-                     &bytes) != ERROR_SUCCESS ||
+  if (::RegGetValueW(appId, nullptr, name, RRF_RT_ANY, &type, value.data(), &bytes) !=
+          ERROR_SUCCESS ||
       type != REG_BINARY || !DescriptorFitsIn(value.data(), bytes) ||
       !::IsValidSecurityDescriptor(value.data()))
     return CallPermission::kNotADescriptor;
@@ -605,8 +614,10 @@ CallPermission ReadCallPermission(HKEY appId) {
           value.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
           text.put(), nullptr) ||
       !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          DescriptorForCaller(text.get(), user).c_str(), SDDL_REVISION_1, forCaller.put(),
-          nullptr) ||
+          (launch ? L"O:" + user + L"G:" + user + text.get()
+                  : DescriptorForCaller(text.get(), user))
+              .c_str(),
+          SDDL_REVISION_1, forCaller.put(), nullptr) ||
       !::GetSecurityDescriptorDacl(value.data(), &listed, &list, &defaulted))
     return CallPermission::kNotChecked;
   const GENERIC_MAPPING mapping{COM_RIGHTS_EXECUTE, COM_RIGHTS_EXECUTE, COM_RIGHTS_EXECUTE,
@@ -614,8 +625,11 @@ CallPermission ReadCallPermission(HKEY appId) {
   const std::optional<ACCESS_MASK> granted =
       GrantedToThisUser(forCaller.get(), MAXIMUM_ALLOWED, mapping);
   if (!granted) return CallPermission::kNotChecked;
-  return LetsCallLocally(*granted, listed && TellsLocalFromRemote(list)) ? CallPermission::kAllowed
-                                                                         : CallPermission::kDenied;
+  const bool localFromRemote = listed && TellsLocalFromRemote(list);
+  return (launch ? LetsLaunchLocally(*granted, localFromRemote)
+                 : LetsCallLocally(*granted, localFromRemote))
+             ? CallPermission::kAllowed
+             : CallPermission::kDenied;
 }
 
 }  // namespace
@@ -726,7 +740,8 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
       facts.preferredServerBitness = ServerBitness::kSixtyFour;
     else if (read != ERROR_FILE_NOT_FOUND)
       facts.preferredServerBitness = ServerBitness::kClients;
-    facts.callPermission = ReadCallPermission(appId.get());
+    facts.callPermission = ReadCallPermission(appId.get(), L"AccessPermission");
+    facts.launchPermission = ReadCallPermission(appId.get(), L"LaunchPermission");
   }
 
   const std::wstring folder = win::FolderOfPath(facts.exePath);

@@ -62,6 +62,10 @@ bool TellsLocalFromRemote(const ACL* list);
 // that does or does not tell local from remote calls.
 bool LetsCallLocally(ACCESS_MASK granted, bool localFromRemote);
 
+// Whether the rights a launch list grants a client let it start the server from this machine and
+// reach it once started (local launch and local activation in a list that tells them apart).
+bool LetsLaunchLocally(ACCESS_MASK granted, bool localFromRemote);
+
 // The owners and access lists of the server's folder, the server and the engine files there,
 // and who the local administrators are.
 InstallSecurity GatherInstallSecurity(const std::wstring& exePath);

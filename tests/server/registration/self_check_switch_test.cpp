@@ -54,15 +54,16 @@ void SetAppIdValue(const wchar_t* name, DWORD type, const void* data, DWORD byte
            std::wstring(L"AppID\\") + kClsidText, name, type, data, bytes);
 }
 
-// Sets the AppID's AccessPermission: the descriptor of `sddl`, or `sddl`'s bytes as they are.
-void SetAccessPermission(const std::wstring& sddl, bool asDescriptor = true) {
+// Sets an access list of the AppID: the descriptor of `sddl`, or `sddl`'s bytes as they are.
+void SetAccessPermission(const std::wstring& sddl, bool asDescriptor = true,
+                         const wchar_t* name = L"AccessPermission") {
   win::UniqueLocal<> descriptor;
   ULONG bytes = static_cast<ULONG>(sddl.size() * sizeof(wchar_t));
   if (asDescriptor) {
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
         sddl.c_str(), SDDL_REVISION_1, descriptor.put(), &bytes));
   }
-  SetAppIdValue(L"AccessPermission", REG_BINARY,
+  SetAppIdValue(name, REG_BINARY,
                 asDescriptor ? descriptor.get() : static_cast<const void*>(sddl.data()), bytes);
 }
 
@@ -180,6 +181,11 @@ std::vector<Case> Cases() {
       {"AccessPermissionDenyingThisUser", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(D;;0x1;;;PS)(A;;0x3;;;WD)"); return &r; }, 1, {"AccessPermission does not let "}},
       // Granted execute and local activation, but no local execute, in a list that tells the two apart.
       {"AccessPermissionOfTheNewKindWithoutLocalExecute", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0x9;;;PS)(A;;0x3;;;SY)"); return &r; }, 1, {"AccessPermission does not let "}},
+      // A start is asked of the client alone: the server's own identity is no one yet.
+      {"LaunchPermissionForTheServersOwnIdentity", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0xb;;;PS)(A;;0xb;;;SY)", true, L"LaunchPermission"); return &r; }, 1,
+       {"LaunchPermission does not let ", "start the server and reach it"}},
+      {"LaunchPermissionForInteractiveUsers", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0xb;;;IU)(A;;0xb;;;SY)", true, L"LaunchPermission"); return &r; }, 0,
+       {"LaunchPermission lets ", "no problems"}},
       {"AccessPermissionOfTheOldKindForEveryone", [](Copies r, Copies) { SetAccessPermission(L"O:BAG:BAD:(A;;0x1;;;WD)"); return &r; }, 0, {"AccessPermission lets ", "no problems"}},
       {"AccessPermissionThatIsNoDescriptor", [](Copies r, Copies) { SetAccessPermission(L"not a descriptor at all", false); return &r; }, 1,
        {"AccessPermission is not a security descriptor"}},

@@ -210,25 +210,30 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
     ::LocalFree(descriptor);
   }
   EXPECT_FALSE(TellsLocalFromRemote(nullptr));  // no list: everyone, as the old kind
+  // A launch list's local launch is the bit of an access list's local access.
   const struct {
     ACCESS_MASK granted;
     bool localFromRemote;
-    bool calls;
+    bool calls, launches;
   } rights[] = {
-      {0, false, false},
-      {COM_RIGHTS_EXECUTE, false, true},  // the old kind: local and remote
-      {COM_RIGHTS_EXECUTE, true, false},
-      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL, true, true},
-      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_REMOTE, true, false},
-      {COM_RIGHTS_EXECUTE | COM_RIGHTS_ACTIVATE_LOCAL, true, false},
-      {COM_RIGHTS_EXECUTE_LOCAL, true, false},
+      {0, false, false, false},
+      {COM_RIGHTS_EXECUTE, false, true, true},  // the old kind: local and remote
+      {COM_RIGHTS_EXECUTE, true, false, false},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL, true, true, false},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_REMOTE, true, false, false},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_ACTIVATE_LOCAL, true, false, false},
+      {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_ACTIVATE_LOCAL, true, true, true},
+      {COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_ACTIVATE_LOCAL, true, false, false},
       {COM_RIGHTS_EXECUTE | COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE |
            COM_RIGHTS_ACTIVATE_LOCAL,
-       true, true},
+       true, true, true},
   };
-  for (const auto& r : rights)
+  for (const auto& r : rights) {
     EXPECT_EQ(LetsCallLocally(r.granted, r.localFromRemote), r.calls)
         << std::hex << r.granted << " " << r.localFromRemote;
+    EXPECT_EQ(LetsLaunchLocally(r.granted, r.localFromRemote), r.launches)
+        << std::hex << r.granted << " " << r.localFromRemote;
+  }
 
   // The registry value's bytes must hold the whole descriptor before the system reads it.
   PSECURITY_DESCRIPTOR made = nullptr;
@@ -570,6 +575,10 @@ TEST(SelfCheck, GivesEachVerdictWithItsFixAndCountsTheProblems) {
        {L"PROBLEM  AppID {BDBB0F90-863E-4814-820F-1657390654B0}: AccessPermission does not let ", L"\"Permission denied\" (0x80070005), scripts error 70", L"deletes the value and runs /RegServer", L"removes any entry that denies it"}},
       {"access list that is no descriptor", [](CheckFacts& f) { f.callPermission = CallPermission::kNotADescriptor; }, 1, {L"AccessPermission is not a security descriptor: COM refuses every call"}},
       {"access list that could not be asked", [](CheckFacts& f) { f.callPermission = CallPermission::kNotChecked; }, 0, {L"INFO     AppID {BDBB0F90-863E-4814-820F-1657390654B0}: AccessPermission could not be asked"}},
+      {"starts allowed", [](CheckFacts& f) { f.launchPermission = CallPermission::kAllowed; }, 0, {L"OK       AppID {BDBB0F90-863E-4814-820F-1657390654B0}: LaunchPermission lets "}},
+      {"starts denied", [](CheckFacts& f) { f.launchPermission = CallPermission::kDenied; }, 1,
+       {L"PROBLEM  AppID {BDBB0F90-863E-4814-820F-1657390654B0}: LaunchPermission does not let ", L"start the server and reach it: clients get \"Permission denied\" (0x80070005), scripts error 70", L"deletes the value, so that the machine's defaults apply", L"Local Launch and Local Activation"}},
+      {"launch list that is no descriptor", [](CheckFacts& f) { f.launchPermission = CallPermission::kNotADescriptor; }, 1, {L"LaunchPermission is not a security descriptor: COM refuses every start"}},
       {"per-user class", [](CheckFacts& f) { f.views[0].localServer.from = RegistrationScope::kUser; f.views[0].localServer.hidesMachine = true; }, 0,
        {L"HKEY_CURRENT_USER\\Software\\Classes, which hides the machine-wide"}},
       {"class not registered", [](CheckFacts& f) { f.views[0].localServer = f.views[1].localServer = {}; }, 2,
