@@ -45,7 +45,8 @@ struct TypeLibContent {
 // What an access list of the class's AppID (AccessPermission: calls; LaunchPermission: starting
 // and reaching the server) says about this user.
 enum class CallPermission {
-  kMachineDefault,  // no value: the machine's defaults, which let the server's own user call
+  kMachineDefault,  // no value: the machine's defaults (the server's own user calls; the
+                    // administrators, the system and interactive users start servers)
   kAllowed,
   kDenied,
   kNotADescriptor,  // COM refuses every call, or every start

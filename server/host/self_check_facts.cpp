@@ -507,8 +507,6 @@ bool TellsLocalFromRemote(const ACL* list) {
   for (DWORD i = 0; i < list->AceCount; ++i) {
     void* entry = nullptr;
     if (!::GetAce(const_cast<ACL*>(list), i, &entry)) return false;
-    // An entry only for what the object holds grants nothing on the object itself.
-    if (static_cast<const ACE_HEADER*>(entry)->AceFlags & INHERIT_ONLY_ACE) continue;
     // Every kind of entry holds its mask right after its header.
     ACCESS_MASK mask = 0;
     std::memcpy(&mask, static_cast<const BYTE*>(entry) + sizeof(ACE_HEADER), sizeof mask);
@@ -554,8 +552,8 @@ win::UniqueHandle ClientToken() {
     if (::GetTokenInformation(ordinary.get(), TokenType, &type, sizeof type, &size) &&
         type == TokenImpersonation)
       return ordinary;
-    if (::DuplicateToken(ordinary.get(), SecurityIdentification, &raw))
-      return win::UniqueHandle(raw);
+    if (!::DuplicateToken(ordinary.get(), SecurityIdentification, &raw)) return {};
+    return win::UniqueHandle(raw);
   }
   HANDLE raw = nullptr;
   if (!::DuplicateToken(process.get(), SecurityImpersonation, &raw)) return {};
@@ -588,15 +586,18 @@ bool OpenAppId(win::UniqueHkey* out) {
 // The AppID's access list `name` asked for this user: AccessPermission of a call, in which the
 // server's own identity is the user who starts it, or LaunchPermission of a start, asked of the
 // client alone (there is no server yet).
-CallPermission ReadCallPermission(HKEY appId, const wchar_t* name) {
-  const bool launch = std::wstring_view(name) == L"LaunchPermission";
+enum class AppIdList { kAccess, kLaunch };
+CallPermission ReadCallPermission(HKEY appId, AppIdList which) {
+  const bool launch = which == AppIdList::kLaunch;
+  const wchar_t* name = launch ? L"LaunchPermission" : L"AccessPermission";
   DWORD bytes = 0;
   if (::RegGetValueW(appId, nullptr, name, RRF_RT_ANY, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
     return CallPermission::kMachineDefault;
   // The system reads an entry's SID by the SID's own count, not bounded by the entry: zeros past
-  // the value keep a damaged one's reads inside the buffer (8 bytes and 255 sub-authorities).
-  constexpr size_t kLongestSid = 8 + 4 * 255;
-  std::vector<BYTE> value(std::max<DWORD>(bytes, 1) + kLongestSid);
+  // the value keep a damaged one's reads inside the buffer (an object entry's SID starts at most
+  // 44 bytes in; a SID has 8 bytes and up to 255 sub-authorities).
+  constexpr size_t kFarthestSidEnd = 44 + 8 + 4 * 255;
+  std::vector<BYTE> value(std::max<DWORD>(bytes, 1) + kFarthestSidEnd);
   DWORD type = 0;
   if (::RegGetValueW(appId, nullptr, name, RRF_RT_ANY, &type, value.data(), &bytes) !=
           ERROR_SUCCESS ||
@@ -740,8 +741,8 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
       facts.preferredServerBitness = ServerBitness::kSixtyFour;
     else if (read != ERROR_FILE_NOT_FOUND)
       facts.preferredServerBitness = ServerBitness::kClients;
-    facts.callPermission = ReadCallPermission(appId.get(), L"AccessPermission");
-    facts.launchPermission = ReadCallPermission(appId.get(), L"LaunchPermission");
+    facts.callPermission = ReadCallPermission(appId.get(), AppIdList::kAccess);
+    facts.launchPermission = ReadCallPermission(appId.get(), AppIdList::kLaunch);
   }
 
   const std::wstring folder = win::FolderOfPath(facts.exePath);

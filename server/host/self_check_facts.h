@@ -39,8 +39,9 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
         lookup);
 
 // Whether the loader of a process built for `process` takes a library whose header names `file`:
-// one of its own machine type, or, in the system folder of Windows on Arm (`windows`), an x64
-// process's libraries, which are Arm64X files whose headers name Arm64.
+// one of its own machine type, or, in the system folder of Windows on Arm (`windows`), one whose
+// header names Arm64 for an x64 process, taken to be Arm64X as the system's own are (a plain
+// Arm64 library there would not load; the header does not tell them apart).
 bool LoaderTakes(uint16_t file, uint16_t process, uint16_t windows, bool inSystemFolder);
 
 // The AccessPermission's access list (SDDL) as it applies to this user's calls: the server's own

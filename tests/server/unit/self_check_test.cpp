@@ -194,8 +194,8 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
       {L"D:(A;;0x9;;;PS)", true},
       {L"D:(A;;0x1;;;PS)(A;;0xb;;;SY)", true},  // mixed, which COM does not expect
       {L"D:(A;;0x1;;;PS)(D;;0x4;;;WD)", true},
-      // An entry for what the object holds only.
-      {L"D:(A;;0x1;;;PS)(A;OICIIO;0x3;;;SY)", false},
+      // Every entry counts, one for what the object holds only too.
+      {L"D:(A;;0x1;;;PS)(A;OICIIO;0x3;;;SY)", true},
       {L"D:", false},
   };
   for (const auto& l : lists) {
