@@ -583,10 +583,11 @@ bool OpenAppId(win::UniqueHkey* out) {
                         RegistrationKeys().appIdKey, out);
 }
 
-// The AppID's access list `name` asked for this user: AccessPermission of a call, in which the
+enum class AppIdList { kAccess, kLaunch };
+
+// The AppID's access list `which` asked for this user: AccessPermission of a call, in which the
 // server's own identity is the user who starts it, or LaunchPermission of a start, asked of the
 // client alone (there is no server yet).
-enum class AppIdList { kAccess, kLaunch };
 CallPermission ReadCallPermission(HKEY appId, AppIdList which) {
   const bool launch = which == AppIdList::kLaunch;
   const wchar_t* name = launch ? L"LaunchPermission" : L"AccessPermission";
