@@ -84,7 +84,7 @@ mutants=(
   server/com/server_lifetime.cpp 's/if (locks == 0) return false;/(void)0;/' '^ServerReferences\.'
   server/methods/message_pump.cpp 's/QS_ALLINPUT, MWMO_INPUTAVAILABLE);/QS_ALLINPUT, 0);/' 'RunCmd2Pieces|RunCmd2Nested'
   server/host/self_check_facts.cpp 's/^      if (!beside \&\& image.defect == win::PeDefect::kNone \&\&$/      if (false \&\&/' 'SelfCheckSwitch.*OneOfAnotherMachineType'
-  server/host/self_check.cpp 's/if (\&serving != \&view \&\& facts.preferredServerBitness == ServerBitness::kEither) {/if (false) {/' '^SelfCheck\.Gives|SelfCheckSwitch.*MissingView'
+  server/host/self_check.cpp 's/^    if (facts.preferredServerBitness == ServerBitness::kEither) {/    if (false) {/' '^SelfCheck\.Gives|SelfCheckSwitch.*MissingView'
   server/host/self_check_facts.cpp 's/L"PreferredServerBitness", RRF_RT_ANY/L"PreferredServerBitnes", RRF_RT_ANY/' 'SelfCheckSwitch.*MissingViewWithAPreferred'
   server/host/self_check_facts.cpp 's/text += L";" + user + L")";/text += kSelf;/' '^SelfCheck\.Asks|SelfCheckSwitch.*Clean'
   server/host/self_check_facts.cpp 's/return !localFromRemote || (granted \& COM_RIGHTS_EXECUTE_LOCAL) != 0;/return (localFromRemote || true) \&\& (granted \& COM_RIGHTS_EXECUTE_LOCAL) != 0;/' '^SelfCheck\.Asks|SelfCheckSwitch.*OldKind'
@@ -104,7 +104,7 @@ mutants=(
   server/host/self_check_facts.cpp 's/const bool localFromRemote = listed \&\& TellsLocalFromRemote(list);/const bool localFromRemote = listed \&\& (*granted \& (COM_RIGHTS_EXECUTE_LOCAL | COM_RIGHTS_EXECUTE_REMOTE)) != 0;/' 'SelfCheckSwitch\..*AccessPermission'
   server/host/self_check.cpp 's/return \*named(KEY_WOW64_64KEY);/return view;/' '^SelfCheck\.'
   server/host/self_check_facts.cpp 's/type == REG_DWORD \&\& preferred == 3)/type == REG_DWORD \&\& preferred == 4)/' 'SelfCheckSwitch\..*MissingView'
-  server/host/self_check_facts.cpp 's/(launch ? L"O:" + user/(false ? L"O:" + user/' 'SelfCheckSwitch\..*LaunchPermission'
+  server/host/self_check_facts.cpp 's/DescriptorForCaller(text.get(), user, !launch)/DescriptorForCaller(text.get(), user, true)/' 'SelfCheckSwitch\..*LaunchPermission'
   server/host/self_check_facts.cpp 's/return !localFromRemote || (granted \& kLocal) == kLocal;/return !localFromRemote || (granted \& kLocal) != 0;/' '^SelfCheck\.AsksTheAppId'
 )
 count=$((${#mutants[@]} / 3))

@@ -107,20 +107,22 @@ void ConcludeView(const CheckFacts& facts, const ViewFacts& view, Report& out) {
   };
 
   const ViewFacts& serving = ServingView(facts, view);
-  if (&serving != &view && facts.preferredServerBitness == ServerBitness::kEither) {
-    out.Info(at + L"class " + keys.clsid + L" is not registered in this view: " +
-             ClientsOf(view.view) + L" start the server that the " + ViewName(serving.view) +
-             L" registers, as COM does for a class with a server of only the other bitness. "
-             L"/RegServer registers it in both views.");
-  } else if (&serving != &view && serving.localServer.found) {
-    out.Info(at + L"class " + keys.clsid + L": the AppID's PreferredServerBitness sends " +
-             ClientsOf(view.view) + L" to the server that the " + ViewName(serving.view) +
-             L" registers (what that view's lines say holds for them too).");
-  } else if (&serving != &view) {
-    out.Problem(at + L"class " + keys.clsid + L" is not registered in the " +
-                ViewName(serving.view) + L", to whose server the AppID's " +
-                L"PreferredServerBitness sends " + ClientsOf(view.view) + L": they get error 429." +
-                fix);
+  if (&serving != &view) {
+    if (facts.preferredServerBitness == ServerBitness::kEither) {
+      out.Info(at + L"class " + keys.clsid + L" is not registered in this view: " +
+               ClientsOf(view.view) + L" start the server that the " + ViewName(serving.view) +
+               L" registers, as COM does for a class with a server of only the other bitness. "
+               L"/RegServer registers it in both views.");
+    } else if (serving.localServer.found) {
+      out.Info(at + L"class " + keys.clsid + L": the AppID's PreferredServerBitness sends " +
+               ClientsOf(view.view) + L" to the server that the " + ViewName(serving.view) +
+               L" registers (what that view's lines say holds for them too).");
+    } else {
+      out.Problem(at + L"class " + keys.clsid + L" is not registered in the " +
+                  ViewName(serving.view) + L", to whose server the AppID's " +
+                  L"PreferredServerBitness sends " + ClientsOf(view.view) +
+                  L": they get error 429." + fix);
+    }
   } else if (!view.localServer.found) {
     out.Problem(at + L"class " + keys.clsid + L" is not registered: " + ClientsOf(view.view) +
                 L" get \"Class not registered\" (0x80040154), scripts error 429." + fix);

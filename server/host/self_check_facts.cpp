@@ -456,9 +456,11 @@ bool LoaderTakes(uint16_t file, uint16_t process, uint16_t windows, bool inSyste
           process == IMAGE_FILE_MACHINE_AMD64 && file == IMAGE_FILE_MACHINE_ARM64);
 }
 
-std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid) {
+std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid,
+                                 bool selfIsTheUser) {
   const std::wstring user(userSid);
   std::wstring text = L"O:" + user + L"G:" + user;
+  if (!selfIsTheUser) return text + std::wstring(sddl);
   // The trustee is an entry's last field.
   constexpr std::wstring_view kSelf = L";PS)";
   for (size_t at = 0; at < sddl.size();) {
@@ -583,6 +585,20 @@ bool OpenAppId(win::UniqueHkey* out) {
                         RegistrationKeys().appIdKey, out);
 }
 
+// What the AppID's PreferredServerBitness asks: 1 and values COM does not document keep clients
+// to their own view.
+ServerBitness ReadPreferredServerBitness(HKEY appId) {
+  DWORD type = 0, preferred = 0, bytes = sizeof preferred;
+  const LSTATUS read = ::RegGetValueW(appId, nullptr, L"PreferredServerBitness", RRF_RT_ANY, &type,
+                                      &preferred, &bytes);
+  if (read == ERROR_FILE_NOT_FOUND) return ServerBitness::kEither;
+  if (read == ERROR_SUCCESS && type == REG_DWORD && preferred == 2)
+    return ServerBitness::kThirtyTwo;
+  if (read == ERROR_SUCCESS && type == REG_DWORD && preferred == 3)
+    return ServerBitness::kSixtyFour;
+  return ServerBitness::kClients;
+}
+
 enum class AppIdList { kAccess, kLaunch };
 
 // The AppID's access list `which` asked for this user: AccessPermission of a call, in which the
@@ -616,10 +632,8 @@ CallPermission ReadCallPermission(HKEY appId, AppIdList which) {
           value.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
           text.put(), nullptr) ||
       !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          (launch ? L"O:" + user + L"G:" + user + text.get()
-                  : DescriptorForCaller(text.get(), user))
-              .c_str(),
-          SDDL_REVISION_1, forCaller.put(), nullptr) ||
+          DescriptorForCaller(text.get(), user, !launch).c_str(), SDDL_REVISION_1, forCaller.put(),
+          nullptr) ||
       !::GetSecurityDescriptorDacl(value.data(), &listed, &list, &defaulted))
     return CallPermission::kNotChecked;
   const GENERIC_MAPPING mapping{COM_RIGHTS_EXECUTE, COM_RIGHTS_EXECUTE, COM_RIGHTS_EXECUTE,
@@ -733,15 +747,7 @@ CheckFacts GatherCheckFacts(const std::wstring& exePath) {
     facts.views.push_back(ReadView(view));
   win::UniqueHkey appId;
   if (OpenAppId(&appId)) {
-    DWORD type = 0, preferred = 0, bytes = sizeof preferred;
-    const LSTATUS read = ::RegGetValueW(appId.get(), nullptr, L"PreferredServerBitness", RRF_RT_ANY,
-                                        &type, &preferred, &bytes);
-    if (read == ERROR_SUCCESS && type == REG_DWORD && preferred == 2)
-      facts.preferredServerBitness = ServerBitness::kThirtyTwo;
-    else if (read == ERROR_SUCCESS && type == REG_DWORD && preferred == 3)
-      facts.preferredServerBitness = ServerBitness::kSixtyFour;
-    else if (read != ERROR_FILE_NOT_FOUND)
-      facts.preferredServerBitness = ServerBitness::kClients;
+    facts.preferredServerBitness = ReadPreferredServerBitness(appId.get());
     facts.callPermission = ReadCallPermission(appId.get(), AppIdList::kAccess);
     facts.launchPermission = ReadCallPermission(appId.get(), AppIdList::kLaunch);
   }

@@ -44,10 +44,12 @@ std::vector<UnusableLibrary> FindUnusableLibraries(
 // Arm64 library there would not load; the header does not tell them apart).
 bool LoaderTakes(uint16_t file, uint16_t process, uint16_t windows, bool inSystemFolder);
 
-// The AccessPermission's access list (SDDL) as it applies to this user's calls: the server's own
-// identity ("PS", principal self) is the user who starts it, and the user owns the copy that is
-// asked (an access check needs an owner and a group).
-std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid);
+// An AppID's access list (SDDL) as it applies to this user: the user owns the copy that is asked
+// (an access check needs an owner and a group), and in AccessPermission, where `selfIsTheUser`,
+// the server's own identity ("PS", principal self) is the user who starts it. A launch list is
+// asked before there is a server, so there it stands for no one.
+std::wstring DescriptorForCaller(std::wstring_view sddl, std::wstring_view userSid,
+                                 bool selfIsTheUser);
 
 // Whether `size` bytes hold a whole self-relative security descriptor: its owner, group and
 // access lists lie inside them, and each list's entries inside the list (the system's own

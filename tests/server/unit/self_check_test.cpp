@@ -180,7 +180,10 @@ TEST(SelfCheck, AsksTheAppIdAccessListForTheCallersOwnLocalCalls) {
       {L"D:(A;;0x3;;;PU)(A;;0x3;;;WD)", L"O:S-1-5-21-7G:S-1-5-21-7D:(A;;0x3;;;PU)(A;;0x3;;;WD)"},
       {L"", L"O:S-1-5-21-7G:S-1-5-21-7"},
   };
-  for (const auto& t : texts) EXPECT_EQ(DescriptorForCaller(t.sddl, L"S-1-5-21-7"), t.forCaller);
+  for (const auto& t : texts)
+    EXPECT_EQ(DescriptorForCaller(t.sddl, L"S-1-5-21-7", true), t.forCaller);
+  EXPECT_EQ(DescriptorForCaller(L"D:(A;;0xb;;;PS)", L"S-1-5-21-7", false),
+            L"O:S-1-5-21-7G:S-1-5-21-7D:(A;;0xb;;;PS)");  // a launch list
 
   // Whether a list tells local from remote calls is read from all its entries, not from what
   // one caller is granted.
